@@ -1,0 +1,49 @@
+// Badge and terminal queries on the central schema ZrSystem: the badge
+// cursor, the reader cursor, the permission counts, the terminal type and
+// the location short text.
+//
+// Every operation runs one statement and returns its sqlcode (0, 100, or
+// negative). Outputs reach the caller only when the sqlcode is 0; fetched
+// texts are right-trimmed and cut to the width the statement binds.
+#pragma once
+
+#include <string>
+
+#include "db/badge_record.h"
+#include "db/runtime.h"
+
+namespace plom {
+
+// Cursor ASW_VQDNL_C: the currently valid badges of a client schema,
+// ordered by badge number, start of validity and access class.
+int OpenBadgeCursor(Connection& c, const std::string& schema);
+// Fills badge number, validity, personnel number, class ("%-3s"), group,
+// location number ("%08s") and AswAtp ("%d") of the record.
+int FetchBadge(Connection& c, BadgeRecord* r);
+int CloseBadgeCursor(Connection& c);
+
+// Cursor ZLS_ZLES_C: the readers of a terminal up to a highest number,
+// in ascending reader number.
+int OpenReaderCursor(Connection& c, const std::string& terminal, int highest);
+int FetchReader(Connection& c, int* number, std::string* code);
+int CloseReaderCursor(Connection& c);
+
+// Permission rows of the access class (as held, blank-padded) on a reader
+// code; the second counts only rows of type 3 (time recording blocked).
+int CountReaderPermissions(Connection& c, const std::string& code,
+                           const std::string& access_class, int* count);
+int CountReaderTimeBlocks(Connection& c, const std::string& code,
+                          const std::string& access_class, int* count);
+
+// TSMTYP of the terminal, up to 10 characters.
+int GetTerminalType(Connection& c, const std::string& terminal, std::string* type);
+
+// First 3 characters of the short text of the badge's location.
+int GetLocationShortText(Connection& c, BadgeRecord* r);
+
+// "%-3s": left-aligned, blank-padded to at least 3.
+std::string PadClass(const std::string& cls);
+// "%08s" as the location number needs it: right-aligned, zero-filled to 8.
+std::string ZeroFill8(const std::string& s);
+
+}  // namespace plom

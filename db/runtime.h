@@ -1,0 +1,148 @@
+// The database runtime: the one small interface through which every
+// statement of the tool runs.
+//
+// A Connection runs statements against one backend (embedded SQLite or
+// ODBC) and answers with an sqlcode: 0 success, 100 no (more) rows,
+// negative on error (the backend's message is kept in last_error()).
+//
+// Cursors: Open() runs the SELECT and reads all of its rows at once;
+// Fetch() serves them from memory. Several cursors can be open at the same
+// time, and commits and rollbacks close none of them. No two result sets
+// are ever pending on the backend's connection.
+//
+// Statement numbers identify statements: a backend prepares a statement once
+// per number and rebinds it; when a number comes with another text (a
+// statement built with another client schema) it is prepared anew.
+//
+// All texts, statement texts included, are Windows-1252 byte strings; the
+// backend converts at its edge.
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace plom {
+
+constexpr int kSqlOk = 0;
+constexpr int kSqlNotFound = 100;
+
+// One column value of a fetched row.
+struct Value {
+  enum class Type : uint8_t { kNull, kInt, kReal, kText };
+  Type type = Type::kNull;
+  int64_t i = 0;
+  double r = 0;
+  std::string s;  // Windows-1252
+
+  bool IsNull() const { return type == Type::kNull; }
+  // The value as text; NULL is the empty text.
+  std::string Text() const;
+  // The value as a 32-bit integer; NULL and non-numeric texts give 0.
+  int32_t Int() const;
+  // The value as a floating point number; NULL gives 0.0.
+  double Real() const;
+};
+using Row = std::vector<Value>;
+
+// One input parameter (@p1, @p2, ... in bind order).
+struct Param {
+  bool is_int = false;
+  std::string text;  // Windows-1252
+  int64_t num = 0;
+
+  static Param Text(std::string_view t) { Param p; p.text = std::string(t); return p; }
+  static Param Int(int64_t n) { Param p; p.is_int = true; p.num = n; return p; }
+};
+using Params = std::vector<Param>;
+
+// The outcome of one statement sent to a backend.
+struct Result {
+  int sqlcode = 0;
+  std::vector<Row> rows;   // the rows of a SELECT (up to the requested maximum)
+  int64_t changes = 0;     // rows changed by INSERT, UPDATE or DELETE
+  bool is_select = false;  // the statement delivered a result set
+  std::string error;       // the backend's message when sqlcode < 0
+};
+
+// What a backend does: run one statement text (the SQL Server text of the
+// tool) with its parameters. max_rows limits the rows read (0: all).
+class Backend {
+ public:
+  virtual ~Backend() = default;
+  virtual Result Run(int stmt_no, std::string_view text, const Params& params,
+                     size_t max_rows) = 0;
+};
+
+// Connection settings as the configuration gives them.
+struct ConnectSettings {
+  std::string server;    // "sqlite:PATH", an ODBC data source, a connection string or a host
+  std::string login;
+  std::string password;
+  std::string schema;    // the configured schema (database)
+};
+
+// Builds the backend that the server name selects; sets *error and returns
+// nullptr when the connect fails.
+std::unique_ptr<Backend> OpenBackend(const ConnectSettings& s, int* sqlcode, std::string* error);
+
+// The one connection of a run, with the state the statements share
+// (current client schema, open cursors, last sqlcode).
+class Connection {
+ public:
+  Connection() = default;
+  explicit Connection(std::unique_ptr<Backend> backend) : backend_(std::move(backend)) {}
+  Connection(const Connection&) = delete;
+  Connection& operator=(const Connection&) = delete;
+
+  bool connected() const { return backend_ != nullptr; }
+  void Attach(std::unique_ptr<Backend> backend) { backend_ = std::move(backend); }
+
+  // A statement without cursor: INSERT, DELETE, UPDATE, or a singleton
+  // SELECT whose first row goes to *out (when out is not null). A SELECT
+  // without rows and a change that touches no row give 100.
+  int Execute(int stmt_no, std::string_view text, const Params& params, Row* out = nullptr);
+
+  // Transaction statements (BEGIN/COMMIT/ROLLBACK/SAVE TRANSACTION texts).
+  int Transaction(int stmt_no, std::string_view text);
+
+  // Cursors, keyed by their statement number. Open reads every row;
+  // opening an open cursor replaces it.
+  int Open(int cursor_no, std::string_view text, const Params& params);
+  int Fetch(int cursor_no, Row* out);
+  int Close(int cursor_no);
+
+  int last_sqlcode() const { return last_sqlcode_; }
+  const std::string& last_error() const { return last_error_; }
+  // Statements sent to the backend so far (fetches from memory do not count).
+  int64_t statements_sent() const { return statements_sent_; }
+
+  // The client schema that statements built at run time prefix to their
+  // per-client tables.
+  std::string current_schema;
+
+ private:
+  struct Cursor {
+    std::vector<Row> rows;
+    size_t next = 0;
+  };
+  int Finish(const Result& r);
+
+  std::unique_ptr<Backend> backend_;
+  std::map<int, Cursor> cursors_;
+  int last_sqlcode_ = 0;
+  std::string last_error_;
+  int64_t statements_sent_ = 0;
+};
+
+// Removes trailing blanks and tabs.
+void TrimRight(std::string* s);
+std::string TrimmedRight(std::string_view s);
+
+// Text cut to at most n bytes (a host variable of n + 1 bytes).
+std::string Cut(std::string_view s, size_t n);
+
+}  // namespace plom

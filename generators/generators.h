@@ -1,0 +1,39 @@
+// The download functions: one generator per function. A generator walks the
+// current badges of one client schema and stores one line per admitted badge
+// in the line store under the download file path.
+#pragma once
+
+#include <string>
+
+#include "db/messages.h"
+#include "db/runtime.h"
+#include "generators/admission.h"
+
+namespace plom {
+
+// What a generator works with: the run's connection, where its messages
+// go, and the admission answers kept for the run.
+struct RunContext {
+  Connection& conn;
+  Messages& msg;
+  AdmissionCache admission;
+
+  RunContext(Connection& c, Messages& m, bool reuse_answers = true)
+      : conn(c), msg(m), admission(reuse_answers) {}
+};
+
+using GeneratorFn = void (*)(RunContext& ctx, const std::string& path,
+                             const std::string& terminal, const std::string& schema);
+
+void GenerateVQDNL17P(RunContext& ctx, const std::string& path, const std::string& terminal,
+                      const std::string& schema);
+void GenerateVQDNL31P(RunContext& ctx, const std::string& path, const std::string& terminal,
+                      const std::string& schema);
+void GenerateVQDNL18P(RunContext& ctx, const std::string& path, const std::string& terminal,
+                      const std::string& schema);
+void GenerateVQDNL60P(RunContext& ctx, const std::string& path, const std::string& terminal,
+                      const std::string& schema);
+void GenerateIDSTAMM(RunContext& ctx, const std::string& path, const std::string& terminal,
+                     const std::string& schema);
+
+}  // namespace plom
