@@ -31,4 +31,19 @@ bool ResolveAccessClass(Connection& c, BadgeRecord* r);
 // digits and "_".
 bool IsValidSchemaName(const std::string& schema);
 
+// The sqlcode of a statement refused because the current schema may not
+// enter a statement text; nothing is run.
+constexpr int kInvalidSchema = -1;
+constexpr size_t kMaxSchemaLen = 20;
+constexpr size_t kMaxStatementLen = 1023;
+
+// Formats a statement template whose one %s takes the FROM list.
+std::string BuildStatement(const char* tmpl, const std::string& from);
+
+// Runs a statement built at run time as a cursor of which only the first
+// row is used: open with the key as @p1, one fetch, close. Returns the
+// fetch's sqlcode (or the open's when the open failed).
+int FetchFirstRow(Connection& c, int no, const std::string& text, const std::string& key,
+                  Row* row);
+
 }  // namespace plom

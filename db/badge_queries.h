@@ -7,6 +7,7 @@
 // texts are right-trimmed and cut to the width the statement binds.
 #pragma once
 
+#include <cstdint>
 #include <string>
 
 #include "db/badge_record.h"
@@ -40,6 +41,13 @@ int GetTerminalType(Connection& c, const std::string& terminal, std::string* typ
 
 // First 3 characters of the short text of the badge's location.
 int GetLocationShortText(Connection& c, BadgeRecord* r);
+
+// Column helpers for fetched rows: a missing column reads as NULL. A text
+// column arrives as a host variable of `width` bytes would hold it (cut to
+// width - 1), then right-trimmed; NULL is the empty text.
+const Value& Column(const Row& row, size_t index);
+std::string ColumnText(const Row& row, size_t index, size_t width);
+int32_t ColumnInt(const Row& row, size_t index);
 
 // "%-3s": left-aligned, blank-padded to at least 3.
 std::string PadClass(const std::string& cls);

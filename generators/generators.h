@@ -17,6 +17,9 @@ struct RunContext {
   Connection& conn;
   Messages& msg;
   AdmissionCache admission;
+  // Lines that the line store refused (a failed insert): the download file
+  // then lacks them.
+  int lines_lost = 0;
 
   RunContext(Connection& c, Messages& m, bool reuse_answers = true)
       : conn(c), msg(m), admission(reuse_answers) {}

@@ -1,0 +1,20 @@
+// Conversion between the tool's Windows-1252 byte strings and the UTF-8 or
+// UTF-16 text of a database backend.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace plom {
+
+std::string Cp1252ToUtf8(std::string_view s);
+// A character that Windows-1252 lacks becomes "?"; invalid UTF-8 bytes too.
+std::string Utf8ToCp1252(std::string_view s);
+
+std::u16string Cp1252ToUtf16(std::string_view s);
+std::string Utf16ToCp1252(std::u16string_view s);
+
+// Whether the text holds only 7-bit characters (no conversion needed).
+bool IsAscii(std::string_view s);
+
+}  // namespace plom

@@ -1,0 +1,63 @@
+#include "db/connection.h"
+
+namespace plom {
+namespace {
+
+constexpr int kTerminalSchemaCursor = 46;
+constexpr int kAllSchemaCursor = 47;
+
+constexpr char kTerminalSchemaSql[] =
+    "/* MND_SCHEMAREST_C 46 nohold */ SELECT MndSch FROM ZrSystem.Zrt112Mnd, "
+    "ZrSystem.Zrt115Tfz WHERE MndKon <> 1 AND   TfzTrm = @p1      AND   MndLiz = TfzLiz AND   "
+    "MndNum = TfzMnd  ";
+constexpr char kAllSchemaSql[] =
+    "/* MND_SCHEMAALL_C 47 nohold */ SELECT MndSch FROM ZrSystem.Zrt112Mnd WHERE MndKon <> 1  ";
+
+int FetchSchema(Connection& c, int cursor, std::string* schema) {
+  Row row;
+  int rc = c.Fetch(cursor, &row);
+  if (rc != 0) return rc;
+  std::string s = row.empty() ? std::string() : row[0].Text();
+  TrimRight(&s);
+  *schema = Cut(s, kMaxSchemaLen);
+  return 0;
+}
+
+}  // namespace
+
+int ConnectDatabase(Connection* c, const std::string& login, const std::string& password,
+                    const std::string& server, const std::string& schema) {
+  if (server.size() + 1 + login.size() > kMaxConnectParamLen ||
+      schema.size() + 1 + password.size() > kMaxConnectParamLen) {
+    return -1;
+  }
+  ConnectSettings s{server, login, password, schema};
+  int sqlcode = 0;
+  std::string error;
+  auto backend = OpenBackend(s, &sqlcode, &error);
+  if (!backend) return sqlcode != 0 ? sqlcode : -1;
+  c->Attach(std::move(backend));
+  return 0;
+}
+
+int SetCurrentSchema(Connection& c, const std::string& schema) {
+  c.current_schema = Cut(schema, kMaxSchemaLen);
+  return 0;
+}
+
+int OpenTerminalSchemaCursor(Connection& c, const std::string& terminal) {
+  return c.Open(kTerminalSchemaCursor, kTerminalSchemaSql,
+                {Param::Text(Cut(terminal, kMaxTerminalLen))});
+}
+int FetchTerminalSchema(Connection& c, std::string* schema) {
+  return FetchSchema(c, kTerminalSchemaCursor, schema);
+}
+int CloseTerminalSchemaCursor(Connection& c) { return c.Close(kTerminalSchemaCursor); }
+
+int OpenAllSchemaCursor(Connection& c) { return c.Open(kAllSchemaCursor, kAllSchemaSql, {}); }
+int FetchAllSchema(Connection& c, std::string* schema) {
+  return FetchSchema(c, kAllSchemaCursor, schema);
+}
+int CloseAllSchemaCursor(Connection& c) { return c.Close(kAllSchemaCursor); }
+
+}  // namespace plom

@@ -1,0 +1,70 @@
+#include "db/line_store.h"
+
+namespace plom {
+namespace {
+
+constexpr int kInsertTx = 41;
+constexpr int kInsert = 42;
+constexpr int kDeleteTx = 43;
+constexpr int kDelete = 44;
+constexpr int kLineCursor = 45;
+constexpr int kCommit = 0;
+
+constexpr char kBeginInsertSql[] = "  BEGIN TRANSACTION Tmp_PKeyIns_Sp ";
+constexpr char kInsertSql[] =
+    "  INSERT INTO ZrSystem.Zrt999Tmp ( TmpUsr, TmpStr ) VALUES ( @p1    , @p2     )  ";
+constexpr char kRollbackInsertSql[] = "  ROLLBACK TRANSACTION Tmp_PKeyIns_Sp ";
+constexpr char kBeginDeleteSql[] = "  BEGIN TRANSACTION Tmp_UsrDel_Sp ";
+constexpr char kDeleteSql[] = "  DELETE FROM ZrSystem.Zrt999Tmp WHERE TmpUsr = @p1      ";
+constexpr char kRollbackDeleteSql[] = "  ROLLBACK TRANSACTION Tmp_UsrDel_Sp ";
+constexpr char kCommitSql[] = "  COMMIT TRANSACTION ";
+constexpr char kLineCursorSql[] =
+    "/* TMP_USRSTR_C 45 nohold */ SELECT TmpStr FROM  ZRSystem.Zrt999Tmp WHERE TmpUsr = @p1     "
+    "ORDER BY TmpUsr, TmpStr ";
+
+// The sqlcode for a value beyond the width of its column.
+constexpr int kTooLong = -3;
+
+}  // namespace
+
+int InsertLine(Connection& c, const std::string& path, const std::string& line) {
+  if (path.size() > kMaxPathLen || line.size() > kMaxLineLen) return kTooLong;
+  c.Transaction(kInsertTx, kBeginInsertSql);
+  int rc = c.Execute(kInsert, kInsertSql, {Param::Text(path), Param::Text(line)});
+  if (rc == 0) {
+    c.Transaction(kCommit, kCommitSql);
+  } else {
+    c.Transaction(kInsertTx, kRollbackInsertSql);
+  }
+  return rc;
+}
+
+int DeleteLines(Connection& c, const std::string& path) {
+  if (path.size() > kMaxPathLen) return kTooLong;
+  c.Transaction(kDeleteTx, kBeginDeleteSql);
+  int rc = c.Execute(kDelete, kDeleteSql, {Param::Text(path)});
+  if (rc == 0) {
+    c.Transaction(kCommit, kCommitSql);
+  } else {
+    c.Transaction(kDeleteTx, kRollbackDeleteSql);
+  }
+  return rc;
+}
+
+int OpenLineCursor(Connection& c, const std::string& path) {
+  return c.Open(kLineCursor, kLineCursorSql, {Param::Text(Cut(path, kMaxPathLen))});
+}
+
+int FetchLine(Connection& c, std::string* line) {
+  Row row;
+  int rc = c.Fetch(kLineCursor, &row);
+  if (rc != 0) return rc;
+  std::string s = row.empty() ? std::string() : row[0].Text();
+  TrimRight(&s);
+  *line = Cut(s, kMaxLineLen);
+  return 0;
+}
+
+int CloseLineCursor(Connection& c) { return c.Close(kLineCursor); }
+
+}  // namespace plom

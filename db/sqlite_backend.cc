@@ -1,0 +1,132 @@
+#include "db/sqlite_backend.h"
+
+#include <sqlite3.h>
+
+#include "db/codepage.h"
+#include "db/tsql.h"
+
+namespace plom {
+namespace {
+
+constexpr int kBusyTimeoutMs = 30000;
+
+int SqlcodeOf(int rc) { return rc == SQLITE_OK ? -1 : -rc; }
+
+std::string Message(sqlite3* db) { return Utf8ToCp1252(sqlite3_errmsg(db)); }
+
+Value ColumnValue(sqlite3_stmt* st, int col) {
+  Value v;
+  switch (sqlite3_column_type(st, col)) {
+    case SQLITE_NULL:
+      break;
+    case SQLITE_INTEGER:
+      v.type = Value::Type::kInt;
+      v.i = sqlite3_column_int64(st, col);
+      break;
+    case SQLITE_FLOAT:
+      v.type = Value::Type::kReal;
+      v.r = sqlite3_column_double(st, col);
+      break;
+    default: {
+      v.type = Value::Type::kText;
+      const char* t = reinterpret_cast<const char*>(sqlite3_column_text(st, col));
+      int n = sqlite3_column_bytes(st, col);
+      v.s = Utf8ToCp1252(std::string_view(t ? t : "", static_cast<size_t>(n)));
+      break;
+    }
+  }
+  return v;
+}
+
+}  // namespace
+
+std::unique_ptr<SqliteBackend> SqliteBackend::Open(const std::string& path, int* sqlcode,
+                                                   std::string* error) {
+  sqlite3* db = nullptr;
+  int rc = sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX,
+                           nullptr);
+  if (rc == SQLITE_OK) {
+    sqlite3_busy_timeout(db, kBusyTimeoutMs);
+    // A file that is not a database fails here, not at the first statement.
+    rc = sqlite3_exec(db, "SELECT count(*) FROM sqlite_master", nullptr, nullptr, nullptr);
+  }
+  if (rc != SQLITE_OK) {
+    *sqlcode = SqlcodeOf(rc);
+    *error = db ? Message(db) : "out of memory";
+    sqlite3_close(db);
+    return nullptr;
+  }
+  // Many runs at once on one file: readers never wait for the writer.
+  sqlite3_exec(db, "PRAGMA journal_mode=WAL", nullptr, nullptr, nullptr);
+  sqlite3_exec(db, "PRAGMA synchronous=NORMAL", nullptr, nullptr, nullptr);
+  return std::unique_ptr<SqliteBackend>(new SqliteBackend(db));
+}
+
+SqliteBackend::~SqliteBackend() {
+  for (auto& [no, p] : prepared_) sqlite3_finalize(p.stmt);
+  sqlite3_close(db_);
+}
+
+sqlite3_stmt* SqliteBackend::Prepare(int stmt_no, std::string_view text, Result* r) {
+  auto it = prepared_.find(stmt_no);
+  if (it != prepared_.end() && it->second.text == text) return it->second.stmt;
+  if (it != prepared_.end()) {
+    sqlite3_finalize(it->second.stmt);
+    prepared_.erase(it);
+  }
+  std::string sql = Cp1252ToUtf8(TranslateForSqlite(text));
+  sqlite3_stmt* st = nullptr;
+  int rc = sqlite3_prepare_v3(db_, sql.c_str(), static_cast<int>(sql.size()),
+                              SQLITE_PREPARE_PERSISTENT, &st, nullptr);
+  if (rc != SQLITE_OK || st == nullptr) {
+    r->sqlcode = rc == SQLITE_OK ? -1 : SqlcodeOf(rc);
+    r->error = rc == SQLITE_OK ? "empty statement" : Message(db_);
+    sqlite3_finalize(st);
+    return nullptr;
+  }
+  prepared_[stmt_no] = Prepared{std::string(text), st};
+  return st;
+}
+
+Result SqliteBackend::Run(int stmt_no, std::string_view text, const Params& params,
+                          size_t max_rows) {
+  Result r;
+  sqlite3_stmt* st = Prepare(stmt_no, text, &r);
+  if (st == nullptr) return r;
+  sqlite3_reset(st);
+  sqlite3_clear_bindings(st);
+  int nparams = sqlite3_bind_parameter_count(st);
+  for (int i = 0; i < nparams && i < static_cast<int>(params.size()); ++i) {
+    const Param& p = params[static_cast<size_t>(i)];
+    if (p.is_int) {
+      sqlite3_bind_int64(st, i + 1, p.num);
+    } else {
+      std::string u = Cp1252ToUtf8(p.text);
+      sqlite3_bind_text(st, i + 1, u.data(), static_cast<int>(u.size()), SQLITE_TRANSIENT);
+    }
+  }
+  int ncols = sqlite3_column_count(st);
+  r.is_select = ncols > 0;
+  int rc;
+  while ((rc = sqlite3_step(st)) == SQLITE_ROW) {
+    Row row;
+    row.reserve(static_cast<size_t>(ncols));
+    for (int c = 0; c < ncols; ++c) row.push_back(ColumnValue(st, c));
+    r.rows.push_back(std::move(row));
+    if (max_rows != 0 && r.rows.size() >= max_rows) {
+      rc = SQLITE_DONE;
+      break;
+    }
+  }
+  if (rc != SQLITE_DONE) {
+    r.sqlcode = SqlcodeOf(sqlite3_extended_errcode(db_) & 0xFF);
+    r.error = Message(db_);
+    r.rows.clear();
+  } else if (!r.is_select) {
+    r.changes = sqlite3_changes(db_);
+  }
+  sqlite3_reset(st);  // ends the statement's read transaction
+  return r;
+}
+
+}  // namespace plom

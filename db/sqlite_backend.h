@@ -1,0 +1,42 @@
+// The embedded backend: one SQLite 3 file.
+//
+// The file must exist (a missing or unreadable file is a failed connect).
+// Statements arrive as SQL Server texts and are translated once per
+// statement number; each is prepared once and rebound. Text crosses the edge
+// as UTF-8 and is converted to and from Windows-1252.
+#pragma once
+
+#include <memory>
+#include <string>
+#include <unordered_map>
+
+#include "db/runtime.h"
+
+struct sqlite3;
+struct sqlite3_stmt;
+
+namespace plom {
+
+class SqliteBackend : public Backend {
+ public:
+  // Opens the database file; on failure returns nullptr with a negative
+  // sqlcode and the message.
+  static std::unique_ptr<SqliteBackend> Open(const std::string& path, int* sqlcode,
+                                             std::string* error);
+  ~SqliteBackend() override;
+
+  Result Run(int stmt_no, std::string_view text, const Params& params, size_t max_rows) override;
+
+ private:
+  explicit SqliteBackend(sqlite3* db) : db_(db) {}
+  sqlite3_stmt* Prepare(int stmt_no, std::string_view text, Result* r);
+
+  struct Prepared {
+    std::string text;  // the statement text as the tool sent it
+    sqlite3_stmt* stmt = nullptr;
+  };
+  sqlite3* db_;
+  std::unordered_map<int, Prepared> prepared_;
+};
+
+}  // namespace plom

@@ -1,0 +1,26 @@
+// Translation of the tool's SQL Server statement texts into SQLite SQL.
+//
+// The statements use a small part of T-SQL, and only that is translated:
+//   @p1, @p2                         -> ?1, ?2
+//   schema.Table                     -> "schema.Table"
+//   CONVERT(char(8), x, 112)         -> x as yyyymmdd
+//   CONVERT(datetime, t, 112)        -> the date t (yyyymmdd) at midnight
+//   CURRENT_TIMESTAMP, CURRENT_TIMESTAMP-n -> local now, n days before
+//   DATEPART(year, x)                -> the year of x as integer
+//   BEGIN/COMMIT/ROLLBACK/SAVE TRANSACTION [name] -> SQLite transactions
+// Everything else (string literals, comments, quoted names) passes as it is.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace plom {
+
+std::string TranslateForSqlite(std::string_view tsql);
+
+// Rewrites @p1, @p2 ... into ODBC parameter markers "?" (in order of
+// appearance); *order receives the markers' parameter numbers, each
+// followed by ",".
+std::string ToOdbcMarkers(std::string_view tsql, std::string* order = nullptr);
+
+}  // namespace plom

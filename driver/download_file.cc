@@ -1,0 +1,97 @@
+#include "driver/download_file.h"
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <cstdio>
+#include <thread>
+
+namespace plom {
+
+std::string RenderDownload(const std::vector<std::string>& lines, int width) {
+  size_t total = 0;
+  for (const auto& l : lines) total += std::max(l.size(), static_cast<size_t>(width)) + 2;
+  std::string out;
+  out.reserve(total);
+  for (const auto& l : lines) {
+    for (char ch : l) {
+      if (ch == '\n') out.push_back('\r');
+      out.push_back(ch);
+    }
+    if (width > 0 && l.size() < static_cast<size_t>(width)) {
+      out.append(static_cast<size_t>(width) - l.size(), ' ');
+    }
+  }
+  return out;
+}
+
+namespace {
+
+bool WriteAll(int fd, const std::string& data) {
+  size_t done = 0;
+  while (done < data.size()) {
+    ssize_t n = ::write(fd, data.data() + done, data.size() - done);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return false;
+    }
+    done += static_cast<size_t>(n);
+  }
+  return true;
+}
+
+}  // namespace
+
+bool ReplaceFile(const std::string& path, const std::string& data) {
+  std::string tmp = path + ".tmp." + std::to_string(::getpid());
+  int fd = ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+  if (fd < 0) return false;
+  bool ok = WriteAll(fd, data) && ::fsync(fd) == 0;
+  ok = (::close(fd) == 0) && ok;
+  if (ok) ok = ::rename(tmp.c_str(), path.c_str()) == 0;
+  if (!ok) ::unlink(tmp.c_str());
+  return ok;
+}
+
+bool AppendFile(const std::string& path, const std::string& data) {
+  int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
+  if (fd < 0) return false;
+  bool ok = WriteAll(fd, data) && ::fsync(fd) == 0;
+  return (::close(fd) == 0) && ok;
+}
+
+PathLock::PathLock(const std::string& path, int wait_ms) {
+  std::string lock_path = path + ".lock";
+  fd_ = ::open(lock_path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+  if (fd_ < 0) {
+    state_ = State::kUnavailable;
+    return;
+  }
+  auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(wait_ms);
+  for (;;) {
+    if (::flock(fd_, LOCK_EX | LOCK_NB) == 0) {
+      state_ = State::kHeld;
+      return;
+    }
+    if (errno != EWOULDBLOCK && errno != EINTR) {
+      state_ = State::kUnavailable;
+      return;
+    }
+    if (std::chrono::steady_clock::now() >= deadline) {
+      state_ = State::kBusy;
+      return;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  }
+}
+
+PathLock::~PathLock() {
+  if (fd_ >= 0) ::close(fd_);  // releases the lock
+}
+
+}  // namespace plom

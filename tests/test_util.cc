@@ -1,0 +1,105 @@
+#include "tests/test_util.h"
+
+#include <gtest/gtest.h>
+#include <sqlite3.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <ctime>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+#include "db/sqlite_ddl.h"
+
+namespace plom::test {
+
+std::string TempDir() {
+  std::string tmpl = (std::filesystem::temp_directory_path() / "plomtest.XXXXXX").string();
+  char* d = mkdtemp(tmpl.data());
+  EXPECT_NE(d, nullptr);
+  return tmpl;
+}
+
+TestDb::TestDb() : dir_(TempDir()), path_(dir_ + "/test.db") {
+  Exec(CentralDdl());
+}
+
+TestDb::~TestDb() {
+  std::error_code ec;
+  std::filesystem::remove_all(dir_, ec);
+}
+
+void TestDb::AddClientTables(const std::string& schema) { Exec(ClientDdl(schema)); }
+
+void TestDb::Exec(const std::string& sql) {
+  sqlite3* db = nullptr;
+  int rc = sqlite3_open(path_.c_str(), &db);
+  ASSERT_EQ(rc, SQLITE_OK);
+  sqlite3_busy_timeout(db, 5000);
+  char* err = nullptr;
+  rc = sqlite3_exec(db, sql.c_str(), nullptr, nullptr, &err);
+  EXPECT_EQ(rc, SQLITE_OK) << (err ? err : "") << "\nin: " << sql;
+  sqlite3_free(err);
+  sqlite3_close(db);
+}
+
+std::unique_ptr<Connection> TestDb::Connect() {
+  ConnectSettings s;
+  s.server = server();
+  s.login = "sa";
+  s.password = "secret";
+  s.schema = "ZrSystem";
+  int code = 0;
+  std::string err;
+  auto backend = OpenBackend(s, &code, &err);
+  EXPECT_TRUE(backend != nullptr) << err;
+  return std::make_unique<Connection>(std::move(backend));
+}
+
+std::string DateTime(int offset_days, bool at_midnight) {
+  time_t now = time(nullptr);
+  struct tm tm;
+  localtime_r(&now, &tm);
+  tm.tm_mday += offset_days;
+  tm.tm_isdst = -1;
+  if (at_midnight) tm.tm_hour = tm.tm_min = tm.tm_sec = 0;
+  mktime(&tm);
+  char buf[32];
+  strftime(buf, sizeof buf, "%Y-%m-%d %H:%M:%S", &tm);
+  return buf;
+}
+
+std::string Ymd(int offset_days) {
+  std::string d = DateTime(offset_days);
+  return d.substr(0, 4) + d.substr(5, 2) + d.substr(8, 2);
+}
+
+std::string ReadFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream ss;
+  ss << in.rdbuf();
+  return ss.str();
+}
+
+void WriteFile(const std::string& path, const std::string& data) {
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  out << data;
+}
+
+Capture::Capture() : f_(std::tmpfile()) {}
+Capture::~Capture() {
+  if (f_) std::fclose(f_);
+}
+std::string Capture::Text() {
+  std::fflush(f_);
+  long end = std::ftell(f_);
+  std::string s(static_cast<size_t>(end), '\0');
+  std::rewind(f_);
+  size_t n = std::fread(s.data(), 1, s.size(), f_);
+  s.resize(n);
+  std::fseek(f_, 0, SEEK_END);
+  return s;
+}
+
+}  // namespace plom::test

@@ -1,0 +1,58 @@
+// Helpers for tests on embedded databases laid out for the case.
+#pragma once
+
+#include <cstdio>
+#include <memory>
+#include <string>
+
+#include "db/runtime.h"
+
+namespace plom::test {
+
+// A fresh embedded database in a temporary file, with the central tables.
+class TestDb {
+ public:
+  TestDb();
+  ~TestDb();
+  TestDb(const TestDb&) = delete;
+  TestDb& operator=(const TestDb&) = delete;
+
+  // Lays out the per-client tables of a schema.
+  void AddClientTables(const std::string& schema);
+  // Runs SQLite SQL directly (UTF-8); fails the test on error.
+  void Exec(const std::string& sql);
+  const std::string& path() const { return path_; }
+  // The server name that selects this database.
+  std::string server() const { return "sqlite:" + path_; }
+  // A connection through the embedded backend.
+  std::unique_ptr<Connection> Connect();
+
+ private:
+  std::string dir_;
+  std::string path_;
+};
+
+// Local date/time shifted by whole days, as 'YYYY-MM-DD HH:MM:SS'
+// (midnight when at_midnight).
+std::string DateTime(int offset_days, bool at_midnight = true);
+// Local date shifted by whole days as yyyymmdd.
+std::string Ymd(int offset_days);
+// A fresh temporary directory.
+std::string TempDir();
+// Reads a whole file; empty when missing.
+std::string ReadFile(const std::string& path);
+void WriteFile(const std::string& path, const std::string& data);
+
+// Captures what is written to a FILE* (for Messages).
+class Capture {
+ public:
+  Capture();
+  ~Capture();
+  FILE* file() { return f_; }
+  std::string Text();
+
+ private:
+  FILE* f_;
+};
+
+}  // namespace plom::test
