@@ -7,7 +7,8 @@
 namespace plom {
 namespace {
 
-constexpr std::string_view kClientMarker = "-- @client";
+// The marker stands on a line of its own.
+constexpr std::string_view kClientMarker = "\n-- @client\n";
 
 std::string_view Ddl() { return std::string_view(kSqliteDdl); }
 

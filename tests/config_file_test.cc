@@ -1,0 +1,252 @@
+#include "config/config_file.h"
+
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "config/cipher.h"
+#include "tests/test_util.h"
+
+namespace plom {
+namespace {
+
+// One well-formed entry; eol is the line end of both lines.
+std::string Entry(const std::string& group, int number, const std::string& key,
+                  const std::string& plain, const std::string& eol = "\n") {
+  return "DB;" + group + ";" + eol + std::to_string(number) + ";" + key + ";" +
+         EncipherValue(plain) + eol;
+}
+
+class ConfigFileTest : public ::testing::Test {
+ protected:
+  ConfigFileTest() : dir_(test::TempDir()), path_(dir_ + "/korvantis.ini") {}
+  ~ConfigFileTest() override { std::filesystem::remove_all(dir_); }
+
+  // The run driver's lookup: empty group, number 0.
+  ConfigEntry Driver(const std::string& key) { return ConfigLookup("", key, 0, path_); }
+  std::vector<std::string> Keys() {
+    std::vector<ConfigEntry> all;
+    EXPECT_TRUE(ConfigReadAll(path_, &all));
+    std::vector<std::string> keys;
+    for (const ConfigEntry& e : all) keys.push_back(e.key);
+    return keys;
+  }
+
+  std::string dir_, path_;
+};
+
+void ExpectEmpty(const ConfigEntry& e) {
+  EXPECT_EQ(e.number, 0);
+  EXPECT_EQ(e.group, "");
+  EXPECT_EQ(e.key, "");
+  EXPECT_EQ(e.value, "");
+}
+
+TEST(ConfigStringTest, NthCharPos) {
+  struct { const char* text; int n; int want; } cases[] = {
+      {"", 1, -1},      {"abc", 1, -1},  {";", 1, 0},     {";", 2, 0},
+      {"a;b;c", 1, 1},  {"a;b;c", 2, 3}, {"a;b;c", 3, 3}, {"a;;", 2, 2},
+      {"a;b;c", 0, 1},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(NthCharPos(c.text, ';', c.n), c.want) << c.text << " " << c.n;
+  }
+}
+
+TEST(ConfigStringTest, SubstrCopy) {
+  struct { int start, length; const char* want; } cases[] = {
+      {1, 3, "bcd"}, {1, 0, "bcdef"}, {0, 0, "abcdef"}, {1, -1, ""},
+      {4, 9, "ef"},  {6, 0, ""},      {9, 2, ""},       {-1, 2, "ab"},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(SubstrCopy("abcdef", c.start, c.length), c.want) << c.start << "," << c.length;
+  }
+}
+
+TEST(ConfigStringTest, HostPath) {
+  EXPECT_EQ(HostPath(kConfigPath), "../../files/korvantis.ini");
+  EXPECT_EQ(HostPath("a/b"), "a/b");
+}
+
+TEST_F(ConfigFileTest, MissingFileGivesEmptyEntry) {
+  ExpectEmpty(Driver("LOGIN"));
+  std::vector<ConfigEntry> all;
+  EXPECT_FALSE(ConfigReadAll(path_, &all));
+}
+
+TEST_F(ConfigFileTest, FindsByKeyGroupOrNumber) {
+  test::WriteFile(path_, Entry("G1", 1, "LOGIN", "sa") +
+                             Entry("G2", 2, "PASS", "geheim", "\r\n") +
+                             Entry("G3", 3, "SCHEMA", "ZrSystem."));
+  struct { const char* group; const char* key; int number; int want; const char* value; } cases[] = {
+      {"", "LOGIN", 0, 1, "sa"},  {"", "SCHEMA", 0, 3, "ZrSystem."},
+      {"G2", "", -1, 2, "geheim"}, {"x", "y", 3, 3, "ZrSystem."},
+      {"G2", "SCHEMA", 1, 1, "sa"},  // the first entry that matches wins
+      {"", "NET8", 0, 0, ""},       {"g1", "login", 9, 0, ""},
+  };
+  for (const auto& c : cases) {
+    ConfigEntry e = ConfigLookup(c.group, c.key, c.number, path_);
+    EXPECT_EQ(e.number, c.want) << c.key;
+    EXPECT_EQ(e.value, c.value) << c.key;
+  }
+  ConfigEntry e = Driver("PASS");
+  EXPECT_EQ(e.group, "G2");
+  EXPECT_EQ(e.key, "PASS");
+  // The backslashed form of the path opens the same file.
+  EXPECT_EQ(ConfigLookup("", "PASS", 0, dir_ + "\\korvantis.ini").value, "geheim");
+}
+
+TEST_F(ConfigFileTest, DuplicateKeyFirstWins) {
+  test::WriteFile(path_, Entry("G", 1, "PASS", "first") + Entry("G", 2, "PASS", "second"));
+  EXPECT_EQ(Driver("PASS").value, "first");
+}
+
+TEST_F(ConfigFileTest, CatchAllEntries) {
+  const std::string tail = Entry("G", 5, "SCHEMA", "wanted");
+  struct { std::string head; int number; std::string value; } cases[] = {
+      // A blank first line: empty group.
+      {"\n1;PASS;" + EncipherValue("blank") + "\n", 1, "blank"},
+      // One ';' in the first line: empty group.
+      {"DB;G\n2;PASS;" + EncipherValue("one") + "\n", 2, "one"},
+      // Number 0, or no number at all.
+      {"DB;G;\n0;PASS;" + EncipherValue("zero") + "\n", 0, "zero"},
+      {"DB;G;\n;PASS;" + EncipherValue("none") + "\n", 0, "none"},
+      {"DB;G;\nx7;PASS;" + EncipherValue("text") + "\n", 0, "text"},
+  };
+  for (const auto& c : cases) {
+    test::WriteFile(path_, Entry("G", 1, "LOGIN", "sa") + c.head + tail);
+    EXPECT_EQ(Driver("SCHEMA").value, c.value) << c.head;
+    EXPECT_EQ(Driver("SCHEMA").number, c.number) << c.head;
+    EXPECT_EQ(Driver("LOGIN").value, "sa");  // an earlier entry still wins
+    EXPECT_EQ(ConfigLookup("nomatch", "SCHEMA", -1, path_).value, "wanted");
+  }
+}
+
+TEST_F(ConfigFileTest, AdjacentSeparatorsGiveRestOfLine) {
+  test::WriteFile(path_, "DB;;rest\n1;;X\n" + Entry("G", 2, "PASS", "pw"));
+  EXPECT_EQ(Driver("PASS").value, "pw");  // entry 1 matches neither "" nor 0
+  ConfigEntry e = ConfigLookup("", "", 1, path_);
+  EXPECT_EQ(e.group, ";rest\n");
+  EXPECT_EQ(e.key, ";X\n");
+  // CR LF reads as LF; a lone CR stays.
+  test::WriteFile(path_, "DB;;rest\r\r\n1;;X\r\n");
+  EXPECT_EQ(ConfigLookup("", "", 1, path_).group, ";rest\r\n");
+  EXPECT_EQ(ConfigLookup("", "", 1, path_).key, ";X\n");
+}
+
+TEST_F(ConfigFileTest, ValueForms) {
+  struct { std::string second; std::string value; } cases[] = {
+      {"1;PASS;\n", ""},                              // line end alone
+      {"1;PASS;\r\n", ""},                            // CR LF reads as LF
+      {"1;PASS;" + EncipherValue("pw") + "\r\n", "pw"},
+      {"1;PASS;" + EncipherValue("pw"), "pw"},        // no line end at the end
+      {"1;PASS;" + EncipherValue("pw") + ";" + "\n", "pw"},  // 20 digits, then ";"
+      {"1;PASS", ""},                                 // only one ';': key ""
+  };
+  for (const auto& c : cases) {
+    test::WriteFile(path_, "DB;G;\r\n" + c.second);
+    ConfigEntry e = ConfigLookup("G", "", -1, path_);
+    EXPECT_EQ(e.group, "G") << c.second;
+    EXPECT_EQ(e.value, c.value) << c.second;
+  }
+  // A value field is cut at 200 digits (40 characters).
+  const std::string plain44(44, 'v');
+  test::WriteFile(path_, "DB;G;\n1;PASS;" + EncipherValue(plain44) + "\n");
+  EXPECT_EQ(Driver("PASS").value, std::string(40, 'v'));
+}
+
+TEST_F(ConfigFileTest, SecondLineWithoutSeparator) {
+  test::WriteFile(path_, "DB;G;\n" + EncipherValue("abcd") + "\n");
+  ConfigEntry e = ConfigLookup("", "", 0, path_);
+  EXPECT_EQ(e.number, 0);
+  EXPECT_EQ(e.key, "");
+  EXPECT_EQ(e.value, "abcd");  // the whole line; the line end is past the last group
+}
+
+TEST_F(ConfigFileTest, OverlongLinesShiftEntries) {
+  // Lengths with line end: a first line holds 199, a second line 399.
+  auto first = [](size_t len) { return "DB;G;" + std::string(len - 6, 'y') + "\n"; };
+  auto second = [](size_t len) { return "1;K;" + std::string(len - 5, 'z') + "\n"; };
+  const std::string next = Entry("G", 2, "PASS", "pw");
+  struct { std::string text; std::vector<std::string> keys; } cases[] = {
+      {first(199) + "1;K;\n" + next, {"K", "PASS"}},
+      {first(200) + "1;K;\n" + next, {"", "G"}},
+      {second(399).insert(0, "DB;G;\n") + next, {"K", "PASS"}},
+      {second(400).insert(0, "DB;G;\n") + next, {"K", "G"}},
+  };
+  for (const auto& c : cases) {
+    test::WriteFile(path_, c.text);
+    EXPECT_EQ(Keys(), c.keys) << c.text.size();
+  }
+  // Shifted, the remainder "\n" of a cut second line is a blank first line.
+  test::WriteFile(path_, "DB;G;\n" + second(400) + next);
+  EXPECT_EQ(ConfigLookup("", "nokey", -1, path_).key, "G");
+}
+
+TEST_F(ConfigFileTest, OddNumberOfLines) {
+  test::WriteFile(path_, Entry("G", 1, "LOGIN", "sa") + "2;PASS;" + EncipherValue("pw") + "\n");
+  ExpectEmpty(Driver("PASS"));
+  EXPECT_EQ(Keys(), std::vector<std::string>{"LOGIN"});
+}
+
+// The plomvarde-ini program.
+class ConfigToolTest : public ConfigFileTest {
+ protected:
+  int Run(const std::string& args, std::string* out = nullptr) {
+    const std::string cmd =
+        std::string(PLOM_BINARY_DIR) + "/plomvarde-ini " + args + " 2>/dev/null";
+    FILE* p = popen(cmd.c_str(), "r");
+    std::string text;
+    char buf[256];
+    size_t n;
+    while ((n = fread(buf, 1, sizeof buf, p)) > 0) text.append(buf, n);
+    int status = pclose(p);
+    if (out) *out = text;
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  }
+};
+
+TEST_F(ConfigToolTest, WriteThenRead) {
+  ASSERT_EQ(Run("write " + path_ + " LOGIN=sa PASS=g3h3im 'SQLSERVER=' NET8=srv SCHEMA=ZrSystem."), 0);
+  EXPECT_EQ(Driver("LOGIN").value, "sa");
+  EXPECT_EQ(Driver("PASS").value, "g3h3im");
+  EXPECT_EQ(Driver("SQLSERVER").value, "");
+  EXPECT_EQ(Driver("NET8").value, "srv");
+  EXPECT_EQ(Driver("SCHEMA").number, 5);
+  const std::string text = test::ReadFile(path_);
+  EXPECT_EQ(text.substr(0, 8), "DB;Korva");
+  EXPECT_NE(text.find(";\r\n2;PASS;"), std::string::npos);
+
+  std::string out;
+  EXPECT_EQ(Run("show " + path_, &out), 0);
+  EXPECT_NE(out.find("2\tKorvantis\tPASS\t***\n"), std::string::npos) << out;
+  EXPECT_NE(out.find("1\tKorvantis\tLOGIN\tsa\n"), std::string::npos) << out;
+  EXPECT_EQ(Run("show " + path_ + " --show-password", &out), 0);
+  EXPECT_NE(out.find("\tPASS\tg3h3im\n"), std::string::npos) << out;
+}
+
+TEST_F(ConfigToolTest, RefusalsAndUsage) {
+  EXPECT_EQ(Run("write " + path_ + " PASS=" + std::string(41, 'x')), 2);
+  EXPECT_FALSE(std::filesystem::exists(path_));
+  EXPECT_EQ(Run("write " + path_ + " PASS=" + std::string(40, 'x')), 0);
+  EXPECT_EQ(Driver("PASS").value, std::string(40, 'x'));
+  EXPECT_EQ(Run("write " + path_ + " A=1 A=2"), 2);
+  EXPECT_EQ(Run("write " + path_ + " 'A;B=1'"), 2);
+  EXPECT_EQ(Driver("PASS").value, std::string(40, 'x'));  // left as it was
+  EXPECT_EQ(Run("show " + dir_ + "/missing.ini"), 1);
+  for (const char* args : {"", "bogus", "write " , "show", "show a b", "encipher", "write f novalue"}) {
+    EXPECT_EQ(Run(args), 64) << args;
+  }
+  std::string out;
+  EXPECT_EQ(Run("encipher geheim", &out), 0);
+  EXPECT_EQ(out, EncipherValue("geheim") + "\n");
+  EXPECT_EQ(Run("decipher " + EncipherValue("geheim"), &out), 0);
+  EXPECT_EQ(out, "geheim\n");
+}
+
+}  // namespace
+}  // namespace plom
