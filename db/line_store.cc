@@ -18,6 +18,8 @@ constexpr char kBeginDeleteSql[] = "  BEGIN TRANSACTION Tmp_UsrDel_Sp ";
 constexpr char kDeleteSql[] = "  DELETE FROM ZrSystem.Zrt999Tmp WHERE TmpUsr = @p1      ";
 constexpr char kRollbackDeleteSql[] = "  ROLLBACK TRANSACTION Tmp_UsrDel_Sp ";
 constexpr char kCommitSql[] = "  COMMIT TRANSACTION ";
+constexpr char kSaveLineSql[] = "  SAVE TRANSACTION Tmp_PKeyIns_Sv ";
+constexpr char kRollbackLineSql[] = "  ROLLBACK TRANSACTION Tmp_PKeyIns_Sv ";
 constexpr char kLineCursorSql[] =
     "/* TMP_USRSTR_C 45 nohold */ SELECT TmpStr FROM  ZRSystem.Zrt999Tmp WHERE TmpUsr = @p1     "
     "ORDER BY TmpUsr, TmpStr ";
@@ -27,8 +29,34 @@ constexpr int kTooLong = -3;
 
 }  // namespace
 
+int FlushLines(Connection& c) {
+  if (!c.line_group.open) return 0;
+  c.line_group.open = false;
+  c.line_group.lines = 0;
+  return c.Transaction(kCommit, kCommitSql);
+}
+
+namespace {
+
+// One line inside the open group, behind its own savepoint.
+int InsertGrouped(Connection& c, const std::string& path, const std::string& line) {
+  if (c.line_group.open && c.line_group.lines >= kLinesPerGroup) FlushLines(c);
+  if (!c.line_group.open) {
+    if (c.Transaction(kInsertTx, kBeginInsertSql) != 0) return c.last_sqlcode();
+    c.line_group.open = true;
+  }
+  ++c.line_group.lines;
+  c.Transaction(kInsertTx, kSaveLineSql);
+  int rc = c.Execute(kInsert, kInsertSql, {Param::Text(path), Param::Text(line)});
+  if (rc != 0) c.Transaction(kInsertTx, kRollbackLineSql);
+  return rc;
+}
+
+}  // namespace
+
 int InsertLine(Connection& c, const std::string& path, const std::string& line) {
   if (path.size() > kMaxPathLen || line.size() > kMaxLineLen) return kTooLong;
+  if (c.line_group.enabled) return InsertGrouped(c, path, line);
   c.Transaction(kInsertTx, kBeginInsertSql);
   int rc = c.Execute(kInsert, kInsertSql, {Param::Text(path), Param::Text(line)});
   if (rc == 0) {
@@ -41,6 +69,7 @@ int InsertLine(Connection& c, const std::string& path, const std::string& line) 
 
 int DeleteLines(Connection& c, const std::string& path) {
   if (path.size() > kMaxPathLen) return kTooLong;
+  FlushLines(c);
   c.Transaction(kDeleteTx, kBeginDeleteSql);
   int rc = c.Execute(kDelete, kDeleteSql, {Param::Text(path)});
   if (rc == 0) {
@@ -52,6 +81,7 @@ int DeleteLines(Connection& c, const std::string& path) {
 }
 
 int OpenLineCursor(Connection& c, const std::string& path) {
+  FlushLines(c);
   return c.Open(kLineCursor, kLineCursorSql, {Param::Text(Cut(path, kMaxPathLen))});
 }
 

@@ -12,8 +12,20 @@ namespace plom {
 constexpr size_t kMaxPathLen = 100;  // TmpUsr
 constexpr size_t kMaxLineLen = 512;  // TmpStr
 
-// Stores one line in its own transaction. Returns the sqlcode of the INSERT.
+// Stores one line. Returns the sqlcode of the INSERT; a failed insert is
+// undone alone and the lines before it stay.
+//
+// Inserts are grouped: a transaction holds up to kLinesPerGroup lines, each
+// behind its own savepoint (the savepoint is what a failure rolls back to).
+// FlushLines commits the open group; the driver calls it before it reads
+// the lines back. With c.line_group.enabled off, every line is its own
+// transaction (begin, insert, commit or rollback).
 int InsertLine(Connection& c, const std::string& path, const std::string& line);
+// Commits the open group of inserts, if any. Returns the sqlcode of the
+// commit (0 when nothing was open).
+int FlushLines(Connection& c);
+constexpr int kLinesPerGroup = 2000;
+
 // Deletes the line store of the path: 0 deleted, 100 there were none.
 int DeleteLines(Connection& c, const std::string& path);
 

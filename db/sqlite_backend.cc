@@ -2,6 +2,9 @@
 
 #include <sqlite3.h>
 
+#include <cctype>
+#include <vector>
+
 #include "db/codepage.h"
 #include "db/tsql.h"
 
@@ -13,6 +16,28 @@ constexpr int kBusyTimeoutMs = 30000;
 int SqlcodeOf(int rc) { return rc == SQLITE_OK ? -1 : -rc; }
 
 std::string Message(sqlite3* db) { return Utf8ToCp1252(sqlite3_errmsg(db)); }
+
+std::vector<std::string> Words(std::string_view s) {
+  std::vector<std::string> words;
+  size_t i = 0;
+  while (i < s.size()) {
+    while (i < s.size() && (s[i] == ' ' || s[i] == '\t' || s[i] == '\n' || s[i] == '\r')) ++i;
+    size_t j = i;
+    while (j < s.size() && !(s[j] == ' ' || s[j] == '\t' || s[j] == '\n' || s[j] == '\r')) ++j;
+    if (j > i) words.emplace_back(s.substr(i, j - i));
+    i = j;
+  }
+  return words;
+}
+
+bool EqualsNoCase(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  for (size_t i = 0; i < a.size(); ++i) {
+    if (std::toupper(static_cast<unsigned char>(a[i])) != std::toupper(static_cast<unsigned char>(b[i])))
+      return false;
+  }
+  return true;
+}
 
 Value ColumnValue(sqlite3_stmt* st, int col) {
   Value v;
@@ -64,6 +89,7 @@ std::unique_ptr<SqliteBackend> SqliteBackend::Open(const std::string& path, int*
 
 SqliteBackend::~SqliteBackend() {
   for (auto& [no, p] : prepared_) sqlite3_finalize(p.stmt);
+  for (auto& [text, st] : fixed_) sqlite3_finalize(st);
   sqlite3_close(db_);
 }
 
@@ -88,9 +114,47 @@ sqlite3_stmt* SqliteBackend::Prepare(int stmt_no, std::string_view text, Result*
   return st;
 }
 
+int SqliteBackend::Exec(const std::string& sql, Result* r) {
+  sqlite3_stmt*& st = fixed_[sql];
+  if (st == nullptr &&
+      sqlite3_prepare_v3(db_, sql.c_str(), -1, SQLITE_PREPARE_PERSISTENT, &st, nullptr) != SQLITE_OK) {
+    r->sqlcode = SqlcodeOf(sqlite3_errcode(db_));
+    r->error = Message(db_);
+    sqlite3_finalize(st);
+    st = nullptr;
+    return r->sqlcode;
+  }
+  int rc = sqlite3_step(st);
+  sqlite3_reset(st);
+  if (rc != SQLITE_DONE) {
+    r->sqlcode = SqlcodeOf(rc);
+    r->error = Message(db_);
+  }
+  return r->sqlcode;
+}
+
+bool SqliteBackend::RunSavepoint(std::string_view text, Result* r) {
+  std::vector<std::string> w = Words(text);
+  if (w.size() != 3 || !EqualsNoCase(w[1], "TRANSACTION")) return false;
+  const std::string& name = w[2];
+  if (EqualsNoCase(w[0], "SAVE")) {
+    // One savepoint per name: the previous one is merged into the
+    // transaction before the new one is set.
+    if (savepoints_.count(name) && Exec("RELEASE \"" + name + "\"", r) != 0) return true;
+    if (Exec("SAVEPOINT \"" + name + "\"", r) == 0) savepoints_.insert(name);
+    return true;
+  }
+  if (EqualsNoCase(w[0], "ROLLBACK") && savepoints_.count(name)) {
+    Exec("ROLLBACK TO \"" + name + "\"", r);
+    return true;
+  }
+  return false;
+}
+
 Result SqliteBackend::Run(int stmt_no, std::string_view text, const Params& params,
                           size_t max_rows) {
   Result r;
+  if (RunSavepoint(text, &r)) return r;
   sqlite3_stmt* st = Prepare(stmt_no, text, &r);
   if (st == nullptr) return r;
   sqlite3_reset(st);
@@ -126,6 +190,7 @@ Result SqliteBackend::Run(int stmt_no, std::string_view text, const Params& para
     r.changes = sqlite3_changes(db_);
   }
   sqlite3_reset(st);  // ends the statement's read transaction
+  if (sqlite3_get_autocommit(db_)) savepoints_.clear();  // the transaction ended
   return r;
 }
 

@@ -7,6 +7,7 @@
 #pragma once
 
 #include <memory>
+#include <set>
 #include <string>
 #include <unordered_map>
 
@@ -30,6 +31,10 @@ class SqliteBackend : public Backend {
  private:
   explicit SqliteBackend(sqlite3* db) : db_(db) {}
   sqlite3_stmt* Prepare(int stmt_no, std::string_view text, Result* r);
+  // Savepoints: SAVE TRANSACTION x and ROLLBACK TRANSACTION x of an open
+  // savepoint x. Returns false when the text is not one of these.
+  bool RunSavepoint(std::string_view text, Result* r);
+  int Exec(const std::string& sql, Result* r);
 
   struct Prepared {
     std::string text;  // the statement text as the tool sent it
@@ -37,6 +42,8 @@ class SqliteBackend : public Backend {
   };
   sqlite3* db_;
   std::unordered_map<int, Prepared> prepared_;
+  std::unordered_map<std::string, sqlite3_stmt*> fixed_;  // savepoint statements
+  std::set<std::string> savepoints_;  // open savepoints of the transaction
 };
 
 }  // namespace plom

@@ -168,6 +168,11 @@ int RunTool(const std::vector<std::string>& args, Messages& msg, const RunOption
   RunContext ctx(conn, msg, options.reuse_answers);
   if (RunSchemas(ctx, p, fn, false) == 0) RunSchemas(ctx, p, fn, true);
 
+  rc = FlushLines(conn);
+  if (rc != 0) {
+    msg.Printf("Insert-Error Zrt999Tmp! ErrNr: %d\n", rc);
+    ++ctx.lines_lost;
+  }
   std::string data = RenderDownload(ReadLines(conn, p.path), fn.width);
   bool written = p.replace ? ReplaceFile(p.path, data) : AppendFile(p.path, data);
   if (!written) {

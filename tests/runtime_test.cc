@@ -74,6 +74,7 @@ TEST(Runtime, CursorsStayOpenAcrossTransactions) {
   ASSERT_EQ(c->Fetch(10, &r), 0);
   EXPECT_EQ(r[0].Text(), "1");
   EXPECT_EQ(InsertLine(*c, "c", "x"), 0);
+  EXPECT_EQ(FlushLines(*c), 0);
   c->Transaction(41, "  BEGIN TRANSACTION T ");
   c->Execute(42, "DELETE FROM ZrSystem.Zrt999Tmp", {});
   c->Transaction(41, "  ROLLBACK TRANSACTION T ");
@@ -110,14 +111,20 @@ TEST(Runtime, StatementsAreCountedAndPreparedOnce) {
   TestDb db;
   auto c = db.Connect();
   int64_t before = c->statements_sent();
+  c->line_group.enabled = false;
   for (int i = 0; i < 3; ++i) InsertLine(*c, "p", "line" + std::to_string(i));
   EXPECT_EQ(c->statements_sent() - before, 9);  // begin, insert, commit each
+  c->line_group.enabled = true;
+  before = c->statements_sent();
+  for (int i = 0; i < 3; ++i) InsertLine(*c, "q", "line" + std::to_string(i));
+  FlushLines(*c);
+  EXPECT_EQ(c->statements_sent() - before, 8);  // begin, savepoint + insert each, commit
   Row r;
   c->Execute(7, "SELECT COUNT(*) FROM ZrSystem.Zrt999Tmp WHERE TmpUsr = @p1", {Param::Text("p")}, &r);
   EXPECT_EQ(r[0].Int(), 3);
   // The same number with another text is prepared anew.
   c->Execute(7, "SELECT COUNT(*) FROM ZrSystem.Zrt999Tmp WHERE TmpUsr <> @p1", {Param::Text("p")}, &r);
-  EXPECT_EQ(r[0].Int(), 0);
+  EXPECT_EQ(r[0].Int(), 3);  // the lines of "q"
 }
 
 TEST(LineStore, StoresTrimsAndSorts) {
@@ -148,6 +155,44 @@ TEST(LineStore, StoresTrimsAndSorts) {
   ASSERT_EQ(OpenLineCursor(*c, "b.dnl"), 0);
   ASSERT_EQ(FetchLine(*c, &line), 0);
   EXPECT_EQ(line, "other");
+}
+
+// A refused insert is undone alone, in a group and one by one; the lines
+// before and after it stay.
+TEST(LineStore, FailedInsertIsUndoneAlone) {
+  for (bool grouped : {true, false}) {
+    TestDb db;
+    db.Exec(
+        "CREATE TRIGGER refuse BEFORE INSERT ON \"ZrSystem.Zrt999Tmp\" WHEN NEW.TmpStr = 'bad' "
+        "BEGIN SELECT RAISE(ABORT, 'refused'); END;");
+    auto c = db.Connect();
+    c->line_group.enabled = grouped;
+    EXPECT_EQ(InsertLine(*c, "p", "one"), 0);
+    EXPECT_LT(InsertLine(*c, "p", "bad"), 0);
+    EXPECT_NE(c->last_error().find("refused"), std::string::npos);
+    EXPECT_EQ(InsertLine(*c, "p", "two"), 0);
+    EXPECT_LT(InsertLine(*c, "p", "bad"), 0);
+    EXPECT_EQ(InsertLine(*c, "p", "three"), 0);
+    EXPECT_EQ(FlushLines(*c), 0);
+    std::vector<std::string> got;
+    std::string line;
+    OpenLineCursor(*c, "p");
+    while (FetchLine(*c, &line) == 0) got.push_back(line);
+    EXPECT_EQ(got, (std::vector<std::string>{"one", "three", "two"})) << grouped;
+  }
+}
+
+// Lines of a group larger than one transaction all arrive, and what was
+// stored is committed for another connection to see.
+TEST(LineStore, GroupsSpanManyTransactions) {
+  TestDb db;
+  auto c = db.Connect();
+  for (int i = 0; i < kLinesPerGroup * 2 + 5; ++i) ASSERT_EQ(InsertLine(*c, "p", std::to_string(i)), 0);
+  EXPECT_EQ(FlushLines(*c), 0);
+  auto other = db.Connect();
+  Row n;
+  other->Execute(1, "SELECT COUNT(*) FROM ZrSystem.Zrt999Tmp WHERE TmpUsr = @p1", {Param::Text("p")}, &n);
+  EXPECT_EQ(n[0].Int(), kLinesPerGroup * 2 + 5);
 }
 
 TEST(Schemas, TerminalAndAllCursors) {
