@@ -158,6 +158,14 @@ int RunTool(const std::vector<std::string>& args, Messages& msg, const RunOption
                cred.server.c_str(), cred.schema.c_str());
     return kExitUnavailable;
   }
+  conn.line_group.enabled = options.group_lines;
+  struct CountOnExit {
+    Connection& c;
+    int64_t* out;
+    ~CountOnExit() {
+      if (out) *out = c.statements_sent();
+    }
+  } count_on_exit{conn, options.statements_sent};
 
   rc = DeleteLines(conn, p.path);
   if (rc != 0 && rc != kSqlNotFound) {

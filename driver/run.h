@@ -2,6 +2,7 @@
 // function.
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -35,8 +36,12 @@ struct RunOptions {
   std::string config_path;
   // How long to wait for another run of the same download file.
   int lock_wait_ms = 120000;
-  // Reuse admission answers within the run.
+  // Reuse admission answers within the run; group the line store's inserts.
   bool reuse_answers = true;
+  bool group_lines = true;
+  // When set, receives the number of statements the run sent to the
+  // database (for measuring).
+  int64_t* statements_sent = nullptr;
 };
 RunOptions DefaultRunOptions();
 
