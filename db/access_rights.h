@@ -11,6 +11,7 @@
 #include <string>
 
 #include "db/badge_record.h"
+#include "db/connection.h"
 #include "db/runtime.h"
 
 namespace plom {
@@ -28,13 +29,12 @@ int BZU_SelAkr(Connection& c, BadgeRecord* r);
 bool ResolveAccessClass(Connection& c, BadgeRecord* r);
 
 // Whether a client schema name may enter statement texts: 1 to 20 letters,
-// digits and "_".
+// digits and "_", not starting with a digit.
 bool IsValidSchemaName(const std::string& schema);
 
 // The sqlcode of a statement refused because the current schema may not
 // enter a statement text; nothing is run.
 constexpr int kInvalidSchema = -1;
-constexpr size_t kMaxSchemaLen = 20;
 constexpr size_t kMaxStatementLen = 1023;
 
 // Formats a statement template whose one %s takes the FROM list.

@@ -1,6 +1,7 @@
 #include "driver/run.h"
 
 #include "config/config_file.h"
+#include "db/access_rights.h"
 #include "db/connection.h"
 #include "db/line_store.h"
 #include "driver/download_file.h"
@@ -102,6 +103,11 @@ int RunSchemas(RunContext& ctx, const RunParams& p, const DownloadFunction& fn, 
   }
   while ((all ? FetchAllSchema(c, &schema) : FetchTerminalSchema(c, &schema)) == 0) {
     ++found;
+    if (!IsValidSchemaName(schema)) {
+      // Client schema names enter statement texts: only plain names do.
+      ctx.msg.Printf("Schema %s ungueltig, Mandant wird uebersprungen!\n", schema.c_str());
+      continue;
+    }
     SetCurrentSchema(c, schema);
     ctx.msg.Printf("Schema: %s\n", schema.c_str());
     fn.generate(ctx, p.path, p.terminal, schema);

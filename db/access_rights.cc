@@ -1,0 +1,181 @@
+// Access-right queries on the per-client tables of the current schema, and
+// the access-right resolution.
+#include "db/access_rights.h"
+
+#include <cstdio>
+
+#include "db/badge_queries.h"
+
+namespace plom {
+
+namespace {
+
+// Statement templates: the %s takes the FROM list, @p1 the key.
+constexpr const char kSelAwsGrp[] =
+    "SELECT  BzuZau,CONVERT(char(8), BzuGvo,112), CONVERT(char(8),BzuGbi,112),  BzuBkl  "
+    "FROM  %s  WHERE BzuZau = @p1  AND(   (CURRENT_TIMESTAMP >= BzuGvo AND BzuGbi IS NULL)   "
+    "OR (CURRENT_TIMESTAMP <= BzuGbi AND BzuGvo IS NULL)   OR (CURRENT_TIMESTAMP >= BzuGvo "
+    "AND CURRENT_TIMESTAMP <= BzuGbi)) ";
+
+constexpr const char kSelKst[] =
+    " SELECT    ZuoKst, CONVERT(char(8),BzuGvo, 112), CONVERT(char(8),BzuGbi, 112),   "
+    "BzuBkl  FROM  %s  WHERE ZuoPnr = @p1  AND   ZuoKst = BzuKst  AND(   "
+    "(CURRENT_TIMESTAMP >= ZuoGvo AND ZuoGbi IS NULL)   OR (CURRENT_TIMESTAMP <= ZuoGbi AND "
+    "ZuoGvo IS NULL)   OR (CURRENT_TIMESTAMP >= ZuoGvo AND CURRENT_TIMESTAMP <= ZuoGbi))  "
+    "AND(   (CURRENT_TIMESTAMP >= BzuGvo AND BzuGbi IS NULL)   OR (CURRENT_TIMESTAMP <= "
+    "BzuGbi AND BzuGvo IS NULL)   OR (CURRENT_TIMESTAMP >= BzuGvo AND CURRENT_TIMESTAMP <= "
+    "BzuGbi))";
+
+constexpr const char kSelKstGrp[] =
+    " SELECT   CONVERT(char(8),BzuGvo,112), CONVERT(char(8),BzuGbi, 112), BzuBkl  FROM  %s  "
+    "WHERE ZuoPnr = @p1  AND   ZuoKst = KstNum  AND   KstVws = BzuVks  AND(   "
+    "(CURRENT_TIMESTAMP >= ZuoGvo AND ZuoGbi IS NULL)   OR (CURRENT_TIMESTAMP <= ZuoGbi AND "
+    "ZuoGvo IS NULL)   OR (CURRENT_TIMESTAMP >= ZuoGvo AND CURRENT_TIMESTAMP <= ZuoGbi))  "
+    "AND(   (CURRENT_TIMESTAMP >= BzuGvo AND BzuGbi IS NULL)    OR (CURRENT_TIMESTAMP <= "
+    "BzuGbi AND BzuGvo IS NULL)    OR (CURRENT_TIMESTAMP >= BzuGvo AND CURRENT_TIMESTAMP <= "
+    "BzuGbi)) ";
+
+constexpr const char kSelAbt[] =
+    " SELECT   ZuoAbt, CONVERT(char(8),BzuGvo, 112), CONVERT(char(8),BzuGbi,112),   BzuBkl  "
+    "FROM  %s  WHERE ZuoPnr = @p1  AND   ZuoAbt = BzuAbt  AND(   (CURRENT_TIMESTAMP>= "
+    "ZuoGvo AND ZuoGbi IS NULL)   OR (CURRENT_TIMESTAMP <= ZuoGbi AND ZuoGvo IS NULL)   OR "
+    "(CURRENT_TIMESTAMP >= ZuoGvo AND CURRENT_TIMESTAMP <= ZuoGbi))  AND(   "
+    "(CURRENT_TIMESTAMP >= BzuGvo AND BzuGbi IS NULL)   OR (CURRENT_TIMESTAMP <= BzuGbi AND "
+    "BzuGvo IS NULL)   OR (CURRENT_TIMESTAMP >= BzuGvo AND CURRENT_TIMESTAMP <= BzuGbi)) ";
+
+constexpr const char kSelAbtGrp[] =
+    " SELECT   CONVERT(char(8),BzuGvo, 112), CONVERT(char(8),BzuGbi, 112), BzuBkl  FROM  %s  "
+    "WHERE ZuoPnr = @p1  AND   ZuoAbt = AblAbt  AND   AblVab = BzuVab  AND(   "
+    "(CURRENT_TIMESTAMP >= ZuoGvo AND ZuoGbi IS NULL)   OR (CURRENT_TIMESTAMP <= ZuoGbi AND "
+    "ZuoGvo IS NULL)   OR (CURRENT_TIMESTAMP >= ZuoGvo AND CURRENT_TIMESTAMP <= ZuoGbi))  "
+    "AND(   (CURRENT_TIMESTAMP >= BzuGvo AND BzuGbi IS NULL)   OR (CURRENT_TIMESTAMP <= "
+    "BzuGbi AND BzuGvo IS NULL)   OR (CURRENT_TIMESTAMP >= BzuGvo AND CURRENT_TIMESTAMP <= "
+    "BzuGbi)) ";
+
+constexpr const char kSelAkr[] =
+    " SELECT   CONVERT(char(8),BzuGvo,112), CONVERT(char(8),BzuGbi, 112), BzuBkl  FROM  %s  "
+    "WHERE BsvPnr = @p1   AND   BsvAkr = BzuAkr   AND(    (CURRENT_TIMESTAMP >= BsvGvo AND "
+    "BsvGbi IS NULL)    OR (CURRENT_TIMESTAMP <= BsvGbi AND BsvGvo IS NULL)    OR "
+    "(CURRENT_TIMESTAMP >= BsvGvo AND CURRENT_TIMESTAMP <= BsvGbi))   AND(    "
+    "(CURRENT_TIMESTAMP >= BzuGvo AND BzuGbi IS NULL)    OR (CURRENT_TIMESTAMP <= BzuGbi AND "
+    "BzuGvo IS NULL)    OR (CURRENT_TIMESTAMP >= BzuGvo AND CURRENT_TIMESTAMP <= BzuGbi)) ";
+
+// FROM-list suffixes; the assignment table always comes last.
+constexpr const char kZuo[] = ".Zrt311Zuo,";
+constexpr const char kKst[] = ".O1003Kststelle,";
+constexpr const char kAbl[] = ".G1102AbtLst,";
+constexpr const char kBsv[] = ".Zrt310Bsv,";
+constexpr const char kBzu[] = ".Zrt408Bzu ";
+
+// Bound widths (including the terminator).
+constexpr size_t kGroupKeyWidth = 6;
+constexpr size_t kPnrKeyWidth = 9;
+constexpr size_t kZauWidth = 6;
+constexpr size_t kDateWidth = 15;
+constexpr size_t kClassWidth = 6;
+constexpr size_t kKstWidth = 31;
+constexpr size_t kAbtWidth = 16;
+
+enum class Extra { kNone, kGroup, kCostCentre, kDepartment };
+
+struct Query {
+  int no;
+  const char* tmpl;
+  const char* tables[2];  // tables before the assignment table (nullptr: none)
+  bool key_is_group;      // badge group, else personnel number
+  Extra extra;            // the leading column fetched besides validity and class
+  bool pad_class;         // class held "%-3s" (else as fetched)
+};
+
+constexpr Query kAwsGrp = {6, kSelAwsGrp, {nullptr, nullptr}, true, Extra::kGroup, true};
+constexpr Query kKstQ = {7, kSelKst, {kZuo, nullptr}, false, Extra::kCostCentre, true};
+constexpr Query kKstGrp = {8, kSelKstGrp, {kKst, kZuo}, false, Extra::kNone, true};
+constexpr Query kAbtQ = {9, kSelAbt, {kZuo, nullptr}, false, Extra::kDepartment, true};
+constexpr Query kAbtGrp = {10, kSelAbtGrp, {kAbl, kZuo}, false, Extra::kNone, true};
+constexpr Query kAkr = {11, kSelAkr, {kBsv, nullptr}, false, Extra::kNone, false};
+
+int RunQuery(Connection& c, const Query& q, BadgeRecord* r) {
+  if (!IsValidSchemaName(c.current_schema)) return kInvalidSchema;
+  const std::string& schema = c.current_schema;
+  std::string from;
+  for (const char* t : q.tables) {
+    if (t != nullptr) from += schema + t;
+  }
+  from += schema + kBzu;
+  std::string key = q.key_is_group ? Cut(r->badge_group, kGroupKeyWidth - 1)
+                                   : Cut(r->personnel_number, kPnrKeyWidth - 1);
+
+  Row row;
+  int rc = FetchFirstRow(c, q.no, BuildStatement(q.tmpl, from), key, &row);
+  if (rc != kSqlOk) return rc;
+
+  size_t col = 0;
+  std::string extra;
+  switch (q.extra) {
+    case Extra::kNone: break;
+    case Extra::kGroup: extra = ColumnText(row, col++, kZauWidth); break;
+    case Extra::kCostCentre: extra = ColumnText(row, col++, kKstWidth); break;
+    case Extra::kDepartment: extra = ColumnText(row, col++, kAbtWidth); break;
+  }
+  std::string from_date = ColumnText(row, col++, kDateWidth);
+  std::string to_date = ColumnText(row, col++, kDateWidth);
+  std::string cls = ColumnText(row, col++, kClassWidth);
+
+  switch (q.extra) {
+    case Extra::kNone: break;
+    case Extra::kGroup: r->badge_group = extra; break;
+    case Extra::kCostCentre: r->cost_centre = extra; break;
+    case Extra::kDepartment: r->department = extra; break;
+  }
+  r->valid_from = from_date;
+  r->valid_to = to_date;
+  r->access_class = q.pad_class ? PadClass(cls) : cls;
+  return kSqlOk;
+}
+
+}  // namespace
+
+bool IsValidSchemaName(const std::string& schema) {
+  if (schema.empty() || schema.size() > kMaxSchemaLen) return false;
+  // A plain identifier: it cannot start with a digit.
+  if (schema[0] >= '0' && schema[0] <= '9') return false;
+  for (char ch : schema) {
+    bool ok = (ch >= 'A' && ch <= 'Z') || (ch >= 'a' && ch <= 'z') ||
+              (ch >= '0' && ch <= '9') || ch == '_';
+    if (!ok) return false;
+  }
+  return true;
+}
+
+std::string BuildStatement(const char* tmpl, const std::string& from) {
+  char text[kMaxStatementLen + 1];
+  snprintf(text, sizeof text, tmpl, from.c_str());
+  return text;
+}
+
+int FetchFirstRow(Connection& c, int no, const std::string& text, const std::string& key,
+                  Row* row) {
+  int rc = c.Open(no, text, {Param::Text(key)});
+  if (rc >= 0) rc = c.Fetch(no, row);
+  c.Close(no);
+  return rc;
+}
+
+int BZU_SelAwsGrp(Connection& c, BadgeRecord* r) { return RunQuery(c, kAwsGrp, r); }
+int BZU_SelKst(Connection& c, BadgeRecord* r) { return RunQuery(c, kKstQ, r); }
+int BZU_SelKstGrp(Connection& c, BadgeRecord* r) { return RunQuery(c, kKstGrp, r); }
+int BZU_SelAbt(Connection& c, BadgeRecord* r) { return RunQuery(c, kAbtQ, r); }
+int BZU_SelAbtGrp(Connection& c, BadgeRecord* r) { return RunQuery(c, kAbtGrp, r); }
+int BZU_SelAkr(Connection& c, BadgeRecord* r) { return RunQuery(c, kAkr, r); }
+
+bool ResolveAccessClass(Connection& c, BadgeRecord* r) {
+  if (r->access_class != "0  ") return true;
+  static int (*const kChain[])(Connection&, BadgeRecord*) = {
+      BZU_SelAwsGrp, BZU_SelKst, BZU_SelKstGrp, BZU_SelAbt, BZU_SelAbtGrp, BZU_SelAkr};
+  for (auto* query : kChain) {
+    if (query(c, r) == kSqlOk) return true;
+  }
+  return false;
+}
+
+}  // namespace plom

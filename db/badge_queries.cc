@@ -1,0 +1,162 @@
+// Badge and terminal queries: fixed statements on the central schema.
+#include "db/badge_queries.h"
+
+#include <cstdio>
+
+namespace plom {
+
+namespace {
+
+// Statement numbers of this module.
+constexpr int kBadgeCursorNo = 1;
+constexpr int kReaderCursorNo = 2;
+constexpr int kCountPermissionsNo = 3;
+constexpr int kCountTimeBlocksNo = 4;
+constexpr int kTerminalTypeNo = 5;
+constexpr int kLocationTextNo = 12;
+
+constexpr const char kOpenBadgeCursor[] =
+    "/* ASW_VQDNL_C 1 nohold */ SELECT AswNum, CONVERT(char(8),AswGvo,112), "
+    "CONVERT(char(8),AswGbi,112), AswPnr, AswBkl, AswGrp, AswAan, AswAtp, AwvSto FROM  "
+    "ZrSystem.Zrt301Asw, ZrSystem.Zrt112Mnd, ZrSystem.Zrt113Awv WHERE MNDSCH = @p1     "
+    "AND ASWLIZ = MNDLIZ AND ASWMND = MNDNUM AND ASWNUM = AWVNUM AND ((CURRENT_TIMESTAMP >= "
+    "AswGvo AND AswGbi IS    null    ) OR (CURRENT_TIMESTAMP <= AswGbi AND AswGvo IS    "
+    "null    ) OR (CURRENT_TIMESTAMP >= AswGvo AND CURRENT_TIMESTAMP <= AswGbi)) ORDER BY "
+    "AswNum, AswGvo, AswBkl ";
+
+constexpr const char kOpenReaderCursor[] =
+    "/* ZLS_ZLES_C 2 nohold */ SELECT ZlsLes, ZlsZko FROM  ZrSystem.Zrt401Zls WHERE "
+    "ZlsTrm = @p1      AND ZlsLes <= @p2      ORDER BY ZlsLes ";
+
+constexpr const char kCountPermissions[] =
+    "  SELECT COUNT(*) FROM ZrSystem.Zrt404Zbr WHERE ZbrZbk = @p1     AND ZbrZko = @p2      ";
+
+constexpr const char kCountTimeBlocks[] =
+    "  SELECT COUNT(*) FROM ZrSystem.Zrt404Zbr WHERE ZbrZbk = @p1     AND ZbrZko = @p2     "
+    "AND ZbrZtb = 3  ";
+
+constexpr const char kTerminalType[] =
+    "  SELECT TSMTYP FROM ZrSystem.Zrt114Tsm WHERE TsmNam = @p1       ";
+
+constexpr const char kLocationText[] =
+    "  SELECT StoKtx FROM ZrSystem.Zrt113Sto, ZrSystem.Zrt113Awv WHERE AwvNum = @p1     "
+    "AND StoNum = AwvSto  ";
+
+// Bound widths (including the terminator) of the host variables.
+constexpr size_t kSchemaWidth = 21;
+constexpr size_t kTerminalWidth = 11;
+constexpr size_t kBadgeNumberWidth = 51;
+constexpr size_t kDateWidth = 15;
+constexpr size_t kPnrWidth = 9;
+constexpr size_t kClassWidth = 6;
+constexpr size_t kGroupWidth = 6;
+constexpr size_t kAtpWidth = 3;
+constexpr size_t kLocationWidth = 9;
+constexpr size_t kReaderCodeWidth = 6;
+constexpr size_t kTypeWidth = 11;
+constexpr size_t kShortTextWidth = 11;
+constexpr size_t kLocationShortLen = 3;
+
+int CountRows(Connection& c, int no, const char* text, const std::string& code,
+              const std::string& access_class, int* count) {
+  Row row;
+  int rc = c.Execute(no, text,
+                     {Param::Text(Cut(access_class, kClassWidth - 1)),
+                      Param::Text(Cut(code, kReaderCodeWidth - 1))},
+                     &row);
+  if (rc == kSqlOk) *count = ColumnInt(row, 0);
+  return rc;
+}
+
+}  // namespace
+
+const Value& Column(const Row& row, size_t index) {
+  static const Value kNull;
+  return index < row.size() ? row[index] : kNull;
+}
+
+std::string ColumnText(const Row& row, size_t index, size_t width) {
+  return TrimmedRight(Cut(Column(row, index).Text(), width - 1));
+}
+
+int32_t ColumnInt(const Row& row, size_t index) { return Column(row, index).Int(); }
+
+std::string PadClass(const std::string& cls) {
+  char buf[16];
+  snprintf(buf, sizeof buf, "%-3s", Cut(cls, kClassWidth - 1).c_str());
+  return Cut(buf, kClassWidth - 1);
+}
+
+std::string ZeroFill8(const std::string& s) {
+  if (s.size() >= 8) return Cut(s, 8);
+  return std::string(8 - s.size(), '0') + s;
+}
+
+int OpenBadgeCursor(Connection& c, const std::string& schema) {
+  return c.Open(kBadgeCursorNo, kOpenBadgeCursor,
+                {Param::Text(Cut(schema, kSchemaWidth - 1))});
+}
+
+int FetchBadge(Connection& c, BadgeRecord* r) {
+  Row row;
+  int rc = c.Fetch(kBadgeCursorNo, &row);
+  if (rc != kSqlOk) return rc;
+  // Columns: AswNum, AswGvo, AswGbi, AswPnr, AswBkl, AswGrp, AswAan, AswAtp, AwvSto.
+  r->badge_number = ColumnText(row, 0, kBadgeNumberWidth);
+  r->valid_from = ColumnText(row, 1, kDateWidth);
+  r->valid_to = ColumnText(row, 2, kDateWidth);
+  r->personnel_number = ColumnText(row, 3, kPnrWidth);
+  r->access_class = PadClass(ColumnText(row, 4, kClassWidth));
+  r->badge_group = ColumnText(row, 5, kGroupWidth);
+  char atp[16];
+  snprintf(atp, sizeof atp, "%d", ColumnInt(row, 7));
+  r->asw_atp = Cut(atp, kAtpWidth - 1);
+  r->location_number = ZeroFill8(ColumnText(row, 8, kLocationWidth));
+  return rc;
+}
+
+int CloseBadgeCursor(Connection& c) { return c.Close(kBadgeCursorNo); }
+
+int OpenReaderCursor(Connection& c, const std::string& terminal, int highest) {
+  return c.Open(kReaderCursorNo, kOpenReaderCursor,
+                {Param::Text(Cut(terminal, kTerminalWidth - 1)), Param::Int(highest)});
+}
+
+int FetchReader(Connection& c, int* number, std::string* code) {
+  Row row;
+  int rc = c.Fetch(kReaderCursorNo, &row);
+  if (rc != kSqlOk) return rc;
+  *number = ColumnInt(row, 0);
+  *code = ColumnText(row, 1, kReaderCodeWidth);
+  return rc;
+}
+
+int CloseReaderCursor(Connection& c) { return c.Close(kReaderCursorNo); }
+
+int CountReaderPermissions(Connection& c, const std::string& code,
+                           const std::string& access_class, int* count) {
+  return CountRows(c, kCountPermissionsNo, kCountPermissions, code, access_class, count);
+}
+
+int CountReaderTimeBlocks(Connection& c, const std::string& code,
+                          const std::string& access_class, int* count) {
+  return CountRows(c, kCountTimeBlocksNo, kCountTimeBlocks, code, access_class, count);
+}
+
+int GetTerminalType(Connection& c, const std::string& terminal, std::string* type) {
+  Row row;
+  int rc = c.Execute(kTerminalTypeNo, kTerminalType,
+                     {Param::Text(Cut(terminal, kTerminalWidth - 1))}, &row);
+  if (rc == kSqlOk) *type = ColumnText(row, 0, kTypeWidth);
+  return rc;
+}
+
+int GetLocationShortText(Connection& c, BadgeRecord* r) {
+  Row row;
+  int rc = c.Execute(kLocationTextNo, kLocationText,
+                     {Param::Text(Cut(r->badge_number, kBadgeNumberWidth - 1))}, &row);
+  if (rc == kSqlOk) r->location_short = Cut(ColumnText(row, 0, kShortTextWidth), kLocationShortLen);
+  return rc;
+}
+
+}  // namespace plom

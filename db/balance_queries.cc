@@ -1,0 +1,151 @@
+// Balance, label, vacation and person queries.
+#include "db/balance_queries.h"
+
+#include <cstdio>
+#include <cstdlib>
+
+#include "db/access_rights.h"
+#include "db/badge_queries.h"
+
+namespace plom {
+
+namespace {
+
+constexpr int kPersonNo = 13;
+constexpr int kBalanceNo = 14;
+constexpr int kLabelCursorNo = 15;
+constexpr int kDayRecordNo = 39;
+constexpr int kYearAccountNo = 40;
+
+// Templates: the %s takes the qualified table name, @p1 the personnel number.
+constexpr const char kPerson[] = " SELECT   PnrSpr, PnrSal   FROM  %s   WHERE PNRNUM = @p1 ";
+
+constexpr const char kDayRecord[] =
+    " SELECT   UtgDtm, COALESCE(UtgVtg, 0.0),   COALESCE(UtgRtg, 0.0), COALESCE(UtgGut, 0.0)  "
+    "FROM  %s  WHERE UTGPNR = @p1  AND UtgDtm <= "
+    "CONVERT(datetime,CONVERT(char(8),CURRENT_TIMESTAMP,112),112)  ORDER BY UtgDtm DESC ";
+
+constexpr const char kYearAccount[] =
+    " SELECT  COALESCE(URVGUR, 0.0), COALESCE(URVVJR, 0.0)  FROM  %s  WHERE URVPNR = @p1  "
+    "AND URVJHR = DATEPART(year, CURRENT_TIMESTAMP) ";
+
+constexpr const char kBalances[] =
+    "  SELECT COALESCE(TGBVT1,0) + COALESCE(TGBSA1,0), COALESCE(TGBVT2,0) + COALESCE(TGBSA2,0), "
+    "COALESCE(TGBVT3,0) + COALESCE(TGBSA3,0), COALESCE(TGBVT4,0) + COALESCE(TGBSA4,0), "
+    "COALESCE(TGBVT5,0) + COALESCE(TGBSA5,0), COALESCE(TGBVT6,0) + COALESCE(TGBSA6,0), "
+    "COALESCE(TGBVT7,0) + COALESCE(TGBSA7,0), COALESCE(TGBVT1,0) + COALESCE(TGBSA1,0) + "
+    "COALESCE(TGBVT2,0) + COALESCE(TGBSA2,0) FROM Zrt320Tgb WHERE TGBPNR = @p1     AND "
+    "TGBZTR = 1 AND TGBDTM = CONVERT(datetime, (CONVERT(char(8),(CURRENT_TIMESTAMP-1),112)),112)  ";
+
+constexpr const char kOpenLabelCursor[] =
+    "/* Sal_DspTxt_C 15 nohold */ SELECT StxNum, StxTxt FROM  ZrSystem.O2001SALTEXTE WHERE "
+    "StxNum > 300 AND StxNum < 309 ORDER BY StxNum ";
+
+constexpr const char kPnrTable[] = ".Zrt300Pnr ";
+constexpr const char kUtgTable[] = ".Zrt332Utg ";
+constexpr const char kUrvTable[] = ".Zrt332Urv ";
+
+constexpr size_t kPnrWidth = 9;
+constexpr size_t kPnrSalWidth = 11;
+constexpr size_t kPnrSprWidth = 15;
+constexpr size_t kLabelTextWidth = 41;
+constexpr size_t kLabelLen = 13;
+constexpr size_t kDisplayLen = 7;
+
+std::string PersonnelKey(const BadgeRecord& r) { return Cut(r.personnel_number, kPnrWidth - 1); }
+
+}  // namespace
+
+std::string BalanceText(int32_t minutes) {
+  int64_t v = minutes;
+  int64_t mag = v < 0 ? -v : v;
+  const char* sign = v < 0 ? "-" : " ";
+  const char* prefix = (v >= 6000 || v <= -6000) ? "" : (v >= 600 || v <= -600) ? " " : "  ";
+  char buf[48];
+  snprintf(buf, sizeof buf, "%s%lld,%02lld%s", prefix, static_cast<long long>(mag / 60),
+           static_cast<long long>(mag % 60), sign);
+  return Cut(buf, kDisplayLen);
+}
+
+std::string VacationText(double days) {
+  const char* sign = days < 0 ? "-" : " ";
+  double mag = days < 0 ? -days : days;
+  const char* prefix =
+      (days >= 100 || days <= -100) ? "" : (days >= 10 || days <= -10) ? " " : "  ";
+  char buf[400];
+  snprintf(buf, sizeof buf, "%s%.2f%s", prefix, mag, sign);
+  std::string text = buf;
+  size_t dot = text.find('.');
+  if (dot != std::string::npos) text[dot] = ',';
+  return Cut(text, kDisplayLen);
+}
+
+int GetPersonSprSal(Connection& c, BadgeRecord* r) {
+  if (!IsValidSchemaName(c.current_schema)) return kInvalidSchema;
+  std::string text = BuildStatement(kPerson, c.current_schema + kPnrTable);
+  Row row;
+  int rc = FetchFirstRow(c, kPersonNo, text, PersonnelKey(*r), &row);
+  if (rc != kSqlOk) return rc;
+  char spr[32];
+  snprintf(spr, sizeof spr, "%d", ColumnInt(row, 0));
+  r->pnr_spr = Cut(spr, kPnrSprWidth - 1);
+  r->pnr_sal = ColumnText(row, 1, kPnrSalWidth);
+  return kSqlOk;
+}
+
+int GetBalances(Connection& c, BadgeRecord* r) {
+  int32_t value[8] = {0, 0, 0, 0, 0, 0, 0, 0};
+  Row row;
+  int rc = c.Execute(kBalanceNo, kBalances, {Param::Text(PersonnelKey(*r))}, &row);
+  if (rc == kSqlOk) {
+    for (size_t i = 0; i < 8; ++i) value[i] = ColumnInt(row, i);
+  }
+  for (size_t i = 0; i < 8; ++i) r->balance[i] = BalanceText(value[i]);
+  return rc;
+}
+
+int OpenLabelCursor(Connection& c) { return c.Open(kLabelCursorNo, kOpenLabelCursor, {}); }
+
+int FetchLabel(Connection& c, std::string* slot) {
+  Row row;
+  int rc = c.Fetch(kLabelCursorNo, &row);
+  if (rc != kSqlOk) return rc;
+  char buf[64];
+  snprintf(buf, sizeof buf, "%-12s ", ColumnText(row, 1, kLabelTextWidth).c_str());
+  *slot = Cut(buf, kLabelLen);
+  return kSqlOk;
+}
+
+int CloseLabelCursor(Connection& c) { return c.Close(kLabelCursorNo); }
+
+int GetVacation(Connection& c, BadgeRecord* r) {
+  double gur = 0.0, vjr = 0.0, vtg = 0.0, rtg = 0.0, gut = 0.0;
+  int result = kInvalidSchema;
+  if (IsValidSchemaName(c.current_schema)) {
+    std::string key = PersonnelKey(*r);
+    Row row;
+    int a = FetchFirstRow(c, kYearAccountNo,
+                          BuildStatement(kYearAccount, c.current_schema + kUrvTable), key, &row);
+    if (a == kSqlOk) {
+      gur = Column(row, 0).Real();
+      vjr = Column(row, 1).Real();
+    }
+    row.clear();
+    int b = FetchFirstRow(c, kDayRecordNo,
+                          BuildStatement(kDayRecord, c.current_schema + kUtgTable), key, &row);
+    if (b == kSqlOk) {
+      vtg = Column(row, 1).Real();
+      rtg = Column(row, 2).Real();
+      gut = Column(row, 3).Real();
+    }
+    result = a + b;
+  }
+  r->vacation[0] = VacationText(gur);
+  r->vacation[1] = VacationText(gut);
+  r->vacation[2] = VacationText(vtg);
+  r->vacation[3] = VacationText(rtg);
+  r->vacation[4] = VacationText(vjr);
+  return result;
+}
+
+}  // namespace plom

@@ -1,0 +1,257 @@
+// Balance and vacation texts, labels, and the person, balance and vacation
+// queries against embedded client schemas.
+#include "db/balance_queries.h"
+
+#include <gtest/gtest.h>
+
+#include <ctime>
+#include <string>
+
+#include "db/access_rights.h"
+#include "tests/test_util.h"
+
+namespace plom {
+namespace {
+
+using test::DateTime;
+using test::TestDb;
+
+const char kZero[] = "  0,00 ";
+
+TEST(BalanceTextTest, MinutesAsHoursCommaMinutesAndSign) {
+  struct Case {
+    int32_t minutes;
+    const char* text;
+  } cases[] = {
+      {0, "  0,00 "},      {59, "  0,59 "},     {60, "  1,00 "},     {-1, "  0,01-"},
+      {-75, "  1,15-"},    {599, "  9,59 "},    {-599, "  9,59-"},   {600, " 10,00 "},
+      {-600, " 10,00-"},   {5999, " 99,59 "},   {-5999, " 99,59-"},  {6000, "100,00 "},
+      {-6000, "100,00-"},  {59999, "999,59 "},  {60000, "1000,00"},  {-60000, "1000,00"},
+      {INT32_MAX, "3579139"}, {INT32_MIN, "3579139"},
+  };
+  for (const Case& k : cases) EXPECT_EQ(BalanceText(k.minutes), k.text) << k.minutes;
+}
+
+TEST(BalanceTextTest, VacationDaysWithDecimalComma) {
+  struct Case {
+    double days;
+    const char* text;
+  } cases[] = {
+      {0.0, "  0,00 "},     {2.5, "  2,50 "},    {-2.5, "  2,50-"},   {10, " 10,00 "},
+      {-10, " 10,00-"},     {99.5, " 99,50 "},   {100, "100,00 "},    {-100, "100,00-"},
+      {9.999, "  10,00"},   {1234.5, "1234,50"}, {-0.004, "  0,00-"}, {0.005, "  0,01 "},
+      {99.999, " 100,00"},  {-9.5, "  9,50-"},   {1e9, "1000000"},
+  };
+  for (const Case& k : cases) EXPECT_EQ(VacationText(k.days), k.text) << k.days;
+}
+
+class BalanceQueriesTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    db_.AddClientTables("MND1");
+    conn_ = db_.Connect();
+    conn_->current_schema = "MND1";
+  }
+
+  BadgeRecord Badge(const char* pnr) {
+    BadgeRecord r;
+    r.personnel_number = pnr;
+    return r;
+  }
+
+  TestDb db_;
+  std::unique_ptr<Connection> conn_;
+};
+
+TEST_F(BalanceQueriesTest, BalancesOfThePreviousDay) {
+  const std::string yesterday = DateTime(-1), today = DateTime(0), before = DateTime(-2);
+  db_.Exec(
+      "INSERT INTO Zrt320Tgb (TgbPnr, TgbZtr, TgbDtm, TgbVt1, TgbSa1, TgbVt2, TgbSa2, TgbVt3, "
+      "TgbSa3, TgbVt4, TgbSa4, TgbVt5, TgbSa5, TgbVt6, TgbSa6, TgbVt7, TgbSa7) VALUES "
+      "('P1', 1, '" + yesterday + "', 60, 15, -100, 25, NULL, -1, 6000, NULL, 300, 300, "
+      "NULL, NULL, 599, 1), "
+      "('P1', 1, '" + today + "', 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1), "
+      "('P1', 1, '" + before + "', 2, 2, 2, 2, 2, 2, 2, 2, 2, 2, 2, 2, 2, 2), "
+      "('P1', 2, '" + yesterday + "', 3, 3, 3, 3, 3, 3, 3, 3, 3, 3, 3, 3, 3, 3), "
+      "('P2', 1, '" + yesterday + "', NULL, NULL, NULL, NULL, NULL, NULL, NULL, NULL, NULL, "
+      "NULL, NULL, NULL, NULL, NULL);");
+  BadgeRecord r = Badge("P1");
+  EXPECT_EQ(GetBalances(*conn_, &r), 0);
+  const char* want[8] = {"  1,15 ", "  1,15-", "  0,01-", "100,00 ",
+                         " 10,00 ", kZero,     " 10,00 ", "  0,00 "};
+  for (int i = 0; i < 8; ++i) EXPECT_EQ(r.balance[i], want[i]) << "balance " << i + 1;
+
+  BadgeRecord s = Badge("P2");  // every column missing
+  EXPECT_EQ(GetBalances(*conn_, &s), 0);
+  for (const std::string& t : s.balance) EXPECT_EQ(t, kZero);
+}
+
+TEST_F(BalanceQueriesTest, NoBalanceRowShowsZeroNotThePreviousBadge) {
+  db_.Exec("INSERT INTO Zrt320Tgb (TgbPnr, TgbZtr, TgbDtm, TgbVt1, TgbSa1, TgbVt2, TgbVt3, "
+           "TgbVt4, TgbVt5, TgbVt6, TgbVt7) VALUES ('P1', 1, '" + DateTime(-1) +
+           "', 100, 20, 30, 40, 50, 60, 70, 80);");
+  BadgeRecord r = Badge("P1");
+  EXPECT_EQ(GetBalances(*conn_, &r), 0);
+  EXPECT_EQ(r.balance[0], "  2,00 ");
+  // The next badge's person has no row: the texts show zero, and so they do
+  // even when the record was not cleared in between.
+  BadgeRecord s = Badge("P9");
+  EXPECT_EQ(GetBalances(*conn_, &s), kSqlNotFound);
+  for (const std::string& t : s.balance) EXPECT_EQ(t, kZero);
+  r.personnel_number = "P9";
+  EXPECT_EQ(GetBalances(*conn_, &r), kSqlNotFound);
+  for (const std::string& t : r.balance) EXPECT_EQ(t, kZero);
+  // An error, too.
+  Connection dead;
+  EXPECT_LT(GetBalances(dead, &r), 0);
+  for (const std::string& t : r.balance) EXPECT_EQ(t, kZero);
+}
+
+TEST_F(BalanceQueriesTest, LabelsPaddedOrCutToThirteen) {
+  db_.Exec("INSERT INTO \"ZrSystem.O2001SALTEXTE\" (StxNum, StxTxt) VALUES "
+           "(300, 'too low'), (309, 'too high'), "
+           "(303, 'Saldo'), (301, 'Zwoelf_Zeich'), (302, 'Dreizehn_Zeic'), "
+           "(304, 'Fuenfzehn_Zeich'), (305, ''), (306, NULL), (307, 'Urlaub   \t');");
+  EXPECT_EQ(OpenLabelCursor(*conn_), 0);
+  const char* want[] = {"Zwoelf_Zeich ", "Dreizehn_Zeic", "Saldo        ", "Fuenfzehn_Zei",
+                        "             ", "             ", "Urlaub       "};
+  for (const char* w : want) {
+    std::string slot = "prepared";
+    EXPECT_EQ(FetchLabel(*conn_, &slot), 0);
+    EXPECT_EQ(slot, w);
+  }
+  std::string slot = "prepared";
+  EXPECT_EQ(FetchLabel(*conn_, &slot), kSqlNotFound);  // 308 is missing
+  EXPECT_EQ(slot, "prepared");
+  EXPECT_EQ(CloseLabelCursor(*conn_), 0);
+}
+
+TEST_F(BalanceQueriesTest, PersonSprSalOrUntouched) {
+  db_.Exec("INSERT INTO \"MND1.Zrt300Pnr\" (PnrNum, PnrSpr, PnrSal) VALUES "
+           "('P1', 42, 'Herr   '), ('P2', -7, 'Frau Doktor Prof'), ('P3', NULL, NULL), "
+           "('O''N', 3, 'Herr'), ('X', 9, 'Wrong');");
+  struct Case {
+    const char* pnr;
+    int rc;
+    const char* spr;
+    const char* sal;
+  } cases[] = {
+      {"P1", 0, "42", "Herr"},   {"P2", 0, "-7", "Frau Dokto"}, {"P3", 0, "0", ""},
+      {"O'N", 0, "3", "Herr"},  {"P9", kSqlNotFound, "", ""},  {"' OR 'X'='X", kSqlNotFound, "", ""},
+  };
+  for (const Case& k : cases) {
+    BadgeRecord r = Badge(k.pnr);
+    EXPECT_EQ(GetPersonSprSal(*conn_, &r), k.rc) << k.pnr;
+    EXPECT_EQ(r.pnr_spr, k.spr) << k.pnr;
+    EXPECT_EQ(r.pnr_sal, k.sal) << k.pnr;
+  }
+  // Not found leaves what the record holds.
+  BadgeRecord r = Badge("P1");
+  EXPECT_EQ(GetPersonSprSal(*conn_, &r), 0);
+  r.personnel_number = "P9";
+  EXPECT_EQ(GetPersonSprSal(*conn_, &r), kSqlNotFound);
+  EXPECT_EQ(r.pnr_spr, "42");
+  EXPECT_EQ(r.pnr_sal, "Herr");
+}
+
+class BalanceVacationTest : public BalanceQueriesTest {
+ protected:
+  int Year(int offset) {
+    time_t now = time(nullptr);
+    struct tm tm;
+    localtime_r(&now, &tm);
+    return tm.tm_year + 1900 + offset;
+  }
+  void AddYear(const char* pnr, int year, const char* gur, const char* vjr) {
+    db_.Exec("INSERT INTO \"MND1.Zrt332Urv\" (UrvPnr, UrvJhr, UrvGur, UrvVjr) VALUES ('" +
+             std::string(pnr) + "', " + std::to_string(year) + ", " + gur + ", " + vjr + ");");
+  }
+  void AddDay(const char* pnr, int offset, const char* vtg, const char* rtg, const char* gut) {
+    db_.Exec("INSERT INTO \"MND1.Zrt332Utg\" (UtgPnr, UtgDtm, UtgVtg, UtgRtg, UtgGut) VALUES ('" +
+             std::string(pnr) + "', '" + DateTime(offset) + "', " + vtg + ", " + rtg + ", " +
+             gut + ");");
+  }
+  static std::string Texts(const BadgeRecord& r) {
+    std::string s;
+    for (const std::string& t : r.vacation) s += "[" + t + "]";
+    return s;
+  }
+};
+
+TEST_F(BalanceVacationTest, TextsFromTheYearAndTheLatestDayRecord) {
+  AddYear("P1", Year(0), "30", "2.5");
+  AddYear("P1", Year(-1), "99", "99");
+  AddDay("P1", -10, "1", "1", "1");
+  AddDay("P1", -3, "12.5", "-1.25", "100");  // latest up to today
+  AddDay("P1", 1, "7", "7", "7");            // tomorrow: not yet
+  BadgeRecord r = Badge("P1");
+  EXPECT_EQ(GetVacation(*conn_, &r), 0);
+  // URVGUR, UtgGut, UtgVtg, UtgRtg, URVVJR.
+  EXPECT_EQ(Texts(r), "[ 30,00 ][100,00 ][ 12,50 ][  1,25-][  2,50 ]");
+}
+
+TEST_F(BalanceVacationTest, MissingRowsShowZeroAndAddUpTheirCodes) {
+  AddYear("PY", Year(0), "30", "2.5");
+  AddDay("PD", 0, "4", "5", "6");
+  AddYear("PN", Year(0), "NULL", "NULL");
+  AddDay("PN", 0, "NULL", "NULL", "NULL");
+  AddYear("PO", Year(1), "8", "8");  // another year only
+  struct Case {
+    const char* pnr;
+    int rc;
+    const char* texts;
+  } cases[] = {
+      {"PY", kSqlNotFound, "[ 30,00 ][  0,00 ][  0,00 ][  0,00 ][  2,50 ]"},
+      {"PD", kSqlNotFound, "[  0,00 ][  6,00 ][  4,00 ][  5,00 ][  0,00 ]"},
+      {"PN", 0, "[  0,00 ][  0,00 ][  0,00 ][  0,00 ][  0,00 ]"},
+      {"PO", 200, "[  0,00 ][  0,00 ][  0,00 ][  0,00 ][  0,00 ]"},
+      {"P9", 200, "[  0,00 ][  0,00 ][  0,00 ][  0,00 ][  0,00 ]"},
+  };
+  for (const Case& k : cases) {
+    BadgeRecord r = Badge(k.pnr);
+    EXPECT_EQ(GetVacation(*conn_, &r), k.rc) << k.pnr;
+    EXPECT_EQ(Texts(r), k.texts) << k.pnr;
+  }
+}
+
+TEST_F(BalanceVacationTest, NoFiguresCarriedToTheNextBadge) {
+  AddYear("P1", Year(0), "30", "2.5");
+  AddDay("P1", 0, "4", "5", "6");
+  BadgeRecord r = Badge("P1");
+  EXPECT_EQ(GetVacation(*conn_, &r), 0);
+  // Same record reused for a person with nothing, then one with only a day.
+  r.personnel_number = "P2";
+  EXPECT_EQ(GetVacation(*conn_, &r), 200);
+  EXPECT_EQ(Texts(r), "[  0,00 ][  0,00 ][  0,00 ][  0,00 ][  0,00 ]");
+  AddDay("P3", -1, "1", "NULL", "2");
+  r.personnel_number = "P3";
+  EXPECT_EQ(GetVacation(*conn_, &r), kSqlNotFound);
+  EXPECT_EQ(Texts(r), "[  0,00 ][  2,00 ][  1,00 ][  0,00 ][  0,00 ]");
+}
+
+TEST_F(BalanceVacationTest, KeyWithQuoteSelectsOnlyItsOwnRows) {
+  AddYear("O''N", Year(0), "11", "1");
+  AddYear("P1", Year(0), "22", "2");
+  BadgeRecord r = Badge("O'N");
+  EXPECT_EQ(GetVacation(*conn_, &r), kSqlNotFound);
+  EXPECT_EQ(r.vacation[0], " 11,00 ");
+  BadgeRecord s = Badge("' OR ''='");
+  EXPECT_EQ(GetVacation(*conn_, &s), 200);
+  EXPECT_EQ(s.vacation[0], kZero);
+}
+
+TEST_F(BalanceVacationTest, RefusedSchemaRunsNothingAndShowsZero) {
+  AddYear("P1", Year(0), "30", "2.5");
+  BadgeRecord r = Badge("P1");
+  r.vacation.fill("old");
+  conn_->current_schema = "MND 1";
+  int64_t before = conn_->statements_sent();
+  EXPECT_EQ(GetVacation(*conn_, &r), kInvalidSchema);
+  EXPECT_EQ(GetPersonSprSal(*conn_, &r), kInvalidSchema);
+  EXPECT_EQ(conn_->statements_sent(), before);
+  EXPECT_EQ(Texts(r), "[  0,00 ][  0,00 ][  0,00 ][  0,00 ][  0,00 ]");
+  EXPECT_EQ(r.pnr_spr, "");
+}
+
+}  // namespace
+}  // namespace plom

@@ -1,0 +1,88 @@
+// Every statement text of the tool runs through the translation into the
+// embedded database's SQL: each operation is run once against a database
+// that holds a row for it, and must neither fail to prepare nor fail to run.
+#include <gtest/gtest.h>
+
+#include "db/access_rights.h"
+#include "db/badge_queries.h"
+#include "db/balance_queries.h"
+#include "db/connection.h"
+#include "db/line_store.h"
+#include "tests/test_util.h"
+
+namespace plom {
+namespace {
+
+TEST(Statements, EveryTextRunsOnTheEmbeddedDatabase) {
+  test::TestDb db;
+  db.AddClientTables("M01");
+  const std::string past = test::DateTime(-10), future = test::DateTime(10),
+                    yesterday = test::DateTime(-1), today = test::DateTime(0);
+  db.Exec(
+      "INSERT INTO \"ZrSystem.Zrt112Mnd\" VALUES (1,1,'M01',0);"
+      "INSERT INTO \"ZrSystem.Zrt115Tfz\" VALUES ('T1',1,1);"
+      "INSERT INTO \"ZrSystem.Zrt114Tsm\" VALUES ('T1','7598-001');"
+      "INSERT INTO \"ZrSystem.Zrt401Zls\" VALUES ('T1',1,'Z1');"
+      "INSERT INTO \"ZrSystem.Zrt404Zbr\" VALUES ('5','Z1',3);"
+      "INSERT INTO \"ZrSystem.Zrt113Sto\" VALUES ('12','Halle');"
+      "INSERT INTO \"ZrSystem.O2001SALTEXTE\" VALUES (301,'Saldo');"
+      "INSERT INTO \"ZrSystem.Zrt301Asw\" VALUES ('471','" + past +
+      "',NULL,'815','0','G1','',0,1,1);"
+      "INSERT INTO \"ZrSystem.Zrt113Awv\" VALUES ('471','12');"
+      "INSERT INTO Zrt320Tgb (TgbPnr,TgbZtr,TgbDtm,TgbVt1) VALUES ('815',1,'" + yesterday + "',60);"
+      "INSERT INTO \"M01.Zrt408Bzu\" (BzuZau,BzuKst,BzuVks,BzuAbt,BzuVab,BzuAkr,BzuBkl,BzuGvo,BzuGbi)"
+      " VALUES ('G1','K1','V1','A1','B1','R1','5','" + past + "','" + future + "');"
+      "INSERT INTO \"M01.Zrt311Zuo\" VALUES ('815','K1','A1','" + past + "',NULL);"
+      "INSERT INTO \"M01.O1003Kststelle\" VALUES ('K1','V1');"
+      "INSERT INTO \"M01.G1102AbtLst\" VALUES ('A1','B1');"
+      "INSERT INTO \"M01.Zrt310Bsv\" VALUES ('815','R1','" + past + "',NULL);"
+      "INSERT INTO \"M01.Zrt300Pnr\" VALUES ('815',1,'Herr');"
+      "INSERT INTO \"M01.Zrt332Utg\" VALUES ('815','" + today + "',1.5,2.5,3.5);"
+      "INSERT INTO \"M01.Zrt332Urv\" VALUES ('815'," + today.substr(0, 4) + ",30,2);");
+  auto cp = db.Connect();
+  Connection& c = *cp;
+  SetCurrentSchema(c, "M01");
+
+  // Each operation must find its row: 0, and no error text.
+  auto expect_ok = [&](int rc, const char* what) {
+    EXPECT_EQ(rc, 0) << what << ": " << c.last_error();
+  };
+  std::string s;
+  int n = 0, count = 0;
+  BadgeRecord r;
+  expect_ok(OpenTerminalSchemaCursor(c, "T1"), "terminal schemas");
+  expect_ok(FetchTerminalSchema(c, &s), "terminal schema fetch");
+  expect_ok(OpenAllSchemaCursor(c), "all schemas");
+  expect_ok(FetchAllSchema(c, &s), "all schema fetch");
+  expect_ok(OpenBadgeCursor(c, "M01"), "badge cursor");
+  expect_ok(FetchBadge(c, &r), "badge fetch");
+  expect_ok(OpenReaderCursor(c, "T1", 11), "reader cursor");
+  expect_ok(FetchReader(c, &n, &s), "reader fetch");
+  expect_ok(CountReaderPermissions(c, "Z1", "5  ", &count), "permission count");
+  expect_ok(CountReaderTimeBlocks(c, "Z1", "5  ", &count), "time block count");
+  EXPECT_EQ(count, 1);
+  expect_ok(GetTerminalType(c, "T1", &s), "terminal type");
+  expect_ok(GetLocationShortText(c, &r), "location short text");
+
+  using Query = int (*)(Connection&, BadgeRecord*);
+  const std::pair<const char*, Query> rights[] = {
+      {"BZU_SelAwsGrp", BZU_SelAwsGrp}, {"BZU_SelKst", BZU_SelKst},
+      {"BZU_SelKstGrp", BZU_SelKstGrp}, {"BZU_SelAbt", BZU_SelAbt},
+      {"BZU_SelAbtGrp", BZU_SelAbtGrp}, {"BZU_SelAkr", BZU_SelAkr}};
+  for (const auto& [name, query] : rights) {
+    BadgeRecord b = r;
+    expect_ok(query(c, &b), name);
+  }
+  expect_ok(GetPersonSprSal(c, &r), "person");
+  expect_ok(GetBalances(c, &r), "balances");
+  expect_ok(OpenLabelCursor(c), "labels");
+  expect_ok(FetchLabel(c, &s), "label fetch");
+  expect_ok(CloseLabelCursor(c), "labels close");
+  expect_ok(GetVacation(c, &r), "vacation");
+  expect_ok(InsertLine(c, "p", "x"), "insert line");
+  expect_ok(DeleteLines(c, "p"), "delete lines");
+  expect_ok(OpenLineCursor(c, "p"), "line cursor");
+}
+
+}  // namespace
+}  // namespace plom
