@@ -1,18 +1,92 @@
 // The production backend: SQL Server (or another ODBC data source) through
-// the ODBC driver manager.
+// the ODBC driver manager (unixODBC).
+//
+// Statements go to SQL Server as the tool writes them, with @p1, @p2 turned
+// into "?" markers; when the data source turns out to be SQLite (the SQLite
+// ODBC driver, used by the tests) they are translated as for the embedded
+// backend first.
+//
+// Each statement number keeps one statement handle. Its text is prepared
+// once and re-executed with new bindings; a number whose text changes (the
+// statements built at run time with a schema and a key) is prepared anew,
+// and once it has changed it is sent with direct execution from then on,
+// since such a text is rarely run twice. Transaction texts always go by
+// direct execution: T-SQL keeps a transaction begun in a plain batch open
+// for the next statements, but not one begun in a prepared procedure call.
+// Autocommit stays on; the BEGIN/COMMIT/ROLLBACK texts manage the
+// transactions.
+//
+// Text crosses the edge as UTF-16 (parameters SQL_C_WCHAR, results fetched
+// as SQL_C_WCHAR) and is converted to and from Windows-1252 here, so no
+// driver or host character set setting matters. All rows of a result are
+// read at execution and the cursor closed at once: no result set stays
+// pending, and no driver needs multiple active result sets.
+//
+// sqlcode: 0 success (with info too), 100 no data, otherwise the negated
+// native error of the diagnostic, -1 where the driver gives none. The
+// password never appears in a message.
 #pragma once
 
 #include <memory>
 #include <string>
+#include <string_view>
+#include <unordered_map>
+#include <vector>
 
 #include "db/runtime.h"
 
 namespace plom {
 
+// The sqlcode for the return code of an ODBC call and its first diagnostic
+// record (native error, SQLSTATE; empty when the call left none).
+constexpr int kOdbcFailed = -1;
+int SqlcodeFromDiag(int odbc_return, long native, std::string_view sqlstate);
+
+// The message kept for a failed call: "[SQLSTATE] text", with the secrets
+// masked; without a diagnostic record it names the return code.
+std::string DiagMessage(int odbc_return, std::string_view sqlstate, std::string_view text,
+                        const std::vector<std::string>& secrets);
+
+// Whether the DBMS name (SQL_DBMS_NAME) is SQLite's.
+bool IsSqliteDbms(std::string_view dbms_name);
+
+// The statement text as sent to the DBMS: @pN (or, for SQLite after the
+// translation, ?N) become "?", and *order receives the parameter number
+// (1-based) of each marker in the order of the markers.
+std::string OdbcStatementText(std::string_view tsql, bool sqlite, std::vector<int>* order);
+
+// Whether the text is a BEGIN/COMMIT/ROLLBACK/SAVE TRANSACTION statement.
+bool IsTransactionText(std::string_view tsql);
+
 class OdbcBackend : public Backend {
  public:
+  // Connects; on failure returns nullptr with a negative sqlcode and the
+  // message (password masked).
   static std::unique_ptr<Backend> Open(const ConnectSettings& s, int* sqlcode,
                                        std::string* error);
+  ~OdbcBackend() override;
+  OdbcBackend(const OdbcBackend&) = delete;
+  OdbcBackend& operator=(const OdbcBackend&) = delete;
+
+  Result Run(int stmt_no, std::string_view text, const Params& params, size_t max_rows) override;
+
+  // The DBMS the driver reports (SQL_DBMS_NAME).
+  const std::string& dbms_name() const { return dbms_name_; }
+
+ private:
+  struct Handles;
+  struct Statement;
+  OdbcBackend();
+
+  std::unique_ptr<Handles> h_;
+  std::unordered_map<int, std::unique_ptr<Statement>> statements_;
+  std::vector<std::string> secrets_;
+  std::string dbms_name_;
+  bool sqlite_ = false;
 };
+
+// Whether the driver manager knows a data source of this name (user or
+// system odbc.ini).
+bool IsOdbcDataSource(std::string_view name);
 
 }  // namespace plom

@@ -1,0 +1,620 @@
+// The ODBC backend: the pure parts (statement texts as sent, sqlcodes and
+// messages from diagnostics), then end to end through the unixODBC driver
+// manager and the SQLite ODBC driver, and a connect through FreeTDS to a
+// port where nothing listens.
+#ifdef PLOM_HAVE_ODBC
+
+#include "db/odbc_backend.h"
+
+#include <gtest/gtest.h>
+#include <sql.h>
+#include <sqlext.h>
+#include <sqlite3.h>
+#include <sys/wait.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+
+#include "db/connection.h"
+#include "db/line_store.h"
+#include "tests/test_util.h"
+
+namespace plom {
+namespace {
+
+using test::TestDb;
+
+std::string ReplaceAll(std::string s, std::string_view from, std::string_view to) {
+  for (size_t at = 0; (at = s.find(from, at)) != std::string::npos; at += to.size()) {
+    s.replace(at, from.size(), to);
+  }
+  return s;
+}
+
+// Every statement text of the tool that carries parameters, with the
+// parameter numbers of its markers; and some that carry none.
+struct MarkerCase {
+  const char* text;
+  std::vector<int> order;
+};
+
+const MarkerCase kStatements[] = {
+    {"/* MND_SCHEMAREST_C 46 nohold */ SELECT MndSch FROM ZrSystem.Zrt112Mnd, ZrSystem.Zrt115Tfz "
+     "WHERE MndKon <> 1 AND   TfzTrm = @p1      AND   MndLiz = TfzLiz AND   MndNum = TfzMnd  ",
+     {1}},
+    {"/* MND_SCHEMAALL_C 47 nohold */ SELECT MndSch FROM ZrSystem.Zrt112Mnd WHERE MndKon <> 1  ",
+     {}},
+    {"  INSERT INTO ZrSystem.Zrt999Tmp ( TmpUsr, TmpStr ) VALUES ( @p1    , @p2     )  ", {1, 2}},
+    {"  DELETE FROM ZrSystem.Zrt999Tmp WHERE TmpUsr = @p1      ", {1}},
+    {"/* TMP_USRSTR_C 45 nohold */ SELECT TmpStr FROM  ZRSystem.Zrt999Tmp WHERE TmpUsr = @p1     "
+     "ORDER BY TmpUsr, TmpStr ",
+     {1}},
+    {"/* ASW_VQDNL_C 1 nohold */ SELECT AswNum, CONVERT(char(8),AswGvo,112), "
+     "CONVERT(char(8),AswGbi,112), AswPnr, AswBkl, AswGrp, AswAan, AswAtp, AwvSto FROM  "
+     "ZrSystem.Zrt301Asw, ZrSystem.Zrt112Mnd, ZrSystem.Zrt113Awv WHERE MNDSCH = @p1     AND "
+     "ASWLIZ = MNDLIZ AND ASWMND = MNDNUM AND ASWNUM = AWVNUM AND ((CURRENT_TIMESTAMP >= AswGvo "
+     "AND AswGbi IS    null    ) OR (CURRENT_TIMESTAMP <= AswGbi AND AswGvo IS    null    ) OR "
+     "(CURRENT_TIMESTAMP >= AswGvo AND CURRENT_TIMESTAMP <= AswGbi)) ORDER BY AswNum, AswGvo, "
+     "AswBkl ",
+     {1}},
+    {"/* ZLS_ZLES_C 2 nohold */ SELECT ZlsLes, ZlsZko FROM  ZrSystem.Zrt401Zls WHERE ZlsTrm = @p1 "
+     "     AND ZlsLes <= @p2      ORDER BY ZlsLes ",
+     {1, 2}},
+    {"  SELECT COUNT(*) FROM ZrSystem.Zrt404Zbr WHERE ZbrZbk = @p1     AND ZbrZko = @p2      ",
+     {1, 2}},
+    {"  SELECT COUNT(*) FROM ZrSystem.Zrt404Zbr WHERE ZbrZbk = @p1     AND ZbrZko = @p2     AND "
+     "ZbrZtb = 3  ",
+     {1, 2}},
+    {"  SELECT TSMTYP FROM ZrSystem.Zrt114Tsm WHERE TsmNam = @p1       ", {1}},
+    {"  SELECT StoKtx FROM ZrSystem.Zrt113Sto, ZrSystem.Zrt113Awv WHERE AwvNum = @p1     AND "
+     "StoNum = AwvSto  ",
+     {1}},
+    {"  SELECT COALESCE(TGBVT1,0) + COALESCE(TGBSA1,0), COALESCE(TGBVT2,0) + COALESCE(TGBSA2,0), "
+     "COALESCE(TGBVT3,0) + COALESCE(TGBSA3,0), COALESCE(TGBVT4,0) + COALESCE(TGBSA4,0), "
+     "COALESCE(TGBVT5,0) + COALESCE(TGBSA5,0), COALESCE(TGBVT6,0) + COALESCE(TGBSA6,0), "
+     "COALESCE(TGBVT7,0) + COALESCE(TGBSA7,0), COALESCE(TGBVT1,0) + COALESCE(TGBSA1,0) + "
+     "COALESCE(TGBVT2,0) + COALESCE(TGBSA2,0) FROM Zrt320Tgb WHERE TGBPNR = @p1     AND TGBZTR = "
+     "1 AND TGBDTM = CONVERT(datetime, (CONVERT(char(8),(CURRENT_TIMESTAMP-1),112)),112)  ",
+     {1}},
+    {"/* Sal_DspTxt_C 15 nohold */ SELECT StxNum, StxTxt FROM  ZrSystem.O2001SALTEXTE WHERE "
+     "StxNum > 300 AND StxNum < 309 ORDER BY StxNum ",
+     {}},
+    {" SELECT   PnrSpr, PnrSal   FROM  M01.Zrt300Pnr    WHERE PNRNUM = '4711' ", {}},
+    {"  BEGIN TRANSACTION Tmp_PKeyIns_Sp ", {}},
+    {"  COMMIT TRANSACTION ", {}},
+};
+
+TEST(OdbcStatementText, SqlServerGetsTheTextWithMarkers) {
+  for (const MarkerCase& c : kStatements) {
+    std::vector<int> order = {99};
+    std::string sent = OdbcStatementText(c.text, false, &order);
+    std::string want = ReplaceAll(ReplaceAll(c.text, "@p1", "?"), "@p2", "?");
+    EXPECT_EQ(sent, want);
+    EXPECT_EQ(order, c.order) << c.text;
+  }
+  // Markers inside literals and comments are text; order follows the markers.
+  const struct {
+    const char* text;
+    const char* sent;
+    std::vector<int> order;
+  } special[] = {
+      {"SELECT '@p1' /* @p2 */ FROM t WHERE a = @p2 AND b = @p1", "SELECT '@p1' /* @p2 */ FROM t "
+       "WHERE a = ? AND b = ?", {2, 1}},
+      {"WHERE x=@p1 OR y=@p1", "WHERE x=? OR y=?", {1, 1}},
+      {"WHERE x = 'it''s @p1' AND y = @P2", "WHERE x = 'it''s @p1' AND y = ?", {2}},
+  };
+  for (const auto& c : special) {
+    std::vector<int> order;
+    EXPECT_EQ(OdbcStatementText(c.text, false, &order), c.sent);
+    EXPECT_EQ(order, c.order) << c.text;
+  }
+}
+
+TEST(OdbcStatementText, SqliteGetsTheTranslationWithPlainMarkers) {
+  for (const MarkerCase& c : kStatements) {
+    std::vector<int> order;
+    std::string sent = OdbcStatementText(c.text, true, &order);
+    EXPECT_EQ(sent.find("@p"), std::string::npos) << sent;
+    EXPECT_EQ(sent.find("?1"), std::string::npos) << sent;
+    EXPECT_EQ(order, c.order) << c.text;
+  }
+  std::vector<int> order;
+  EXPECT_EQ(OdbcStatementText("  INSERT INTO ZrSystem.Zrt999Tmp ( TmpUsr, TmpStr ) VALUES ( "
+                              "@p2    , @p1     )  ",
+                              true, &order),
+            "  INSERT INTO \"ZrSystem.Zrt999Tmp\" ( TmpUsr, TmpStr ) VALUES ( ?    , ?     )  ");
+  EXPECT_EQ(order, (std::vector<int>{2, 1}));
+  // A translation that repeats an expression repeats its marker.
+  EXPECT_EQ(OdbcStatementText("SELECT CONVERT(datetime, @p1, 112)", true, &order),
+            "SELECT (substr(( ?),1,4)||'-'||substr(( ?),5,2)||'-'||substr(( ?),7,2)||' "
+            "00:00:00')");
+  EXPECT_EQ(order, (std::vector<int>{1, 1, 1}));
+  EXPECT_EQ(OdbcStatementText("  ROLLBACK TRANSACTION Tmp_UsrDel_Sp ", true, &order), "ROLLBACK");
+  EXPECT_TRUE(order.empty());
+}
+
+TEST(OdbcStatementText, TransactionTexts) {
+  const struct {
+    const char* text;
+    bool is_tx;
+  } cases[] = {
+      {"  BEGIN TRANSACTION Tmp_PKeyIns_Sp ", true},
+      {"  COMMIT TRANSACTION ", true},
+      {"  ROLLBACK TRANSACTION Tmp_UsrDel_Sp ", true},
+      {"SAVE TRANSACTION Tmp_PKeyIns_Sv", true},
+      {"begin tran", true},
+      {"  DELETE FROM ZrSystem.Zrt999Tmp WHERE TmpUsr = @p1      ", false},
+      {"BEGIN", false},
+      {"COMMIT TRANSACTION a b", false},
+      {"SELECT TRANSACTION", false},
+  };
+  for (const auto& c : cases) EXPECT_EQ(IsTransactionText(c.text), c.is_tx) << c.text;
+}
+
+TEST(OdbcDiagnostics, Sqlcodes) {
+  const struct {
+    int rc;
+    long native;
+    const char* state;
+    int sqlcode;
+  } cases[] = {
+      {SQL_SUCCESS, 0, "", 0},
+      {SQL_SUCCESS_WITH_INFO, 5701, "01000", 0},  // "changed database context"
+      {SQL_NO_DATA, 0, "", 100},
+      {SQL_ERROR, 208, "42S02", -208},     // invalid object name
+      {SQL_ERROR, 2627, "23000", -2627},   // duplicate key
+      {SQL_ERROR, 1205, "40001", -1205},   // deadlock victim
+      {SQL_ERROR, -803, "23505", -803},    // a driver that reports negative codes
+      {SQL_ERROR, 0, "08001", kOdbcFailed},  // no native error
+      {SQL_ERROR, 0, "", kOdbcFailed},       // no record at all
+      {SQL_ERROR, 17, "", kOdbcFailed},
+      {SQL_INVALID_HANDLE, 0, "", kOdbcFailed},
+      {SQL_STILL_EXECUTING, 0, "", kOdbcFailed},
+      {SQL_NEED_DATA, 0, "HY000", kOdbcFailed},
+      {SQL_ERROR, 100, "HY000", -100},  // never mistaken for "no data"
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(SqlcodeFromDiag(c.rc, c.native, c.state), c.sqlcode)
+        << c.rc << " " << c.native << " " << c.state;
+  }
+}
+
+TEST(OdbcDiagnostics, MessagesKeepStateAndHideSecrets) {
+  EXPECT_EQ(DiagMessage(SQL_ERROR, "42S02", "Invalid object name 'X'.", {"pw"}),
+            "[42S02] Invalid object name 'X'.");
+  EXPECT_EQ(DiagMessage(SQL_ERROR, "28000", "Login failed; password Geheim99 wrong",
+                        {"Geheim99"}),
+            "[28000] Login failed; password *** wrong");
+  EXPECT_EQ(DiagMessage(SQL_ERROR, "", "", {}), "ODBC call failed (return code -1)");
+  EXPECT_EQ(DiagMessage(SQL_INVALID_HANDLE, "", "", {}), "ODBC call failed (return code -2)");
+  EXPECT_TRUE(IsSqliteDbms("SQLite"));
+  EXPECT_TRUE(IsSqliteDbms("sqlite3"));
+  EXPECT_FALSE(IsSqliteDbms("Microsoft SQL Server"));
+  EXPECT_FALSE(IsSqliteDbms("SQL"));
+}
+
+// ---- End to end through unixODBC and the SQLite ODBC driver ----
+
+std::string SqliteOdbcDriver() {
+  const char* candidates[] = {
+      "/usr/lib/x86_64-linux-gnu/odbc/libsqlite3odbc.so",
+      "/usr/lib/aarch64-linux-gnu/odbc/libsqlite3odbc.so",
+      "/usr/lib/odbc/libsqlite3odbc.so",
+      "/usr/lib64/libsqlite3odbc.so",
+      "/usr/local/lib/libsqlite3odbc.so",
+  };
+  for (const char* p : candidates) {
+    if (std::filesystem::exists(p)) return p;
+  }
+  return "";
+}
+
+constexpr char kPassword[] = "Pa;ss{w}ord";
+
+class OdbcSqlite : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    driver_ = SqliteOdbcDriver();
+    if (driver_.empty()) GTEST_SKIP() << "SQLite ODBC driver (libsqliteodbc) not installed";
+    db_.AddClientTables("M01");
+    db_.AddClientTables("M02");
+    settings_.server = "DRIVER=" + driver_ + ";DATABASE=" + db_.path() + ";NoCreat=1";
+    settings_.login = "sa";
+    settings_.password = kPassword;
+    settings_.schema = "ZrSystem";
+  }
+
+  std::unique_ptr<Connection> Connect() {
+    int code = 0;
+    std::string err;
+    auto b = OpenBackend(settings_, &code, &err);
+    EXPECT_TRUE(b != nullptr) << code << " " << err;
+    EXPECT_EQ(code, 0);
+    if (b) {
+      auto* odbc = dynamic_cast<OdbcBackend*>(b.get());
+      EXPECT_TRUE(odbc != nullptr);
+      if (odbc) {
+        EXPECT_TRUE(IsSqliteDbms(odbc->dbms_name())) << odbc->dbms_name();
+      }
+    }
+    return std::make_unique<Connection>(std::move(b));
+  }
+
+  // The bytes stored in the database file, read past ODBC.
+  std::string StoredBytes(const std::string& sql) {
+    sqlite3* raw = nullptr;
+    sqlite3_open_v2(db_.path().c_str(), &raw, SQLITE_OPEN_READONLY, nullptr);
+    sqlite3_stmt* st = nullptr;
+    std::string out;
+    if (sqlite3_prepare_v2(raw, sql.c_str(), -1, &st, nullptr) == SQLITE_OK &&
+        sqlite3_step(st) == SQLITE_ROW) {
+      const unsigned char* t = sqlite3_column_text(st, 0);
+      out = t ? reinterpret_cast<const char*>(t) : "<null>";
+    }
+    sqlite3_finalize(st);
+    sqlite3_close(raw);
+    return out;
+  }
+
+  std::string driver_;
+  TestDb db_;
+  ConnectSettings settings_;
+};
+
+constexpr char kInsertSql[] =
+    "  INSERT INTO ZrSystem.Zrt999Tmp ( TmpUsr, TmpStr ) VALUES ( @p1    , @p2     )  ";
+constexpr char kCountSql[] = "SELECT COUNT(*) FROM ZrSystem.Zrt999Tmp WHERE TmpUsr = @p1";
+
+int64_t CountLines(Connection& c, const std::string& path) {
+  Row r;
+  if (c.Execute(900, kCountSql, {Param::Text(path)}, &r) != 0) return -1;
+  return r[0].Int();
+}
+
+TEST_F(OdbcSqlite, BindsAndConvertsWindows1252) {
+  auto c = Connect();
+  // ä ö ü ß € Ä and a blank at the end, as Windows-1252 bytes.
+  const std::string line = "Gr\xE4\xDF" "e \xF6\xFC \x80 \xC4 ";
+  ASSERT_EQ(c->Execute(42, kInsertSql, {Param::Text("p\xFC.dnl"), Param::Text(line)}), 0)
+      << c->last_error();
+  ASSERT_EQ(c->Execute(42, kInsertSql, {Param::Text("p\xFC.dnl"), Param::Text("")}), 0);
+  // The file holds UTF-8, converted once.
+  EXPECT_EQ(StoredBytes("SELECT TmpStr FROM \"ZrSystem.Zrt999Tmp\" WHERE TmpStr <> ''"),
+            "Gr\xC3\xA4\xC3\x9F" "e \xC3\xB6\xC3\xBC \xE2\x82\xAC \xC3\x84 ");
+  EXPECT_EQ(StoredBytes("SELECT TmpUsr FROM \"ZrSystem.Zrt999Tmp\""), "p\xC3\xBC.dnl");
+  // And comes back as the same bytes, the parameter matching the stored text.
+  ASSERT_EQ(OpenLineCursor(*c, "p\xFC.dnl"), 0) << c->last_error();
+  std::string got;
+  ASSERT_EQ(FetchLine(*c, &got), 0);
+  EXPECT_EQ(got, "");
+  ASSERT_EQ(FetchLine(*c, &got), 0);
+  EXPECT_EQ(got, "Gr\xE4\xDF" "e \xF6\xFC \x80 \xC4");
+  EXPECT_EQ(FetchLine(*c, &got), 100);
+  // A character beyond Windows-1252 in the database arrives as "?".
+  db_.Exec("INSERT INTO \"ZrSystem.Zrt113Sto\" VALUES ('9', 'a\xE2\x88\x9E" "b');");
+  Row r;
+  ASSERT_EQ(c->Execute(12, "SELECT StoKtx FROM ZrSystem.Zrt113Sto WHERE StoNum = @p1",
+                       {Param::Text("9")}, &r), 0);
+  EXPECT_EQ(r[0].Text(), "a?b");
+}
+
+TEST_F(OdbcSqlite, LongTextsArriveWhole) {
+  auto c = Connect();
+  std::string line;
+  for (int i = 0; i < 512; ++i) line.push_back(i % 7 == 0 ? '\xFC' : static_cast<char>('a' + i % 26));
+  ASSERT_EQ(c->Execute(42, kInsertSql, {Param::Text("long"), Param::Text(line)}), 0);
+  std::string big(5000, 'x');
+  big[4999] = '\xDF';
+  db_.Exec("INSERT INTO \"ZrSystem.Zrt999Tmp\" VALUES ('big', '" + std::string(4999, 'x') +
+           "\xC3\x9F');");
+  Row r;
+  ASSERT_EQ(c->Execute(1, "SELECT TmpStr FROM ZrSystem.Zrt999Tmp WHERE TmpUsr = @p1",
+                       {Param::Text("long")}, &r), 0);
+  EXPECT_EQ(r[0].Text(), line);
+  ASSERT_EQ(c->Execute(1, "SELECT TmpStr FROM ZrSystem.Zrt999Tmp WHERE TmpUsr = @p1",
+                       {Param::Text("big")}, &r), 0);
+  EXPECT_EQ(r[0].Text(), big);
+}
+
+TEST_F(OdbcSqlite, NullsTypesAndIntegers) {
+  db_.Exec(
+      "INSERT INTO \"ZrSystem.Zrt112Mnd\" VALUES (1, 1, 'M01', 0);"
+      "INSERT INTO \"ZrSystem.Zrt301Asw\" VALUES ('100', '2020-01-02 00:00:00', NULL, '4711',"
+      " '5', NULL, NULL, 7, 1, 1);"
+      "INSERT INTO \"ZrSystem.Zrt113Awv\" VALUES ('100', NULL);"
+      "INSERT INTO \"ZrSystem.Zrt401Zls\" VALUES ('T1', 1, 'A'), ('T1', 2, 'B'), ('T1', 3, 'C');"
+      "INSERT INTO \"M01.Zrt332Utg\" VALUES ('4711', '2020-01-01 00:00:00', 2.5, NULL, -1.25);");
+  auto c = Connect();
+  const char* badges =
+      "/* ASW_VQDNL_C 1 nohold */ SELECT AswNum, CONVERT(char(8),AswGvo,112), "
+      "CONVERT(char(8),AswGbi,112), AswPnr, AswBkl, AswGrp, AswAan, AswAtp, AwvSto FROM  "
+      "ZrSystem.Zrt301Asw, ZrSystem.Zrt112Mnd, ZrSystem.Zrt113Awv WHERE MNDSCH = @p1     AND "
+      "ASWLIZ = MNDLIZ AND ASWMND = MNDNUM AND ASWNUM = AWVNUM AND ((CURRENT_TIMESTAMP >= AswGvo "
+      "AND AswGbi IS    null    ) OR (CURRENT_TIMESTAMP <= AswGbi AND AswGvo IS    null    ) OR "
+      "(CURRENT_TIMESTAMP >= AswGvo AND CURRENT_TIMESTAMP <= AswGbi)) ORDER BY AswNum, AswGvo, "
+      "AswBkl ";
+  ASSERT_EQ(c->Open(1, badges, {Param::Text("M01")}), 0) << c->last_error();
+  Row r;
+  ASSERT_EQ(c->Fetch(1, &r), 0);
+  ASSERT_EQ(r.size(), 9u);
+  EXPECT_EQ(r[0].Text(), "100");
+  EXPECT_EQ(r[1].Text(), "20200102");
+  EXPECT_TRUE(r[2].IsNull());  // no end of validity
+  EXPECT_EQ(r[2].Text(), "");
+  EXPECT_TRUE(r[5].IsNull());
+  EXPECT_EQ(r[7].type, Value::Type::kInt);
+  EXPECT_EQ(r[7].Int(), 7);
+  EXPECT_EQ(r[8].Text(), "");
+  EXPECT_EQ(c->Fetch(1, &r), 100);
+
+  // An integer parameter.
+  const char* readers =
+      "/* ZLS_ZLES_C 2 nohold */ SELECT ZlsLes, ZlsZko FROM  ZrSystem.Zrt401Zls WHERE ZlsTrm = "
+      "@p1      AND ZlsLes <= @p2      ORDER BY ZlsLes ";
+  ASSERT_EQ(c->Open(2, readers, {Param::Text("T1"), Param::Int(2)}), 0) << c->last_error();
+  std::vector<std::string> got;
+  while (c->Fetch(2, &r) == 0) got.push_back(std::to_string(r[0].Int()) + r[1].Text());
+  EXPECT_EQ(got, (std::vector<std::string>{"1A", "2B"}));
+
+  // Floating point columns and COALESCE of a NULL.
+  ASSERT_EQ(c->Execute(39,
+                       " SELECT   UtgDtm, COALESCE(UtgVtg, 0.0),   COALESCE(UtgRtg, 0.0), "
+                       "COALESCE(UtgGut, 0.0)  FROM  M01.Zrt332Utg   WHERE UTGPNR = '4711' ",
+                       {}, &r), 0) << c->last_error();
+  EXPECT_EQ(r[0].Text(), "2020-01-01 00:00:00");
+  EXPECT_DOUBLE_EQ(r[1].Real(), 2.5);
+  EXPECT_DOUBLE_EQ(r[2].Real(), 0.0);
+  EXPECT_DOUBLE_EQ(r[3].Real(), -1.25);
+  ASSERT_EQ(c->Execute(3, "SELECT COUNT(*) FROM ZrSystem.Zrt401Zls WHERE ZlsTrm = @p1",
+                       {Param::Text("T1")}, &r), 0);
+  EXPECT_EQ(r[0].Int(), 3);
+}
+
+TEST_F(OdbcSqlite, TransactionsAndTheLineStore) {
+  auto c = Connect();
+  // A rolled back insert leaves nothing; a committed one stays.
+  EXPECT_EQ(c->Transaction(41, "  BEGIN TRANSACTION Tmp_PKeyIns_Sp "), 0) << c->last_error();
+  EXPECT_EQ(c->Execute(42, kInsertSql, {Param::Text("t"), Param::Text("gone")}), 0);
+  EXPECT_EQ(c->Transaction(41, "  ROLLBACK TRANSACTION Tmp_PKeyIns_Sp "), 0) << c->last_error();
+  EXPECT_EQ(CountLines(*c, "t"), 0);
+  EXPECT_EQ(c->Transaction(41, "  BEGIN TRANSACTION Tmp_PKeyIns_Sp "), 0);
+  EXPECT_EQ(c->Execute(42, kInsertSql, {Param::Text("t"), Param::Text("kept")}), 0);
+  EXPECT_EQ(c->Transaction(0, "  COMMIT TRANSACTION "), 0) << c->last_error();
+  EXPECT_EQ(CountLines(*c, "t"), 1);
+  EXPECT_EQ(StoredBytes("SELECT TmpStr FROM \"ZrSystem.Zrt999Tmp\""), "kept");
+
+  // The line store's operations as the driver issues them.
+  EXPECT_EQ(DeleteLines(*c, "a.dnl"), 100);
+  EXPECT_EQ(InsertLine(*c, "a.dnl", "B"), 0);
+  EXPECT_EQ(InsertLine(*c, "a.dnl", "A"), 0);
+  EXPECT_LT(InsertLine(*c, "a.dnl", std::string(513, 'x')), 0);
+  std::vector<std::string> lines;
+  std::string line;
+  ASSERT_EQ(OpenLineCursor(*c, "a.dnl"), 0) << c->last_error();
+  while (FetchLine(*c, &line) == 0) lines.push_back(line);
+  EXPECT_EQ(CloseLineCursor(*c), 0);
+  EXPECT_EQ(lines, (std::vector<std::string>{"A", "B"}));
+  EXPECT_EQ(DeleteLines(*c, "a.dnl"), 0);
+  EXPECT_EQ(DeleteLines(*c, "a.dnl"), 100);
+  EXPECT_EQ(CountLines(*c, "t"), 1);
+}
+
+TEST_F(OdbcSqlite, CursorsStayOpenTogether) {
+  db_.Exec(
+      "INSERT INTO \"ZrSystem.Zrt112Mnd\" VALUES (1,1,'M01  ',0),(1,2,'M02',0),(1,3,'M99',1);"
+      "INSERT INTO \"ZrSystem.Zrt115Tfz\" VALUES ('T2',1,1),('T2',1,2),('T2',1,3);"
+      "INSERT INTO \"ZrSystem.Zrt999Tmp\" VALUES ('x','1'),('x','2'),('x','3');");
+  auto c = Connect();
+  ASSERT_EQ(OpenTerminalSchemaCursor(*c, "T2"), 0) << c->last_error();
+  ASSERT_EQ(OpenLineCursor(*c, "x"), 0);
+  std::string schema, line;
+  std::vector<std::string> seen;
+  while (FetchTerminalSchema(*c, &schema) == 0) {
+    seen.push_back(schema);
+    // Statements and transactions between fetches close nothing.
+    EXPECT_EQ(InsertLine(*c, "y", schema), 0);
+    ASSERT_EQ(FetchLine(*c, &line), 0);
+    seen.push_back(line);
+  }
+  EXPECT_EQ(CloseTerminalSchemaCursor(*c), 0);
+  EXPECT_EQ(FetchLine(*c, &line), 0);
+  EXPECT_EQ(line, "3");
+  std::sort(seen.begin(), seen.end());
+  EXPECT_EQ(seen, (std::vector<std::string>{"1", "2", "M01", "M02"}));
+  EXPECT_EQ(FlushLines(*c), 0);
+  EXPECT_EQ(CountLines(*c, "y"), 2);
+}
+
+TEST_F(OdbcSqlite, ChangedTextIsPreparedAnew) {
+  db_.Exec(
+      "INSERT INTO \"M01.Zrt300Pnr\" VALUES ('1', 1, 'eins');"
+      "INSERT INTO \"M02.Zrt300Pnr\" VALUES ('1', 2, 'zwei');");
+  auto c = Connect();
+  const char* tmpl = " SELECT   PnrSpr, PnrSal   FROM  %s.Zrt300Pnr    WHERE PNRNUM = '1' ";
+  auto run = [&](const char* schema) {
+    char text[256];
+    std::snprintf(text, sizeof text, tmpl, schema);
+    Row r;
+    int rc = c->Execute(13, text, {}, &r);
+    return rc == 0 ? r[1].Text() : "rc " + std::to_string(rc) + " " + c->last_error();
+  };
+  EXPECT_EQ(run("M01"), "eins");
+  EXPECT_EQ(run("M01"), "eins");
+  EXPECT_EQ(run("M02"), "zwei");
+  EXPECT_EQ(run("M01"), "eins");
+  EXPECT_EQ(run("M02"), "zwei");
+}
+
+TEST_F(OdbcSqlite, DiagnosticsAndSqlcodes) {
+  auto c = Connect();
+  Row r;
+  // A bad statement: negative sqlcode, state and the driver's message kept.
+  EXPECT_LT(c->Execute(5, "SELECT nosuchcolumn FROM ZrSystem.Zrt999Tmp", {}, &r), 0);
+  EXPECT_LT(c->last_sqlcode(), 0);
+  EXPECT_EQ(c->last_error().rfind("[", 0), 0u) << c->last_error();
+  EXPECT_NE(c->last_error().find("nosuchcolumn"), std::string::npos) << c->last_error();
+  EXPECT_LT(c->Open(6, "SELECT x FROM ZrSystem.NoSuchTable", {}), 0);
+  EXPECT_NE(c->last_error().find("NoSuchTable"), std::string::npos) << c->last_error();
+  // The connection goes on working; the same number with a good text runs.
+  EXPECT_EQ(c->Execute(5, "SELECT COUNT(*) FROM ZrSystem.Zrt999Tmp", {}, &r), 0);
+  // No row: 100 for a singleton select and for a change that touches nothing.
+  EXPECT_EQ(c->Execute(7, "SELECT TmpStr FROM ZrSystem.Zrt999Tmp", {}, &r), 100);
+  EXPECT_EQ(c->Execute(44, "  DELETE FROM ZrSystem.Zrt999Tmp WHERE TmpUsr = @p1      ",
+                       {Param::Text("none")}), 100);
+  // A parameter the text names but the caller did not give.
+  EXPECT_LT(c->Execute(8, kCountSql, {}), 0);
+  EXPECT_NE(c->last_error().find("@p1"), std::string::npos);
+}
+
+TEST_F(OdbcSqlite, FailedConnectHidesThePassword) {
+  const struct {
+    std::string server;
+  } cases[] = {
+      {"DRIVER=/nonexistent/libnothing.so;DATABASE=" + db_.path()},
+      {"DRIVER=" + driver_ + ";DATABASE=/nonexistent/dir/x.db;NoCreat=1"},
+      {"PlomNoSuchDataSource"},
+      {"DSN=PlomNoSuchDataSource;PWD=" + std::string(kPassword)},
+  };
+  for (const auto& c : cases) {
+    ConnectSettings s = settings_;
+    s.server = c.server;
+    int code = 0;
+    std::string err = "stale";
+    auto b = OpenBackend(s, &code, &err);
+    EXPECT_EQ(b, nullptr) << c.server;
+    EXPECT_LT(code, 0) << c.server;
+    EXPECT_FALSE(err.empty());
+    EXPECT_EQ(err.find("Pa;ss"), std::string::npos) << err;
+    EXPECT_EQ(err.find("ss{w}ord"), std::string::npos) << err;
+    EXPECT_NE(err.find("PWD=***"), std::string::npos) << err;
+  }
+}
+
+TEST(OdbcFreeTds, ConnectToNothingFailsCleanlyAndQuickly) {
+  ConnectSettings s;
+  s.server = "127.0.0.1,1";  // nothing listens on port 1
+  s.login = "sa";
+  s.password = "Top$ecret1";
+  s.schema = "ZrSystem";
+  auto start = std::chrono::steady_clock::now();
+  int code = 0;
+  std::string err;
+  auto b = OpenBackend(s, &code, &err);
+  auto seconds = std::chrono::duration_cast<std::chrono::seconds>(
+                     std::chrono::steady_clock::now() - start).count();
+  EXPECT_EQ(b, nullptr);
+  EXPECT_LT(code, 0);
+  EXPECT_LE(seconds, 15);
+  EXPECT_EQ(err.find("Top$ecret1"), std::string::npos) << err;
+  EXPECT_NE(err.find("DRIVER={FreeTDS};SERVER=127.0.0.1;PORT=1;"), std::string::npos) << err;
+  EXPECT_NE(err.find("PWD=***"), std::string::npos) << err;
+
+  // The same through the connection of a run.
+  Connection c;
+  EXPECT_LT(ConnectDatabase(&c, "sa", "Top$ecret1", "127.0.0.1,1", "ZrSystem"), 0);
+  EXPECT_FALSE(c.connected());
+}
+
+// ---- Whole runs of the tool: the same files through both backends ----
+
+// One installation laid out for the tool: DIR/files/korvantis.ini (and the
+// database), the working directory DIR/run/t.
+struct Installation {
+  std::string dir;
+  std::string work() const { return dir + "/run/t"; }
+};
+
+int RunCommand(const std::string& cmd) {
+  int rc = std::system(cmd.c_str());
+  return WIFEXITED(rc) ? WEXITSTATUS(rc) : -1;
+}
+
+Installation LayOut(const std::string& root, const std::string& name, const std::string& db,
+                    const std::string& server) {
+  Installation in{root + "/" + name};
+  std::filesystem::create_directories(in.dir + "/files");
+  std::filesystem::create_directories(in.work());
+  if (!db.empty()) std::filesystem::copy_file(db, in.dir + "/files/p.db");
+  std::string cmd = "'" PLOM_BINARY_DIR "/plomvarde-ini' write '" + in.dir +
+                    "/files/korvantis.ini' LOGIN=sa PASS=Geheim77 'SQLSERVER=" + server +
+                    "' SCHEMA=ZrSystem. >/dev/null";
+  EXPECT_EQ(RunCommand(cmd), 0) << cmd;
+  return in;
+}
+
+// Runs the tool in the installation; *out receives its messages.
+int RunTool(const Installation& in, const std::string& env, const std::string& args,
+            std::string* out) {
+  std::string log = in.dir + "/out.txt";
+  std::string cmd = "cd '" + in.work() + "' && " + env + " '" PLOM_BINARY_DIR "/plomvarde' " +
+                    args + " >'" + log + "' 2>&1";
+  int rc = RunCommand(cmd);
+  *out = test::ReadFile(log);
+  return rc;
+}
+
+TEST(OdbcWholeRun, SameFilesAndMessagesThroughBothBackends) {
+  const std::string driver = SqliteOdbcDriver();
+  if (driver.empty()) GTEST_SKIP() << "SQLite ODBC driver (libsqliteodbc) not installed";
+  const std::string root = test::TempDir();
+  const std::string sample = root + "/sample.db";
+  ASSERT_EQ(RunCommand("'" PLOM_BINARY_DIR "/plomvarde-sample' '" + sample + "' >/dev/null"), 0);
+  // The driver registered for these runs alone, under a name short enough
+  // for a configuration value.
+  std::filesystem::create_directories(root + "/odbc");
+  test::WriteFile(root + "/odbc/odbcinst.ini", "[PLite]\nDriver=" + driver + "\n");
+  test::WriteFile(root + "/odbc/odbc.ini", "");
+  const std::string env = "ODBCSYSINI='" + root + "/odbc'";
+
+  Installation embedded = LayOut(root, "e", sample, "sqlite:../../files/p.db");
+  Installation odbc = LayOut(root, "o", sample, "DRIVER=PLite;DATABASE=../../files/p.db");
+  const char* functions[] = {"VQDNL17P", "VQDNL18P", "VQDNL31P", "VQDNL60P", "IDSTAMM"};
+  const char* terminals[] = {"TERM12", "TERM03", "TERM00"};
+  for (const char* t : terminals) {
+    for (const char* f : functions) {
+      std::string args = std::string(f) + " " + t + " out.dnl 1";
+      std::string msg_e, msg_o;
+      int rc_e = RunTool(embedded, "", args, &msg_e);
+      int rc_o = RunTool(odbc, env, args, &msg_o);
+      EXPECT_EQ(rc_e, 0) << args << "\n" << msg_e;
+      EXPECT_EQ(rc_o, rc_e) << args << "\n" << msg_o;
+      EXPECT_EQ(msg_o, msg_e) << args;
+      std::string file_e = test::ReadFile(embedded.work() + "/out.dnl");
+      std::string file_o = test::ReadFile(odbc.work() + "/out.dnl");
+      EXPECT_EQ(file_o, file_e) << args;
+      if (std::string(t) == "TERM12") {
+        EXPECT_FALSE(file_e.empty()) << args;
+      }
+    }
+  }
+  // Without the registration the ODBC installation cannot connect.
+  std::string msg;
+  EXPECT_EQ(RunTool(odbc, "ODBCSYSINI='" + root + "/nowhere'", "IDSTAMM TERM12 out.dnl 1", &msg),
+            69)
+      << msg;
+  std::filesystem::remove_all(root);
+}
+
+TEST(OdbcWholeRun, ConnectThroughFreeTdsToNothingTouchesNothing) {
+  const std::string root = test::TempDir();
+  Installation in = LayOut(root, "f", "", "127.0.0.1,1");
+  const std::string file = in.work() + "/out.dnl";
+  test::WriteFile(file, "previous content\r\n");
+  std::string msg;
+  auto start = std::chrono::steady_clock::now();
+  EXPECT_EQ(RunTool(in, "", "VQDNL17P TERM12 out.dnl 1", &msg), 69) << msg;
+  EXPECT_LE(std::chrono::duration_cast<std::chrono::seconds>(std::chrono::steady_clock::now() -
+                                                             start).count(),
+            15);
+  EXPECT_NE(msg.find("DB-Connect-Error"), std::string::npos) << msg;
+  EXPECT_NE(msg.find("Net:127.0.0.1,1"), std::string::npos) << msg;
+  EXPECT_EQ(msg.find("Geheim77"), std::string::npos) << msg;
+  EXPECT_EQ(test::ReadFile(file), "previous content\r\n");
+  std::filesystem::remove_all(root);
+}
+
+}  // namespace
+}  // namespace plom
+
+#endif  // PLOM_HAVE_ODBC
