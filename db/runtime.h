@@ -116,6 +116,11 @@ class Connection {
   int Close(int cursor_no);
 
   int last_sqlcode() const { return last_sqlcode_; }
+  // Records the outcome of something that ran outside a statement (connect).
+  void SetError(int sqlcode, std::string message) {
+    last_sqlcode_ = sqlcode;
+    last_error_ = std::move(message);
+  }
   const std::string& last_error() const { return last_error_; }
   // Statements sent to the backend so far (fetches from memory do not count).
   int64_t statements_sent() const { return statements_sent_; }

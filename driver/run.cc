@@ -162,6 +162,11 @@ int RunTool(const std::vector<std::string>& args, Messages& msg, const RunOption
     msg.Printf("DB-Connect-Error: %d!", rc);
     msg.Printf("Name:%s Pwd:%s Net:%s Schema:%s\n", cred.login.c_str(), "***",
                cred.server.c_str(), cred.schema.c_str());
+    std::string why = conn.last_error();
+    // The backend's reason, never with the password in it.
+    for (size_t at; !cred.password.empty() && (at = why.find(cred.password)) != std::string::npos;)
+      why.replace(at, cred.password.size(), "***");
+    if (!why.empty()) msg.Printf("%s\n", why.c_str());
     return kExitUnavailable;
   }
   conn.line_group.enabled = options.group_lines;
