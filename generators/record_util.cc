@@ -1,0 +1,86 @@
+// Helpers that the generators share.
+#include "generators/record_util.h"
+
+#include <algorithm>
+
+#include "db/badge_queries.h"
+#include "db/line_store.h"
+
+namespace plom {
+
+void PutText(std::string* line, size_t column, const std::string& text, size_t max_len) {
+  if (column < 1 || column > line->size()) return;
+  size_t at = column - 1;
+  size_t n = std::min({text.size(), max_len, line->size() - at});
+  line->replace(at, n, text, 0, n);
+}
+
+void PutBlanks(std::string* line, size_t column, size_t len) {
+  PutText(line, column, std::string(len, ' '), len);
+}
+
+bool IsBlank(const std::string& line, size_t column, size_t len) {
+  if (column < 1 || column > line.size()) return true;
+  size_t at = column - 1;
+  size_t n = std::min(len, line.size() - at);
+  return line.find_first_not_of(' ', at) >= at + n;
+}
+
+void PutDate(std::string* line, size_t column, const std::string& date) {
+  PutText(line, column, date, kDateRoom);
+  if (IsBlank(*line, column, kDateRoom)) PutText(line, column, kNoDate, kDateRoom);
+}
+
+void PutFlag(std::string* line, size_t column, bool on) {
+  PutText(line, column, on ? "1" : "0", 1);
+}
+
+bool FitsFixedLayout(RunContext& ctx, const BadgeRecord& r, bool check_class) {
+  if (r.badge_number.size() > kBadgeNumberRoom) {
+    ctx.msg.Printf("Ausweis %s: Ausweisnummer laenger als %zu Zeichen, nicht in Datei gestellt\n",
+                   r.badge_number.c_str(), kBadgeNumberRoom);
+    return false;
+  }
+  if (check_class && r.access_class.size() > kClassRoom) {
+    ctx.msg.Printf(
+        "Ausweis %s: Berechtigungsklasse %s laenger als %zu Zeichen, nicht in Datei gestellt\n",
+        r.badge_number.c_str(), r.access_class.c_str(), kClassRoom);
+    return false;
+  }
+  return true;
+}
+
+bool StoreLine(RunContext& ctx, const std::string& path, const std::string& line) {
+  int rc = InsertLine(ctx.conn, path, line);
+  if (rc == 0) return true;
+  ctx.msg.Printf("Insert-Error Zrt999Tmp! ErrNr: %d", rc);
+  ctx.msg.Printf("User: %s  String: %s", path.c_str(), line.c_str());
+  ++ctx.lines_lost;
+  return false;
+}
+
+void ReportNotAdmitted(RunContext& ctx, const BadgeRecord& r, const std::string& terminal) {
+  ctx.msg.Printf("Ausweis %s ohne Zeit-/Zutrittsberechtigung auf Terminal %s\n",
+                 r.badge_number.c_str(), terminal.c_str());
+}
+
+void ReportCounts(RunContext& ctx, int badges, int stored) {
+  ctx.msg.Printf("Ausweise gesamt: %d davon in Datei gestellt: %d\n", badges, stored);
+}
+
+void ForEachBadge(RunContext& ctx, const std::string& schema,
+                  const std::function<bool(BadgeRecord*)>& store_badge) {
+  BadgeRecord r;
+  int badges = 0;
+  int stored = 0;
+  OpenBadgeCursor(ctx.conn, schema);
+  while (FetchBadge(ctx.conn, &r) == kSqlOk) {
+    ++badges;
+    if (store_badge(&r)) ++stored;
+    r.Clear();
+  }
+  CloseBadgeCursor(ctx.conn);
+  ReportCounts(ctx, badges, stored);
+}
+
+}  // namespace plom

@@ -1,0 +1,64 @@
+// Helpers that the generators share: filling fixed-width records, storing
+// lines, and the messages every generator prints the same way.
+#pragma once
+
+#include <cstddef>
+#include <functional>
+#include <string>
+
+#include "db/badge_record.h"
+#include "generators/generators.h"
+
+namespace plom {
+
+// Room for a badge number and an access class in the fixed layouts.
+constexpr size_t kBadgeNumberRoom = 13;
+constexpr size_t kClassRoom = 3;
+// A date as the records carry it (yyyymmdd), and its stand-in when empty.
+constexpr size_t kDateRoom = 8;
+constexpr char kNoDate[] = "00000000";
+// Balance and vacation texts.
+constexpr size_t kDisplayRoom = 7;
+
+// Copies up to max_len characters of text into the line from column
+// (counted from 1), never past the end of the line. A shorter text leaves
+// the columns after it as they were.
+void PutText(std::string* line, size_t column, const std::string& text, size_t max_len);
+
+// Fills len columns from column with blanks (within the line).
+void PutBlanks(std::string* line, size_t column, size_t len);
+
+// Whether len columns from column are all blanks.
+bool IsBlank(const std::string& line, size_t column, size_t len);
+
+// Writes a date of the record from column: its characters, or "00000000"
+// when it leaves the eight columns blank.
+void PutDate(std::string* line, size_t column, const std::string& date);
+
+// Writes a permission flag: "1" when on, else "0".
+void PutFlag(std::string* line, size_t column, bool on);
+
+// Whether the badge fits the fixed layouts: badge number of at most 13
+// characters and, with check_class, an access class of at most 3. Prints
+// why a badge does not fit; such a badge is not stored.
+bool FitsFixedLayout(RunContext& ctx, const BadgeRecord& r, bool check_class);
+
+// Stores the line under the path. On a refused insert prints the error
+// number, path and line (without line ends of their own) and counts the
+// line as lost. Returns whether the line was stored.
+bool StoreLine(RunContext& ctx, const std::string& path, const std::string& line);
+
+// "Ausweis ... ohne Zeit-/Zutrittsberechtigung auf Terminal ..."
+void ReportNotAdmitted(RunContext& ctx, const BadgeRecord& r, const std::string& terminal);
+
+// The closing count line of a generator pass.
+void ReportCounts(RunContext& ctx, int badges, int stored);
+
+// One generator pass over the current badges of the client schema: hands
+// each fetched badge row to store_badge, which returns whether it stored a
+// line, then prints the counts. The record is cleared before the first
+// fetch and after every badge.
+void ForEachBadge(RunContext& ctx, const std::string& schema,
+                  const std::function<bool(BadgeRecord*)>& store_badge);
+
+}  // namespace plom

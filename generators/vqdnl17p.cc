@@ -1,0 +1,100 @@
+// VQDNL17P: one 85-character record per badge that may record time or has
+// access on the terminal: badge number, start of validity, the two
+// permission flags, the first time balance of the previous day, and an entry
+// (reader number and access class) for each of the terminal's readers 1 to
+// 11. Entry 7 carries the badge's location short text when it has one.
+#include "db/access_rights.h"
+#include "db/badge_queries.h"
+#include "db/balance_queries.h"
+#include "generators/generators.h"
+#include "generators/record_util.h"
+
+namespace plom {
+namespace {
+
+constexpr size_t kWidth = 85;
+constexpr int kHighestReader = 11;
+
+// Columns, counted from 1.
+constexpr size_t kColBadge = 1;
+constexpr size_t kColValidFrom = 14;
+constexpr size_t kColTimeFlag = 22;
+constexpr size_t kColAccessFlag = 23;
+constexpr size_t kColBalance = 24;
+constexpr size_t kColReaders = 31;
+constexpr size_t kReaderEntryLen = 5;
+constexpr size_t kReaderNumberLen = 2;
+constexpr int kLocationEntry = 7;
+constexpr char kLocationEntryNumber[] = "07";
+constexpr char kNoReader[] = "  ";
+
+size_t EntryColumn(int n) { return kColReaders + kReaderEntryLen * (n - 1); }
+
+// Balance text 1 of the previous day; blank when there is no row or the
+// lookup failed, so the terminal never shows figures that were not read.
+void PutBalance(RunContext& ctx, BadgeRecord* r, std::string* line) {
+  int rc = GetBalances(ctx.conn, r);
+  if (rc == kSqlOk) {
+    PutText(line, kColBalance, r->balance[0], kDisplayRoom);
+    return;
+  }
+  ctx.msg.Printf("Saldo Ermitteln. Saldo:%s, SQLCode:%ld\n", r->balance[0].c_str(),
+                 static_cast<long>(rc));
+  PutBlanks(line, kColBalance, kDisplayRoom);
+}
+
+// One entry for each reader the terminal has: its number and the class.
+void PutReaderEntries(const BadgeRecord& r, std::string* line) {
+  for (int n = 1; n <= kHighestReader; ++n) {
+    const std::string& slot = r.reader_slot[n - 1];
+    if (slot == kNoReader) continue;
+    PutText(line, EntryColumn(n), slot, kReaderNumberLen);
+    PutText(line, EntryColumn(n) + kReaderNumberLen, r.access_class, kClassRoom);
+  }
+}
+
+// The location short text replaces whatever entry 7 holds.
+void PutLocation(RunContext& ctx, BadgeRecord* r, std::string* line) {
+  int rc = GetLocationShortText(ctx.conn, r);
+  if (rc == kSqlOk) {
+    PutText(line, EntryColumn(kLocationEntry), kLocationEntryNumber, kReaderNumberLen);
+    PutText(line, EntryColumn(kLocationEntry) + kReaderNumberLen, r->location_short, kClassRoom);
+  } else if (rc != kSqlNotFound) {
+    ctx.msg.Printf("SQL Standortbez. Ermitteln. SQLCode:%ld\n", static_cast<long>(rc));
+  }
+}
+
+bool StoreBadge(RunContext& ctx, BadgeRecord* r, const std::string& path,
+                const std::string& terminal) {
+  r->PresetReaderSlots();
+  std::string line(kWidth, ' ');
+  bool resolved = ResolveAccessClass(ctx.conn, r);
+  if (!FitsFixedLayout(ctx, *r, true)) return false;
+
+  PutText(&line, kColBadge, r->badge_number, kBadgeNumberRoom);
+  PutDate(&line, kColValidFrom, r->valid_from);
+  PutBalance(ctx, r, &line);
+
+  bool access =
+      resolved && HasAccessPermission(ctx.conn, ctx.admission, r, terminal, kHighestReader, true);
+  PutFlag(&line, kColAccessFlag, access);
+  if (access) PutReaderEntries(*r, &line);
+  bool time = HasTimePermission(ctx.conn, ctx.admission, *r, terminal);
+  PutFlag(&line, kColTimeFlag, time);
+  if (!access && !time) {
+    ReportNotAdmitted(ctx, *r, terminal);
+    return false;
+  }
+
+  PutLocation(ctx, r, &line);
+  return StoreLine(ctx, path, line);
+}
+
+}  // namespace
+
+void GenerateVQDNL17P(RunContext& ctx, const std::string& path, const std::string& terminal,
+                      const std::string& schema) {
+  ForEachBadge(ctx, schema, [&](BadgeRecord* r) { return StoreBadge(ctx, r, path, terminal); });
+}
+
+}  // namespace plom

@@ -1,0 +1,81 @@
+// VQDNL60P: one 45-character record per badge that may record time or has
+// access on the terminal: badge number, start of validity, the two
+// permission flags, the first time balance of the previous day, and a group
+// (reader number and access class) for each of the terminal's readers 1 to 3.
+#include "db/access_rights.h"
+#include "db/badge_queries.h"
+#include "db/balance_queries.h"
+#include "generators/generators.h"
+#include "generators/record_util.h"
+
+namespace plom {
+namespace {
+
+constexpr size_t kWidth = 45;
+constexpr int kHighestReader = 3;
+
+// Positions, counted from 1.
+constexpr size_t kColBadge = 1;
+constexpr size_t kColValidFrom = 14;
+constexpr size_t kColTimeFlag = 22;
+constexpr size_t kColAccessFlag = 23;
+constexpr size_t kColBalance = 24;
+constexpr size_t kColReaders = 31;
+constexpr size_t kReaderGroupLen = 5;
+constexpr size_t kReaderNumberLen = 2;
+constexpr char kNoReader[] = "  ";
+
+size_t GroupColumn(int n) { return kColReaders + kReaderGroupLen * (n - 1); }
+
+// Balance text 1 of the previous day; blank when there is no row or the
+// lookup failed.
+void PutBalance(RunContext& ctx, BadgeRecord* r, std::string* line) {
+  if (GetBalances(ctx.conn, r) == kSqlOk) {
+    PutText(line, kColBalance, r->balance[0], kDisplayRoom);
+  } else {
+    PutBlanks(line, kColBalance, kDisplayRoom);
+  }
+}
+
+// One group for each of the readers 1 to 3 the terminal has.
+void PutReaderGroups(const BadgeRecord& r, std::string* line) {
+  for (int n = 1; n <= kHighestReader; ++n) {
+    const std::string& slot = r.reader_slot[n - 1];
+    if (slot == kNoReader) continue;
+    PutText(line, GroupColumn(n), slot, kReaderNumberLen);
+    PutText(line, GroupColumn(n) + kReaderNumberLen, r.access_class, kClassRoom);
+  }
+}
+
+bool StoreBadge(RunContext& ctx, BadgeRecord* r, const std::string& path,
+                const std::string& terminal) {
+  r->PresetReaderSlots();
+  std::string line(kWidth, ' ');
+  bool resolved = ResolveAccessClass(ctx.conn, r);
+  if (!FitsFixedLayout(ctx, *r, true)) return false;
+
+  PutText(&line, kColBadge, r->badge_number, kBadgeNumberRoom);
+  PutDate(&line, kColValidFrom, r->valid_from);
+  PutBalance(ctx, r, &line);
+
+  bool access =
+      resolved && HasAccessPermission(ctx.conn, ctx.admission, r, terminal, kHighestReader, true);
+  PutFlag(&line, kColAccessFlag, access);
+  if (access) PutReaderGroups(*r, &line);
+  bool time = HasTimePermission(ctx.conn, ctx.admission, *r, terminal);
+  PutFlag(&line, kColTimeFlag, time);
+  if (!access && !time) {
+    ReportNotAdmitted(ctx, *r, terminal);
+    return false;
+  }
+  return StoreLine(ctx, path, line);
+}
+
+}  // namespace
+
+void GenerateVQDNL60P(RunContext& ctx, const std::string& path, const std::string& terminal,
+                      const std::string& schema) {
+  ForEachBadge(ctx, schema, [&](BadgeRecord* r) { return StoreBadge(ctx, r, path, terminal); });
+}
+
+}  // namespace plom
