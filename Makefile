@@ -1,5 +1,6 @@
 # Quick start: `make demo` and `make test`. Both install missing Debian packages first.
 BUILD ?= build
+MAKEFLAGS += --no-print-directory
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 
 .PHONY: all deps build demo test bench clean

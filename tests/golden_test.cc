@@ -1,0 +1,125 @@
+// Golden files: the built plomvarde on the sample installation, every
+// download function, download files and standard output byte for byte.
+//
+// Dates that move with the day of the run are written in the golden files
+// as {D+n} (yyyymmdd of today + n days) and {TODAY} (the "%d.%m.%y" date).
+// PLOM_UPDATE_GOLDEN=1 rewrites the golden files from the current output.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <ctime>
+#include <filesystem>
+#include <map>
+
+#include "config/cipher.h"
+#include "tests/test_util.h"
+
+namespace plom {
+namespace {
+
+namespace fs = std::filesystem;
+
+const std::string kBin = PLOM_BINARY_DIR;
+const std::string kGolden = std::string(PLOM_SOURCE_DIR) + "/tests/golden/";
+
+std::string Shell(const std::string& cwd, const std::string& cmd, int* status) {
+  std::string full = "cd '" + cwd + "' && " + cmd;
+  FILE* p = popen(full.c_str(), "r");
+  std::string out;
+  char buf[4096];
+  size_t n;
+  while ((n = fread(buf, 1, sizeof buf, p)) > 0) out.append(buf, n);
+  int st = pclose(p);
+  *status = WIFEXITED(st) ? WEXITSTATUS(st) : -1;
+  return out;
+}
+
+// Replaces the dates near today by their placeholders.
+std::string Stable(std::string s) {
+  std::map<std::string, std::string> dates;
+  for (int k = -800; k <= 800; ++k) {
+    char name[16];
+    std::snprintf(name, sizeof name, "{D%+d}", k);
+    dates[test::Ymd(k)] = name;
+  }
+  std::string out;
+  for (size_t i = 0; i < s.size();) {
+    if (i + 8 <= s.size()) {
+      auto it = dates.find(s.substr(i, 8));
+      if (it != dates.end()) {
+        out += it->second;
+        i += 8;
+        continue;
+      }
+    }
+    out += s[i++];
+  }
+  time_t now = time(nullptr);
+  struct tm tm;
+  localtime_r(&now, &tm);
+  char today[16];
+  strftime(today, sizeof today, "%d.%m.%y", &tm);
+  for (size_t at; (at = out.find(today)) != std::string::npos;) out.replace(at, 8, "{TODAY}");
+  return out;
+}
+
+class Golden : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    root_ = test::TempDir();
+    fs::create_directories(root_ + "/files");
+    cwd_ = root_ + "/run/terminal";
+    fs::create_directories(cwd_);
+    int status = 0;
+    Shell(root_, kBin + "/plomvarde-sample files/plomvarde.db", &status);
+    ASSERT_EQ(status, 0);
+    std::string ini;
+    int n = 0;
+    for (auto [key, value] : {std::pair<std::string, std::string>{"LOGIN", "sa"},
+                              {"PASS", "geheim"},
+                              {"SQLSERVER", "sqlite:../../files/plomvarde.db"},
+                              {"SCHEMA", "ZrSystem."}}) {
+      ini += "DB;Korvantis;\r\n" + std::to_string(++n) + ";" + key + ";" + EncipherValue(value) +
+             "\r\n";
+    }
+    test::WriteFile(root_ + "/files/korvantis.ini", ini);
+  }
+  void TearDown() override { fs::remove_all(root_); }
+
+  // Runs one function and compares file and output with the golden pair.
+  void Check(const std::string& function, const std::string& terminal) {
+    std::string name = function + "_" + terminal;
+    int status = 0;
+    std::string out = Shell(cwd_, kBin + "/plomvarde " + function + " " + terminal + " out.dnl 1",
+                          &status);
+    EXPECT_EQ(status, 0) << name;
+    std::string file = Stable(test::ReadFile(cwd_ + "/out.dnl"));
+    out = Stable(out);
+    if (std::getenv("PLOM_UPDATE_GOLDEN")) {
+      test::WriteFile(kGolden + name + ".dnl", file);
+      test::WriteFile(kGolden + name + ".out", out);
+      return;
+    }
+    EXPECT_EQ(file, test::ReadFile(kGolden + name + ".dnl")) << name;
+    EXPECT_EQ(out, test::ReadFile(kGolden + name + ".out")) << name;
+  }
+
+  std::string root_, cwd_;
+};
+
+TEST_F(Golden, EveryFunctionOnTheTwelveReaderTerminal) {
+  for (const char* fn : {"VQDNL17P", "VQDNL31P", "VQDNL18P", "VQDNL60P", "IDSTAMM"}) {
+    Check(fn, "TERM12");
+  }
+}
+
+TEST_F(Golden, SmallTerminalAndTerminalWithoutClient) {
+  Check("VQDNL60P", "TERM03");
+  Check("VQDNL18P", "TERM03");
+  Check("VQDNL17P", "TERM00");
+  Check("IDSTAMM", "TERM00");
+}
+
+}  // namespace
+}  // namespace plom
