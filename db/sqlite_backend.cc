@@ -86,7 +86,8 @@ std::unique_ptr<SqliteBackend> SqliteBackend::Open(const std::string& path, int*
   sqlite3_exec(db, "PRAGMA synchronous=NORMAL", nullptr, nullptr, nullptr);
   // A run visits every badge's rows once in index order of other tables: a
   // page cache of up to 64 MB keeps those lookups off the disk.
-  sqlite3_exec(db, "PRAGMA cache_size=-65536", nullptr, nullptr, nullptr);
+  sqlite3_exec(db, "PRAGMA cache_size=-8192", nullptr, nullptr, nullptr);
+  sqlite3_exec(db, "PRAGMA mmap_size=268435456", nullptr, nullptr, nullptr);
   return std::unique_ptr<SqliteBackend>(new SqliteBackend(db));
 }
 
@@ -147,17 +148,19 @@ bool SqliteBackend::RunSavepoint(std::string_view text, Result* r) {
   if (w.size() != 3 || !EqualsNoCase(w[1], "TRANSACTION")) return false;
   const std::string& name = w[2];
   if (EqualsNoCase(w[0], "SAVE")) {
-    // One savepoint per name: the previous one is merged into the
-    // transaction before the new one is set.
-    if (savepoints_.count(name) && Exec("RELEASE \"" + name + "\"", r) != 0) return true;
-    if (Exec("SAVEPOINT \"" + name + "\"", r) == 0) savepoints_.insert(name);
+    savepoints_[name] = 0;
     return true;
   }
-  if (EqualsNoCase(w[0], "ROLLBACK") && savepoints_.count(name)) {
-    Exec("ROLLBACK TO \"" + name + "\"", r);
-    return true;
-  }
-  return false;
+  auto it = savepoints_.find(name);
+  if (!EqualsNoCase(w[0], "ROLLBACK") || it == savepoints_.end()) return false;
+  if (it->second == 0) return true;  // the failed statement undid itself
+  // Changes since the savepoint cannot be undone alone: undo everything
+  // and say so, rather than keep a part.
+  Exec("ROLLBACK", r);
+  savepoints_.clear();
+  r->sqlcode = -1;
+  r->error = "savepoint " + name + " covers more than one statement; transaction rolled back";
+  return true;
 }
 
 Result SqliteBackend::Run(int stmt_no, std::string_view text, const Params& params,
@@ -197,6 +200,9 @@ Result SqliteBackend::Run(int stmt_no, std::string_view text, const Params& para
     r.rows.clear();
   } else if (!r.is_select) {
     r.changes = sqlite3_changes(db_);
+    if (!sqlite3_stmt_readonly(st)) {
+      for (auto& [name, count] : savepoints_) ++count;
+    }
   }
   sqlite3_reset(st);  // ends the statement's read transaction
   if (sqlite3_get_autocommit(db_)) savepoints_.clear();  // the transaction ended

@@ -7,7 +7,7 @@
 #pragma once
 
 #include <memory>
-#include <set>
+#include <map>
 #include <string>
 #include <unordered_map>
 
@@ -33,6 +33,13 @@ class SqliteBackend : public Backend {
   sqlite3_stmt* Prepare(int stmt_no, std::string_view text, Result* r);
   // Savepoints: SAVE TRANSACTION x and ROLLBACK TRANSACTION x of an open
   // savepoint x. Returns false when the text is not one of these.
+  //
+  // SQLite undoes a failed statement by itself, so a savepoint costs nothing
+  // until it is rolled back: rolling back to a savepoint behind which no
+  // change succeeded is exact without any SQLite savepoint (the line store
+  // sets one before each insert). A savepoint with successful changes
+  // behind it is not undone alone: the whole transaction is rolled back and
+  // the rollback fails, so nothing is kept by halves.
   bool RunSavepoint(std::string_view text, Result* r);
   int Exec(const std::string& sql, Result* r);
 
@@ -43,7 +50,7 @@ class SqliteBackend : public Backend {
   sqlite3* db_;
   std::unordered_map<int, Prepared> prepared_;
   std::unordered_map<std::string, sqlite3_stmt*> fixed_;  // savepoint statements
-  std::set<std::string> savepoints_;  // open savepoints of the transaction
+  std::map<std::string, int> savepoints_;  // savepoint -> changes since it was set
 };
 
 }  // namespace plom

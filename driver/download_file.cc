@@ -19,9 +19,13 @@ std::string RenderDownload(const std::vector<std::string>& lines, int width) {
   std::string out;
   out.reserve(total);
   for (const auto& l : lines) {
-    for (char ch : l) {
-      if (ch == '\n') out.push_back('\r');
-      out.push_back(ch);
+    if (l.find('\n') == std::string::npos) {
+      out += l;
+    } else {
+      for (char ch : l) {
+        if (ch == '\n') out.push_back('\r');
+        out.push_back(ch);
+      }
     }
     if (width > 0 && l.size() < static_cast<size_t>(width)) {
       out.append(static_cast<size_t>(width) - l.size(), ' ');

@@ -182,6 +182,23 @@ TEST(LineStore, FailedInsertIsUndoneAlone) {
   }
 }
 
+// A savepoint with a successful change behind it is not undone by halves:
+// the whole transaction goes and the rollback reports it.
+TEST(Runtime, SavepointCoveringTwoChangesRollsBackEverything) {
+  TestDb db;
+  auto c = db.Connect();
+  const char* ins = "INSERT INTO ZrSystem.Zrt999Tmp ( TmpUsr, TmpStr ) VALUES ( @p1, @p2 )";
+  ASSERT_EQ(c->Transaction(1, "BEGIN TRANSACTION T"), 0);
+  ASSERT_EQ(c->Execute(2, ins, {Param::Text("p"), Param::Text("a")}), 0);
+  ASSERT_EQ(c->Transaction(3, "SAVE TRANSACTION S"), 0);
+  ASSERT_EQ(c->Execute(2, ins, {Param::Text("p"), Param::Text("b")}), 0);
+  EXPECT_LT(c->Transaction(4, "ROLLBACK TRANSACTION S"), 0);
+  EXPECT_NE(c->last_error().find("savepoint"), std::string::npos);
+  Row n;
+  c->Execute(5, "SELECT COUNT(*) FROM ZrSystem.Zrt999Tmp", {}, &n);
+  EXPECT_EQ(n[0].Int(), 0);
+}
+
 // Lines of a group larger than one transaction all arrive, and what was
 // stored is committed for another connection to see.
 TEST(LineStore, GroupsSpanManyTransactions) {
