@@ -13,6 +13,7 @@
 #include <map>
 
 #include "config/cipher.h"
+#include "driver/run.h"
 #include "tests/test_util.h"
 
 namespace plom {
@@ -119,6 +120,35 @@ TEST_F(Golden, SmallTerminalAndTerminalWithoutClient) {
   Check("VQDNL18P", "TERM03");
   Check("VQDNL17P", "TERM00");
   Check("IDSTAMM", "TERM00");
+}
+
+// The answers kept for the run and the grouped inserts change nothing in
+// what is written: the literal statement sequence gives the same files and
+// messages, with more statements.
+TEST_F(Golden, KeptAnswersWriteWhatTheLiteralSequenceWrites) {
+  fs::path old = fs::current_path();
+  fs::current_path(cwd_);
+  for (const char* fn : {"VQDNL17P", "VQDNL31P", "VQDNL18P", "VQDNL60P", "IDSTAMM"}) {
+    std::string files[2], texts[2];
+    int64_t statements[2] = {0, 0};
+    for (int literal = 0; literal < 2; ++literal) {
+      test::Capture out;
+      Messages msg(out.file());
+      RunOptions opt = DefaultRunOptions();
+      opt.reuse_answers = literal == 0;
+      opt.group_lines = literal == 0;
+      opt.statements_sent = &statements[literal];
+      EXPECT_EQ(RunTool({fn, "TERM12", "cmp.dnl", "1"}, msg, opt), 0);
+      msg.Flush();
+      texts[literal] = out.Text();
+      files[literal] = test::ReadFile("cmp.dnl");
+    }
+    EXPECT_FALSE(files[0].empty()) << fn;
+    EXPECT_EQ(files[0], files[1]) << fn;
+    EXPECT_EQ(texts[0], texts[1]) << fn;
+    EXPECT_LT(statements[0], statements[1]) << fn;
+  }
+  fs::current_path(old);
 }
 
 }  // namespace
