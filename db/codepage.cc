@@ -50,19 +50,30 @@ bool IsAscii(std::string_view s) {
 }
 
 std::string Cp1252ToUtf8(std::string_view s) {
-  if (IsAscii(s)) return std::string(s);
   std::string out;
-  out.reserve(s.size() + 8);
-  for (unsigned char b : s) AppendUtf8(&out, ToCodePoint(b));
+  out.reserve(s.size() + 16);
+  size_t i = 0;
+  while (i < s.size()) {
+    size_t j = i;
+    while (j < s.size() && static_cast<unsigned char>(s[j]) < 0x80) ++j;
+    out.append(s.data() + i, j - i);  // a run of 7-bit characters as it is
+    if (j == s.size()) break;
+    AppendUtf8(&out, ToCodePoint(static_cast<unsigned char>(s[j])));
+    i = j + 1;
+  }
   return out;
 }
 
 std::string Utf8ToCp1252(std::string_view s) {
-  if (IsAscii(s)) return std::string(s);
   std::string out;
   out.reserve(s.size());
   size_t i = 0;
   while (i < s.size()) {
+    size_t run = i;
+    while (run < s.size() && static_cast<unsigned char>(s[run]) < 0x80) ++run;
+    out.append(s.data() + i, run - i);  // a run of 7-bit characters as it is
+    i = run;
+    if (i == s.size()) break;
     unsigned char b = static_cast<unsigned char>(s[i]);
     int len = b < 0x80 ? 1 : (b >> 5) == 6 ? 2 : (b >> 4) == 14 ? 3 : (b >> 3) == 30 ? 4 : 0;
     if (len == 0 || i + len > s.size()) {
