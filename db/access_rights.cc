@@ -155,7 +155,7 @@ std::string BuildStatement(const char* tmpl, const std::string& from) {
 
 int FetchFirstRow(Connection& c, int no, const std::string& text, const std::string& key,
                   Row* row) {
-  int rc = c.Open(no, text, {Param::Text(key)});
+  int rc = c.Open(no, text, {Param::Text(key)}, 1);  // one row is all that is fetched
   if (rc >= 0) rc = c.Fetch(no, row);
   c.Close(no);
   return rc;

@@ -107,10 +107,11 @@ int Connection::Transaction(int stmt_no, std::string_view text) {
   return Finish(backend_->Run(stmt_no, text, {}, 0));
 }
 
-int Connection::Open(int cursor_no, std::string_view text, const Params& params) {
+int Connection::Open(int cursor_no, std::string_view text, const Params& params,
+                     size_t max_rows) {
   cursors_.erase(cursor_no);
   if (!backend_) return last_sqlcode_ = -1;
-  Result r = backend_->Run(cursor_no, text, params, 0);
+  Result r = backend_->Run(cursor_no, text, params, max_rows);
   if (r.sqlcode == 0) cursors_[cursor_no].rows = std::move(r.rows);
   return Finish(r);
 }

@@ -109,9 +109,10 @@ class Connection {
   // Transaction statements (BEGIN/COMMIT/ROLLBACK/SAVE TRANSACTION texts).
   int Transaction(int stmt_no, std::string_view text);
 
-  // Cursors, keyed by their statement number. Open reads every row;
+  // Cursors, keyed by their statement number. Open reads every row (or the
+  // first max_rows rows, for a cursor of which the caller fetches no more);
   // opening an open cursor replaces it.
-  int Open(int cursor_no, std::string_view text, const Params& params);
+  int Open(int cursor_no, std::string_view text, const Params& params, size_t max_rows = 0);
   int Fetch(int cursor_no, Row* out);
   int Close(int cursor_no);
 

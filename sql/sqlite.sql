@@ -19,6 +19,7 @@ CREATE TABLE IF NOT EXISTS "ZrSystem.Zrt112Mnd" (
   MndKon INTEGER NOT NULL DEFAULT 0,
   PRIMARY KEY (MndLiz, MndNum)
 );
+CREATE INDEX IF NOT EXISTS "ZrSystem.Zrt112Mnd_Sch" ON "ZrSystem.Zrt112Mnd" (MndSch);
 
 -- Terminals assigned to clients.
 CREATE TABLE IF NOT EXISTS "ZrSystem.Zrt115Tfz" (
@@ -64,7 +65,8 @@ CREATE TABLE IF NOT EXISTS "ZrSystem.Zrt301Asw" (
   AswLiz INTEGER NOT NULL,
   AswMnd INTEGER NOT NULL
 );
-CREATE INDEX IF NOT EXISTS "ZrSystem.Zrt301Asw_Mnd" ON "ZrSystem.Zrt301Asw" (AswLiz, AswMnd, AswNum);
+-- In the order the badge cursor delivers a client's badges.
+CREATE INDEX IF NOT EXISTS "ZrSystem.Zrt301Asw_Mnd" ON "ZrSystem.Zrt301Asw" (AswLiz, AswMnd, AswNum, AswGvo, AswBkl);
 
 -- Badge-to-location assignments and locations.
 CREATE TABLE IF NOT EXISTS "ZrSystem.Zrt113Awv" (
