@@ -91,7 +91,10 @@ CREATE TABLE IF NOT EXISTS "ZrSystem.Zrt999Tmp" (
   TmpUsr TEXT COLLATE RTRIM NOT NULL,
   TmpStr TEXT COLLATE RTRIM NOT NULL
 );
-CREATE INDEX IF NOT EXISTS "ZrSystem.Zrt999Tmp_UsrStr" ON "ZrSystem.Zrt999Tmp" (TmpUsr, TmpStr);
+-- Keyed by path only: the lines of one path are few enough to sort when
+-- they are read back, and each insert then writes one index entry the
+-- size of a path, not of a line.
+CREATE INDEX IF NOT EXISTS "ZrSystem.Zrt999Tmp_Usr" ON "ZrSystem.Zrt999Tmp" (TmpUsr);
 
 -- Daily balances (named without a schema by the statements).
 CREATE TABLE IF NOT EXISTS Zrt320Tgb (
