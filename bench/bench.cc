@@ -1,6 +1,6 @@
 // Benchmark of the download functions on sample installations.
 //
-//   plomvarde-bench [--sizes 10000,100000] [--work DIR] [--terminal TERM12]
+//   plomvarde-bench [--sizes 10000,100000] [--work DIR] [--terminal TERM12] [--literal]
 //
 // Builds one sample installation per size (plomvarde-sample --badges N, in
 // the directory of this program), then runs every download function once per
@@ -33,12 +33,14 @@ const char* kFunctions[] = {"VQDNL17P", "VQDNL31P", "VQDNL18P", "VQDNL60P", "IDS
 
 // The child: one run of the tool in the working directory; prints the
 // statement count and the badges read.
-int RunOne(const std::string& function, const std::string& terminal) {
+int RunOne(const std::string& function, const std::string& terminal, bool literal) {
   FILE* out = std::tmpfile();
   plom::Messages msg(out);
   int64_t statements = 0;
   plom::RunOptions opt = plom::DefaultRunOptions();
   opt.statements_sent = &statements;
+  opt.reuse_answers = !literal;
+  opt.group_lines = !literal;
   int status = plom::RunTool({function, terminal, "bench.dnl", "1"}, msg, opt);
   msg.Flush();
   std::rewind(out);
@@ -60,6 +62,8 @@ struct Measure {
   int status = -1;
 };
 
+bool g_literal = false;
+
 Measure Spawn(const std::string& self, const std::string& cwd, const std::string& function,
               const std::string& terminal) {
   Measure m;
@@ -71,7 +75,8 @@ Measure Spawn(const std::string& self, const std::string& cwd, const std::string
     dup2(pipefd[1], 1);
     close(pipefd[0]);
     if (chdir(cwd.c_str()) != 0) _exit(127);
-    execl(self.c_str(), self.c_str(), "--one", function.c_str(), terminal.c_str(), nullptr);
+    execl(self.c_str(), self.c_str(), "--one", function.c_str(), terminal.c_str(),
+          g_literal ? "literal" : "kept", nullptr);
     _exit(127);
   }
   close(pipefd[1]);
@@ -119,13 +124,22 @@ std::string Prepare(const fs::path& work, const fs::path& bin_dir, long n) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc >= 4 && std::strcmp(argv[1], "--one") == 0) return RunOne(argv[2], argv[3]);
+  if (argc >= 5 && std::strcmp(argv[1], "--one") == 0) {
+    return RunOne(argv[2], argv[3], std::strcmp(argv[4], "literal") == 0);
+  }
   std::vector<long> sizes = {10000, 100000};
   fs::path work = "bench-work";
   std::string terminal = "TERM12";
-  for (int i = 1; i + 1 < argc; i += 2) {
+  for (int i = 1; i < argc; i += 2) {
     std::string opt = argv[i];
-    if (opt == "--sizes") {
+    if (opt == "--literal") {
+      // Every statement as the plain sequence sends it: no kept answers,
+      // one transaction per line.
+      g_literal = true;
+      --i;
+    } else if (i + 1 >= argc) {
+      break;
+    } else if (opt == "--sizes") {
       sizes.clear();
       std::stringstream ss(argv[i + 1]);
       std::string item;
