@@ -406,6 +406,7 @@ std::unique_ptr<Backend> OdbcBackend::Open(const ConnectSettings& s, int* sqlcod
 Result OdbcBackend::Run(int stmt_no, std::string_view text, const Params& params,
                         size_t max_rows) {
   Result r;
+  if (sqlite_ && SqliteSkipsSavepoint(text, &savepoints_)) return r;
   auto fail = [&](SQLRETURN rc, SQLSMALLINT type, SQLHANDLE handle) {
     Failure f = Diagnose(rc, type, handle, secrets_);
     r.sqlcode = f.sqlcode;

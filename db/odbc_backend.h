@@ -28,6 +28,7 @@
 #pragma once
 
 #include <memory>
+#include <set>
 #include <string>
 #include <string_view>
 #include <unordered_map>
@@ -82,6 +83,7 @@ class OdbcBackend : public Backend {
   std::unordered_map<int, std::unique_ptr<Statement>> statements_;
   std::vector<std::string> secrets_;
   std::string dbms_name_;
+  std::set<std::string> savepoints_;  // SQLite: savepoints set in the transaction
   bool sqlite_ = false;
 };
 

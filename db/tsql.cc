@@ -269,6 +269,20 @@ bool TranslateTransaction(std::string_view s, std::string* out) {
 
 }  // namespace
 
+bool SqliteSkipsSavepoint(std::string_view tsql, std::set<std::string>* open) {
+  auto w = Words(tsql);
+  if (w.size() < 2 || w.size() > 3) return false;
+  if (!EqualsNoCase(w[1], "TRANSACTION") && !EqualsNoCase(w[1], "TRAN")) return false;
+  std::string name = w.size() == 3 ? w[2] : "";
+  if (EqualsNoCase(w[0], "SAVE") && !name.empty()) {
+    open->insert(name);
+    return true;
+  }
+  if (EqualsNoCase(w[0], "ROLLBACK") && open->count(name)) return true;
+  open->clear();  // BEGIN, COMMIT or a full ROLLBACK
+  return false;
+}
+
 std::string TranslateForSqlite(std::string_view tsql) {
   std::string tx;
   if (TranslateTransaction(tsql, &tx)) return tx;

@@ -11,12 +11,21 @@
 // Everything else (string literals, comments, quoted names) passes as it is.
 #pragma once
 
+#include <set>
 #include <string>
 #include <string_view>
 
 namespace plom {
 
 std::string TranslateForSqlite(std::string_view tsql);
+
+// SQLite has no SAVE TRANSACTION. The tool sets a savepoint only in front of
+// a single statement (the line store's insert), and SQLite undoes a failed
+// statement by itself, so "SAVE TRANSACTION x" and a rollback to such a
+// savepoint x need no SQLite statement at all. Returns true when the text is
+// one of these two (nothing is to be run); *open keeps the savepoint names
+// of the transaction and is emptied by BEGIN, COMMIT and a full ROLLBACK.
+bool SqliteSkipsSavepoint(std::string_view tsql, std::set<std::string>* open);
 
 // Rewrites @p1, @p2 ... into ODBC parameter markers "?" (in order of
 // appearance); *order receives the markers' parameter numbers, each

@@ -400,6 +400,20 @@ TEST_F(OdbcSqlite, TransactionsAndTheLineStore) {
   EXPECT_EQ(CountLines(*c, "t"), 1);
 }
 
+// A refused insert in the middle of a group is undone alone; the lines
+// around it stay.
+TEST_F(OdbcSqlite, RefusedInsertInAGroupIsUndoneAlone) {
+  db_.Exec(
+      "CREATE TRIGGER refuse BEFORE INSERT ON \"ZrSystem.Zrt999Tmp\" WHEN NEW.TmpStr = 'bad' "
+      "BEGIN SELECT RAISE(ABORT, 'refused'); END;");
+  auto c = Connect();
+  EXPECT_EQ(InsertLine(*c, "g", "one"), 0);
+  EXPECT_LT(InsertLine(*c, "g", "bad"), 0);
+  EXPECT_EQ(InsertLine(*c, "g", "two"), 0);
+  EXPECT_EQ(FlushLines(*c), 0) << c->last_error();
+  EXPECT_EQ(CountLines(*c, "g"), 2);
+}
+
 TEST_F(OdbcSqlite, CursorsStayOpenTogether) {
   db_.Exec(
       "INSERT INTO \"ZrSystem.Zrt112Mnd\" VALUES (1,1,'M01  ',0),(1,2,'M02',0),(1,3,'M99',1);"
