@@ -36,17 +36,6 @@ std::string FromWide(const SQLWCHAR* w, size_t n) {
 
 bool Succeeded(SQLRETURN rc) { return rc == SQL_SUCCESS || rc == SQL_SUCCESS_WITH_INFO; }
 
-bool EqualsNoCase(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i) {
-    if (std::toupper(static_cast<unsigned char>(a[i])) !=
-        std::toupper(static_cast<unsigned char>(b[i]))) {
-      return false;
-    }
-  }
-  return true;
-}
-
 // One ODBC handle, freed with its owner.
 class Handle {
  public:
@@ -110,15 +99,7 @@ Failure Diagnose(SQLRETURN rc, SQLSMALLINT type, SQLHANDLE h,
 
 // Transaction statements: BEGIN/COMMIT/ROLLBACK/SAVE TRAN[SACTION] [name].
 bool IsTransactionWords(std::string_view s) {
-  std::vector<std::string_view> words;
-  size_t i = 0;
-  while (i < s.size()) {
-    while (i < s.size() && std::isspace(static_cast<unsigned char>(s[i]))) ++i;
-    size_t j = i;
-    while (j < s.size() && !std::isspace(static_cast<unsigned char>(s[j]))) ++j;
-    if (j > i) words.push_back(s.substr(i, j - i));
-    i = j;
-  }
+  std::vector<std::string> words = SqlWords(s);
   if (words.size() < 2 || words.size() > 3) return false;
   if (!EqualsNoCase(words[1], "TRANSACTION") && !EqualsNoCase(words[1], "TRAN")) return false;
   return EqualsNoCase(words[0], "BEGIN") || EqualsNoCase(words[0], "COMMIT") ||

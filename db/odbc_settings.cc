@@ -1,22 +1,13 @@
 #include "db/odbc_settings.h"
 
+#include "db/tsql.h"
+
 #include <cctype>
 
 namespace plom {
 namespace {
 
 constexpr char kMask[] = "***";
-
-bool EqualsNoCase(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i) {
-    if (std::tolower(static_cast<unsigned char>(a[i])) !=
-        std::tolower(static_cast<unsigned char>(b[i]))) {
-      return false;
-    }
-  }
-  return true;
-}
 
 std::string_view Strip(std::string_view s) {
   while (!s.empty() && s.front() == ' ') s.remove_prefix(1);

@@ -17,28 +17,6 @@ int SqlcodeOf(int rc) { return rc == SQLITE_OK ? -1 : -rc; }
 
 std::string Message(sqlite3* db) { return Utf8ToCp1252(sqlite3_errmsg(db)); }
 
-std::vector<std::string> Words(std::string_view s) {
-  std::vector<std::string> words;
-  size_t i = 0;
-  while (i < s.size()) {
-    while (i < s.size() && (s[i] == ' ' || s[i] == '\t' || s[i] == '\n' || s[i] == '\r')) ++i;
-    size_t j = i;
-    while (j < s.size() && !(s[j] == ' ' || s[j] == '\t' || s[j] == '\n' || s[j] == '\r')) ++j;
-    if (j > i) words.emplace_back(s.substr(i, j - i));
-    i = j;
-  }
-  return words;
-}
-
-bool EqualsNoCase(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i) {
-    if (std::toupper(static_cast<unsigned char>(a[i])) != std::toupper(static_cast<unsigned char>(b[i])))
-      return false;
-  }
-  return true;
-}
-
 Value ColumnValue(sqlite3_stmt* st, int col) {
   Value v;
   switch (sqlite3_column_type(st, col)) {
@@ -144,7 +122,7 @@ bool SqliteBackend::RunSavepoint(std::string_view text, Result* r) {
   bool save = head.size() >= 4 && EqualsNoCase(head.substr(0, 4), "SAVE");
   bool rollback = head.size() == 8 && EqualsNoCase(head, "ROLLBACK") && !savepoints_.empty();
   if (!save && !rollback) return false;
-  std::vector<std::string> w = Words(text);
+  std::vector<std::string> w = SqlWords(text);
   if (w.size() != 3 || !EqualsNoCase(w[1], "TRANSACTION")) return false;
   const std::string& name = w[2];
   if (EqualsNoCase(w[0], "SAVE")) {

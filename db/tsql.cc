@@ -9,17 +9,6 @@ namespace {
 bool IsIdentStart(char c) { return std::isalpha(static_cast<unsigned char>(c)) || c == '_'; }
 bool IsIdentChar(char c) { return std::isalnum(static_cast<unsigned char>(c)) || c == '_'; }
 
-bool EqualsNoCase(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i) {
-    if (std::toupper(static_cast<unsigned char>(a[i])) !=
-        std::toupper(static_cast<unsigned char>(b[i]))) {
-      return false;
-    }
-  }
-  return true;
-}
-
 std::string_view Strip(std::string_view s) {
   while (!s.empty() && std::isspace(static_cast<unsigned char>(s.front()))) s.remove_prefix(1);
   while (!s.empty() && std::isspace(static_cast<unsigned char>(s.back()))) s.remove_suffix(1);
@@ -231,25 +220,9 @@ std::string Translate(std::string_view s) {
   return out;
 }
 
-// Splits a statement into its words (outside quotes).
-std::vector<std::string> Words(std::string_view s) {
-  std::vector<std::string> words;
-  std::string cur;
-  for (char c : s) {
-    if (std::isspace(static_cast<unsigned char>(c))) {
-      if (!cur.empty()) words.push_back(cur);
-      cur.clear();
-    } else {
-      cur.push_back(c);
-    }
-  }
-  if (!cur.empty()) words.push_back(cur);
-  return words;
-}
-
 // Transaction statements: BEGIN/COMMIT/ROLLBACK/SAVE TRAN[SACTION] [name].
 bool TranslateTransaction(std::string_view s, std::string* out) {
-  auto w = Words(s);
+  auto w = SqlWords(s);
   if (w.size() < 2 || w.size() > 3) return false;
   if (!EqualsNoCase(w[1], "TRANSACTION") && !EqualsNoCase(w[1], "TRAN")) return false;
   std::string name = w.size() == 3 ? w[2] : "";
@@ -269,8 +242,32 @@ bool TranslateTransaction(std::string_view s, std::string* out) {
 
 }  // namespace
 
+bool EqualsNoCase(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  for (size_t i = 0; i < a.size(); ++i) {
+    if (std::toupper(static_cast<unsigned char>(a[i])) !=
+        std::toupper(static_cast<unsigned char>(b[i]))) {
+      return false;
+    }
+  }
+  return true;
+}
+
+std::vector<std::string> SqlWords(std::string_view s) {
+  std::vector<std::string> words;
+  size_t i = 0;
+  while (i < s.size()) {
+    while (i < s.size() && std::isspace(static_cast<unsigned char>(s[i]))) ++i;
+    size_t j = i;
+    while (j < s.size() && !std::isspace(static_cast<unsigned char>(s[j]))) ++j;
+    if (j > i) words.emplace_back(s.substr(i, j - i));
+    i = j;
+  }
+  return words;
+}
+
 bool SqliteSkipsSavepoint(std::string_view tsql, std::set<std::string>* open) {
-  auto w = Words(tsql);
+  auto w = SqlWords(tsql);
   if (w.size() < 2 || w.size() > 3) return false;
   if (!EqualsNoCase(w[1], "TRANSACTION") && !EqualsNoCase(w[1], "TRAN")) return false;
   std::string name = w.size() == 3 ? w[2] : "";

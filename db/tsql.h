@@ -14,10 +14,16 @@
 #include <set>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace plom {
 
 std::string TranslateForSqlite(std::string_view tsql);
+
+// Whether two texts are equal but for the case of ASCII letters.
+bool EqualsNoCase(std::string_view a, std::string_view b);
+// The blank-separated words of a statement text.
+std::vector<std::string> SqlWords(std::string_view s);
 
 // SQLite has no SAVE TRANSACTION. The tool sets a savepoint only in front of
 // a single statement (the line store's insert), and SQLite undoes a failed
