@@ -36,7 +36,7 @@ std::vector<std::string> MasterDataFields(const BadgeRecord& r) {
 // line's fields.
 bool FieldsAreQuotable(const std::vector<std::string>& fields) {
   for (const std::string& f : fields) {
-    if (f.find_first_of("\",") != std::string::npos) return false;
+    if (f.find_first_of("\",") != std::string::npos || HasControlCharacter(f)) return false;
   }
   return true;
 }
@@ -70,7 +70,8 @@ bool StoreBadge(RunContext& ctx, BadgeRecord* r, const std::string& path,
   std::vector<std::string> fields = MasterDataFields(*r);
   if (!FieldsAreQuotable(fields)) {
     ctx.msg.Printf(
-        "Ausweis %s: Stammdaten mit Anfuehrungszeichen oder Komma, nicht in Datei gestellt\n",
+        "Ausweis %s: Stammdaten mit Anfuehrungszeichen, Komma oder Steuerzeichen, nicht in "
+        "Datei gestellt\n",
         r->badge_number.c_str());
     return false;
   }

@@ -59,6 +59,23 @@ bool StoreLine(RunContext& ctx, const std::string& path, const std::string& line
   return false;
 }
 
+bool HasControlCharacter(std::string_view s) {
+  for (unsigned char ch : s) {
+    if (ch < 0x20 || ch == 0x7F) return true;
+  }
+  return false;
+}
+
+bool StoreRecord(RunContext& ctx, const BadgeRecord& r, const std::string& path,
+                 const std::string& line) {
+  if (HasControlCharacter(line)) {
+    ctx.msg.Printf("Ausweis %s: Steuerzeichen in den Daten, nicht in Datei gestellt\n",
+                   r.badge_number.c_str());
+    return false;
+  }
+  return StoreLine(ctx, path, line);
+}
+
 void ReportNotAdmitted(RunContext& ctx, const BadgeRecord& r, const std::string& terminal) {
   ctx.msg.Printf("Ausweis %s ohne Zeit-/Zutrittsberechtigung auf Terminal %s\n",
                  r.badge_number.c_str(), terminal.c_str());

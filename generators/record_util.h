@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <functional>
 #include <string>
+#include <string_view>
 
 #include "db/badge_record.h"
 #include "generators/generators.h"
@@ -47,6 +48,15 @@ bool FitsFixedLayout(RunContext& ctx, const BadgeRecord& r, bool check_class);
 // number, path and line (without line ends of their own) and counts the
 // line as lost. Returns whether the line was stored.
 bool StoreLine(RunContext& ctx, const std::string& path, const std::string& line);
+
+// Whether the text holds a control character (a byte below 0x20, or 0x7F).
+bool HasControlCharacter(std::string_view s);
+
+// Stores a fixed-width record of the badge. A record with a control
+// character in it (a line feed in the data would be written as CR LF and
+// shift every record behind it) is not stored: the badge is reported.
+bool StoreRecord(RunContext& ctx, const BadgeRecord& r, const std::string& path,
+                 const std::string& line);
 
 // "Ausweis ... ohne Zeit-/Zutrittsberechtigung auf Terminal ..."
 void ReportNotAdmitted(RunContext& ctx, const BadgeRecord& r, const std::string& terminal);

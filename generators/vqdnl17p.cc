@@ -87,7 +87,7 @@ bool StoreBadge(RunContext& ctx, BadgeRecord* r, const std::string& path,
   }
 
   PutLocation(ctx, r, &line);
-  return StoreLine(ctx, path, line);
+  return StoreRecord(ctx, *r, path, line);
 }
 
 }  // namespace

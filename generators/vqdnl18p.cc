@@ -122,7 +122,7 @@ bool StoreBadge(RunContext& ctx, DisplayPass& pass, BadgeRecord* r, const std::s
   // reported once.
   pass.last_badge = r->badge_number;
   if (!FitsFixedLayout(ctx, *r, false)) return false;
-  return StoreLine(ctx, path, BuildLine(ctx, pass, r));
+  return StoreRecord(ctx, *r, path, BuildLine(ctx, pass, r));
 }
 
 }  // namespace

@@ -61,7 +61,7 @@ bool StoreBadge(RunContext& ctx, BadgeRecord* r, const std::string& path,
   // Without a location the short text stays empty and its columns blank.
   GetLocationShortText(ctx.conn, r);
   PutRecordFields(*r, &line);
-  return StoreLine(ctx, path, line);
+  return StoreRecord(ctx, *r, path, line);
 }
 
 }  // namespace

@@ -68,7 +68,7 @@ bool StoreBadge(RunContext& ctx, BadgeRecord* r, const std::string& path,
     ReportNotAdmitted(ctx, *r, terminal);
     return false;
   }
-  return StoreLine(ctx, path, line);
+  return StoreRecord(ctx, *r, path, line);
 }
 
 }  // namespace

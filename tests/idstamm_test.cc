@@ -98,6 +98,7 @@ TEST(IDSTAMM, QuoteOrCommaLeavesTheBadgeOut) {
   db.AddBadge(BadgeRow("B,1"));
   db.AddBadge(BadgeRow("C1").Pnr("P3"));
   db.AddBadge(BadgeRow("D1").Pnr("P4"));
+  db.AddBadge(BadgeRow("E\n1"));
   db.AddPerson("P3", 2, "Dr, med");
   db.AddPerson("P4", 2, "Herr");
   auto r = db.Run(GenerateIDSTAMM);
@@ -105,13 +106,15 @@ TEST(IDSTAMM, QuoteOrCommaLeavesTheBadgeOut) {
   EXPECT_EQ(r.lines[0],
             Line({"D1", "20060101", "", "", "1", "0", "2", "Herr", "001", "5  ", "", "P4", "0"}));
   EXPECT_EQ(r.out,
-            "Ausweis A\"1: Stammdaten mit Anfuehrungszeichen oder Komma, nicht in Datei "
-            "gestellt\n"
-            "Ausweis B,1: Stammdaten mit Anfuehrungszeichen oder Komma, nicht in Datei "
-            "gestellt\n"
-            "Ausweis C1: Stammdaten mit Anfuehrungszeichen oder Komma, nicht in Datei "
-            "gestellt\n" +
-                Counts(4, 1));
+            "Ausweis A\"1: Stammdaten mit Anfuehrungszeichen, Komma oder Steuerzeichen, nicht in "
+            "Datei gestellt\n"
+            "Ausweis B,1: Stammdaten mit Anfuehrungszeichen, Komma oder Steuerzeichen, nicht in "
+            "Datei gestellt\n"
+            "Ausweis C1: Stammdaten mit Anfuehrungszeichen, Komma oder Steuerzeichen, nicht in "
+            "Datei gestellt\n"
+            "Ausweis E\n1: Stammdaten mit Anfuehrungszeichen, Komma oder Steuerzeichen, nicht in "
+            "Datei gestellt\n" +
+                Counts(5, 1));
 }
 
 TEST(IDSTAMM, RefusedLineIsReportedWithItsOwnLineFeed) {

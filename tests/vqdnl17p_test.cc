@@ -175,6 +175,23 @@ TEST(VQDNL17P, BadgeNumberOrClassTooLongIsLeftOut) {
   EXPECT_NE(r.out.find(Counts(3, 1)), std::string::npos);
 }
 
+// A line feed or tab in the data would shift every record behind it in the
+// file: such a badge is left out and named.
+TEST(VQDNL17P, ControlCharacterLeavesTheBadgeOut) {
+  GenDb db;
+  db.AddBadge(BadgeRow("A\n1"));
+  db.AddBadge(BadgeRow("B\t1"));
+  db.AddBadge(BadgeRow("C1"));
+  auto r = db.Run(GenerateVQDNL17P);
+  ASSERT_EQ(r.lines.size(), 1u);
+  EXPECT_EQ(r.lines[0].substr(0, 2), "C1");
+  EXPECT_NE(r.out.find("Ausweis A\n1: Steuerzeichen in den Daten, nicht in Datei gestellt\n"),
+            std::string::npos);
+  EXPECT_NE(r.out.find("Ausweis B\t1: Steuerzeichen in den Daten, nicht in Datei gestellt\n"),
+            std::string::npos);
+  EXPECT_NE(r.out.find(Counts(3, 1)), std::string::npos);
+}
+
 // Any failed balance lookup shows no balance, as a missing row does.
 TEST(VQDNL17P, FailedBalanceLookupShowsBlanks) {
   GenDb db;
