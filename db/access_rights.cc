@@ -94,7 +94,7 @@ constexpr Query kAbtQ = {9, kSelAbt, {kZuo, nullptr}, false, Extra::kDepartment,
 constexpr Query kAbtGrp = {10, kSelAbtGrp, {kAbl, kZuo}, false, Extra::kNone, true};
 constexpr Query kAkr = {11, kSelAkr, {kBsv, nullptr}, false, Extra::kNone, false};
 
-int RunQuery(Connection& c, const Query& q, BadgeRecord* r) {
+int RunQuery(Connection& c, const Query& q, BadgeRecord* r, AccessRightCache* cache = nullptr) {
   if (!IsValidSchemaName(c.current_schema)) return kInvalidSchema;
   const std::string& schema = c.current_schema;
   std::string from;
@@ -106,7 +106,17 @@ int RunQuery(Connection& c, const Query& q, BadgeRecord* r) {
                                    : Cut(r->personnel_number, kPnrKeyWidth - 1);
 
   Row row;
-  int rc = FetchFirstRow(c, q.no, BuildStatement(q.tmpl, from), key, &row);
+  int rc;
+  bool keep = cache != nullptr && cache->enabled();
+  AccessRightCache::Key cache_key{schema, q.no, key};
+  auto kept = keep ? cache->answers.find(cache_key) : AccessRightCache::Answers::iterator();
+  if (keep && kept != cache->answers.end()) {
+    rc = kept->second.sqlcode;
+    row = kept->second.row;
+  } else {
+    rc = FetchFirstRow(c, q.no, BuildStatement(q.tmpl, from), key, &row);
+    if (keep && (rc == kSqlOk || rc == kSqlNotFound)) cache->answers[cache_key] = {rc, row};
+  }
   if (rc != kSqlOk) return rc;
 
   size_t col = 0;
@@ -168,12 +178,10 @@ int BZU_SelAbt(Connection& c, BadgeRecord* r) { return RunQuery(c, kAbtQ, r); }
 int BZU_SelAbtGrp(Connection& c, BadgeRecord* r) { return RunQuery(c, kAbtGrp, r); }
 int BZU_SelAkr(Connection& c, BadgeRecord* r) { return RunQuery(c, kAkr, r); }
 
-bool ResolveAccessClass(Connection& c, BadgeRecord* r) {
+bool ResolveAccessClass(Connection& c, BadgeRecord* r, AccessRightCache* cache) {
   if (r->access_class != "0  ") return true;
-  static int (*const kChain[])(Connection&, BadgeRecord*) = {
-      BZU_SelAwsGrp, BZU_SelKst, BZU_SelKstGrp, BZU_SelAbt, BZU_SelAbtGrp, BZU_SelAkr};
-  for (auto* query : kChain) {
-    if (query(c, r) == kSqlOk) return true;
+  for (const Query* q : {&kAwsGrp, &kKstQ, &kKstGrp, &kAbtQ, &kAbtGrp, &kAkr}) {
+    if (RunQuery(c, *q, r, cache) == kSqlOk) return true;
   }
   return false;
 }

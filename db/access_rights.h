@@ -8,7 +8,9 @@
 // (badge group or personnel number) is bound as a parameter.
 #pragma once
 
+#include <map>
 #include <string>
+#include <tuple>
 
 #include "db/badge_record.h"
 #include "db/connection.h"
@@ -23,10 +25,31 @@ int BZU_SelAbt(Connection& c, BadgeRecord* r);
 int BZU_SelAbtGrp(Connection& c, BadgeRecord* r);
 int BZU_SelAkr(Connection& c, BadgeRecord* r);
 
+// Answers of the access-right queries kept for a run. The rights do not
+// change while a run reads them, so each query needs to run only once per
+// client schema and key (many badges share a badge group). Only answers that
+// found a right or found none are kept; an error is asked again.
+class AccessRightCache {
+ public:
+  explicit AccessRightCache(bool enabled = true) : enabled_(enabled) {}
+  bool enabled() const { return enabled_; }
+
+  struct Answer {
+    int sqlcode = 0;
+    Row row;
+  };
+  using Key = std::tuple<std::string, int, std::string>;  // schema, statement, key
+  using Answers = std::map<Key, Answer>;
+  Answers answers;
+
+ private:
+  bool enabled_;
+};
+
 // The access-right resolution: a class other than "0  " counts as resolved;
 // for "0  " the six queries run in order until one finds a right. Returns
-// whether the class is resolved.
-bool ResolveAccessClass(Connection& c, BadgeRecord* r);
+// whether the class is resolved. With a cache, kept answers are used.
+bool ResolveAccessClass(Connection& c, BadgeRecord* r, AccessRightCache* cache = nullptr);
 
 // Whether a client schema name may enter statement texts: 1 to 20 letters,
 // digits and "_", not starting with a digit.

@@ -5,6 +5,7 @@
 
 #include <string>
 
+#include "db/access_rights.h"
 #include "db/messages.h"
 #include "db/runtime.h"
 #include "generators/admission.h"
@@ -17,12 +18,13 @@ struct RunContext {
   Connection& conn;
   Messages& msg;
   AdmissionCache admission;
+  AccessRightCache access_rights;
   // Lines that the line store refused (a failed insert): the download file
   // then lacks them.
   int lines_lost = 0;
 
   RunContext(Connection& c, Messages& m, bool reuse_answers = true)
-      : conn(c), msg(m), admission(reuse_answers) {}
+      : conn(c), msg(m), admission(reuse_answers), access_rights(reuse_answers) {}
 };
 
 using GeneratorFn = void (*)(RunContext& ctx, const std::string& path,

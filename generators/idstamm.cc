@@ -52,7 +52,7 @@ std::string JoinQuoted(const std::vector<std::string>& fields) {
 
 bool StoreBadge(RunContext& ctx, BadgeRecord* r, const std::string& path,
                 const std::string& terminal) {
-  bool resolved = ResolveAccessClass(ctx.conn, r);
+  bool resolved = ResolveAccessClass(ctx.conn, r, &ctx.access_rights);
   r->time_flag = "0";
   r->access_flag = "0";
   if (!resolved) r->access_class = kNoClass;

@@ -42,7 +42,7 @@ void PutRecordFields(const BadgeRecord& r, std::string* line) {
 bool StoreBadge(RunContext& ctx, BadgeRecord* r, const std::string& path,
                 const std::string& terminal) {
   std::string line(kWidth, ' ');
-  bool resolved = ResolveAccessClass(ctx.conn, r);
+  bool resolved = ResolveAccessClass(ctx.conn, r, &ctx.access_rights);
   if (!FitsFixedLayout(ctx, *r, true)) return false;
 
   PutFlag(&line, kColAccessFlag, false);

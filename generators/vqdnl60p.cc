@@ -51,7 +51,7 @@ bool StoreBadge(RunContext& ctx, BadgeRecord* r, const std::string& path,
                 const std::string& terminal) {
   r->PresetReaderSlots();
   std::string line(kWidth, ' ');
-  bool resolved = ResolveAccessClass(ctx.conn, r);
+  bool resolved = ResolveAccessClass(ctx.conn, r, &ctx.access_rights);
   if (!FitsFixedLayout(ctx, *r, true)) return false;
 
   PutText(&line, kColBadge, r->badge_number, kBadgeNumberRoom);

@@ -318,3 +318,53 @@ TEST(AccessSchemaNameTest, LettersDigitsAndUnderscoreUpToTwenty) {
 
 }  // namespace
 }  // namespace plom
+
+namespace plom {
+namespace {
+
+// Kept answers resolve exactly as the queries do, per schema and key, and a
+// badge group shared by many badges is asked once.
+TEST_F(AccessRightsTest, KeptAnswersResolveAsTheQueriesDo) {
+  db_.AddClientTables("MND2");
+  AddRight("BzuZau", "G1", "5", past_.c_str(), nullptr);
+  AddRight("BzuZau", "G1", "7", past_.c_str(), nullptr, "MND2");
+  AddRight("BzuKst", "K1", "12", past_.c_str(), nullptr);
+  AddAssignment("P1", "K1", nullptr, past_.c_str(), nullptr);
+
+  AccessRightCache cache;
+  struct Case {
+    const char* schema;
+    const char* group;
+    const char* pnr;
+  } cases[] = {{"MND1", "G1", "P9"}, {"MND1", "G1", "P8"}, {"MND1", "G9", "P1"},
+               {"MND1", "G9", "P1"}, {"MND2", "G1", "P1"}, {"MND1", "G9", "P7"}};
+  for (const Case& k : cases) {
+    conn_->current_schema = k.schema;
+    BadgeRecord plain = Badge(k.group, k.pnr);
+    BadgeRecord kept = plain;
+    bool a = ResolveAccessClass(*conn_, &plain);
+    bool b = ResolveAccessClass(*conn_, &kept, &cache);
+    EXPECT_EQ(a, b) << k.schema << k.group << k.pnr;
+    EXPECT_EQ(plain.access_class, kept.access_class);
+    EXPECT_EQ(plain.valid_from, kept.valid_from);
+    EXPECT_EQ(plain.valid_to, kept.valid_to);
+    EXPECT_EQ(plain.badge_group, kept.badge_group);
+    EXPECT_EQ(plain.cost_centre, kept.cost_centre);
+  }
+  // A repeated badge group sends nothing more.
+  conn_->current_schema = "MND1";
+  BadgeRecord again = Badge("G1", "P5");
+  int64_t before = conn_->statements_sent();
+  EXPECT_TRUE(ResolveAccessClass(*conn_, &again, &cache));
+  EXPECT_EQ(conn_->statements_sent(), before);
+  EXPECT_EQ(again.access_class, "5  ");
+  // Switched off, every query runs.
+  AccessRightCache off(false);
+  BadgeRecord fresh = Badge("G1", "P5");
+  EXPECT_TRUE(ResolveAccessClass(*conn_, &fresh, &off));
+  EXPECT_GT(conn_->statements_sent(), before);
+  EXPECT_TRUE(off.answers.empty());
+}
+
+}  // namespace
+}  // namespace plom
