@@ -25,7 +25,7 @@ const std::string kBin = PLOM_BINARY_DIR;
 const std::string kGolden = std::string(PLOM_SOURCE_DIR) + "/tests/golden/";
 
 std::string Shell(const std::string& cwd, const std::string& cmd, int* status) {
-  std::string full = "cd '" + cwd + "' && " + cmd;
+  std::string full = "cd '" + cwd + "' || exit 1; " + cmd;
   FILE* p = popen(full.c_str(), "r");
   std::string out;
   char buf[4096];
@@ -120,6 +120,35 @@ TEST_F(Golden, SmallTerminalAndTerminalWithoutClient) {
   Check("VQDNL18P", "TERM03");
   Check("VQDNL17P", "TERM00");
   Check("IDSTAMM", "TERM00");
+}
+
+// Many runs at once on one database (different terminals and download files)
+// all succeed and write what they write alone.
+TEST_F(Golden, RunsAtTheSameTimeOnOneDatabase) {
+  const char* runs[][2] = {{"VQDNL17P", "TERM12"}, {"VQDNL31P", "TERM12"}, {"VQDNL18P", "TERM12"},
+                           {"VQDNL60P", "TERM12"}, {"IDSTAMM", "TERM12"},  {"VQDNL60P", "TERM03"},
+                           {"VQDNL18P", "TERM03"}, {"VQDNL17P", "TERM00"}, {"IDSTAMM", "TERM00"}};
+  std::string script;
+  for (int round = 0; round < 3; ++round) {
+    for (auto& r : runs) {
+      std::string name = std::string(r[0]) + "_" + r[1];
+      script += "(" + kBin + "/plomvarde " + r[0] + " " + r[1] + " " + name + ".dnl 1 > " + name +
+                ".out; echo $? > " + name + ".rc) & ";
+    }
+    script += "wait";
+    int status = 0;
+    Shell(cwd_, script, &status);
+    ASSERT_EQ(status, 0);
+    for (auto& r : runs) {
+      std::string name = std::string(r[0]) + "_" + r[1];
+      EXPECT_EQ(test::ReadFile(cwd_ + "/" + name + ".rc"), "0\n") << name;
+      EXPECT_EQ(Stable(test::ReadFile(cwd_ + "/" + name + ".dnl")),
+                test::ReadFile(kGolden + name + ".dnl")) << name;
+      EXPECT_EQ(Stable(test::ReadFile(cwd_ + "/" + name + ".out")),
+                test::ReadFile(kGolden + name + ".out")) << name;
+    }
+    script.clear();
+  }
 }
 
 // The answers kept for the run and the grouped inserts change nothing in
