@@ -69,18 +69,34 @@ bool AppendFile(const std::string& path, const std::string& data) {
   return (::close(fd) == 0) && ok;
 }
 
-PathLock::PathLock(const std::string& path, int wait_ms) {
-  std::string lock_path = path + ".lock";
-  fd_ = ::open(lock_path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
-  if (fd_ < 0) {
-    state_ = State::kUnavailable;
-    return;
-  }
+namespace {
+
+// Whether the open file is still the one the path names (a run that ends
+// removes the lock file; a waiter may hold the removed one).
+bool StillNamed(int fd, const std::string& path) {
+  struct stat open_file, named;
+  return ::fstat(fd, &open_file) == 0 && ::stat(path.c_str(), &named) == 0 &&
+         open_file.st_dev == named.st_dev && open_file.st_ino == named.st_ino;
+}
+
+}  // namespace
+
+PathLock::PathLock(const std::string& path, int wait_ms) : lock_path_(path + ".lock") {
   auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(wait_ms);
   for (;;) {
-    if (::flock(fd_, LOCK_EX | LOCK_NB) == 0) {
-      state_ = State::kHeld;
+    if (fd_ < 0) fd_ = ::open(lock_path_.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+    if (fd_ < 0) {
+      state_ = State::kUnavailable;
       return;
+    }
+    if (::flock(fd_, LOCK_EX | LOCK_NB) == 0) {
+      if (StillNamed(fd_, lock_path_)) {
+        state_ = State::kHeld;
+        return;
+      }
+      ::close(fd_);  // the file was removed meanwhile: lock the new one
+      fd_ = -1;
+      continue;
     }
     if (errno != EWOULDBLOCK && errno != EINTR) {
       state_ = State::kUnavailable;
@@ -95,7 +111,9 @@ PathLock::PathLock(const std::string& path, int wait_ms) {
 }
 
 PathLock::~PathLock() {
-  if (fd_ >= 0) ::close(fd_);  // releases the lock
+  if (fd_ < 0) return;
+  if (state_ == State::kHeld) ::unlink(lock_path_.c_str());  // removed while still held
+  ::close(fd_);  // releases the lock
 }
 
 }  // namespace plom

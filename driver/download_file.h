@@ -19,7 +19,7 @@ bool ReplaceFile(const std::string& path, const std::string& data);
 bool AppendFile(const std::string& path, const std::string& data);
 
 // An exclusive lock for a download file path: a lock file beside it
-// ("<path>.lock"), held until destruction.
+// ("<path>.lock"), held until destruction, which removes it.
 class PathLock {
  public:
   enum class State { kHeld, kBusy, kUnavailable };
@@ -32,6 +32,7 @@ class PathLock {
   State state() const { return state_; }
 
  private:
+  std::string lock_path_;
   int fd_ = -1;
   State state_ = State::kUnavailable;
 };

@@ -6,6 +6,8 @@
 #include <sys/stat.h>
 
 #include <filesystem>
+#include <memory>
+#include <thread>
 
 #include "tests/test_util.h"
 
@@ -55,6 +57,24 @@ TEST(DownloadFile, ReplaceIsAtomicAndAppendAppends) {
   EXPECT_TRUE(std::filesystem::is_directory(dir + "/sub"));
 }
 
+// A waiter that got the lock of a lock file the holder removed meanwhile
+// does not count it: it locks the file the path names now.
+TEST(DownloadFile, LockOfARemovedFileIsNotHeld) {
+  std::string dir = test::TempDir();
+  std::string path = dir + "/t.dnl";
+  auto first = std::make_unique<PathLock>(path, 0);
+  ASSERT_EQ(first->state(), PathLock::State::kHeld);
+  std::thread waiter([&] {
+    PathLock second(path, 5000);
+    EXPECT_EQ(second.state(), PathLock::State::kHeld);
+    PathLock third(path, 0);  // while the second holds it, nobody else does
+    EXPECT_EQ(third.state(), PathLock::State::kBusy);
+  });
+  std::this_thread::sleep_for(std::chrono::milliseconds(200));
+  first.reset();
+  waiter.join();
+}
+
 TEST(DownloadFile, LockKeepsASecondRunOut) {
   std::string dir = test::TempDir();
   std::string path = dir + "/t.dnl";
@@ -66,6 +86,7 @@ TEST(DownloadFile, LockKeepsASecondRunOut) {
     PathLock other(dir + "/other.dnl", 0);  // another path is independent
     EXPECT_EQ(other.state(), PathLock::State::kHeld);
   }
+  EXPECT_FALSE(std::filesystem::exists(path + ".lock"));  // removed when released
   PathLock again(path, 0);
   EXPECT_EQ(again.state(), PathLock::State::kHeld);
   PathLock nowhere(dir + "/missing/t.dnl", 0);
