@@ -50,7 +50,6 @@ constexpr size_t kDateWidth = 15;
 constexpr size_t kPnrWidth = 9;
 constexpr size_t kClassWidth = 6;
 constexpr size_t kGroupWidth = 6;
-constexpr size_t kAtpWidth = 3;
 constexpr size_t kLocationWidth = 9;
 constexpr size_t kReaderCodeWidth = 6;
 constexpr size_t kTypeWidth = 11;
@@ -110,7 +109,8 @@ int FetchBadge(Connection& c, BadgeRecord* r) {
   r->badge_group = ColumnText(row, 5, kGroupWidth);
   char atp[16];
   snprintf(atp, sizeof atp, "%d", ColumnInt(row, 7));
-  r->asw_atp = Cut(atp, kAtpWidth - 1);
+  // The whole number: cut to two characters, 100 would read as 10.
+  r->asw_atp = atp;
   r->location_number = ZeroFill8(ColumnText(row, 8, kLocationWidth));
   return rc;
 }

@@ -130,6 +130,7 @@ TEST_F(BadgeQueriesTest, FieldsAreTrimmedAndFormatted) {
        "G", "-1"},
       {"C5", "AB   ", "7   ", "P5", nullptr, "0", "C5", "AB ", "00000007", "P5", "", "0"},
       {"C6", nullptr, "123456789", "P6", "G6", "99", "C6", "   ", "12345678", "P6", "G6", "99"},
+      {"C7", "5", "1", "P7", "G7", "100", "C7", "5  ", "00000001", "P7", "G7", "100"},
   };
   for (const Case& k : cases) {
     AddBadge(k.num, from.c_str(), nullptr, k.bkl, k.sto, 1, k.pnr, k.grp, k.atp);
