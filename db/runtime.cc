@@ -56,6 +56,11 @@ double Value::Real() const {
 std::unique_ptr<Backend> OpenBackend(const ConnectSettings& s, int* sqlcode, std::string* error) {
   *sqlcode = 0;
   error->clear();
+  if (s.server.empty()) {
+    *sqlcode = -1;
+    *error = "no server name configured (SQLSERVER and NET8 empty, or no configuration file)";
+    return nullptr;
+  }
   const std::string prefix = "sqlite:";
   if (s.server.compare(0, prefix.size(), prefix) == 0) {
     std::string path = s.server.substr(prefix.size());

@@ -29,7 +29,7 @@ TEST(Codepage, RoundTrips) {
 TEST(Connect, EmbeddedFailures) {
   std::string dir = test::TempDir();
   test::WriteFile(dir + "/junk.db", std::string(4096, 'x'));
-  const char* servers[] = {"sqlite:", "sqlite:/nonexistent/dir/x.db", "sqlite:/tmp/plom-missing.db",
+  const char* servers[] = {"", "sqlite:", "sqlite:/nonexistent/dir/x.db", "sqlite:/tmp/plom-missing.db",
                            nullptr};
   for (int i = 0; servers[i]; ++i) {
     Connection c;
