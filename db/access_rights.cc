@@ -158,9 +158,13 @@ bool IsValidSchemaName(const std::string& schema) {
 }
 
 std::string BuildStatement(const char* tmpl, const std::string& from) {
-  char text[kMaxStatementLen + 1];
-  snprintf(text, sizeof text, tmpl, from.c_str());
-  return text;
+  std::string_view t(tmpl);
+  size_t at = t.find("%s");
+  if (at == std::string_view::npos) return Cut(t, kMaxStatementLen);
+  std::string text;
+  text.reserve(t.size() + from.size());
+  text.append(t.substr(0, at)).append(from).append(t.substr(at + 2));
+  return Cut(text, kMaxStatementLen);
 }
 
 int FetchFirstRow(Connection& c, int no, const std::string& text, const std::string& key,

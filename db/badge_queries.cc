@@ -81,9 +81,10 @@ std::string ColumnText(const Row& row, size_t index, size_t width) {
 int32_t ColumnInt(const Row& row, size_t index) { return Column(row, index).Int(); }
 
 std::string PadClass(const std::string& cls) {
-  char buf[16];
-  snprintf(buf, sizeof buf, "%-3s", Cut(cls, kClassWidth - 1).c_str());
-  return Cut(buf, kClassWidth - 1);
+  // "%-3s" of the class as bound (up to 5 characters).
+  std::string padded = Cut(cls, kClassWidth - 1);
+  if (padded.size() < 3) padded.append(3 - padded.size(), ' ');
+  return padded;
 }
 
 std::string ZeroFill8(const std::string& s) {
@@ -107,10 +108,8 @@ int FetchBadge(Connection& c, BadgeRecord* r) {
   r->personnel_number = ColumnText(row, 3, kPnrWidth);
   r->access_class = PadClass(ColumnText(row, 4, kClassWidth));
   r->badge_group = ColumnText(row, 5, kGroupWidth);
-  char atp[16];
-  snprintf(atp, sizeof atp, "%d", ColumnInt(row, 7));
-  // The whole number: cut to two characters, 100 would read as 10.
-  r->asw_atp = atp;
+  // The whole number ("%d"): cut to two characters, 100 would read as 10.
+  r->asw_atp = std::to_string(ColumnInt(row, 7));
   r->location_number = ZeroFill8(ColumnText(row, 8, kLocationWidth));
   return rc;
 }

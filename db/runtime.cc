@@ -16,8 +16,7 @@ std::string Value::Text() const {
     case Type::kNull:
       return std::string();
     case Type::kInt:
-      std::snprintf(buf, sizeof buf, "%lld", static_cast<long long>(i));
-      return buf;
+      return std::to_string(i);
     case Type::kReal:
       std::snprintf(buf, sizeof buf, "%.15g", r);
       return buf;

@@ -14,9 +14,9 @@ constexpr int kSlotCount = 11;
 
 void WriteSlot(BadgeRecord* r, int reader) {
   if (reader < 1 || reader > kSlotCount) return;
-  char buf[16];
-  snprintf(buf, sizeof buf, "%02d", reader);
-  r->reader_slot[reader - 1] = buf;
+  // "%02d" of 1 to 11.
+  const char digits[] = {static_cast<char>('0' + reader / 10), static_cast<char>('0' + reader % 10)};
+  r->reader_slot[reader - 1].assign(digits, 2);
 }
 
 // Walks the terminal's readers up to `highest`: counts the class's

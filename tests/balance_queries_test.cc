@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
+#include <cstdio>
 #include <ctime>
 #include <string>
 
@@ -251,6 +253,39 @@ TEST_F(BalanceVacationTest, RefusedSchemaRunsNothingAndShowsZero) {
   EXPECT_EQ(conn_->statements_sent(), before);
   EXPECT_EQ(Texts(r), "[  0,00 ][  0,00 ][  0,00 ][  0,00 ][  0,00 ]");
   EXPECT_EQ(r.pnr_spr, "");
+}
+
+}  // namespace
+}  // namespace plom
+
+namespace plom {
+namespace {
+
+// The vacation text equals its printf form for every value: ties, values
+// just beside them, large, negative and odd ones.
+TEST(BalanceVacationTextTest, MatchesPrintfFormatting) {
+  auto printf_form = [](double x) {
+    const char* sign = x < 0 ? "-" : " ";
+    double mag = x < 0 ? -x : x;
+    const char* prefix = (x >= 100 || x <= -100) ? "" : (x >= 10 || x <= -10) ? " " : "  ";
+    char buf[512];
+    snprintf(buf, sizeof buf, "%s%.2f%s", prefix, mag, sign);
+    std::string t = buf;
+    size_t dot = t.find('.');
+    if (dot != std::string::npos) t[dot] = ',';
+    return t.substr(0, 7);
+  };
+  std::vector<double> values = {0.0,   -0.0,   0.005,  0.015, 0.125, 0.375, 2.675, 1.005,
+                                9.995, 99.995, 0.0049, -0.004, 1e14,  1e16,  1e300, -2.5,
+                                12.345, 0.625, 1.0 / 3, 2.0 / 3};
+  uint64_t seed = 42;
+  for (int i = 0; i < 20000; ++i) {
+    seed = seed * 6364136223846793005ULL + 1442695040888963407ULL;
+    double v = static_cast<double>(seed >> 11) / static_cast<double>(1ULL << 53);
+    values.push_back((v - 0.5) * 400);
+    values.push_back(std::round(v * 4000) / 8 - 250);  // exact ties in binary
+  }
+  for (double v : values) EXPECT_EQ(VacationText(v), printf_form(v)) << v;
 }
 
 }  // namespace
