@@ -33,7 +33,11 @@ int FlushLines(Connection& c) {
   if (!c.line_group.open) return 0;
   c.line_group.open = false;
   c.line_group.lines = 0;
-  return c.Transaction(kCommit, kCommitSql);
+  int rc = c.Transaction(kCommit, kCommitSql);
+  // A transaction that cannot be committed is ended, so that the next
+  // statement does not run inside it.
+  if (rc != 0) c.Transaction(kInsertTx, kRollbackInsertSql);
+  return rc;
 }
 
 namespace {
