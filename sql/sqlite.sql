@@ -19,7 +19,9 @@ CREATE TABLE IF NOT EXISTS "ZrSystem.Zrt112Mnd" (
   MndKon INTEGER NOT NULL DEFAULT 0,
   PRIMARY KEY (MndLiz, MndNum)
 );
-CREATE INDEX IF NOT EXISTS "ZrSystem.Zrt112Mnd_Sch" ON "ZrSystem.Zrt112Mnd" (MndSch);
+-- A schema belongs to one client. Unique, so that the badge cursor reads a
+-- client's badges in index order without sorting them.
+CREATE UNIQUE INDEX IF NOT EXISTS "ZrSystem.Zrt112Mnd_Sch" ON "ZrSystem.Zrt112Mnd" (MndSch);
 
 -- Terminals assigned to clients.
 CREATE TABLE IF NOT EXISTS "ZrSystem.Zrt115Tfz" (
