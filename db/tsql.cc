@@ -130,6 +130,18 @@ bool TranslateConvert(const std::vector<std::string_view>& args, std::string* ou
   return false;
 }
 
+// When a parameter @pN starts at i (not inside a name), the index after it;
+// otherwise 0.
+size_t ParamEnd(std::string_view s, size_t i) {
+  if (s[i] != '@' || i + 2 >= s.size() || (s[i + 1] != 'p' && s[i + 1] != 'P') ||
+      !std::isdigit(static_cast<unsigned char>(s[i + 2])) || (i > 0 && IsIdentChar(s[i - 1]))) {
+    return 0;
+  }
+  size_t j = i + 2;
+  while (j < s.size() && std::isdigit(static_cast<unsigned char>(s[j]))) ++j;
+  return j;
+}
+
 std::string Translate(std::string_view s) {
   std::string out;
   out.reserve(s.size() + 64);
@@ -142,10 +154,7 @@ std::string Translate(std::string_view s) {
       continue;
     }
     char c = s[i];
-    if (c == '@' && i + 2 < s.size() && (s[i + 1] == 'p' || s[i + 1] == 'P') &&
-        std::isdigit(static_cast<unsigned char>(s[i + 2]))) {
-      size_t j = i + 2;
-      while (j < s.size() && std::isdigit(static_cast<unsigned char>(s[j]))) ++j;
+    if (size_t j = ParamEnd(s, i)) {
       out += "?";
       out.append(s.substr(i + 2, j - i - 2));
       i = j;
@@ -297,11 +306,7 @@ std::string ToOdbcMarkers(std::string_view s, std::string* order) {
       i = end;
       continue;
     }
-    if (s[i] == '@' && i + 2 < s.size() && (s[i + 1] == 'p' || s[i + 1] == 'P') &&
-        std::isdigit(static_cast<unsigned char>(s[i + 2])) &&
-        (i == 0 || !IsIdentChar(s[i - 1]))) {
-      size_t j = i + 2;
-      while (j < s.size() && std::isdigit(static_cast<unsigned char>(s[j]))) ++j;
+    if (size_t j = ParamEnd(s, i)) {
       out += '?';
       if (order) {
         order->append(s.substr(i + 2, j - i - 2));
