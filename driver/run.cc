@@ -1,9 +1,9 @@
 #include "driver/run.h"
 
 #include "config/config_file.h"
-#include "db/access_rights.h"
-#include "db/connection.h"
-#include "db/line_store.h"
+#include "installation/access_rights.h"
+#include "installation/connection.h"
+#include "installation/line_store.h"
 #include "driver/download_file.h"
 
 namespace plom {

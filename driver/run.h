@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "db/messages.h"
+#include "generators/messages.h"
 #include "generators/generators.h"
 
 namespace plom {

@@ -3,7 +3,7 @@
 
 #include <cstdio>
 
-#include "db/badge_queries.h"
+#include "installation/badge_queries.h"
 
 namespace plom {
 

@@ -11,7 +11,7 @@
 #include <tuple>
 #include <vector>
 
-#include "db/badge_record.h"
+#include "installation/badge_record.h"
 #include "db/runtime.h"
 
 namespace plom {

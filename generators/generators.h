@@ -5,8 +5,8 @@
 
 #include <string>
 
-#include "db/access_rights.h"
-#include "db/messages.h"
+#include "installation/access_rights.h"
+#include "generators/messages.h"
 #include "db/runtime.h"
 #include "generators/admission.h"
 

@@ -4,9 +4,9 @@
 #include <string>
 #include <vector>
 
-#include "db/access_rights.h"
-#include "db/badge_queries.h"
-#include "db/balance_queries.h"
+#include "installation/access_rights.h"
+#include "installation/badge_queries.h"
+#include "installation/balance_queries.h"
 #include "generators/generators.h"
 #include "generators/record_util.h"
 

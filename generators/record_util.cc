@@ -3,8 +3,8 @@
 
 #include <algorithm>
 
-#include "db/badge_queries.h"
-#include "db/line_store.h"
+#include "installation/badge_queries.h"
+#include "installation/line_store.h"
 
 namespace plom {
 

@@ -7,7 +7,7 @@
 #include <string>
 #include <string_view>
 
-#include "db/badge_record.h"
+#include "installation/badge_record.h"
 #include "generators/generators.h"
 
 namespace plom {

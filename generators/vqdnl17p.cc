@@ -3,9 +3,9 @@
 // permission flags, the first time balance of the previous day, and an entry
 // (reader number and access class) for each of the terminal's readers 1 to
 // 11. Entry 7 carries the badge's location short text when it has one.
-#include "db/access_rights.h"
-#include "db/badge_queries.h"
-#include "db/balance_queries.h"
+#include "installation/access_rights.h"
+#include "installation/badge_queries.h"
+#include "installation/balance_queries.h"
 #include "generators/generators.h"
 #include "generators/record_util.h"
 

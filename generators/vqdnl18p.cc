@@ -5,8 +5,8 @@
 #include <array>
 #include <ctime>
 
-#include "db/badge_queries.h"
-#include "db/balance_queries.h"
+#include "installation/badge_queries.h"
+#include "installation/balance_queries.h"
 #include "generators/generators.h"
 #include "generators/record_util.h"
 

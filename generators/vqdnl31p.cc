@@ -2,8 +2,8 @@
 // and permitted on at least one reader (1 to 32) of the terminal: badge
 // number, validity window, the two permission flags, fixed texts, the access
 // class and the location short text.
-#include "db/access_rights.h"
-#include "db/badge_queries.h"
+#include "installation/access_rights.h"
+#include "installation/badge_queries.h"
 #include "generators/generators.h"
 #include "generators/record_util.h"
 

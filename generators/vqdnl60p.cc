@@ -2,9 +2,9 @@
 // access on the terminal: badge number, start of validity, the two
 // permission flags, the first time balance of the previous day, and a group
 // (reader number and access class) for each of the terminal's readers 1 to 3.
-#include "db/access_rights.h"
-#include "db/badge_queries.h"
-#include "db/balance_queries.h"
+#include "installation/access_rights.h"
+#include "installation/badge_queries.h"
+#include "installation/balance_queries.h"
 #include "generators/generators.h"
 #include "generators/record_util.h"
 

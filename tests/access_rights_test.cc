@@ -1,6 +1,6 @@
 // Access-right queries and the access-right resolution against embedded
 // client schemas.
-#include "db/access_rights.h"
+#include "installation/access_rights.h"
 
 #include <gtest/gtest.h>
 

@@ -1,6 +1,6 @@
 // Badge cursor, reader cursor, permission counts, terminal type and
 // location short text against embedded databases.
-#include "db/badge_queries.h"
+#include "installation/badge_queries.h"
 
 #include <gtest/gtest.h>
 

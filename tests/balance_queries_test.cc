@@ -1,6 +1,6 @@
 // Balance and vacation texts, labels, and the person, balance and vacation
 // queries against embedded client schemas.
-#include "db/balance_queries.h"
+#include "installation/balance_queries.h"
 
 #include <gtest/gtest.h>
 
@@ -9,7 +9,7 @@
 #include <ctime>
 #include <string>
 
-#include "db/access_rights.h"
+#include "installation/access_rights.h"
 #include "tests/test_util.h"
 
 namespace plom {

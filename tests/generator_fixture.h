@@ -10,8 +10,8 @@
 #include <string>
 #include <vector>
 
-#include "db/connection.h"
-#include "db/line_store.h"
+#include "installation/connection.h"
+#include "installation/line_store.h"
 #include "generators/generators.h"
 #include "tests/test_util.h"
 

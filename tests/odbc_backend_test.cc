@@ -16,8 +16,8 @@
 #include <cstdlib>
 #include <filesystem>
 
-#include "db/connection.h"
-#include "db/line_store.h"
+#include "installation/connection.h"
+#include "installation/line_store.h"
 #include "tests/test_util.h"
 
 namespace plom {

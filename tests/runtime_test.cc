@@ -5,8 +5,8 @@
 #include <gtest/gtest.h>
 
 #include "db/codepage.h"
-#include "db/connection.h"
-#include "db/line_store.h"
+#include "installation/connection.h"
+#include "installation/line_store.h"
 #include "tests/test_util.h"
 
 namespace plom {

@@ -3,11 +3,11 @@
 // that holds a row for it, and must neither fail to prepare nor fail to run.
 #include <gtest/gtest.h>
 
-#include "db/access_rights.h"
-#include "db/badge_queries.h"
-#include "db/balance_queries.h"
-#include "db/connection.h"
-#include "db/line_store.h"
+#include "installation/access_rights.h"
+#include "installation/badge_queries.h"
+#include "installation/balance_queries.h"
+#include "installation/connection.h"
+#include "installation/line_store.h"
 #include "tests/test_util.h"
 
 namespace plom {

@@ -10,7 +10,7 @@
 #include <fstream>
 #include <sstream>
 
-#include "db/sqlite_ddl.h"
+#include "installation/sqlite_ddl.h"
 
 namespace plom::test {
 

@@ -82,7 +82,7 @@
 #include <variant>
 #include <vector>
 
-#include "db/sqlite_ddl.h"
+#include "installation/sqlite_ddl.h"
 
 namespace {
 

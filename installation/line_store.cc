@@ -1,4 +1,4 @@
-#include "db/line_store.h"
+#include "installation/line_store.h"
 
 namespace plom {
 namespace {

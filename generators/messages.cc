@@ -1,4 +1,4 @@
-#include "db/messages.h"
+#include "generators/messages.h"
 
 #include <cstdarg>
 

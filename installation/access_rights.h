@@ -12,8 +12,8 @@
 #include <string>
 #include <tuple>
 
-#include "db/badge_record.h"
-#include "db/connection.h"
+#include "installation/badge_record.h"
+#include "installation/connection.h"
 #include "db/runtime.h"
 
 namespace plom {

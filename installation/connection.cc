@@ -1,4 +1,4 @@
-#include "db/connection.h"
+#include "installation/connection.h"
 
 namespace plom {
 namespace {

@@ -1,10 +1,10 @@
 // Access-right queries on the per-client tables of the current schema, and
 // the access-right resolution.
-#include "db/access_rights.h"
+#include "installation/access_rights.h"
 
 #include <cstdio>
 
-#include "db/badge_queries.h"
+#include "installation/badge_queries.h"
 
 namespace plom {
 

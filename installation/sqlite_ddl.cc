@@ -1,4 +1,4 @@
-#include "db/sqlite_ddl.h"
+#include "installation/sqlite_ddl.h"
 
 #include <string_view>
 

@@ -1,5 +1,5 @@
 // Badge and terminal queries: fixed statements on the central schema.
-#include "db/badge_queries.h"
+#include "installation/badge_queries.h"
 
 #include <cstdio>
 

@@ -8,7 +8,7 @@
 #include <cstdint>
 #include <string>
 
-#include "db/badge_record.h"
+#include "installation/badge_record.h"
 #include "db/runtime.h"
 
 namespace plom {

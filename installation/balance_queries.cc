@@ -1,13 +1,13 @@
 // Balance, label, vacation and person queries.
-#include "db/balance_queries.h"
+#include "installation/balance_queries.h"
 
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <limits>
 
-#include "db/access_rights.h"
-#include "db/badge_queries.h"
+#include "installation/access_rights.h"
+#include "installation/badge_queries.h"
 
 namespace plom {
 
