@@ -3,6 +3,7 @@
 #include <cstdio>
 
 #include "config/cipher.h"
+#include "platform/files.h"
 
 namespace plom {
 
@@ -113,16 +114,6 @@ std::string SubstrCopy(std::string_view text, int start, int length) {
   if (from >= text.size()) return {};
   if (length == 0) return std::string(text.substr(from));
   return std::string(text.substr(from, static_cast<size_t>(length)));
-}
-
-std::string HostPath(std::string_view windows_path) {
-  std::string path(windows_path);
-#ifndef _WIN32
-  for (char& ch : path) {
-    if (ch == '\\') ch = '/';
-  }
-#endif
-  return path;
 }
 
 ConfigEntry ConfigLookup(const std::string& group, const std::string& key,

@@ -83,8 +83,4 @@ int NthCharPos(std::string_view text, char c, int n);
 // or beyond the end gives "".
 std::string SubstrCopy(std::string_view text, int start, int length);
 
-// A Windows path as this host opens it: on POSIX hosts every backslash
-// becomes '/'; on Windows the path is unchanged.
-std::string HostPath(std::string_view windows_path);
-
 }  // namespace plom

@@ -5,6 +5,7 @@
 #include "installation/connection.h"
 #include "installation/line_store.h"
 #include "driver/download_file.h"
+#include "platform/files.h"
 
 namespace plom {
 namespace {

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "config/cipher.h"
+#include "platform/files.h"
 #include "tests/test_util.h"
 
 namespace plom {

@@ -1,6 +1,7 @@
 // Write-out of the download file: blank filling, line ends, atomic replace,
 // append, and the lock of a download file path.
 #include "driver/download_file.h"
+#include "platform/files.h"
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>

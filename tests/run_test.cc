@@ -10,6 +10,7 @@
 
 #include "config/cipher.h"
 #include "driver/download_file.h"
+#include "platform/files.h"
 #include "tests/generator_fixture.h"
 
 namespace plom {
