@@ -1,5 +1,6 @@
 #include "db/runtime.h"
 
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 
@@ -26,14 +27,33 @@ std::string Value::Text() const {
   return std::string();
 }
 
+namespace {
+
+int32_t Saturated(int64_t v) {
+  if (v > INT32_MAX) return INT32_MAX;
+  if (v < INT32_MIN) return INT32_MIN;
+  return static_cast<int32_t>(v);
+}
+
+int32_t Saturated(double v) {
+  if (std::isnan(v)) return 0;
+  if (v >= 2147483647.0) return INT32_MAX;
+  if (v <= -2147483648.0) return INT32_MIN;
+  return static_cast<int32_t>(v);
+}
+
+}  // namespace
+
+bool FitsInt32(int64_t v) { return v >= INT32_MIN && v <= INT32_MAX; }
+
 int32_t Value::Int() const {
   switch (type) {
     case Type::kInt:
-      return static_cast<int32_t>(i);
+      return Saturated(i);
     case Type::kReal:
-      return static_cast<int32_t>(r);
+      return Saturated(r);
     case Type::kText:
-      return static_cast<int32_t>(std::strtol(s.c_str(), nullptr, 10));
+      return Saturated(static_cast<int64_t>(std::strtoll(s.c_str(), nullptr, 10)));
     default:
       return 0;
   }
@@ -52,7 +72,33 @@ double Value::Real() const {
   }
 }
 
+int SecondsFrom(const char* value, int fallback) {
+  if (value == nullptr || *value == '\0') return fallback;
+  char* end = nullptr;
+  long v = std::strtol(value, &end, 10);
+  if (*end != '\0' || v < 0 || v > 86400) return fallback;
+  return static_cast<int>(v);
+}
+
+TransportOptions TransportOptions::FromEnvironment() {
+  TransportOptions o;
+  o.query_timeout_s = SecondsFrom(std::getenv("PLOMVARDE_QUERY_TIMEOUT"), o.query_timeout_s);
+  o.lock_timeout_s = SecondsFrom(std::getenv("PLOMVARDE_LOCK_TIMEOUT"), o.lock_timeout_s);
+  auto off = [](const char* name) {
+    const char* v = std::getenv(name);
+    return v != nullptr && std::string_view(v) == "0";
+  };
+  o.param_arrays = !off("PLOMVARDE_PARAM_ARRAYS");
+  o.savepoint_batch = !off("PLOMVARDE_SAVEPOINT_BATCH");
+  return o;
+}
+
 std::unique_ptr<Backend> OpenBackend(const ConnectSettings& s, int* sqlcode, std::string* error) {
+  return OpenBackend(s, TransportOptions::FromEnvironment(), sqlcode, error);
+}
+
+std::unique_ptr<Backend> OpenBackend(const ConnectSettings& s, const TransportOptions& options,
+                                     int* sqlcode, std::string* error) {
   *sqlcode = 0;
   error->clear();
   if (s.server.empty()) {
@@ -71,15 +117,23 @@ std::unique_ptr<Backend> OpenBackend(const ConnectSettings& s, int* sqlcode, std
       *error = "no database file named";
       return nullptr;
     }
-    return SqliteBackend::Open(path, sqlcode, error);
+    return SqliteBackend::Open(path, options, sqlcode, error);
   }
 #ifdef PLOM_HAVE_ODBC
-  return OdbcBackend::Open(s, sqlcode, error);
+  return OdbcBackend::Open(s, options, sqlcode, error);
 #else
   *sqlcode = -1;
   *error = "this build has no ODBC backend";
   return nullptr;
 #endif
+}
+
+std::vector<Result> Backend::RunMany(int stmt_no, std::string_view text,
+                                     const std::vector<Params>& rows) {
+  std::vector<Result> results;
+  results.reserve(rows.size());
+  for (const Params& p : rows) results.push_back(Run(stmt_no, text, p, 0));
+  return results;
 }
 
 int Connection::Finish(const Result& r) {
@@ -99,11 +153,32 @@ int Connection::Execute(int stmt_no, std::string_view text, const Params& params
       } else if (out != nullptr) {
         *out = std::move(r.rows.front());
       }
-    } else if (r.changes == 0) {
+    } else if (r.changes == 0) {  // -1: the server sent no count
       r.sqlcode = kSqlNotFound;
     }
   }
   return Finish(r);
+}
+
+int Connection::ExecuteMany(int stmt_no, std::string_view text, const std::vector<Params>& rows,
+                            std::vector<int>* sqlcodes, std::vector<std::string>* errors) {
+  sqlcodes->assign(rows.size(), -1);
+  if (errors) errors->assign(rows.size(), std::string());
+  if (!backend_) return last_sqlcode_ = -1;
+  std::vector<Result> results = backend_->RunMany(stmt_no, text, rows);
+  int first = 0;
+  for (size_t i = 0; i < rows.size(); ++i) {
+    Result r = i < results.size() ? std::move(results[i]) : Result{-1, {}, 0, false, "no result"};
+    if (r.sqlcode == 0 && !r.is_select && r.changes == 0) r.sqlcode = kSqlNotFound;
+    (*sqlcodes)[i] = r.sqlcode;
+    if (r.sqlcode < 0 && errors) (*errors)[i] = r.error;
+    if (r.sqlcode != 0 && first == 0) {
+      first = r.sqlcode;
+      if (r.sqlcode < 0) last_error_ = r.error;
+    }
+    ++statements_sent_;
+  }
+  return last_sqlcode_ = first;
 }
 
 int Connection::Transaction(int stmt_no, std::string_view text) {

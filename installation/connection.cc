@@ -52,7 +52,7 @@ int SetCurrentSchema(Connection& c, const std::string& schema) {
 
 int OpenTerminalSchemaCursor(Connection& c, const std::string& terminal) {
   return c.Open(kTerminalSchemaCursor, kTerminalSchemaSql,
-                {Param::Text(Cut(terminal, kMaxTerminalLen))});
+                {Param::Text(Cut(terminal, kMaxTerminalLen), kMaxTerminalLen)});
 }
 int FetchTerminalSchema(Connection& c, std::string* schema) {
   return FetchSchema(c, kTerminalSchemaCursor, schema);

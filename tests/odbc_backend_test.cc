@@ -5,6 +5,7 @@
 #ifdef PLOM_HAVE_ODBC
 
 #include "db/odbc_backend.h"
+#include "db/tsql.h"
 
 #include <gtest/gtest.h>
 #include <sql.h>
@@ -127,9 +128,9 @@ TEST(OdbcStatementText, SqliteGetsTheTranslationWithPlainMarkers) {
   EXPECT_EQ(order, (std::vector<int>{2, 1}));
   // A translation that repeats an expression repeats its marker.
   EXPECT_EQ(OdbcStatementText("SELECT CONVERT(datetime, @p1, 112)", true, &order),
-            "SELECT (substr(( ?),1,4)||'-'||substr(( ?),5,2)||'-'||substr(( ?),7,2)||' "
-            "00:00:00')");
-  EXPECT_EQ(order, (std::vector<int>{1, 1, 1}));
+            "SELECT (SELECT substr(d,1,4)||'-'||substr(d,5,2)||'-'||substr(d,7,2)||' 00:00:00' "
+            "FROM (SELECT ( ?) AS d))");
+  EXPECT_EQ(order, (std::vector<int>{1}));
   EXPECT_EQ(OdbcStatementText("  ROLLBACK TRANSACTION Tmp_UsrDel_Sp ", true, &order), "ROLLBACK");
   EXPECT_TRUE(order.empty());
 }
@@ -256,6 +257,9 @@ class OdbcSqlite : public ::testing::Test {
     sqlite3_close(raw);
     return out;
   }
+
+  void TextParametersGoAsVarchar();
+  void DataSourceConnects();
 
   std::string driver_;
   TestDb db_;
@@ -502,6 +506,168 @@ TEST_F(OdbcSqlite, FailedConnectHidesThePassword) {
     EXPECT_EQ(err.find("Pa;ss"), std::string::npos) << err;
     EXPECT_EQ(err.find("ss{w}ord"), std::string::npos) << err;
     EXPECT_NE(err.find("PWD=***"), std::string::npos) << err;
+  }
+}
+
+// A driver registration of its own for a test: odbcinst.ini with the
+// SQLite ODBC driver and the driver manager's trace, odbc.ini with a data
+// source on the test database. ODBCSYSINI points there while it lives.
+class OdbcRegistration {
+ public:
+  OdbcRegistration(const std::string& driver, const std::string& db_path) : dir_(test::TempDir()) {
+    test::WriteFile(dir_ + "/odbcinst.ini", "[ODBC]\nTrace=Yes\nTraceFile=" + trace() +
+                                                "\n\n[PLite]\nDriver=" + driver + "\n");
+    test::WriteFile(dir_ + "/odbc.ini",
+                    "[PlomDsn]\nDriver=PLite\nDatabase=" + db_path + "\nNoCreat=1\n");
+    const char* old = std::getenv("ODBCSYSINI");
+    had_old_ = old != nullptr;
+    if (had_old_) old_ = old;
+    setenv("ODBCSYSINI", dir_.c_str(), 1);
+    unsetenv("ODBCINI");
+  }
+  ~OdbcRegistration() {
+    if (had_old_) {
+      setenv("ODBCSYSINI", old_.c_str(), 1);
+    } else {
+      unsetenv("ODBCSYSINI");
+    }
+    std::filesystem::remove_all(dir_);
+  }
+  std::string trace() const { return dir_ + "/trace.log"; }
+  std::string Trace() const { return test::ReadFile(trace()); }
+
+ private:
+  std::string dir_;
+  std::string old_;
+  bool had_old_ = false;
+};
+
+// Counts the occurrences of a text.
+size_t Occurrences(const std::string& s, const std::string& what) {
+  size_t n = 0;
+  for (size_t at = s.find(what); at != std::string::npos; at = s.find(what, at + 1)) ++n;
+  return n;
+}
+
+// The driver manager reads its ini files once per process: a test with a
+// registration of its own runs its body in a fresh process of the test
+// program, which exits 0 when no expectation failed.
+#define IN_FRESH_PROCESS(body)                                                   \
+  do {                                                                         \
+    GTEST_FLAG_SET(death_test_style, "threadsafe");                            \
+    EXPECT_EXIT(                                                               \
+        {                                                                      \
+          body;                                                                \
+          std::exit(::testing::Test::HasFailure() ? 1 : 0);                    \
+        },                                                                     \
+        ::testing::ExitedWithCode(0), "");                                     \
+  } while (0)
+
+// What the driver manager saw: every text parameter goes as varchar from
+// narrow characters, declared with its column's width; umlauts and the
+// euro sign arrive and come back intact.
+TEST_F(OdbcSqlite, TextParametersGoAsVarcharOfTheColumnWidth) {
+  IN_FRESH_PROCESS(TextParametersGoAsVarchar());
+}
+
+void OdbcSqlite::TextParametersGoAsVarchar() {
+  OdbcRegistration reg(driver_, db_.path());
+  settings_.server = "DRIVER=PLite;DATABASE=" + db_.path() + ";NoCreat=1";
+  {
+    auto c = Connect();
+    const std::string line = "\x80 Gr\xFC\xDF" "e \xE4";
+    ASSERT_EQ(InsertLine(*c, "\xE4.dnl", line), 0) << c->last_error();
+    ASSERT_EQ(FlushLines(*c), 0);
+    EXPECT_EQ(StoredBytes("SELECT TmpStr FROM \"ZrSystem.Zrt999Tmp\""),
+              "\xE2\x82\xAC Gr\xC3\xBC\xC3\x9F" "e \xC3\xA4");
+    ASSERT_EQ(OpenLineCursor(*c, "\xE4.dnl"), 0) << c->last_error();
+    std::string got;
+    ASSERT_EQ(FetchLine(*c, &got), 0);
+    EXPECT_EQ(got, line);
+  }
+  std::string trace = reg.Trace();
+  ASSERT_FALSE(trace.empty()) << "no driver manager trace at " << reg.trace();
+  // unixODBC writes one "SQLBindParameter" entry per bound parameter.
+  size_t binds = Occurrences(trace, "SQLBindParameter");
+  ASSERT_GE(binds, 3u) << trace;
+  EXPECT_EQ(Occurrences(trace, "SQL_WVARCHAR"), 0u);
+  EXPECT_EQ(Occurrences(trace, "SQL_C_WCHAR") , 0u);
+  EXPECT_NE(trace.find("SQL_VARCHAR"), std::string::npos);
+  // Path 100, line 512: the widths of TmpUsr and TmpStr.
+  EXPECT_NE(trace.find("Col Def = 100"), std::string::npos);
+  EXPECT_NE(trace.find("Col Def = 512"), std::string::npos);
+}
+
+// A data source is connected with SQLConnect: a password with ";", "}" and
+// "=" needs no quoting and is never shown.
+TEST_F(OdbcSqlite, DataSourceConnectsWithPasswordAsItIs) {
+  IN_FRESH_PROCESS(DataSourceConnects());
+}
+
+void OdbcSqlite::DataSourceConnects() {
+  OdbcRegistration reg(driver_, db_.path());
+  settings_.server = "PlomDsn";
+  settings_.password = "a;b}c=d}}";
+  settings_.schema = "";
+  ASSERT_TRUE(IsOdbcDataSource("PlomDsn"));
+  {
+    auto c = Connect();
+    ASSERT_TRUE(c->connected());
+    EXPECT_EQ(InsertLine(*c, "dsn", "x"), 0) << c->last_error();
+    EXPECT_EQ(FlushLines(*c), 0);
+    EXPECT_EQ(CountLines(*c, "dsn"), 1);
+  }
+  std::string trace = reg.Trace();
+  EXPECT_NE(trace.find("SQLConnect"), std::string::npos) << trace;
+  EXPECT_EQ(trace.find("SQLDriverConnect"), std::string::npos);
+  EXPECT_EQ(trace.find("a;b}c=d"), std::string::npos);
+}
+
+// Rows sent as a parameter array: one round trip for many rows, a refused
+// row undone alone and reported at its place; the same results with arrays
+// switched off.
+TEST_F(OdbcSqlite, ParameterArraysStoreRowsInOneRoundTrip) {
+  db_.Exec(
+      "CREATE TRIGGER refuse BEFORE INSERT ON \"ZrSystem.Zrt999Tmp\" WHEN NEW.TmpStr LIKE 'bad%' "
+      "BEGIN SELECT RAISE(ABORT, 'refused'); END;");
+  for (bool arrays : {true, false}) {
+    SCOPED_TRACE(arrays ? "arrays" : "one row per round trip");
+    TransportOptions o;
+    o.param_arrays = arrays;
+    int code = 0;
+    std::string err;
+    auto backend = OdbcBackend::Open(settings_, o, &code, &err);
+    ASSERT_TRUE(backend != nullptr) << err;
+    Connection c(std::move(backend));
+    std::string path = arrays ? "arr" : "one";
+    std::vector<Params> rows;
+    for (int i = 0; i < 50; ++i) {
+      std::string line = (i == 7 || i == 30 ? "bad" : "l\xE4") + std::to_string(i);
+      rows.push_back({Param::Text(path, 100), Param::Text(line, 512)});
+    }
+    ASSERT_EQ(c.Transaction(41, "  BEGIN TRANSACTION Tmp_PKeyIns_Sp "), 0);
+    int64_t before = c.round_trips();
+    std::vector<int> codes;
+    std::vector<std::string> errors;
+    EXPECT_LT(c.ExecuteMany(42, kInsertSql, rows, &codes, &errors), 0);
+    int64_t trips = c.round_trips() - before;
+    ASSERT_EQ(c.Transaction(0, "  COMMIT TRANSACTION "), 0) << c.last_error();
+    ASSERT_EQ(codes.size(), rows.size());
+    for (size_t i = 0; i < codes.size(); ++i) {
+      if (i == 7 || i == 30) {
+        EXPECT_LT(codes[i], 0) << i;
+        EXPECT_NE(errors[i].find("refused"), std::string::npos) << errors[i];
+      } else {
+        EXPECT_EQ(codes[i], 0) << i;
+      }
+    }
+    EXPECT_EQ(CountLines(c, path), 48);
+    EXPECT_EQ(StoredBytes("SELECT TmpStr FROM \"ZrSystem.Zrt999Tmp\" WHERE TmpUsr = '" + path +
+                          "' AND TmpStr LIKE '%49'"),
+              "l\xC3\xA4" "49");
+    // The prepare, then three arrays and each refused row again alone; or
+    // the prepare and 50 executions.
+    EXPECT_EQ(trips, arrays ? 6 : 51);
   }
 }
 
