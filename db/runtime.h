@@ -126,10 +126,6 @@ class Connection {
   // Statements sent to the backend so far (fetches from memory do not count).
   int64_t statements_sent() const { return statements_sent_; }
 
-  // The client schema that statements built at run time prefix to their
-  // per-client tables.
-  std::string current_schema;
-
   // The line store's open group of inserts (see line_store.h).
   struct LineGroup {
     bool enabled = true;  // group inserts; false: one transaction per line

@@ -85,12 +85,11 @@ void ReportCounts(RunContext& ctx, int badges, int stored) {
   ctx.msg.Printf("Ausweise gesamt: %d davon in Datei gestellt: %d\n", badges, stored);
 }
 
-void ForEachBadge(RunContext& ctx, const std::string& schema,
-                  const std::function<bool(BadgeRecord*)>& store_badge) {
+void ForEachBadge(RunContext& ctx, const std::function<bool(BadgeRecord*)>& store_badge) {
   BadgeRecord r;
   int badges = 0;
   int stored = 0;
-  OpenBadgeCursor(ctx.conn, schema);
+  OpenBadgeCursor(ctx.conn, ctx.scope.schema);
   while (FetchBadge(ctx.conn, &r) == kSqlOk) {
     ++badges;
     if (store_badge(&r)) ++stored;

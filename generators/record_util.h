@@ -64,11 +64,10 @@ void ReportNotAdmitted(RunContext& ctx, const BadgeRecord& r, const std::string&
 // The closing count line of a generator pass.
 void ReportCounts(RunContext& ctx, int badges, int stored);
 
-// One generator pass over the current badges of the client schema: hands
+// One generator pass over the current badges of ctx.scope.schema: hands
 // each fetched badge row to store_badge, which returns whether it stored a
 // line, then prints the counts. The record is cleared before the first
 // fetch and after every badge.
-void ForEachBadge(RunContext& ctx, const std::string& schema,
-                  const std::function<bool(BadgeRecord*)>& store_badge);
+void ForEachBadge(RunContext& ctx, const std::function<bool(BadgeRecord*)>& store_badge);
 
 }  // namespace plom

@@ -51,7 +51,7 @@ bool StoreBadge(RunContext& ctx, BadgeRecord* r, const std::string& path,
                 const std::string& terminal) {
   r->PresetReaderSlots();
   std::string line(kWidth, ' ');
-  bool resolved = ResolveAccessClass(ctx.conn, r, &ctx.access_rights);
+  bool resolved = ResolveAccessClass(ctx.conn, ctx.scope.schema, r, &ctx.access_rights);
   if (!FitsFixedLayout(ctx, *r, true)) return false;
 
   PutText(&line, kColBadge, r->badge_number, kBadgeNumberRoom);
@@ -73,9 +73,10 @@ bool StoreBadge(RunContext& ctx, BadgeRecord* r, const std::string& path,
 
 }  // namespace
 
-void GenerateVQDNL60P(RunContext& ctx, const std::string& path, const std::string& terminal,
-                      const std::string& schema) {
-  ForEachBadge(ctx, schema, [&](BadgeRecord* r) { return StoreBadge(ctx, r, path, terminal); });
+void GenerateVQDNL60P(RunContext& ctx) {
+  const std::string& path = ctx.scope.path;
+  const std::string& terminal = ctx.scope.terminal;
+  ForEachBadge(ctx, [&](BadgeRecord* r) { return StoreBadge(ctx, r, path, terminal); });
 }
 
 }  // namespace plom

@@ -94,9 +94,9 @@ constexpr Query kAbtQ = {9, kSelAbt, {kZuo, nullptr}, false, Extra::kDepartment,
 constexpr Query kAbtGrp = {10, kSelAbtGrp, {kAbl, kZuo}, false, Extra::kNone, true};
 constexpr Query kAkr = {11, kSelAkr, {kBsv, nullptr}, false, Extra::kNone, false};
 
-int RunQuery(Connection& c, const Query& q, BadgeRecord* r, AccessRightCache* cache = nullptr) {
-  if (!IsValidSchemaName(c.current_schema)) return kInvalidSchema;
-  const std::string& schema = c.current_schema;
+int RunQuery(Connection& c, const std::string& schema, const Query& q, BadgeRecord* r,
+             AccessRightCache* cache = nullptr) {
+  if (!IsValidSchemaName(schema)) return kInvalidSchema;
   std::string from;
   for (const char* t : q.tables) {
     if (t != nullptr) from += schema + t;
@@ -175,17 +175,30 @@ int FetchFirstRow(Connection& c, int no, const std::string& text, const std::str
   return rc;
 }
 
-int BZU_SelAwsGrp(Connection& c, BadgeRecord* r) { return RunQuery(c, kAwsGrp, r); }
-int BZU_SelKst(Connection& c, BadgeRecord* r) { return RunQuery(c, kKstQ, r); }
-int BZU_SelKstGrp(Connection& c, BadgeRecord* r) { return RunQuery(c, kKstGrp, r); }
-int BZU_SelAbt(Connection& c, BadgeRecord* r) { return RunQuery(c, kAbtQ, r); }
-int BZU_SelAbtGrp(Connection& c, BadgeRecord* r) { return RunQuery(c, kAbtGrp, r); }
-int BZU_SelAkr(Connection& c, BadgeRecord* r) { return RunQuery(c, kAkr, r); }
+int BZU_SelAwsGrp(Connection& c, const std::string& schema, BadgeRecord* r) {
+  return RunQuery(c, schema, kAwsGrp, r);
+}
+int BZU_SelKst(Connection& c, const std::string& schema, BadgeRecord* r) {
+  return RunQuery(c, schema, kKstQ, r);
+}
+int BZU_SelKstGrp(Connection& c, const std::string& schema, BadgeRecord* r) {
+  return RunQuery(c, schema, kKstGrp, r);
+}
+int BZU_SelAbt(Connection& c, const std::string& schema, BadgeRecord* r) {
+  return RunQuery(c, schema, kAbtQ, r);
+}
+int BZU_SelAbtGrp(Connection& c, const std::string& schema, BadgeRecord* r) {
+  return RunQuery(c, schema, kAbtGrp, r);
+}
+int BZU_SelAkr(Connection& c, const std::string& schema, BadgeRecord* r) {
+  return RunQuery(c, schema, kAkr, r);
+}
 
-bool ResolveAccessClass(Connection& c, BadgeRecord* r, AccessRightCache* cache) {
+bool ResolveAccessClass(Connection& c, const std::string& schema, BadgeRecord* r,
+                        AccessRightCache* cache) {
   if (r->access_class != "0  ") return true;
   for (const Query* q : {&kAwsGrp, &kKstQ, &kKstGrp, &kAbtQ, &kAbtGrp, &kAkr}) {
-    if (RunQuery(c, *q, r, cache) == kSqlOk) return true;
+    if (RunQuery(c, schema, *q, r, cache) == kSqlOk) return true;
   }
   return false;
 }

@@ -111,9 +111,9 @@ std::string VacationText(double days) {
   return Cut(text, kDisplayLen);
 }
 
-int GetPersonSprSal(Connection& c, BadgeRecord* r) {
-  if (!IsValidSchemaName(c.current_schema)) return kInvalidSchema;
-  std::string text = BuildStatement(kPerson, c.current_schema + kPnrTable);
+int GetPersonSprSal(Connection& c, const std::string& schema, BadgeRecord* r) {
+  if (!IsValidSchemaName(schema)) return kInvalidSchema;
+  std::string text = BuildStatement(kPerson, schema + kPnrTable);
   Row row;
   int rc = FetchFirstRow(c, kPersonNo, text, PersonnelKey(*r), &row);
   if (rc != kSqlOk) return rc;
@@ -149,21 +149,21 @@ int FetchLabel(Connection& c, std::string* slot) {
 
 int CloseLabelCursor(Connection& c) { return c.Close(kLabelCursorNo); }
 
-int GetVacation(Connection& c, BadgeRecord* r) {
+int GetVacation(Connection& c, const std::string& schema, BadgeRecord* r) {
   double gur = 0.0, vjr = 0.0, vtg = 0.0, rtg = 0.0, gut = 0.0;
   int result = kInvalidSchema;
-  if (IsValidSchemaName(c.current_schema)) {
+  if (IsValidSchemaName(schema)) {
     std::string key = PersonnelKey(*r);
     Row row;
     int a = FetchFirstRow(c, kYearAccountNo,
-                          BuildStatement(kYearAccount, c.current_schema + kUrvTable), key, &row);
+                          BuildStatement(kYearAccount, schema + kUrvTable), key, &row);
     if (a == kSqlOk) {
       gur = Column(row, 0).Real();
       vjr = Column(row, 1).Real();
     }
     row.clear();
     int b = FetchFirstRow(c, kDayRecordNo,
-                          BuildStatement(kDayRecord, c.current_schema + kUtgTable), key, &row);
+                          BuildStatement(kDayRecord, schema + kUtgTable), key, &row);
     if (b == kSqlOk) {
       vtg = Column(row, 1).Real();
       rtg = Column(row, 2).Real();

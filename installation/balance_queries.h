@@ -20,7 +20,7 @@ std::string BalanceText(int32_t minutes);
 std::string VacationText(double days);
 
 // PnrSpr ("%d") and PnrSal of the badge's person; 100 when no row.
-int GetPersonSprSal(Connection& c, BadgeRecord* r);
+int GetPersonSprSal(Connection& c, const std::string& schema, BadgeRecord* r);
 // The eight balance texts of the previous day. The texts are written
 // whatever the sqlcode (0 found, 100 no row, negative error); without a row
 // they show zero.
@@ -34,6 +34,6 @@ int CloseLabelCursor(Connection& c);
 
 // The five vacation texts; returns the sum of the sqlcodes of the yearly
 // account and the day record fetch (0, 100, 200, or errors added up).
-int GetVacation(Connection& c, BadgeRecord* r);
+int GetVacation(Connection& c, const std::string& schema, BadgeRecord* r);
 
 }  // namespace plom

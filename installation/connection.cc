@@ -45,11 +45,6 @@ int ConnectDatabase(Connection* c, const std::string& login, const std::string& 
   return 0;
 }
 
-int SetCurrentSchema(Connection& c, const std::string& schema) {
-  c.current_schema = Cut(schema, kMaxSchemaLen);
-  return 0;
-}
-
 int OpenTerminalSchemaCursor(Connection& c, const std::string& terminal) {
   return c.Open(kTerminalSchemaCursor, kTerminalSchemaSql,
                 {Param::Text(Cut(terminal, kMaxTerminalLen))});

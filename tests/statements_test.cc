@@ -41,7 +41,7 @@ TEST(Statements, EveryTextRunsOnTheEmbeddedDatabase) {
       "INSERT INTO \"M01.Zrt332Urv\" VALUES ('815'," + today.substr(0, 4) + ",30,2);");
   auto cp = db.Connect();
   Connection& c = *cp;
-  SetCurrentSchema(c, "M01");
+  const std::string schema = "M01";
 
   // Each operation must find its row: 0, and no error text.
   auto expect_ok = [&](int rc, const char* what) {
@@ -64,21 +64,21 @@ TEST(Statements, EveryTextRunsOnTheEmbeddedDatabase) {
   expect_ok(GetTerminalType(c, "T1", &s), "terminal type");
   expect_ok(GetLocationShortText(c, &r), "location short text");
 
-  using Query = int (*)(Connection&, BadgeRecord*);
+  using Query = int (*)(Connection&, const std::string&, BadgeRecord*);
   const std::pair<const char*, Query> rights[] = {
       {"BZU_SelAwsGrp", BZU_SelAwsGrp}, {"BZU_SelKst", BZU_SelKst},
       {"BZU_SelKstGrp", BZU_SelKstGrp}, {"BZU_SelAbt", BZU_SelAbt},
       {"BZU_SelAbtGrp", BZU_SelAbtGrp}, {"BZU_SelAkr", BZU_SelAkr}};
   for (const auto& [name, query] : rights) {
     BadgeRecord b = r;
-    expect_ok(query(c, &b), name);
+    expect_ok(query(c, schema, &b), name);
   }
-  expect_ok(GetPersonSprSal(c, &r), "person");
+  expect_ok(GetPersonSprSal(c, schema, &r), "person");
   expect_ok(GetBalances(c, &r), "balances");
   expect_ok(OpenLabelCursor(c), "labels");
   expect_ok(FetchLabel(c, &s), "label fetch");
   expect_ok(CloseLabelCursor(c), "labels close");
-  expect_ok(GetVacation(c, &r), "vacation");
+  expect_ok(GetVacation(c, schema, &r), "vacation");
   expect_ok(InsertLine(c, "p", "x"), "insert line");
   expect_ok(DeleteLines(c, "p"), "delete lines");
   expect_ok(OpenLineCursor(c, "p"), "line cursor");
