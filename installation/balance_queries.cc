@@ -8,40 +8,24 @@
 
 #include "installation/access_rights.h"
 #include "installation/badge_queries.h"
+#include "installation/statements.h"
 
 namespace plom {
 
 namespace {
 
-constexpr int kPersonNo = 13;
-constexpr int kBalanceNo = 14;
-constexpr int kLabelCursorNo = 15;
-constexpr int kDayRecordNo = 39;
-constexpr int kYearAccountNo = 40;
+constexpr int kPersonNo = stmt::kPerson.no;
+constexpr int kBalanceNo = stmt::kBalances.no;
+constexpr int kLabelCursorNo = stmt::kLabelCursor.no;
+constexpr int kDayRecordNo = stmt::kDayRecord.no;
+constexpr int kYearAccountNo = stmt::kYearAccount.no;
 
-// Templates: the %s takes the qualified table name, @p1 the personnel number.
-constexpr const char kPerson[] = " SELECT   PnrSpr, PnrSal   FROM  %s   WHERE PNRNUM = @p1 ";
-
-constexpr const char kDayRecord[] =
-    " SELECT   UtgDtm, COALESCE(UtgVtg, 0.0),   COALESCE(UtgRtg, 0.0), COALESCE(UtgGut, 0.0)  "
-    "FROM  %s  WHERE UTGPNR = @p1  AND UtgDtm <= "
-    "CONVERT(datetime,CONVERT(char(8),CURRENT_TIMESTAMP,112),112)  ORDER BY UtgDtm DESC ";
-
-constexpr const char kYearAccount[] =
-    " SELECT  COALESCE(URVGUR, 0.0), COALESCE(URVVJR, 0.0)  FROM  %s  WHERE URVPNR = @p1  "
-    "AND URVJHR = DATEPART(year, CURRENT_TIMESTAMP) ";
-
-constexpr const char kBalances[] =
-    "  SELECT COALESCE(TGBVT1,0) + COALESCE(TGBSA1,0), COALESCE(TGBVT2,0) + COALESCE(TGBSA2,0), "
-    "COALESCE(TGBVT3,0) + COALESCE(TGBSA3,0), COALESCE(TGBVT4,0) + COALESCE(TGBSA4,0), "
-    "COALESCE(TGBVT5,0) + COALESCE(TGBSA5,0), COALESCE(TGBVT6,0) + COALESCE(TGBSA6,0), "
-    "COALESCE(TGBVT7,0) + COALESCE(TGBSA7,0), COALESCE(TGBVT1,0) + COALESCE(TGBSA1,0) + "
-    "COALESCE(TGBVT2,0) + COALESCE(TGBSA2,0) FROM Zrt320Tgb WHERE TGBPNR = @p1     AND "
-    "TGBZTR = 1 AND TGBDTM = CONVERT(datetime, (CONVERT(char(8),(CURRENT_TIMESTAMP-1),112)),112)  ";
-
-constexpr const char kOpenLabelCursor[] =
-    "/* Sal_DspTxt_C 15 nohold */ SELECT StxNum, StxTxt FROM  ZrSystem.O2001SALTEXTE WHERE "
-    "StxNum > 300 AND StxNum < 309 ORDER BY StxNum ";
+// Format texts: the %s takes the qualified table name, @p1 the personnel number.
+constexpr const char* kPerson = stmt::kPerson.text;
+constexpr const char* kDayRecord = stmt::kDayRecord.text;
+constexpr const char* kYearAccount = stmt::kYearAccount.text;
+constexpr const char* kBalances = stmt::kBalances.text;
+constexpr const char* kOpenLabelCursor = stmt::kLabelCursor.text;
 
 constexpr const char kPnrTable[] = ".Zrt300Pnr ";
 constexpr const char kUtgTable[] = ".Zrt332Utg ";

@@ -1,17 +1,14 @@
 #include "installation/connection.h"
 
+#include "installation/statements.h"
+
 namespace plom {
 namespace {
 
-constexpr int kTerminalSchemaCursor = 46;
-constexpr int kAllSchemaCursor = 47;
-
-constexpr char kTerminalSchemaSql[] =
-    "/* MND_SCHEMAREST_C 46 nohold */ SELECT MndSch FROM ZrSystem.Zrt112Mnd, "
-    "ZrSystem.Zrt115Tfz WHERE MndKon <> 1 AND   TfzTrm = @p1      AND   MndLiz = TfzLiz AND   "
-    "MndNum = TfzMnd  ";
-constexpr char kAllSchemaSql[] =
-    "/* MND_SCHEMAALL_C 47 nohold */ SELECT MndSch FROM ZrSystem.Zrt112Mnd WHERE MndKon <> 1  ";
+constexpr int kTerminalSchemaCursor = stmt::kTerminalSchemaCursor.no;
+constexpr int kAllSchemaCursor = stmt::kAllSchemaCursor.no;
+constexpr const char* kTerminalSchemaSql = stmt::kTerminalSchemaCursor.text;
+constexpr const char* kAllSchemaSql = stmt::kAllSchemaCursor.text;
 
 int FetchSchema(Connection& c, int cursor, std::string* schema) {
   Row row;
