@@ -133,6 +133,15 @@ int FetchLabel(Connection& c, std::string* slot) {
 
 int CloseLabelCursor(Connection& c) { return c.Close(kLabelCursorNo); }
 
+// An error of either fetch is the outcome; otherwise 100 for each row that
+// was not found.
+int VacationOutcome(int year_account, int day_record) {
+  if (year_account < 0) return year_account;
+  if (day_record < 0) return day_record;
+  return (year_account == kSqlNotFound ? kSqlNotFound : kSqlOk) +
+         (day_record == kSqlNotFound ? kSqlNotFound : kSqlOk);
+}
+
 int GetVacation(Connection& c, const std::string& schema, BadgeRecord* r) {
   double gur = 0.0, vjr = 0.0, vtg = 0.0, rtg = 0.0, gut = 0.0;
   int result = kInvalidSchema;
@@ -153,7 +162,7 @@ int GetVacation(Connection& c, const std::string& schema, BadgeRecord* r) {
       rtg = Column(row, 2).Real();
       gut = Column(row, 3).Real();
     }
-    result = a + b;
+    result = VacationOutcome(a, b);
   }
   r->vacation[0] = VacationText(gur);
   r->vacation[1] = VacationText(gut);

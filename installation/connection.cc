@@ -26,15 +26,15 @@ int ConnectDatabase(Connection* c, const std::string& login, const std::string& 
                     const std::string& server, const std::string& schema) {
   if (server.size() + 1 + login.size() > kMaxConnectParamLen ||
       schema.size() + 1 + password.size() > kMaxConnectParamLen) {
-    c->SetError(-1, "connect parameters longer than 100 characters");
-    return -1;
+    c->SetError(kSqlFailed, "connect parameters longer than 100 characters");
+    return kSqlFailed;
   }
   ConnectSettings s{server, login, password, schema};
   int sqlcode = 0;
   std::string error;
   auto backend = OpenBackend(s, &sqlcode, &error);
   if (!backend) {
-    if (sqlcode == 0) sqlcode = -1;
+    if (sqlcode == 0) sqlcode = kSqlFailed;
     c->SetError(sqlcode, error);
     return sqlcode;
   }

@@ -24,7 +24,7 @@ constexpr const char* kRollbackLineSql = stmt::kRollbackLine.text;
 constexpr const char* kLineCursorSql = stmt::kLineCursor.text;
 
 // The sqlcode for a value beyond the width of its column.
-constexpr int kTooLong = -3;
+constexpr int kTooLong = kSqlTooLong;
 
 }  // namespace
 

@@ -242,6 +242,21 @@ TEST_F(BalanceVacationTest, KeyWithQuoteSelectsOnlyItsOwnRows) {
   EXPECT_EQ(s.vacation[0], kZero);
 }
 
+// A failing fetch is reported as the error it is, never added to the other
+// fetch's "not found" (-1 + 100 would read as a positive code).
+TEST_F(BalanceVacationTest, MissingTableIsAnErrorNotAMissingRow) {
+  const std::pair<const char*, const char*> cases[] = {{"MND4", "Zrt332Urv"},
+                                                       {"MND5", "Zrt332Utg"}};
+  for (const auto& [schema, table] : cases) {
+    SCOPED_TRACE(table);
+    db_.AddClientTables(schema);
+    db_.Exec(std::string("DROP TABLE \"") + schema + "." + table + "\";");
+    BadgeRecord r = Badge("P1");
+    EXPECT_LT(GetVacation(*conn_, schema, &r), 0);
+    EXPECT_EQ(Texts(r), "[  0,00 ][  0,00 ][  0,00 ][  0,00 ][  0,00 ]");
+  }
+}
+
 TEST_F(BalanceVacationTest, RefusedSchemaRunsNothingAndShowsZero) {
   AddYear("P1", Year(0), "30", "2.5");
   BadgeRecord r = Badge("P1");
