@@ -409,6 +409,12 @@ TEST_F(ShowTest, BadRecordNamedWithItsLineAndExit65) {
   EXPECT_EQ(Run({"--tsv", path}), show::kShowBadData);
   EXPECT_NE(err_.find(path + ":2: valid_from: '20241301' is not a date"), std::string::npos) << err_;
   EXPECT_EQ(out_.find("not a date"), std::string::npos);
+  // Only the records shown count: badge A fits, badge B does not.
+  EXPECT_EQ(Run({"--badge", "A", path}), 0) << out_;
+  EXPECT_EQ(out_.find("line 2"), std::string::npos) << out_;
+  EXPECT_EQ(Run({"--badge", "B", "--json", path}), show::kShowBadData);
+  EXPECT_EQ(nlohmann::json::parse(out_)["records"][0]["problems"][0],
+            "valid_from: '20241301' is not a date (yyyymmdd)");
 }
 
 TEST_F(ShowTest, TsvAndJson) {

@@ -89,12 +89,20 @@ int Load(const std::string& path, const Layout* named, Loaded* l, std::string* e
   return kShowOk;
 }
 
-void ReportProblems(const Loaded& l, std::string* to) {
-  for (const Record& r : l.file.records) {
-    for (const std::string& p : r.problems) {
-      *to += l.path + ":" + std::to_string(r.line) + ": " + Out(p) + "\n";
+// "path:line: what is wrong" for each fault of the records.
+void ReportProblems(const std::string& path, const std::vector<const Record*>& rs,
+                    std::string* to) {
+  for (const Record* r : rs) {
+    for (const std::string& p : r->problems) {
+      *to += path + ":" + std::to_string(r->line) + ": " + Out(p) + "\n";
     }
   }
+}
+
+std::vector<const Record*> AllRecords(const DecodedFile& f) {
+  std::vector<const Record*> rs;
+  for (const Record& r : f.records) rs.push_back(&r);
+  return rs;
 }
 
 std::string FunctionName(const DecodedFile& f) {
@@ -207,11 +215,13 @@ int Show(const Options& o, const Layout* named, std::string* out, std::string* e
     case Format::kTable: *out += ShowTable(l, rs); break;
     case Format::kTsv:
       *out += ShowTsv(l, rs);
-      ReportProblems(l, err);
+      ReportProblems(l.path, rs, err);
       break;
     case Format::kJson: *out += ShowJson(l, rs); break;
   }
-  return l.file.bad_records() == 0 ? kShowOk : kShowBadData;
+  // The records shown decide: with --badge, a fault elsewhere does not count.
+  bool bad = std::any_of(rs.begin(), rs.end(), [](const Record* r) { return !r->problems.empty(); });
+  return bad ? kShowBadData : kShowOk;
 }
 
 // ---- comparing two files ----
@@ -326,8 +336,8 @@ int Diff(const Options& opt, const Layout* named, std::string* out, std::string*
   if (!o.file.layout) o.file = layouts::DecodeFile(o.bytes, *layout);
   if (!n.file.layout) n.file = layouts::DecodeFile(n.bytes, *layout);
   if (o.file.bad_records() + n.file.bad_records() > 0) {
-    ReportProblems(o, err);
-    ReportProblems(n, err);
+    ReportProblems(o.path, AllRecords(o.file), err);
+    ReportProblems(n.path, AllRecords(n.file), err);
     return kDiffTrouble;
   }
   Comparison cmp = Compare(o.file, n.file);
