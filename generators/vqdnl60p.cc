@@ -21,11 +21,6 @@ constexpr size_t kColTimeFlag = 22;
 constexpr size_t kColAccessFlag = 23;
 constexpr size_t kColBalance = 24;
 constexpr size_t kColReaders = 31;
-constexpr size_t kReaderGroupLen = 5;
-constexpr size_t kReaderNumberLen = 2;
-constexpr char kNoReader[] = "  ";
-
-size_t GroupColumn(int n) { return kColReaders + kReaderGroupLen * (n - 1); }
 
 // Balance text 1 of the previous day; blank when there is no row or the
 // lookup failed.
@@ -34,16 +29,6 @@ void PutBalance(RunContext& ctx, BadgeRecord* r, std::string* line) {
     PutText(line, kColBalance, r->balance[0], kDisplayRoom);
   } else {
     PutBlanks(line, kColBalance, kDisplayRoom);
-  }
-}
-
-// One group for each of the readers 1 to 3 the terminal has.
-void PutReaderGroups(const BadgeRecord& r, std::string* line) {
-  for (int n = 1; n <= kHighestReader; ++n) {
-    const std::string& slot = r.reader_slot[n - 1];
-    if (slot == kNoReader) continue;
-    PutText(line, GroupColumn(n), slot, kReaderNumberLen);
-    PutText(line, GroupColumn(n) + kReaderNumberLen, r.access_class, kClassRoom);
   }
 }
 
@@ -63,7 +48,7 @@ bool StoreBadge(RunContext& ctx, BadgeRecord* r, const std::string& path,
   // The class stands only in the reader entries, which exist only with access.
   if (access && !ClassFits(ctx, *r)) return false;
   PutFlag(&line, kColAccessFlag, access);
-  if (access) PutReaderGroups(*r, &line);
+  if (access) PutReaderEntries(*r, kColReaders, kHighestReader, &line);
   bool time = HasTimePermission(ctx.conn, ctx.admission, *r, terminal);
   PutFlag(&line, kColTimeFlag, time);
   if (!access && !time) {
