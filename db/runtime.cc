@@ -102,7 +102,7 @@ std::unique_ptr<Backend> OpenBackend(const ConnectSettings& s, const TransportOp
   *sqlcode = 0;
   error->clear();
   if (s.server.empty()) {
-    *sqlcode = -1;
+    *sqlcode = kSqlFailed;
     *error = "no server name configured (SQLSERVER and NET8 empty, or no configuration file)";
     return nullptr;
   }
@@ -113,7 +113,7 @@ std::unique_ptr<Backend> OpenBackend(const ConnectSettings& s, const TransportOp
       if (ch == '\\') ch = '/';
     }
     if (path.empty()) {
-      *sqlcode = -1;
+      *sqlcode = kSqlFailed;
       *error = "no database file named";
       return nullptr;
     }
@@ -122,7 +122,7 @@ std::unique_ptr<Backend> OpenBackend(const ConnectSettings& s, const TransportOp
 #ifdef PLOM_HAVE_ODBC
   return OdbcBackend::Open(s, options, sqlcode, error);
 #else
-  *sqlcode = -1;
+  *sqlcode = kSqlFailed;
   *error = "this build has no ODBC backend";
   return nullptr;
 #endif
@@ -144,7 +144,7 @@ int Connection::Finish(const Result& r) {
 }
 
 int Connection::Execute(int stmt_no, std::string_view text, const Params& params, Row* out) {
-  if (!backend_) return last_sqlcode_ = -1;
+  if (!backend_) return last_sqlcode_ = kSqlFailed;
   Result r = backend_->Run(stmt_no, text, params, 1);
   if (r.sqlcode == 0) {
     if (r.is_select) {
@@ -162,13 +162,13 @@ int Connection::Execute(int stmt_no, std::string_view text, const Params& params
 
 int Connection::ExecuteMany(int stmt_no, std::string_view text, const std::vector<Params>& rows,
                             std::vector<int>* sqlcodes, std::vector<std::string>* errors) {
-  sqlcodes->assign(rows.size(), -1);
+  sqlcodes->assign(rows.size(), kSqlFailed);
   if (errors) errors->assign(rows.size(), std::string());
-  if (!backend_) return last_sqlcode_ = -1;
+  if (!backend_) return last_sqlcode_ = kSqlFailed;
   std::vector<Result> results = backend_->RunMany(stmt_no, text, rows);
   int first = 0;
   for (size_t i = 0; i < rows.size(); ++i) {
-    Result r = i < results.size() ? std::move(results[i]) : Result{-1, {}, 0, false, "no result"};
+    Result r = i < results.size() ? std::move(results[i]) : Result{kSqlFailed, {}, 0, false, "no result"};
     if (r.sqlcode == 0 && !r.is_select && r.changes == 0) r.sqlcode = kSqlNotFound;
     (*sqlcodes)[i] = r.sqlcode;
     if (r.sqlcode < 0 && errors) (*errors)[i] = r.error;
@@ -182,14 +182,14 @@ int Connection::ExecuteMany(int stmt_no, std::string_view text, const std::vecto
 }
 
 int Connection::Transaction(int stmt_no, std::string_view text) {
-  if (!backend_) return last_sqlcode_ = -1;
+  if (!backend_) return last_sqlcode_ = kSqlFailed;
   return Finish(backend_->Run(stmt_no, text, {}, 0));
 }
 
 int Connection::Open(int cursor_no, std::string_view text, const Params& params,
                      size_t max_rows) {
   cursors_.erase(cursor_no);
-  if (!backend_) return last_sqlcode_ = -1;
+  if (!backend_) return last_sqlcode_ = kSqlFailed;
   Result r = backend_->Run(cursor_no, text, params, max_rows);
   if (r.sqlcode == 0) cursors_[cursor_no].rows = std::move(r.rows);
   return Finish(r);
@@ -199,7 +199,7 @@ int Connection::Fetch(int cursor_no, Row* out) {
   auto it = cursors_.find(cursor_no);
   if (it == cursors_.end()) {
     last_error_ = "cursor not open";
-    return last_sqlcode_ = -2;
+    return last_sqlcode_ = kSqlCursorNotOpen;
   }
   Cursor& cur = it->second;
   if (cur.next >= cur.rows.size()) return last_sqlcode_ = kSqlNotFound;
@@ -209,7 +209,7 @@ int Connection::Fetch(int cursor_no, Row* out) {
 
 int Connection::Close(int cursor_no) {
   bool was_open = cursors_.erase(cursor_no) > 0;
-  return last_sqlcode_ = was_open ? kSqlOk : -2;
+  return last_sqlcode_ = was_open ? kSqlOk : kSqlCursorNotOpen;
 }
 
 void TrimRight(std::string* s) {

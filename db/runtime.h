@@ -29,7 +29,16 @@ namespace plom {
 
 constexpr int kSqlOk = 0;
 constexpr int kSqlNotFound = 100;
-// A fetched integer beyond the 32-bit range: the columns are SQL Server
+// Negative sqlcodes this layer makes up itself (a backend's own errors carry
+// the server's codes):
+// a failure without a code of its own: no connection, no backend, a
+// connect that could not start, a transaction the backend had to undo;
+constexpr int kSqlFailed = -1;
+// a fetch from a cursor that is not open;
+constexpr int kSqlCursorNotOpen = -2;
+// a value longer than the column it is meant for (nothing is sent).
+constexpr int kSqlTooLong = -3;
+// a fetched integer beyond the 32-bit range: the columns are SQL Server
 // int, where such a value is an arithmetic overflow error (8115); the
 // embedded database reports it the same way instead of passing it on.
 constexpr int kSqlIntOverflow = -8115;
@@ -191,10 +200,6 @@ class Connection {
   int64_t statements_sent() const { return statements_sent_; }
   // Round trips to the database server so far (see Backend::round_trips).
   int64_t round_trips() const { return backend_ ? backend_->round_trips() : 0; }
-
-  // The client schema that statements built at run time prefix to their
-  // per-client tables.
-  std::string current_schema;
 
   // The line store's open group of inserts (see line_store.h).
   struct LineGroup {
