@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "installation/statements.h"
 #include "tests/test_util.h"
 
 namespace plom {
@@ -153,6 +154,74 @@ TEST(DdlIndexes, EveryLookupIsLedByAnIndexInBothLayouts) {
       EXPECT_TRUE(Led(indexes[TableName(l.table)], l.columns))
           << file << ": no index of " << l.table << " led by " << joined;
     }
+  }
+}
+
+// Column name (lower case) -> table name, from the CREATE TABLE bodies.
+std::map<std::string, std::string> ColumnTables(const std::string& ddl) {
+  std::map<std::string, std::string> out;
+  std::regex table(R"(CREATE\s+TABLE\s+(IF\s+NOT\s+EXISTS\s+)?(\S+)\s*\(([\s\S]*?)\n\);)",
+                   std::regex::icase);
+  std::regex column(R"(\n\s*(\w+)\s+(int|varchar|datetime|float|TEXT|INTEGER|REAL))",
+                    std::regex::icase);
+  for (auto it = std::sregex_iterator(ddl.begin(), ddl.end(), table); it != std::sregex_iterator();
+       ++it) {
+    std::string body = "\n" + (*it)[3].str();
+    for (auto c = std::sregex_iterator(body.begin(), body.end(), column);
+         c != std::sregex_iterator(); ++c) {
+      out[Lower((*c)[1])] = TableName((*it)[2]);
+    }
+  }
+  return out;
+}
+
+// The columns a statement compares with "=", per table.
+std::map<std::string, std::set<std::string>> EqualityColumns(
+    const std::string& text, const std::map<std::string, std::string>& tables) {
+  std::map<std::string, std::set<std::string>> out;
+  auto is_word = [](char c) { return std::isalnum(static_cast<unsigned char>(c)) || c == '_'; };
+  for (size_t i = 0; i < text.size();) {
+    if (!is_word(text[i]) || (i > 0 && (is_word(text[i - 1]) || text[i - 1] == '@'))) {
+      ++i;
+      continue;
+    }
+    size_t j = i;
+    while (j < text.size() && is_word(text[j])) ++j;
+    std::string word = Lower(text.substr(i, j - i));
+    auto t = tables.find(word);
+    if (t != tables.end()) {
+      size_t after = text.find_first_not_of(' ', j);
+      size_t before = text.find_last_not_of(' ', i - 1);
+      bool eq_after = after != std::string::npos && text[after] == '=';
+      bool eq_before = i > 0 && before != std::string::npos && text[before] == '=' &&
+                       before > 0 && std::string("<>!").find(text[before - 1]) == std::string::npos;
+      if (eq_after || eq_before) out[t->second].insert(word);
+    }
+    i = j;
+  }
+  return out;
+}
+
+// Every statement of the tool: each table it filters with "=" has an index
+// whose first column is one of those it filters on.
+TEST(DdlIndexes, EveryStatementOfTheToolSeeks) {
+  for (const char* file : {"sqlserver.sql", "sqlite.sql"}) {
+    std::string ddl = Ddl(file);
+    auto indexes = IndexesOf(ddl);
+    auto tables = ColumnTables(ddl);
+    ASSERT_GT(tables.size(), 50u) << file;
+    size_t checked = 0;
+    for (const Statement& st : kStatements) {
+      if (st.kind == StatementKind::kTransaction || st.kind == StatementKind::kChange) continue;
+      for (const auto& [table, cols] : EqualityColumns(st.text, tables)) {
+        bool served = false;
+        for (const Index& ix : indexes[table]) served = served || cols.count(ix.columns[0]) > 0;
+        EXPECT_TRUE(served) << file << ": statement " << st.no << " filters " << table
+                            << " without an index";
+        ++checked;
+      }
+    }
+    EXPECT_GE(checked, 25u) << file;
   }
 }
 
