@@ -173,11 +173,13 @@ int RunTool(const std::vector<std::string>& args, Messages& msg, const RunOption
   conn.line_group.enabled = options.group_lines;
   struct CountOnExit {
     Connection& c;
-    int64_t* out;
+    int64_t* statements;
+    int64_t* trips;
     ~CountOnExit() {
-      if (out) *out = c.statements_sent();
+      if (statements) *statements = c.statements_sent();
+      if (trips) *trips = c.round_trips();
     }
-  } count_on_exit{conn, options.statements_sent};
+  } count_on_exit{conn, options.statements_sent, options.round_trips};
 
   rc = DeleteLines(conn, p.path);
   if (rc != 0 && rc != kSqlNotFound) {

@@ -42,6 +42,8 @@ struct RunOptions {
   // When set, receives the number of statements the run sent to the
   // database (for measuring).
   int64_t* statements_sent = nullptr;
+  // When set, receives the number of round trips to the database server.
+  int64_t* round_trips = nullptr;
 };
 RunOptions DefaultRunOptions();
 
