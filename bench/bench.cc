@@ -136,7 +136,10 @@ void RegisterDataSource(const fs::path& work, const fs::path& db) {
   fs::create_directories(dir);
   std::ofstream(dir / "odbcinst.ini") << "[PLite]\nDriver=" << SqliteOdbcDriver() << "\n";
   std::ofstream(dir / "odbc.ini") << "[" << kDataSource << "]\nDriver=PLite\nDatabase="
-                                  << db.string() << "\nNoCreat=1\n";
+                                  << db.string() << "\nNoCreat=1\nLoadExt="
+                                  << (fs::canonical("/proc/self/exe").parent_path() /
+                                      "libplomvarde-collation.so").string()
+                                  << "\n";
   setenv("ODBCSYSINI", dir.c_str(), 1);
   unsetenv("ODBCINI");
 }

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "db/codepage.h"
+#include "db/sqlite_collation.h"
 #include "db/tsql.h"
 
 namespace plom {
@@ -39,6 +40,10 @@ Value ColumnValue(sqlite3_stmt* st, int col) {
   return v;
 }
 
+int CompareForSqlite(void*, int n1, const void* a, int n2, const void* b) {
+  return CompareCp1252(n1, a, n2, b);
+}
+
 // Integers are 32-bit on SQL Server; a wider one is an overflow error
 // there, and so it is here (not a value cut to 32 bits by the reader).
 bool IntsFit(const Row& row, Result* r) {
@@ -65,12 +70,18 @@ int PageCount(sqlite3* db, int* rc) {
 
 }  // namespace
 
+int RegisterCp1252Collation(sqlite3* db) {
+  return sqlite3_create_collation_v2(db, kCp1252Collation, SQLITE_UTF8, nullptr,
+                                     CompareForSqlite, nullptr);
+}
+
 std::unique_ptr<SqliteBackend> SqliteBackend::Open(const std::string& path,
                                                    const TransportOptions& options, int* sqlcode,
                                                    std::string* error) {
   sqlite3* db = nullptr;
   int rc = sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX,
                            nullptr);
+  if (rc == SQLITE_OK) rc = RegisterCp1252Collation(db);
   if (rc == SQLITE_OK) {
     sqlite3_busy_timeout(db, options.lock_timeout_s * 1000);
     // A file that is not a database fails here, not at the first statement.

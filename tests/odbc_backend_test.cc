@@ -5,6 +5,7 @@
 #ifdef PLOM_HAVE_ODBC
 
 #include "db/odbc_backend.h"
+#include "db/sqlite_collation.h"
 #include "db/tsql.h"
 
 #include <gtest/gtest.h>
@@ -188,6 +189,8 @@ std::string SqliteOdbcDriver() {
 }
 
 constexpr char kPassword[] = "Pa;ss{w}ord";
+// The line store's collation for the SQLite ODBC driver.
+constexpr char kCollationModule[] = PLOM_BINARY_DIR "/libplomvarde-collation.so";
 
 class OdbcSqlite : public ::testing::Test {
  protected:
@@ -196,7 +199,8 @@ class OdbcSqlite : public ::testing::Test {
     if (driver_.empty()) GTEST_SKIP() << "SQLite ODBC driver (libsqliteodbc) not installed";
     db_.AddClientTables("M01");
     db_.AddClientTables("M02");
-    settings_.server = "DRIVER=" + driver_ + ";DATABASE=" + db_.path() + ";NoCreat=1";
+    settings_.server = "DRIVER=" + driver_ + ";DATABASE=" + db_.path() + ";NoCreat=1;LoadExt=" +
+                       kCollationModule;
     settings_.login = "sa";
     settings_.password = kPassword;
     settings_.schema = "ZrSystem";
@@ -222,6 +226,7 @@ class OdbcSqlite : public ::testing::Test {
   std::string StoredBytes(const std::string& sql) {
     sqlite3* raw = nullptr;
     sqlite3_open_v2(db_.path().c_str(), &raw, SQLITE_OPEN_READONLY, nullptr);
+    RegisterCp1252Collation(raw);
     sqlite3_stmt* st = nullptr;
     std::string out;
     if (sqlite3_prepare_v2(raw, sql.c_str(), -1, &st, nullptr) == SQLITE_OK &&
@@ -380,6 +385,19 @@ TEST_F(OdbcSqlite, TransactionsAndTheLineStore) {
   EXPECT_EQ(CountLines(*c, "t"), 1);
 }
 
+// Through the SQLite ODBC driver the line store sorts as on the embedded
+// database: by Windows-1252 bytes.
+TEST_F(OdbcSqlite, LinesSortByWindows1252Bytes) {
+  auto c = Connect();
+  for (const char* line : {"\xE4", "Z", "\x80"}) ASSERT_EQ(InsertLine(*c, "s", line), 0);
+  ASSERT_EQ(FlushLines(*c), 0);
+  ASSERT_EQ(OpenLineCursor(*c, "s"), 0) << c->last_error();
+  std::vector<std::string> lines;
+  std::string line;
+  while (FetchLine(*c, &line) == 0) lines.push_back(line);
+  EXPECT_EQ(lines, (std::vector<std::string>{"Z", "\x80", "\xE4"}));
+}
+
 // A refused insert in the middle of a group is undone alone; the lines
 // around it stay.
 TEST_F(OdbcSqlite, RefusedInsertInAGroupIsUndoneAlone) {
@@ -494,7 +512,8 @@ class OdbcRegistration {
     test::WriteFile(dir_ + "/odbcinst.ini", "[ODBC]\nTrace=Yes\nTraceFile=" + trace() +
                                                 "\n\n[PLite]\nDriver=" + driver + "\n");
     test::WriteFile(dir_ + "/odbc.ini",
-                    "[PlomDsn]\nDriver=PLite\nDatabase=" + db_path + "\nNoCreat=1\n");
+                    "[PlomDsn]\nDriver=PLite\nDatabase=" + db_path + "\nNoCreat=1\nLoadExt=" +
+                        kCollationModule + "\n");
     const char* old = std::getenv("ODBCSYSINI");
     had_old_ = old != nullptr;
     if (had_old_) old_ = old;
@@ -548,7 +567,8 @@ TEST_F(OdbcSqlite, TextParametersGoAsVarcharOfTheColumnWidth) {
 
 void OdbcSqlite::TextParametersGoAsVarchar() {
   OdbcRegistration reg(driver_, db_.path());
-  settings_.server = "DRIVER=PLite;DATABASE=" + db_.path() + ";NoCreat=1";
+  settings_.server =
+      "DRIVER=PLite;DATABASE=" + db_.path() + ";NoCreat=1;LoadExt=" + kCollationModule;
   {
     auto c = Connect();
     const std::string line = "\x80 Gr\xFC\xDF" "e \xE4";
@@ -720,11 +740,12 @@ TEST(OdbcWholeRun, SameFilesAndMessagesThroughBothBackends) {
   // for a configuration value.
   std::filesystem::create_directories(root + "/odbc");
   test::WriteFile(root + "/odbc/odbcinst.ini", "[PLite]\nDriver=" + driver + "\n");
-  test::WriteFile(root + "/odbc/odbc.ini", "");
+  test::WriteFile(root + "/odbc/odbc.ini", "[PLiteRun]\nDriver=PLite\nDatabase=../../files/p.db\n"
+                                           "LoadExt=" + std::string(kCollationModule) + "\n");
   const std::string env = "ODBCSYSINI='" + root + "/odbc'";
 
   Installation embedded = LayOut(root, "e", sample, "sqlite:../../files/p.db");
-  Installation odbc = LayOut(root, "o", sample, "DRIVER=PLite;DATABASE=../../files/p.db");
+  Installation odbc = LayOut(root, "o", sample, "PLiteRun");
   const char* functions[] = {"VQDNL17P", "VQDNL18P", "VQDNL31P", "VQDNL60P", "IDSTAMM"};
   const char* terminals[] = {"TERM12", "TERM03", "TERM00"};
   for (const char* t : terminals) {

@@ -11,6 +11,7 @@
 
 #include "db/codepage.h"
 #include "db/sqlite_backend.h"
+#include "db/sqlite_collation.h"
 #include "installation/connection.h"
 #include "installation/line_store.h"
 #include "tests/test_util.h"
@@ -210,6 +211,38 @@ TEST(Runtime, ExecuteManyRowByRowReportsEachRow) {
   EXPECT_EQ(c.statements_sent(), 4);
   EXPECT_EQ(c.ExecuteMany(42, "INSERT", {}, &codes), 0);
   EXPECT_TRUE(codes.empty());
+}
+
+// Lines come back in the order of their Windows-1252 bytes, as from SQL
+// Server's binary collation: the euro sign (0x80) before "ä" (0xE4).
+TEST(LineStore, SortsByWindows1252Bytes) {
+  TestDb db;
+  auto c = db.Connect();
+  for (const char* line : {"\xE4", "Z", "\x80", "a", "\x80 ", "\xE4\x80"}) {
+    ASSERT_EQ(InsertLine(*c, "p", line), 0) << c->last_error();
+  }
+  ASSERT_EQ(FlushLines(*c), 0);
+  ASSERT_EQ(OpenLineCursor(*c, "p"), 0) << c->last_error();
+  std::vector<std::string> lines;
+  std::string line;
+  while (FetchLine(*c, &line) == 0) lines.push_back(line);
+  EXPECT_EQ(lines, (std::vector<std::string>{"Z", "a", "\x80", "\x80", "\xE4", "\xE4\x80"}));
+}
+
+TEST(LineStore, CollationComparesWindows1252BytesWithoutTrailingBlanks) {
+  auto cmp = [](const std::string& a, const std::string& b) {
+    std::string x = Cp1252ToUtf8(a), y = Cp1252ToUtf8(b);
+    return CompareCp1252(static_cast<int>(x.size()), x.data(), static_cast<int>(y.size()),
+                         y.data());
+  };
+  EXPECT_LT(cmp("Z", "\x80"), 0);
+  EXPECT_LT(cmp("\x80", "\xE4"), 0);
+  EXPECT_GT(cmp("\xE4", "\x80"), 0);
+  EXPECT_LT(cmp("\x9F", "\xA0"), 0);  // Ÿ before the no-break space
+  EXPECT_EQ(cmp("ab  ", "ab"), 0);
+  EXPECT_LT(cmp("ab", "ab\t"), 0);
+  EXPECT_LT(cmp("a", "b"), 0);
+  EXPECT_EQ(cmp("", "   "), 0);
 }
 
 // A nested date conversion runs on SQLite and gives the date at midnight.

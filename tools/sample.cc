@@ -82,6 +82,7 @@
 #include <variant>
 #include <vector>
 
+#include "db/sqlite_collation.h"
 #include "installation/sqlite_ddl.h"
 
 namespace {
@@ -763,6 +764,7 @@ int main(int argc, char** argv) {
     return kExitCantCreate;
   }
   const std::string central = plom::CentralDdl();
+  if (plom::RegisterCp1252Collation(db) != SQLITE_OK) Fail("collation", db);
   if (sqlite3_exec(db, central.c_str(), nullptr, nullptr, nullptr) != SQLITE_OK)
     Fail("central tables", db);
   // One big transaction without a journal (a failed build leaves a file that
