@@ -268,19 +268,6 @@ SQLULEN DeclaredSize(const Param& p, size_t bytes) {
 
 }  // namespace
 
-// The buffers of one execution's parameters, in the order of the markers,
-// alive until the execution has returned. Each marker's buffer holds one
-// value per parameter row (column-wise binding).
-struct OdbcBackend::Bound {
-  struct Column {
-    std::vector<char> texts;
-    std::vector<SQLBIGINT> nums;
-    std::vector<SQLLEN> inds;
-    SQLLEN stride = 0;
-  };
-  std::vector<Column> columns;
-};
-
 struct OdbcBackend::Handles {
   Handle env;
   Handle dbc;
@@ -304,7 +291,11 @@ OdbcBackend::OdbcBackend() : h_(new Handles) {}
 
 OdbcBackend::~OdbcBackend() { statements_.clear(); }
 
-std::string OdbcBackend::Narrow(std::string_view cp1252) const {
+std::string OdbcBackend::EdgeBytes(std::string_view cp1252) const {
+  if (options_.wide_text_params) {
+    WString w = ToWide(cp1252);
+    return std::string(reinterpret_cast<const char*>(w.data()), w.size() * sizeof(SQLWCHAR));
+  }
   return sqlite_ ? Cp1252ToUtf8(cp1252) : std::string(cp1252);
 }
 
@@ -468,10 +459,47 @@ bool OdbcBackend::Prepare(Statement& st, std::string_view text, Result* r) {
   return true;
 }
 
+SQLRETURN OdbcBackend::BindInts(SQLHSTMT hs, SQLUSMALLINT pos, int no,
+                                const std::vector<const Params*>& rows, Bound::Column* col) {
+  // Whole numbers go as int when every row's fits, as bigint otherwise.
+  bool wide = false;
+  col->nums.resize(rows.size());
+  for (size_t k = 0; k < rows.size(); ++k) {
+    col->nums[k] = (*rows[k])[static_cast<size_t>(no - 1)].num;
+    wide = wide || !FitsInt32(col->nums[k]);
+  }
+  return SQLBindParameter(hs, pos, SQL_PARAM_INPUT, SQL_C_SBIGINT, wide ? SQL_BIGINT : SQL_INTEGER,
+                          0, 0, col->nums.data(), sizeof(SQLBIGINT), col->inds.data());
+}
+
+SQLRETURN OdbcBackend::BindTexts(SQLHSTMT hs, SQLUSMALLINT pos, int no,
+                                 const std::vector<const Params*>& rows, Bound::Column* col) {
+  size_t n = rows.size();
+  size_t unit = options_.wide_text_params ? sizeof(SQLWCHAR) : 1;
+  std::vector<std::string> values(n);
+  size_t longest = 0, declared = 0;
+  for (size_t k = 0; k < n; ++k) {
+    const Param& p = (*rows[k])[static_cast<size_t>(no - 1)];
+    values[k] = EdgeBytes(p.text);
+    longest = std::max(longest, values[k].size());
+    declared = std::max<size_t>(declared, DeclaredSize(p, values[k].size() / unit));
+  }
+  col->stride = static_cast<SQLLEN>(longest + unit);
+  col->texts.assign(n * (longest + unit), '\0');
+  for (size_t k = 0; k < n; ++k) {
+    std::copy(values[k].begin(), values[k].end(), col->texts.begin() + k * (longest + unit));
+    col->inds[k] = static_cast<SQLLEN>(values[k].size());
+  }
+  // varchar, as the key columns are: an nvarchar parameter would make SQL
+  // Server compare the column as nvarchar and scan instead of seek.
+  return SQLBindParameter(hs, pos, SQL_PARAM_INPUT, unit == 1 ? SQL_C_CHAR : SQL_C_WCHAR,
+                          SQL_VARCHAR, declared, 0, col->texts.data(), col->stride,
+                          col->inds.data());
+}
+
 bool OdbcBackend::Bind(Statement& st, const std::vector<const Params*>& rows, Bound* b,
                        Result* r) {
   SQLHSTMT hs = st.stmt.get();
-  size_t n = rows.size();
   b->columns.assign(st.order.size(), Bound::Column());
   for (size_t i = 0; i < st.order.size(); ++i) {
     int no = st.order[i];
@@ -482,41 +510,12 @@ bool OdbcBackend::Bind(Statement& st, const std::vector<const Params*>& rows, Bo
         return false;
       }
     }
-    const Param& first = (*rows[0])[static_cast<size_t>(no - 1)];
     Bound::Column& col = b->columns[i];
-    col.inds.assign(n, 0);
+    col.inds.assign(rows.size(), 0);
     SQLUSMALLINT pos = static_cast<SQLUSMALLINT>(i + 1);
-    SQLRETURN rc;
-    if (first.is_int) {
-      // Whole numbers go as int when every row's fits, as bigint otherwise.
-      bool wide = false;
-      col.nums.resize(n);
-      for (size_t k = 0; k < n; ++k) {
-        col.nums[k] = (*rows[k])[static_cast<size_t>(no - 1)].num;
-        wide = wide || !FitsInt32(col.nums[k]);
-      }
-      rc = SQLBindParameter(hs, pos, SQL_PARAM_INPUT, SQL_C_SBIGINT, wide ? SQL_BIGINT : SQL_INTEGER,
-                            0, 0, col.nums.data(), sizeof(SQLBIGINT), col.inds.data());
-    } else {
-      std::vector<std::string> values(n);
-      size_t longest = 0, declared = 0;
-      for (size_t k = 0; k < n; ++k) {
-        const Param& p = (*rows[k])[static_cast<size_t>(no - 1)];
-        values[k] = Narrow(p.text);
-        longest = std::max(longest, values[k].size());
-        declared = std::max<size_t>(declared, DeclaredSize(p, values[k].size()));
-      }
-      col.stride = static_cast<SQLLEN>(longest + 1);
-      col.texts.assign(n * (longest + 1), '\0');
-      for (size_t k = 0; k < n; ++k) {
-        std::copy(values[k].begin(), values[k].end(), col.texts.begin() + k * (longest + 1));
-        col.inds[k] = static_cast<SQLLEN>(values[k].size());
-      }
-      // varchar, as the key columns are: a wide parameter would make SQL
-      // Server compare the column as nvarchar and scan instead of seek.
-      rc = SQLBindParameter(hs, pos, SQL_PARAM_INPUT, SQL_C_CHAR, SQL_VARCHAR, declared, 0,
-                            col.texts.data(), col.stride, col.inds.data());
-    }
+    SQLRETURN rc = (*rows[0])[static_cast<size_t>(no - 1)].is_int
+                       ? BindInts(hs, pos, no, rows, &col)
+                       : BindTexts(hs, pos, no, rows, &col);
     if (!Succeeded(rc)) {
       *r = Failed(rc, SQL_HANDLE_STMT, hs);
       return false;

@@ -93,20 +93,36 @@ class OdbcBackend : public Backend {
  private:
   struct Handles;
   struct Statement;
-  struct Bound;
+  // The buffers of one execution's parameters, in the order of the
+  // markers, alive until the execution has returned. Each marker's buffer
+  // holds one value per parameter row (column-wise binding).
+  struct Bound {
+    struct Column {
+      std::vector<char> texts;
+      std::vector<SQLBIGINT> nums;
+      std::vector<SQLLEN> inds;
+      SQLLEN stride = 0;
+    };
+    std::vector<Column> columns;
+  };
   OdbcBackend();
 
   bool Connect(const ConnectSettings& s, Failure* f);
   void ReadDbmsName();
   bool PrepareSession(const ConnectSettings& s, bool data_source, Failure* f);
-  // Text parameters as the driver takes SQL_C_CHAR: Windows-1252 for SQL
-  // Server (the data source's client character set), UTF-8 for SQLite.
-  std::string Narrow(std::string_view cp1252) const;
+  // A text parameter's bytes as bound: SQL_C_CHAR in Windows-1252 for SQL
+  // Server (the data source's client character set), in UTF-8 for SQLite;
+  // or UTF-16 (SQL_C_WCHAR) when the options ask for wide text.
+  std::string EdgeBytes(std::string_view cp1252) const;
 
   Result Failed(SQLRETURN rc, SQLSMALLINT type, SQLHANDLE handle) const;
   Statement* StatementFor(int stmt_no, Result* r);
   bool Prepare(Statement& st, std::string_view text, Result* r);
   bool Bind(Statement& st, const std::vector<const Params*>& rows, Bound* b, Result* r);
+  SQLRETURN BindInts(SQLHSTMT hs, SQLUSMALLINT pos, int no, const std::vector<const Params*>& rows,
+                     Bound::Column* col);
+  SQLRETURN BindTexts(SQLHSTMT hs, SQLUSMALLINT pos, int no,
+                      const std::vector<const Params*>& rows, Bound::Column* col);
   SQLRETURN Execute(Statement& st);
   void ReadRows(SQLHSTMT hs, size_t max_rows, Result* r);
   size_t RunArray(int stmt_no, Statement& st, const std::vector<Params>& rows, size_t from,

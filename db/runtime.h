@@ -132,6 +132,11 @@ struct TransportOptions {
   // Seconds a statement waits for another session's lock (SQL Server SET
   // LOCK_TIMEOUT, the embedded database's busy timeout). PLOMVARDE_LOCK_TIMEOUT.
   int lock_timeout_s = 120;
+  // Text parameters bound from UTF-16 (SQL_C_WCHAR) instead of Windows-1252
+  // bytes (SQL_C_CHAR); either way SQL Server gets varchar. For a driver
+  // that reads narrow text in the locale's character set.
+  // PLOMVARDE_TEXT_PARAMS=wide.
+  bool wide_text_params = false;
   // Rows of one statement sent together as a parameter array where the
   // driver supports it. PLOMVARDE_PARAM_ARRAYS=0 sends one row per round trip.
   bool param_arrays = true;

@@ -626,16 +626,23 @@ TEST_F(OdbcSqlite, ParameterArraysStoreRowsInOneRoundTrip) {
   db_.Exec(
       "CREATE TRIGGER refuse BEFORE INSERT ON \"ZrSystem.Zrt999Tmp\" WHEN NEW.TmpStr LIKE 'bad%' "
       "BEGIN SELECT RAISE(ABORT, 'refused'); END;");
-  for (bool arrays : {true, false}) {
-    SCOPED_TRACE(arrays ? "arrays" : "one row per round trip");
+  const struct {
+    bool arrays;
+    bool wide;
+    const char* path;
+  } modes[] = {{true, false, "arr"}, {false, false, "one"}, {true, true, "wide"}};
+  for (const auto& mode : modes) {
+    SCOPED_TRACE(mode.path);
+    bool arrays = mode.arrays;
     TransportOptions o;
     o.param_arrays = arrays;
+    o.wide_text_params = mode.wide;
     int code = 0;
     std::string err;
     auto backend = OdbcBackend::Open(settings_, o, &code, &err);
     ASSERT_TRUE(backend != nullptr) << err;
     Connection c(std::move(backend));
-    std::string path = arrays ? "arr" : "one";
+    std::string path = mode.path;
     std::vector<Params> rows;
     for (int i = 0; i < 50; ++i) {
       std::string line = (i == 7 || i == 30 ? "bad" : "l\xE4") + std::to_string(i);
