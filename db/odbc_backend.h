@@ -86,6 +86,8 @@ class OdbcBackend : public Backend {
   // message; rows the driver did not report on go one by one.
   std::vector<Result> RunMany(int stmt_no, std::string_view text,
                               const std::vector<Params>& rows) override;
+  // Unless the options switch parameter arrays off.
+  bool SendsRowsTogether() const override { return options_.param_arrays; }
 
   // The DBMS the driver reports (SQL_DBMS_NAME).
   const std::string& dbms_name() const { return dbms_name_; }

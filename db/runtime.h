@@ -105,6 +105,9 @@ class Backend {
   // row; a backend that can send the rows together overrides it.
   virtual std::vector<Result> RunMany(int stmt_no, std::string_view text,
                                       const std::vector<Params>& rows);
+  // Whether RunMany sends rows together (fewer round trips than rows), so
+  // that a caller holding many rows gains by handing them over at once.
+  virtual bool SendsRowsTogether() const { return false; }
 
   // Requests that went to the database server so far: what a network
   // between the tool and SQL Server would carry, one round trip each. A
@@ -203,6 +206,8 @@ class Connection {
   // Statements sent to the backend so far (fetches from memory do not
   // count; each row of ExecuteMany counts).
   int64_t statements_sent() const { return statements_sent_; }
+  // Whether ExecuteMany saves round trips on this connection.
+  bool sends_rows_together() const { return backend_ && backend_->SendsRowsTogether(); }
   // Round trips to the database server so far (see Backend::round_trips).
   int64_t round_trips() const { return backend_ ? backend_->round_trips() : 0; }
 
