@@ -119,10 +119,10 @@ void WriteConfig(const fs::path& path, const std::string& server) {
 constexpr char kDataSource[] = "PlomBench";
 
 std::string SqliteOdbcDriver() {
-  for (const char* p : {"/usr/lib/x86_64-linux-gnu/odbc/libsqlite3odbc.so",
-                        "/usr/lib/aarch64-linux-gnu/odbc/libsqlite3odbc.so",
-                        "/usr/lib/odbc/libsqlite3odbc.so", "/usr/lib64/libsqlite3odbc.so",
-                        "/usr/local/lib/libsqlite3odbc.so"}) {
+  for (const char* p :
+       {"/usr/lib/x86_64-linux-gnu/odbc/libsqlite3odbc.so",
+        "/usr/lib/aarch64-linux-gnu/odbc/libsqlite3odbc.so", "/usr/lib/odbc/libsqlite3odbc.so",
+        "/usr/lib64/libsqlite3odbc.so", "/usr/local/lib/libsqlite3odbc.so"}) {
     if (fs::exists(p)) return p;
   }
   std::fprintf(stderr, "--odbc: SQLite ODBC driver (libsqliteodbc) not installed\n");
@@ -135,11 +135,11 @@ void RegisterDataSource(const fs::path& work, const fs::path& db) {
   fs::path dir = work / "odbc";
   fs::create_directories(dir);
   std::ofstream(dir / "odbcinst.ini") << "[PLite]\nDriver=" << SqliteOdbcDriver() << "\n";
-  std::ofstream(dir / "odbc.ini") << "[" << kDataSource << "]\nDriver=PLite\nDatabase="
-                                  << db.string() << "\nNoCreat=1\nLoadExt="
-                                  << (fs::canonical("/proc/self/exe").parent_path() /
-                                      "libplomvarde-collation.so").string()
-                                  << "\n";
+  std::ofstream(dir / "odbc.ini")
+      << "[" << kDataSource << "]\nDriver=PLite\nDatabase=" << db.string()
+      << "\nNoCreat=1\nLoadExt="
+      << (fs::canonical("/proc/self/exe").parent_path() / "libplomvarde-collation.so").string()
+      << "\n";
   setenv("ODBCSYSINI", dir.c_str(), 1);
   unsetenv("ODBCINI");
 }
@@ -215,9 +215,9 @@ int main(int argc, char** argv) {
       double trips = m.badges > 0 ? static_cast<double>(m.trips) / m.badges : 0;
       // A site's wall time: this machine's plus the wire's for every round trip.
       double site = m.seconds + static_cast<double>(m.trips) * g_latency_ms / 1000.0;
-      std::printf("%-9s %8ld %8.2f %10.0f %8.1f %10.2f %10.2f %8.1f %6d\n", fn, m.badges,
-                  m.seconds, m.seconds > 0 ? m.badges / m.seconds : 0, m.peak_kb / 1024.0, per,
-                  trips, site, m.status);
+      std::printf("%-9s %8ld %8.2f %10.0f %8.1f %10.2f %10.2f %8.1f %6d\n", fn, m.badges, m.seconds,
+                  m.seconds > 0 ? m.badges / m.seconds : 0, m.peak_kb / 1024.0, per, trips, site,
+                  m.status);
       std::fflush(stdout);
     }
   }

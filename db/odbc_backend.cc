@@ -90,8 +90,7 @@ Failure Diagnose(SQLRETURN rc, SQLSMALLINT type, SQLHANDLE h,
     }
     if (native == 0) native = rec_native;
   }
-  return {SqlcodeFromDiag(rc, native, first_state),
-          DiagMessage(rc, first_state, text, secrets)};
+  return {SqlcodeFromDiag(rc, native, first_state), DiagMessage(rc, first_state, text, secrets)};
 }
 
 Value ReadText(SQLHSTMT st, SQLUSMALLINT col, SQLRETURN* rc) {
@@ -221,20 +220,18 @@ bool IsOdbcDataSource(std::string_view name) {
   if (name.empty() || name.find('=') != std::string_view::npos) return false;
   Handle env;
   if (!Succeeded(env.Alloc(SQL_HANDLE_ENV, SQL_NULL_HANDLE))) return false;
-  SQLSetEnvAttr(env.get(), SQL_ATTR_ODBC_VERSION, reinterpret_cast<SQLPOINTER>(SQL_OV_ODBC3),
-                0);
+  SQLSetEnvAttr(env.get(), SQL_ATTR_ODBC_VERSION, reinterpret_cast<SQLPOINTER>(SQL_OV_ODBC3), 0);
   SQLCHAR dsn[SQL_MAX_DSN_LENGTH + 1];
   SQLCHAR desc[256];
   SQLSMALLINT dsn_len = 0, desc_len = 0;
   SQLUSMALLINT dir = SQL_FETCH_FIRST;
-  while (Succeeded(SQLDataSources(env.get(), dir, dsn, sizeof dsn, &dsn_len, desc, sizeof desc,
-                                  &desc_len))) {
+  while (Succeeded(
+      SQLDataSources(env.get(), dir, dsn, sizeof dsn, &dsn_len, desc, sizeof desc, &desc_len))) {
     dir = SQL_FETCH_NEXT;
     if (EqualsNoCase(reinterpret_cast<const char*>(dsn), name)) return true;
   }
   return false;
 }
-
 
 namespace {
 
@@ -279,12 +276,12 @@ struct OdbcBackend::Handles {
 
 struct OdbcBackend::Statement {
   Handle stmt;
-  std::string text;         // the statement text as the tool sent it
-  WString sql;              // the text as sent to the DBMS
-  std::vector<int> order;   // parameter number of each marker
-  bool prepared = false;    // sql is prepared on stmt
-  bool direct = false;      // the text has changed: execute directly
-  bool arrays = true;       // the driver took a parameter array here
+  std::string text;        // the statement text as the tool sent it
+  WString sql;             // the text as sent to the DBMS
+  std::vector<int> order;  // parameter number of each marker
+  bool prepared = false;   // sql is prepared on stmt
+  bool direct = false;     // the text has changed: execute directly
+  bool arrays = true;      // the driver took a parameter array here
 };
 
 OdbcBackend::OdbcBackend() : h_(new Handles) {}
@@ -390,8 +387,8 @@ std::unique_ptr<Backend> OdbcBackend::Open(const ConnectSettings& s,
   };
   SQLRETURN rc = h.env.Alloc(SQL_HANDLE_ENV, SQL_NULL_HANDLE);
   if (!Succeeded(rc)) return fail(Failure{kOdbcFailed, "out of memory"}, "ODBC environment");
-  rc = SQLSetEnvAttr(h.env.get(), SQL_ATTR_ODBC_VERSION,
-                     reinterpret_cast<SQLPOINTER>(SQL_OV_ODBC3), 0);
+  rc = SQLSetEnvAttr(h.env.get(), SQL_ATTR_ODBC_VERSION, reinterpret_cast<SQLPOINTER>(SQL_OV_ODBC3),
+                     0);
   if (!Succeeded(rc)) {
     return fail(Diagnose(rc, SQL_HANDLE_ENV, h.env.get(), b->secrets_), "ODBC environment");
   }
@@ -431,8 +428,7 @@ OdbcBackend::Statement* OdbcBackend::StatementFor(int stmt_no, Result* r) {
     // A driver that cannot bound a statement's time says so with info;
     // the statement then runs without the bound.
     SQLSetStmtAttr(st->stmt.get(), SQL_ATTR_QUERY_TIMEOUT,
-                   reinterpret_cast<SQLPOINTER>(static_cast<SQLULEN>(options_.query_timeout_s)),
-                   0);
+                   reinterpret_cast<SQLPOINTER>(static_cast<SQLULEN>(options_.query_timeout_s)), 0);
   }
   slot = std::move(st);
   return slot.get();
@@ -497,8 +493,7 @@ SQLRETURN OdbcBackend::BindTexts(SQLHSTMT hs, SQLUSMALLINT pos, int no,
                           col->inds.data());
 }
 
-bool OdbcBackend::Bind(Statement& st, const std::vector<const Params*>& rows, Bound* b,
-                       Result* r) {
+bool OdbcBackend::Bind(Statement& st, const std::vector<const Params*>& rows, Bound* b, Result* r) {
   SQLHSTMT hs = st.stmt.get();
   b->columns.assign(st.order.size(), Bound::Column());
   for (size_t i = 0; i < st.order.size(); ++i) {
@@ -572,8 +567,7 @@ void OdbcBackend::ReadRows(SQLHSTMT hs, size_t max_rows, Result* r) {
   }
 }
 
-Result OdbcBackend::Run(int stmt_no, std::string_view text, const Params& params,
-                        size_t max_rows) {
+Result OdbcBackend::Run(int stmt_no, std::string_view text, const Params& params, size_t max_rows) {
   Result r;
   if (sqlite_ && SqliteSkipsSavepoint(text, &savepoints_)) {
     ++round_trips_;  // SQL Server would get it: counted as it would go
@@ -682,8 +676,7 @@ bool OdbcBackend::SetArray(SQLHSTMT hs, size_t n, SQLUSMALLINT* status, SQLULEN*
   };
   bool ok = set(SQL_ATTR_PARAM_BIND_TYPE, reinterpret_cast<SQLPOINTER>(SQL_PARAM_BIND_BY_COLUMN)) &&
             set(SQL_ATTR_PARAMSET_SIZE, reinterpret_cast<SQLPOINTER>(static_cast<SQLULEN>(n))) &&
-            set(SQL_ATTR_PARAM_STATUS_PTR, status) &&
-            set(SQL_ATTR_PARAMS_PROCESSED_PTR, processed);
+            set(SQL_ATTR_PARAM_STATUS_PTR, status) && set(SQL_ATTR_PARAMS_PROCESSED_PTR, processed);
   if (!ok || n == 1) return ok;
   SQLULEN size = 0;
   SQLGetStmtAttr(hs, SQL_ATTR_PARAMSET_SIZE, &size, 0, nullptr);

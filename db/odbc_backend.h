@@ -27,14 +27,14 @@
 // password never appears in a message.
 #pragma once
 
+#include <sql.h>
+
 #include <memory>
 #include <set>
 #include <string>
 #include <string_view>
 #include <unordered_map>
 #include <vector>
-
-#include <sql.h>
 
 #include "db/runtime.h"
 
@@ -123,8 +123,8 @@ class OdbcBackend : public Backend {
   bool Bind(Statement& st, const std::vector<const Params*>& rows, Bound* b, Result* r);
   SQLRETURN BindInts(SQLHSTMT hs, SQLUSMALLINT pos, int no, const std::vector<const Params*>& rows,
                      Bound::Column* col);
-  SQLRETURN BindTexts(SQLHSTMT hs, SQLUSMALLINT pos, int no,
-                      const std::vector<const Params*>& rows, Bound::Column* col);
+  SQLRETURN BindTexts(SQLHSTMT hs, SQLUSMALLINT pos, int no, const std::vector<const Params*>& rows,
+                      Bound::Column* col);
   SQLRETURN Execute(Statement& st);
   void ReadRows(SQLHSTMT hs, size_t max_rows, Result* r);
   size_t RunArray(int stmt_no, Statement& st, const std::vector<Params>& rows, size_t from,

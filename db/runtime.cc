@@ -170,7 +170,8 @@ int Connection::ExecuteMany(int stmt_no, std::string_view text, const std::vecto
   std::vector<Result> results = backend_->RunMany(stmt_no, text, rows);
   int first = 0;
   for (size_t i = 0; i < rows.size(); ++i) {
-    Result r = i < results.size() ? std::move(results[i]) : Result{kSqlFailed, {}, 0, false, "no result"};
+    Result r =
+        i < results.size() ? std::move(results[i]) : Result{kSqlFailed, {}, 0, false, "no result"};
     if (r.sqlcode == 0 && !r.is_select && r.changes == 0) r.sqlcode = kSqlNotFound;
     (*sqlcodes)[i] = r.sqlcode;
     if (r.sqlcode < 0 && errors) (*errors)[i] = r.error;
@@ -188,8 +189,7 @@ int Connection::Transaction(int stmt_no, std::string_view text) {
   return Finish(backend_->Run(stmt_no, text, {}, 0));
 }
 
-int Connection::Open(int cursor_no, std::string_view text, const Params& params,
-                     size_t max_rows) {
+int Connection::Open(int cursor_no, std::string_view text, const Params& params, size_t max_rows) {
   cursors_.erase(cursor_no);
   if (!backend_) return last_sqlcode_ = kSqlFailed;
   Result r = backend_->Run(cursor_no, text, params, max_rows);

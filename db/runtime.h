@@ -78,7 +78,12 @@ struct Param {
     p.width = width;
     return p;
   }
-  static Param Int(int64_t n) { Param p; p.is_int = true; p.num = n; return p; }
+  static Param Int(int64_t n) {
+    Param p;
+    p.is_int = true;
+    p.num = n;
+    return p;
+  }
 };
 using Params = std::vector<Param>;
 
@@ -96,8 +101,7 @@ struct Result {
 class Backend {
  public:
   virtual ~Backend() = default;
-  virtual Result Run(int stmt_no, std::string_view text, const Params& params,
-                     size_t max_rows) = 0;
+  virtual Result Run(int stmt_no, std::string_view text, const Params& params, size_t max_rows) = 0;
 
   // Runs one statement without result set (an INSERT of one row) once per
   // parameter row, in order; one result per row. A row that fails is
@@ -120,10 +124,10 @@ class Backend {
 
 // Connection settings as the configuration gives them.
 struct ConnectSettings {
-  std::string server;    // "sqlite:PATH", an ODBC data source, a connection string or a host
+  std::string server;  // "sqlite:PATH", an ODBC data source, a connection string or a host
   std::string login;
   std::string password;
-  std::string schema;    // the configured schema (database)
+  std::string schema;  // the configured schema (database)
 };
 
 // How long a statement may take and how statements travel; the

@@ -71,16 +71,15 @@ int PageCount(sqlite3* db, int* rc) {
 }  // namespace
 
 int RegisterCp1252Collation(sqlite3* db) {
-  return sqlite3_create_collation_v2(db, kCp1252Collation, SQLITE_UTF8, nullptr,
-                                     CompareForSqlite, nullptr);
+  return sqlite3_create_collation_v2(db, kCp1252Collation, SQLITE_UTF8, nullptr, CompareForSqlite,
+                                     nullptr);
 }
 
 std::unique_ptr<SqliteBackend> SqliteBackend::Open(const std::string& path,
                                                    const TransportOptions& options, int* sqlcode,
                                                    std::string* error) {
   sqlite3* db = nullptr;
-  int rc = sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX,
-                           nullptr);
+  int rc = sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX, nullptr);
   if (rc == SQLITE_OK) rc = RegisterCp1252Collation(db);
   if (rc == SQLITE_OK) {
     sqlite3_busy_timeout(db, options.lock_timeout_s * 1000);
@@ -139,8 +138,8 @@ sqlite3_stmt* SqliteBackend::Prepare(int stmt_no, std::string_view text, Result*
 
 int SqliteBackend::Exec(const std::string& sql, Result* r) {
   sqlite3_stmt*& st = fixed_[sql];
-  if (st == nullptr &&
-      sqlite3_prepare_v3(db_, sql.c_str(), -1, SQLITE_PREPARE_PERSISTENT, &st, nullptr) != SQLITE_OK) {
+  if (st == nullptr && sqlite3_prepare_v3(db_, sql.c_str(), -1, SQLITE_PREPARE_PERSISTENT, &st,
+                                          nullptr) != SQLITE_OK) {
     r->sqlcode = SqlcodeOf(sqlite3_errcode(db_));
     r->error = Message(db_);
     sqlite3_finalize(st);
@@ -221,7 +220,7 @@ Result SqliteBackend::Run(int stmt_no, std::string_view text, const Params& para
       for (auto& [name, count] : savepoints_) ++count;
     }
   }
-  sqlite3_reset(st);  // ends the statement's read transaction
+  sqlite3_reset(st);                                     // ends the statement's read transaction
   if (sqlite3_get_autocommit(db_)) savepoints_.clear();  // the transaction ended
   return r;
 }

@@ -8,8 +8,8 @@
 // as UTF-8 and is converted to and from Windows-1252.
 #pragma once
 
-#include <memory>
 #include <map>
+#include <memory>
 #include <string>
 #include <unordered_map>
 
@@ -56,7 +56,7 @@ class SqliteBackend : public Backend {
   sqlite3* db_;
   std::unordered_map<int, Prepared> prepared_;
   std::unordered_map<std::string, sqlite3_stmt*> fixed_;  // savepoint statements
-  std::map<std::string, int> savepoints_;  // savepoint -> changes since it was set
+  std::map<std::string, int> savepoints_;                 // savepoint -> changes since it was set
 };
 
 }  // namespace plom

@@ -126,7 +126,8 @@ std::string DatetimeOf(std::string_view arg) {
     return "strftime('%Y-%m-%d 00:00:00', " + Translate(*x) + ")";
   }
   return "(SELECT substr(d,1,4)||'-'||substr(d,5,2)||'-'||substr(d,7,2)||' 00:00:00' FROM "
-         "(SELECT (" + Translate(arg) + ") AS d))";
+         "(SELECT (" +
+         Translate(arg) + ") AS d))";
 }
 
 // CONVERT(type, expr, style): the two conversions with style 112.

@@ -55,9 +55,7 @@ struct TransactionStatement {
   std::string name;  // empty when none is given
 };
 std::optional<TransactionStatement> ParseTransaction(std::string_view tsql);
-inline bool IsTransactionText(std::string_view tsql) {
-  return ParseTransaction(tsql).has_value();
-}
+inline bool IsTransactionText(std::string_view tsql) { return ParseTransaction(tsql).has_value(); }
 
 std::string TranslateForSqlite(std::string_view tsql);
 

@@ -98,8 +98,9 @@ int FetchBadge(Connection& c, BadgeRecord* r) {
 int CloseBadgeCursor(Connection& c) { return c.Close(kBadgeCursorNo); }
 
 int OpenReaderCursor(Connection& c, const std::string& terminal, int highest) {
-  return c.Open(kReaderCursorNo, kOpenReaderCursor,
-                {Param::Text(Cut(terminal, kTerminalWidth - 1), kTerminalWidth - 1), Param::Int(highest)});
+  return c.Open(
+      kReaderCursorNo, kOpenReaderCursor,
+      {Param::Text(Cut(terminal, kTerminalWidth - 1), kTerminalWidth - 1), Param::Int(highest)});
 }
 
 int FetchReader(Connection& c, int* number, std::string* code) {
@@ -133,8 +134,9 @@ int GetTerminalType(Connection& c, const std::string& terminal, std::string* typ
 
 int GetLocationShortText(Connection& c, BadgeRecord* r) {
   Row row;
-  int rc = c.Execute(kLocationTextNo, kLocationText,
-                     {Param::Text(Cut(r->badge_number, kBadgeNumberWidth - 1), kBadgeNumberWidth - 1)}, &row);
+  int rc = c.Execute(
+      kLocationTextNo, kLocationText,
+      {Param::Text(Cut(r->badge_number, kBadgeNumberWidth - 1), kBadgeNumberWidth - 1)}, &row);
   if (rc == kSqlOk) r->location_short = Cut(ColumnText(row, 0, kShortTextWidth), kLocationShortLen);
   return rc;
 }

@@ -86,7 +86,8 @@ std::map<std::string, std::vector<Index>> IndexesOf(const std::string& ddl) {
       }
       at = end + 1;
     }
-    if (std::regex_search(body, k, table_key)) out[name].push_back(Index{Columns(k[1]), true, false});
+    if (std::regex_search(body, k, table_key))
+      out[name].push_back(Index{Columns(k[1]), true, false});
   }
   return out;
 }
@@ -112,17 +113,17 @@ struct Lookup {
   std::vector<std::string> columns;
 };
 const Lookup kLookups[] = {
-    {"Zrt112Mnd", {"MndSch"}},                  // badge cursor: the client of a schema
-    {"Zrt112Mnd", {"MndLiz", "MndNum"}},        // terminal schema cursor: clients of a terminal
+    {"Zrt112Mnd", {"MndSch"}},            // badge cursor: the client of a schema
+    {"Zrt112Mnd", {"MndLiz", "MndNum"}},  // terminal schema cursor: clients of a terminal
     {"Zrt115Tfz", {"TfzTrm"}},
-    {"Zrt301Asw", {"AswLiz", "AswMnd"}},        // badges of a client
-    {"Zrt113Awv", {"AwvNum"}},                  // badge cursor, location text
+    {"Zrt301Asw", {"AswLiz", "AswMnd"}},  // badges of a client
+    {"Zrt113Awv", {"AwvNum"}},            // badge cursor, location text
     {"Zrt113Sto", {"StoNum"}},
-    {"Zrt401Zls", {"ZlsTrm"}},                  // readers of a terminal
-    {"Zrt404Zbr", {"ZbrZbk", "ZbrZko"}},        // permission counts
+    {"Zrt401Zls", {"ZlsTrm"}},            // readers of a terminal
+    {"Zrt404Zbr", {"ZbrZbk", "ZbrZko"}},  // permission counts
     {"Zrt114Tsm", {"TsmNam"}},
     {"O2001SALTEXTE", {"StxNum"}},
-    {"Zrt999Tmp", {"TmpUsr"}},                  // line store of a path
+    {"Zrt999Tmp", {"TmpUsr"}},  // line store of a path
     {"Zrt320Tgb", {"TgbPnr", "TgbZtr", "TgbDtm"}},
     {"Zrt408Bzu", {"BzuZau"}},
     {"Zrt408Bzu", {"BzuKst"}},
@@ -193,8 +194,8 @@ std::map<std::string, std::set<std::string>> EqualityColumns(
       size_t after = text.find_first_not_of(' ', j);
       size_t before = text.find_last_not_of(' ', i - 1);
       bool eq_after = after != std::string::npos && text[after] == '=';
-      bool eq_before = i > 0 && before != std::string::npos && text[before] == '=' &&
-                       before > 0 && std::string("<>!").find(text[before - 1]) == std::string::npos;
+      bool eq_before = i > 0 && before != std::string::npos && text[before] == '=' && before > 0 &&
+                       std::string("<>!").find(text[before - 1]) == std::string::npos;
       if (eq_after || eq_before) out[t->second].insert(word);
     }
     i = j;
