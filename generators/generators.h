@@ -22,6 +22,8 @@ struct RunContext {
   // Lines that the line store refused (a failed insert): the download file
   // then lacks them.
   int lines_lost = 0;
+  // Badge rows fetched by the run's generator passes (all client schemas).
+  int badges_read = 0;
 
   RunContext(Connection& c, Messages& m, bool reuse_answers = true)
       : conn(c), msg(m), admission(reuse_answers), access_rights(reuse_answers) {}

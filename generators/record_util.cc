@@ -97,6 +97,7 @@ void ForEachBadge(RunContext& ctx, const std::string& schema,
     r.Clear();
   }
   CloseBadgeCursor(ctx.conn);
+  ctx.badges_read += badges;
   ReportCounts(ctx, badges, stored);
 }
 
