@@ -263,12 +263,15 @@ int RunBatch(const std::vector<PlanRun>& plan, const BatchOptions& options,
   std::vector<RunOutcome> outcomes(plan.size());
   for (size_t i = 0; i < plan.size(); ++i) outcomes[i].run = plan[i];
   BlockPrinter printer(&outcomes, options);
+  SharedAnswers shared;
+  RunOptions run_options = options.run;
+  if (options.share) run_options.shared = &shared;
 
   std::atomic<size_t> next{0};
   auto work = [&] {
     for (size_t i; (i = next.fetch_add(1)) < plan.size();) {
       Messages msg(&outcomes[i].messages);
-      outcomes[i].figures = RunDownload(plan[i].params, msg, options.run);
+      outcomes[i].figures = RunDownload(plan[i].params, msg, run_options);
       printer.Done(i);
     }
   };

@@ -38,6 +38,10 @@ struct RunOutcome {
 struct BatchOptions {
   RunOptions run;            // configuration, lock wait, guard, dry run
   int jobs = 1;              // runs at the same time
+  // Share what does not depend on the terminal between the runs (badge
+  // rows, balances, vacation, person data, location texts, labels, access
+  // rights): asked once per client schema and key.
+  bool share = true;
   FILE* out = stdout;        // message blocks and the summary table
   FILE* report = nullptr;    // JSON Lines, one object per run and one for the batch
   FILE* progress = nullptr;  // the updating progress line (a terminal), or none

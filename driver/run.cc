@@ -242,7 +242,7 @@ int RunSteps(const RunParams& p, Messages& msg, const RunOptions& options, RunFi
     return kExitUnavailable;
   }
 
-  RunContext ctx(conn, msg, options.reuse_answers);
+  RunContext ctx(conn, msg, options.reuse_answers, options.shared);
   if (RunSchemas(ctx, p, fn, false) == 0) RunSchemas(ctx, p, fn, true);
 
   rc = FlushLines(conn);

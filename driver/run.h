@@ -52,6 +52,9 @@ struct RunOptions {
   // Writes FILE.new instead of the download file and tells how many
   // records would be added, removed and changed.
   bool dry_run = false;
+  // Answers kept for all runs of a batch (see installation/shared_answers.h);
+  // none for a single run.
+  SharedAnswers* shared = nullptr;
 };
 RunOptions DefaultRunOptions();
 constexpr size_t kGuardMinRecords = 20;

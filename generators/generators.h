@@ -6,6 +6,7 @@
 #include <string>
 
 #include "installation/access_rights.h"
+#include "installation/shared_answers.h"
 #include "generators/messages.h"
 #include "db/runtime.h"
 #include "generators/admission.h"
@@ -25,8 +26,16 @@ struct RunContext {
   // Badge rows fetched by the run's generator passes (all client schemas).
   int badges_read = 0;
 
-  RunContext(Connection& c, Messages& m, bool reuse_answers = true)
-      : conn(c), msg(m), admission(reuse_answers), access_rights(reuse_answers) {}
+  // Answers kept for all runs of a batch (none for a single run).
+  SharedAnswers* shared = nullptr;
+  // The access-right answers in use: the batch's when shared, else the run's.
+  AccessRightCache* rights = &access_rights;
+
+  RunContext(Connection& c, Messages& m, bool reuse_answers = true,
+             SharedAnswers* shared_answers = nullptr)
+      : conn(c), msg(m), admission(reuse_answers), access_rights(reuse_answers),
+        shared(shared_answers),
+        rights(shared_answers ? shared_answers->access_rights() : &access_rights) {}
 };
 
 using GeneratorFn = void (*)(RunContext& ctx, const std::string& path,

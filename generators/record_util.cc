@@ -90,13 +90,24 @@ void ForEachBadge(RunContext& ctx, const std::string& schema,
   BadgeRecord r;
   int badges = 0;
   int stored = 0;
-  OpenBadgeCursor(ctx.conn, schema);
-  while (FetchBadge(ctx.conn, &r) == kSqlOk) {
-    ++badges;
-    if (store_badge(&r)) ++stored;
-    r.Clear();
+  if (ctx.shared) {
+    // The rows as the cursor delivers them, read once for the whole batch.
+    std::shared_ptr<const SharedAnswers::BadgeRows> rows;
+    ctx.shared->GetBadgeRows(ctx.conn, schema, &rows);
+    for (const BadgeRecord& row : *rows) {
+      ++badges;
+      r = row;
+      if (store_badge(&r)) ++stored;
+    }
+  } else {
+    OpenBadgeCursor(ctx.conn, schema);
+    while (FetchBadge(ctx.conn, &r) == kSqlOk) {
+      ++badges;
+      if (store_badge(&r)) ++stored;
+      r.Clear();
+    }
+    CloseBadgeCursor(ctx.conn);
   }
-  CloseBadgeCursor(ctx.conn);
   ctx.badges_read += badges;
   ReportCounts(ctx, badges, stored);
 }

@@ -30,7 +30,7 @@ size_t GroupColumn(int n) { return kColReaders + kReaderGroupLen * (n - 1); }
 // Balance text 1 of the previous day; blank when there is no row or the
 // lookup failed.
 void PutBalance(RunContext& ctx, BadgeRecord* r, std::string* line) {
-  if (GetBalances(ctx.conn, r) == kSqlOk) {
+  if (GetBalances(ctx.conn, r, ctx.shared) == kSqlOk) {
     PutText(line, kColBalance, r->balance[0], kDisplayRoom);
   } else {
     PutBlanks(line, kColBalance, kDisplayRoom);
@@ -51,7 +51,7 @@ bool StoreBadge(RunContext& ctx, BadgeRecord* r, const std::string& path,
                 const std::string& terminal) {
   r->PresetReaderSlots();
   std::string line(kWidth, ' ');
-  bool resolved = ResolveAccessClass(ctx.conn, r, &ctx.access_rights);
+  bool resolved = ResolveAccessClass(ctx.conn, r, ctx.rights);
   if (!FitsFixedLayout(ctx, *r, true)) return false;
 
   PutText(&line, kColBadge, r->badge_number, kBadgeNumberRoom);

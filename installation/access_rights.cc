@@ -94,6 +94,16 @@ constexpr Query kAbtQ = {9, kSelAbt, {kZuo, nullptr}, false, Extra::kDepartment,
 constexpr Query kAbtGrp = {10, kSelAbtGrp, {kAbl, kZuo}, false, Extra::kNone, true};
 constexpr Query kAkr = {11, kSelAkr, {kBsv, nullptr}, false, Extra::kNone, false};
 
+// The kept answer of the key, when there is one.
+bool KeptAnswer(AccessRightCache* cache, const AccessRightCache::Key& key, int* sqlcode, Row* row) {
+  std::lock_guard<std::mutex> hold(cache->mu);
+  auto kept = cache->answers.find(key);
+  if (kept == cache->answers.end()) return false;
+  *sqlcode = kept->second.sqlcode;
+  *row = kept->second.row;
+  return true;
+}
+
 int RunQuery(Connection& c, const Query& q, BadgeRecord* r, AccessRightCache* cache = nullptr) {
   if (!IsValidSchemaName(c.current_schema)) return kInvalidSchema;
   const std::string& schema = c.current_schema;
@@ -109,13 +119,12 @@ int RunQuery(Connection& c, const Query& q, BadgeRecord* r, AccessRightCache* ca
   int rc;
   bool keep = cache != nullptr && cache->enabled();
   AccessRightCache::Key cache_key{schema, q.no, key};
-  auto kept = keep ? cache->answers.find(cache_key) : AccessRightCache::Answers::iterator();
-  if (keep && kept != cache->answers.end()) {
-    rc = kept->second.sqlcode;
-    row = kept->second.row;
-  } else {
+  if (!keep || !KeptAnswer(cache, cache_key, &rc, &row)) {
     rc = FetchFirstRow(c, q.no, BuildStatement(q.tmpl, from), key, &row);
-    if (keep && (rc == kSqlOk || rc == kSqlNotFound)) cache->answers[cache_key] = {rc, row};
+    if (keep && (rc == kSqlOk || rc == kSqlNotFound)) {
+      std::lock_guard<std::mutex> hold(cache->mu);
+      cache->answers[cache_key] = {rc, row};
+    }
   }
   if (rc != kSqlOk) return rc;
 

@@ -149,9 +149,10 @@ int FetchLabel(Connection& c, std::string* slot) {
 
 int CloseLabelCursor(Connection& c) { return c.Close(kLabelCursorNo); }
 
-int GetVacation(Connection& c, BadgeRecord* r) {
+int GetVacation(Connection& c, BadgeRecord* r, bool* answered) {
   double gur = 0.0, vjr = 0.0, vtg = 0.0, rtg = 0.0, gut = 0.0;
   int result = kInvalidSchema;
+  if (answered != nullptr) *answered = false;
   if (IsValidSchemaName(c.current_schema)) {
     std::string key = PersonnelKey(*r);
     Row row;
@@ -170,6 +171,9 @@ int GetVacation(Connection& c, BadgeRecord* r) {
       gut = Column(row, 3).Real();
     }
     result = a + b;
+    if (answered != nullptr) {
+      *answered = (a == kSqlOk || a == kSqlNotFound) && (b == kSqlOk || b == kSqlNotFound);
+    }
   }
   r->vacation[0] = VacationText(gur);
   r->vacation[1] = VacationText(gut);

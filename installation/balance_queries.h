@@ -33,7 +33,9 @@ int FetchLabel(Connection& c, std::string* slot);
 int CloseLabelCursor(Connection& c);
 
 // The five vacation texts; returns the sum of the sqlcodes of the yearly
-// account and the day record fetch (0, 100, 200, or errors added up).
-int GetVacation(Connection& c, BadgeRecord* r);
+// account and the day record fetch (0, 100, 200, or errors added up). When
+// answered is given, it tells whether both fetches found a row or found
+// none (no error in either).
+int GetVacation(Connection& c, BadgeRecord* r, bool* answered = nullptr);
 
 }  // namespace plom

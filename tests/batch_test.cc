@@ -98,7 +98,7 @@ class BatchTest : public ::testing::Test {
     fs::create_directories(root_ + "/files");
     cwd_ = root_ + "/run/terminal";
     fs::create_directories(cwd_);
-    ASSERT_EQ(Shell(kBin + "/plomvarde-sample ../../files/plomvarde.db").status, 0);
+    LayOut("");
     std::string ini;
     int n = 0;
     for (auto [key, value] : {std::pair<std::string, std::string>{"LOGIN", "sa"},
@@ -111,6 +111,18 @@ class BatchTest : public ::testing::Test {
     test::WriteFile(root_ + "/files/korvantis.ini", ini);
   }
   void TearDown() override { fs::remove_all(root_); }
+
+  // (Re)builds the installation with plomvarde-sample and the arguments.
+  void LayOut(const std::string& sample_args) {
+    ASSERT_EQ(Shell(kBin + "/plomvarde-sample " + sample_args + " ../../files/plomvarde.db").status,
+              0);
+  }
+
+  // Every function on every terminal as one batch of `jobs` runs at a time:
+  // each file and each message block is what a separate run of plomvarde
+  // writes and prints, and the blocks come in plan order. Returns the batch's
+  // statements and those of the separate runs.
+  std::pair<int64_t, int64_t> CompareWithSeparateRuns(int jobs);
 
   // Runs a command in the working directory (standard input from /dev/null
   // unless the command says otherwise).
@@ -155,35 +167,28 @@ std::vector<nlohmann::json> JsonLines(const std::string& text) {
 const char* const kFunctions[] = {"VQDNL17P", "VQDNL31P", "VQDNL18P", "VQDNL60P", "IDSTAMM"};
 const char* const kTerminals[] = {"TERM12", "TERM03", "TERM00"};
 
-// Every function on every terminal: each file and each message block is
-// what a separate run of plomvarde writes and prints, in plan order, with
-// three runs at a time.
-TEST_F(BatchTest, EveryRunEqualsItsSeparateRun) {
+std::pair<int64_t, int64_t> BatchTest::CompareWithSeparateRuns(int jobs) {
   std::string plan = "# every function on every terminal\n";
-  std::vector<std::string> runs;
+  std::vector<std::string> runs, files;
   for (const char* t : kTerminals) {
     for (const char* f : kFunctions) {
-      runs.push_back(std::string(f) + " " + t + " " + f + "_" + t + ".dnl 1");
+      files.push_back(std::string(f) + "_" + t + ".dnl");
+      runs.push_back(std::string(f) + " " + t + " " + files.back() + " 1");
       plan += runs.back() + "\n";
     }
   }
   Put("plan.txt", plan);
-  Shelled b = RunBatchProgram("-j 3 plan.txt");
-  ASSERT_EQ(b.status, 0) << b.out;
-  std::vector<std::string> files;
-  for (const auto& r : runs) {
-    std::string name = r.substr(0, r.size() - 2);
-    name = name.substr(name.rfind(' ') + 1);
-    files.push_back(File(name));
-  }
+  Shelled b = RunBatchProgram("-j " + std::to_string(jobs) + " --report rep plan.txt");
+  EXPECT_EQ(b.status, 0) << b.out;
+  std::vector<std::string> written;
+  for (const auto& f : files) written.push_back(File(f));
   std::string expected;
+  int64_t separate_statements = 0;
   for (size_t i = 0; i < runs.size(); ++i) {
-    std::string name = runs[i].substr(0, runs[i].size() - 2);
-    name = name.substr(name.rfind(' ') + 1);
     Shelled s = Single(runs[i]);
-    ASSERT_EQ(s.status, 0) << runs[i];
-    EXPECT_FALSE(File(name).empty()) << runs[i];
-    EXPECT_EQ(files[i], File(name)) << runs[i];
+    EXPECT_EQ(s.status, 0) << runs[i];
+    EXPECT_FALSE(File(files[i]).empty()) << runs[i];
+    EXPECT_EQ(written[i], File(files[i])) << runs[i];
     expected += Header(static_cast<int>(i) + 1, static_cast<int>(runs.size()),
                        static_cast<int>(i) + 2, runs[i]) +
                 s.out;
@@ -191,6 +196,48 @@ TEST_F(BatchTest, EveryRunEqualsItsSeparateRun) {
   EXPECT_EQ(Blocks(b.out), expected);
   // Standard error is no terminal here: no progress line.
   EXPECT_EQ(b.err, "");
+  // The statements of the separate runs, counted by a batch that shares nothing
+  // but running one at a time is the same as separate runs.
+  std::vector<nlohmann::json> rep = JsonLines(File("rep"));
+  int64_t batch_statements = rep.back()["statements"].get<int64_t>();
+  std::vector<PlanRun> parsed;
+  std::vector<std::string> refusals;
+  EXPECT_TRUE(ParsePlan(plan, &parsed, &refusals));
+  fs::path old_cwd = fs::current_path();
+  fs::current_path(cwd_);
+  test::Capture out;
+  BatchOptions alone;
+  alone.run = DefaultRunOptions();
+  alone.share = false;
+  alone.out = out.file();
+  std::vector<RunOutcome> outcomes;
+  EXPECT_EQ(RunBatch(parsed, alone, &outcomes), 0);
+  fs::current_path(old_cwd);
+  for (size_t i = 0; i < outcomes.size(); ++i) {
+    separate_statements += outcomes[i].figures.statements;
+    EXPECT_EQ(File(files[i]), written[i]) << runs[i];
+  }
+  return {batch_statements, separate_statements};
+}
+
+TEST_F(BatchTest, EveryRunOnTheSampleEqualsItsSeparateRun) {
+  auto [batch, separate] = CompareWithSeparateRuns(3);
+  EXPECT_LT(batch, separate);
+}
+
+// Three clients on the twelve-reader terminal, one on the small terminal,
+// none on TERM00 (all clients then): generated badges, persons, balances and
+// access rights.
+TEST_F(BatchTest, EveryRunOnAGeneratedInstallationEqualsItsSeparateRun) {
+  LayOut("--badges 3000");
+  auto [batch, separate] = CompareWithSeparateRuns(4);
+  // Badges, persons and access rights are read once for the batch.
+  EXPECT_LT(batch * 10, separate * 7) << batch << " vs " << separate;
+}
+
+TEST_F(BatchTest, OneRunAtATimeGivesTheSameAsManyAtATime) {
+  LayOut("--badges 500");
+  CompareWithSeparateRuns(1);
 }
 
 TEST_F(BatchTest, SummaryTableAndReport) {
