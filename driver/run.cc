@@ -183,13 +183,14 @@ int RejectNewContent(Messages& msg, const RunParams& p, size_t old_records, size
 // run.
 int WriteOut(Messages& msg, const RunParams& p, int width, const std::string& data,
              size_t records, const RunOptions& options, RunFigures* f) {
-  bool check = options.dry_run || (p.replace && options.guard_pct > 0);
-  std::string old_data = check ? ReadWholeFile(p.path) : std::string();
-  int status = kExitOk;
-  if (options.dry_run) status = WriteDryRun(msg, p, width, old_data, data, f);
-  if (status != kExitOk) return status;
-  size_t old_records = SplitRecords(old_data, width).size();
-  if (p.replace && GuardTrips(old_records, records, options.guard_pct, kGuardMinRecords)) {
+  if (options.dry_run) {
+    std::string old_data = ReadWholeFile(p.path);
+    int status = WriteDryRun(msg, p, width, old_data, data, f);
+    if (status != kExitOk) return status;
+  }
+  bool guarded = p.replace && options.guard_pct > 0;
+  size_t old_records = guarded ? CountFileRecords(p.path, width) : 0;
+  if (guarded && GuardTrips(old_records, records, options.guard_pct, kGuardMinRecords)) {
     return RejectNewContent(msg, p, old_records, records, options.guard_pct, data,
                             options.dry_run);
   }

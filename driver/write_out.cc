@@ -1,6 +1,7 @@
 #include "driver/write_out.h"
 
 #include <algorithm>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <map>
@@ -63,6 +64,28 @@ std::vector<std::string> SplitRecords(const std::string& data, int width) {
     at = end + 2;
   }
   return records;
+}
+
+size_t CountRecords(const std::string& data, int width) {
+  if (width > 0) return (data.size() + static_cast<size_t>(width) - 1) / static_cast<size_t>(width);
+  size_t records = 0;
+  size_t at = 0;
+  while (at < data.size()) {
+    ++records;
+    size_t end = data.find("\r\n", at);
+    if (end == std::string::npos) break;
+    at = end + 2;
+  }
+  return records;
+}
+
+size_t CountFileRecords(const std::string& path, int width) {
+  if (width <= 0) return CountRecords(ReadWholeFile(path), width);
+  std::error_code ec;
+  uintmax_t size = std::filesystem::file_size(path, ec);
+  if (ec) return 0;
+  return static_cast<size_t>((size + static_cast<uintmax_t>(width) - 1) /
+                             static_cast<uintmax_t>(width));
 }
 
 bool GuardTrips(size_t old_records, size_t new_records, int pct, size_t min_records) {

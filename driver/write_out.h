@@ -14,6 +14,13 @@ namespace plom {
 // line end not included; a last line without it counts too).
 std::vector<std::string> SplitRecords(const std::string& data, int width);
 
+// How many records SplitRecords would give, without splitting.
+size_t CountRecords(const std::string& data, int width);
+
+// The number of records of the file at path (0 when missing or unreadable);
+// fixed-width files by their size alone.
+size_t CountFileRecords(const std::string& path, int width);
+
 // Whether replacing a file of old_records records with one of new_records
 // trips the guard: the old file holds at least min_records and the new one
 // fewer than pct per cent of them. pct 0 never trips.

@@ -26,8 +26,10 @@ struct RunContext {
   // Badge rows fetched by the run's generator passes (all client schemas).
   int badges_read = 0;
 
-  // Answers kept for all runs of a batch (none for a single run).
+  // Answers kept for all runs of a batch (none for a single run), and the
+  // kept lookups of the badge row at hand.
   SharedAnswers* shared = nullptr;
+  const RowAnswers* kept = nullptr;
   // The access-right answers in use: the batch's when shared, else the run's.
   AccessRightCache* rights = &access_rights;
 

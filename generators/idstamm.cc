@@ -66,7 +66,7 @@ bool StoreBadge(RunContext& ctx, BadgeRecord* r, const std::string& path,
   }
 
   // A person without a row leaves PnrSpr and PnrSal empty.
-  GetPersonSprSal(ctx.conn, r, ctx.shared);
+  GetPersonSprSal(ctx.conn, r, ctx.kept);
   std::vector<std::string> fields = MasterDataFields(*r);
   if (!FieldsAreQuotable(fields)) {
     ctx.msg.Printf(

@@ -92,13 +92,15 @@ void ForEachBadge(RunContext& ctx, const std::string& schema,
   int stored = 0;
   if (ctx.shared) {
     // The rows as the cursor delivers them, read once for the whole batch.
-    std::shared_ptr<const SharedAnswers::BadgeRows> rows;
+    std::shared_ptr<const SchemaBadges> rows;
     ctx.shared->GetBadgeRows(ctx.conn, schema, &rows);
-    for (const BadgeRecord& row : *rows) {
+    for (size_t i = 0; i < rows->size(); ++i) {
       ++badges;
-      r = row;
+      rows->Get(i, &r);
+      ctx.kept = &rows->answers(i);
       if (store_badge(&r)) ++stored;
     }
+    ctx.kept = nullptr;
   } else {
     OpenBadgeCursor(ctx.conn, schema);
     while (FetchBadge(ctx.conn, &r) == kSqlOk) {

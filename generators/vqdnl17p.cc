@@ -33,7 +33,7 @@ size_t EntryColumn(int n) { return kColReaders + kReaderEntryLen * (n - 1); }
 // Balance text 1 of the previous day; blank when there is no row or the
 // lookup failed, so the terminal never shows figures that were not read.
 void PutBalance(RunContext& ctx, BadgeRecord* r, std::string* line) {
-  int rc = GetBalances(ctx.conn, r, ctx.shared);
+  int rc = GetBalances(ctx.conn, r, ctx.kept);
   if (rc == kSqlOk) {
     PutText(line, kColBalance, r->balance[0], kDisplayRoom);
     return;
@@ -55,7 +55,7 @@ void PutReaderEntries(const BadgeRecord& r, std::string* line) {
 
 // The location short text replaces whatever entry 7 holds.
 void PutLocation(RunContext& ctx, BadgeRecord* r, std::string* line) {
-  int rc = GetLocationShortText(ctx.conn, r, ctx.shared);
+  int rc = GetLocationShortText(ctx.conn, r, ctx.kept);
   if (rc == kSqlOk) {
     PutText(line, EntryColumn(kLocationEntry), kLocationEntryNumber, kReaderNumberLen);
     PutText(line, EntryColumn(kLocationEntry) + kReaderNumberLen, r->location_short, kClassRoom);

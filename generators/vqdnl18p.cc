@@ -72,7 +72,7 @@ DisplayPass PreparePass(RunContext& ctx, const std::string& terminal) {
 }
 
 void PutBalance(RunContext& ctx, const DisplayPass& pass, BadgeRecord* r, std::string* line) {
-  int rc = GetBalances(ctx.conn, r, ctx.shared);
+  int rc = GetBalances(ctx.conn, r, ctx.kept);
   if (rc != kSqlOk) {
     ctx.msg.Printf("Ausweis:%s Person:%s Saldodaten nicht gefunden! %d\n", r->badge_number.c_str(),
                    r->personnel_number.c_str(), rc);
@@ -85,7 +85,7 @@ void PutBalance(RunContext& ctx, const DisplayPass& pass, BadgeRecord* r, std::s
 
 // Missing vacation rows show as zero; the texts are written in every case.
 void PutVacation(RunContext& ctx, BadgeRecord* r, std::string* line) {
-  int rc = GetVacation(ctx.conn, r, ctx.shared);
+  int rc = GetVacation(ctx.conn, r, ctx.kept);
   if (rc != kSqlOk) {
     ctx.msg.Printf("Ausweis:%s Person:%s Urlaubsdaten nicht gefunden! %d\n",
                    r->badge_number.c_str(), r->personnel_number.c_str(), rc);

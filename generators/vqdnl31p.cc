@@ -59,7 +59,7 @@ bool StoreBadge(RunContext& ctx, BadgeRecord* r, const std::string& path,
   PutFlag(&line, kColAccessFlag, true);
 
   // Without a location the short text stays empty and its columns blank.
-  GetLocationShortText(ctx.conn, r, ctx.shared);
+  GetLocationShortText(ctx.conn, r, ctx.kept);
   PutRecordFields(*r, &line);
   return StoreRecord(ctx, *r, path, line);
 }

@@ -30,7 +30,7 @@ size_t GroupColumn(int n) { return kColReaders + kReaderGroupLen * (n - 1); }
 // Balance text 1 of the previous day; blank when there is no row or the
 // lookup failed.
 void PutBalance(RunContext& ctx, BadgeRecord* r, std::string* line) {
-  if (GetBalances(ctx.conn, r, ctx.shared) == kSqlOk) {
+  if (GetBalances(ctx.conn, r, ctx.kept) == kSqlOk) {
     PutText(line, kColBalance, r->balance[0], kDisplayRoom);
   } else {
     PutBlanks(line, kColBalance, kDisplayRoom);

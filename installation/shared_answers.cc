@@ -8,122 +8,156 @@ namespace {
 
 bool Answered(int sqlcode) { return sqlcode == kSqlOk || sqlcode == kSqlNotFound; }
 
-std::string PersonKey(const Connection& c, const BadgeRecord& r) {
-  return c.current_schema + '\x1f' + r.personnel_number;
+// Every text field of the badge record, in a fixed order.
+constexpr size_t kRecordFields = 16 + 8 + 5 + 11;
+static_assert(sizeof(BadgeRecord) == kRecordFields * sizeof(std::string),
+              "a field added to BadgeRecord must be added to RecordFields");
+
+template <class Record, class Fn>
+void RecordFields(Record& r, Fn fn) {
+  for (auto* f : {&r.badge_number, &r.valid_from, &r.valid_to, &r.time_flag, &r.access_flag,
+                  &r.pnr_sal, &r.pnr_spr, &r.access_class, &r.location_short,
+                  &r.location_number, &r.badge_group, &r.personnel_number, &r.unfilled,
+                  &r.asw_atp, &r.cost_centre, &r.department}) {
+    fn(*f);
+  }
+  for (auto& f : r.balance) fn(f);
+  for (auto& f : r.vacation) fn(f);
+  for (auto& f : r.reader_slot) fn(f);
 }
 
-int ReadBadgeRows(Connection& c, const std::string& schema, SharedAnswers::BadgeRows* rows) {
-  BadgeRecord r;
-  int rc = OpenBadgeCursor(c, schema);
-  if (rc >= 0) {
-    while ((rc = FetchBadge(c, &r)) == kSqlOk) {
-      rows->push_back(r);
-      r.Clear();
-    }
+// Texts packed into one string: each as two length bytes and its bytes.
+void PackText(const std::string& text, std::string* packed) {
+  size_t n = text.size() > 0xFFFF ? 0xFFFF : text.size();
+  packed->push_back(static_cast<char>(n & 0xFF));
+  packed->push_back(static_cast<char>(n >> 8));
+  packed->append(text, 0, n);
+}
+
+void UnpackText(const std::string& packed, size_t* at, std::string* text) {
+  if (*at + 2 > packed.size()) {
+    text->clear();
+    return;
   }
-  CloseBadgeCursor(c);
-  return rc;
+  size_t n = static_cast<unsigned char>(packed[*at]) |
+             static_cast<size_t>(static_cast<unsigned char>(packed[*at + 1])) << 8;
+  text->assign(packed, *at + 2, n);
+  *at += 2 + n;
+}
+
+template <class Texts>
+std::string Pack(const Texts& texts) {
+  std::string packed;
+  for (const std::string& t : texts) PackText(t, &packed);
+  return packed;
+}
+
+template <class Texts>
+void Unpack(const std::string& packed, Texts* texts) {
+  size_t at = 0;
+  for (std::string& t : *texts) UnpackText(packed, &at, &t);
+}
+
+// A lookup through its kept answer: the kept texts when there are, else
+// the lookup itself, whose complete answer is then kept.
+template <class Ask, class Put, class Take>
+int ThroughKept(KeptAnswer* kept, Ask ask, Put put, Take take) {
+  int sqlcode = 0;
+  std::string packed;
+  if (kept->Get(&sqlcode, &packed)) {
+    put(sqlcode, packed);
+    return sqlcode;
+  }
+  bool answered = false;
+  sqlcode = ask(&answered);
+  if (answered) kept->Keep(sqlcode, take(sqlcode));
+  return sqlcode;
+}
+
+// An index per distinct key, in order of first appearance.
+std::vector<size_t> IndexKeys(const std::vector<BadgeRecord>& rows,
+                              const std::string BadgeRecord::*key, size_t* distinct) {
+  std::unordered_map<std::string, size_t> seen;
+  seen.reserve(rows.size());
+  std::vector<size_t> index;
+  index.reserve(rows.size());
+  for (const BadgeRecord& r : rows) {
+    index.push_back(seen.emplace(r.*key, seen.size()).first->second);
+  }
+  *distinct = seen.size();
+  return index;
 }
 
 }  // namespace
 
+bool KeptAnswer::Get(int* sqlcode, std::string* packed) const {
+  if (state_.load(std::memory_order_acquire) != kKept) return false;
+  *sqlcode = sqlcode_;
+  *packed = packed_;
+  return true;
+}
+
+void KeptAnswer::Keep(int sqlcode, std::string packed) {
+  uint8_t empty = kEmpty;
+  // Another run may be keeping the same answer: the first one wins.
+  if (!state_.compare_exchange_strong(empty, kWriting, std::memory_order_acq_rel)) return;
+  sqlcode_ = sqlcode;
+  packed_ = std::move(packed);
+  state_.store(kKept, std::memory_order_release);
+}
+
+SchemaBadges::SchemaBadges(const std::vector<BadgeRecord>& rows) {
+  rows_.reserve(rows.size());
+  for (const BadgeRecord& r : rows) {
+    std::string packed;
+    RecordFields(r, [&](const std::string& f) { PackText(f, &packed); });
+    rows_.push_back(std::move(packed));
+  }
+  size_t persons = 0, badges = 0;
+  std::vector<size_t> person = IndexKeys(rows, &BadgeRecord::personnel_number, &persons);
+  std::vector<size_t> badge = IndexKeys(rows, &BadgeRecord::badge_number, &badges);
+  for (auto& p : persons_) p = std::make_unique<KeptAnswer[]>(persons);
+  badges_ = std::make_unique<KeptAnswer[]>(badges);
+  answers_.resize(rows.size());
+  for (size_t i = 0; i < rows.size(); ++i) {
+    answers_[i] = {&persons_[0][person[i]], &persons_[1][person[i]], &persons_[2][person[i]],
+                   &badges_[badge[i]]};
+  }
+}
+
+void SchemaBadges::Get(size_t i, BadgeRecord* r) const {
+  size_t at = 0;
+  RecordFields(*r, [&](std::string& f) { UnpackText(rows_[i], &at, &f); });
+}
+
 int SharedAnswers::GetBadgeRows(Connection& c, const std::string& schema,
-                                std::shared_ptr<const BadgeRows>* rows) {
-  std::shared_ptr<BadgeEntry> entry;
+                                std::shared_ptr<const SchemaBadges>* rows) {
+  std::shared_ptr<Entry> entry;
   {
     std::lock_guard<std::mutex> hold(mu_);
-    auto& e = badges_[schema];
-    if (!e) e = std::make_shared<BadgeEntry>();
+    auto& e = schemas_[schema];
+    if (!e) e = std::make_shared<Entry>();
     entry = e;
   }
   // Held while the rows are read: the other runs of the schema wait for them.
   std::lock_guard<std::mutex> hold(entry->mu);
-  if (entry->kept) {
+  if (entry->rows) {
     *rows = entry->rows;
     return kSqlNotFound;
   }
-  auto read = std::make_shared<BadgeRows>();
-  int rc = ReadBadgeRows(c, schema, read.get());
-  *rows = read;
-  if (rc == kSqlNotFound) {
-    entry->rows = read;
-    entry->kept = true;
+  std::vector<BadgeRecord> read;
+  BadgeRecord r;
+  int rc = OpenBadgeCursor(c, schema);
+  if (rc >= 0) {
+    while ((rc = FetchBadge(c, &r)) == kSqlOk) {
+      read.push_back(r);
+      r.Clear();
+    }
   }
+  CloseBadgeCursor(c);
+  *rows = std::make_shared<const SchemaBadges>(read);
+  if (rc == kSqlNotFound) entry->rows = *rows;
   return rc;
-}
-
-bool SharedAnswers::Find(const Answers& answers, const std::string& key, Answer* out) {
-  std::lock_guard<std::mutex> hold(mu_);
-  auto it = answers.find(key);
-  if (it == answers.end()) return false;
-  *out = it->second;
-  return true;
-}
-
-void SharedAnswers::Keep(Answers* answers, const std::string& key, Answer answer) {
-  std::lock_guard<std::mutex> hold(mu_);
-  answers->emplace(key, std::move(answer));
-}
-
-int SharedAnswers::Balances(Connection& c, BadgeRecord* r) {
-  std::string key = PersonKey(c, *r);
-  Answer a;
-  if (!Find(balances_, key, &a)) {
-    a.sqlcode = GetBalances(c, r);
-    if (!Answered(a.sqlcode)) return a.sqlcode;
-    a.texts.assign(r->balance.begin(), r->balance.end());
-    Keep(&balances_, key, a);
-    return a.sqlcode;
-  }
-  std::copy(a.texts.begin(), a.texts.end(), r->balance.begin());
-  return a.sqlcode;
-}
-
-int SharedAnswers::Vacation(Connection& c, BadgeRecord* r) {
-  std::string key = PersonKey(c, *r);
-  Answer a;
-  if (!Find(vacation_, key, &a)) {
-    bool answered = false;
-    a.sqlcode = GetVacation(c, r, &answered);
-    if (!answered) return a.sqlcode;
-    a.texts.assign(r->vacation.begin(), r->vacation.end());
-    Keep(&vacation_, key, a);
-    return a.sqlcode;
-  }
-  std::copy(a.texts.begin(), a.texts.end(), r->vacation.begin());
-  return a.sqlcode;
-}
-
-int SharedAnswers::PersonSprSal(Connection& c, BadgeRecord* r) {
-  std::string key = PersonKey(c, *r);
-  Answer a;
-  if (!Find(persons_, key, &a)) {
-    a.sqlcode = GetPersonSprSal(c, r);
-    if (!Answered(a.sqlcode)) return a.sqlcode;
-    if (a.sqlcode == kSqlOk) a.texts = {r->pnr_spr, r->pnr_sal};
-    Keep(&persons_, key, a);
-    return a.sqlcode;
-  }
-  if (a.sqlcode == kSqlOk) {
-    r->pnr_spr = a.texts[0];
-    r->pnr_sal = a.texts[1];
-  }
-  return a.sqlcode;
-}
-
-int SharedAnswers::LocationShortText(Connection& c, BadgeRecord* r) {
-  // The location tables are central: the badge number alone is the key.
-  const std::string& key = r->badge_number;
-  Answer a;
-  if (!Find(locations_, key, &a)) {
-    a.sqlcode = GetLocationShortText(c, r);
-    if (!Answered(a.sqlcode)) return a.sqlcode;
-    if (a.sqlcode == kSqlOk) a.texts = {r->location_short};
-    Keep(&locations_, key, a);
-    return a.sqlcode;
-  }
-  if (a.sqlcode == kSqlOk) r->location_short = a.texts[0];
-  return a.sqlcode;
 }
 
 LabelSlots SharedAnswers::Labels(Connection& c) {
@@ -146,17 +180,65 @@ LabelSlots SharedAnswers::Labels(Connection& c) {
   return slots;
 }
 
-int GetBalances(Connection& c, BadgeRecord* r, SharedAnswers* shared) {
-  return shared ? shared->Balances(c, r) : GetBalances(c, r);
+int GetBalances(Connection& c, BadgeRecord* r, const RowAnswers* kept) {
+  if (kept == nullptr) return GetBalances(c, r);
+  return ThroughKept(
+      kept->balances,
+      [&](bool* answered) {
+        int rc = GetBalances(c, r);
+        *answered = Answered(rc);
+        return rc;
+      },
+      [&](int, const std::string& packed) { Unpack(packed, &r->balance); },
+      [&](int) { return Pack(r->balance); });
 }
-int GetVacation(Connection& c, BadgeRecord* r, SharedAnswers* shared) {
-  return shared ? shared->Vacation(c, r) : GetVacation(c, r);
+
+int GetVacation(Connection& c, BadgeRecord* r, const RowAnswers* kept) {
+  if (kept == nullptr) return GetVacation(c, r);
+  return ThroughKept(
+      kept->vacation, [&](bool* answered) { return GetVacation(c, r, answered); },
+      [&](int, const std::string& packed) { Unpack(packed, &r->vacation); },
+      [&](int) { return Pack(r->vacation); });
 }
-int GetPersonSprSal(Connection& c, BadgeRecord* r, SharedAnswers* shared) {
-  return shared ? shared->PersonSprSal(c, r) : GetPersonSprSal(c, r);
+
+int GetPersonSprSal(Connection& c, BadgeRecord* r, const RowAnswers* kept) {
+  if (kept == nullptr) return GetPersonSprSal(c, r);
+  return ThroughKept(
+      kept->person,
+      [&](bool* answered) {
+        int rc = GetPersonSprSal(c, r);
+        *answered = Answered(rc);
+        return rc;
+      },
+      // Without a row the fields stay as they were.
+      [&](int rc, const std::string& packed) {
+        if (rc != kSqlOk) return;
+        std::array<std::string*, 2> f = {&r->pnr_spr, &r->pnr_sal};
+        size_t at = 0;
+        for (std::string* t : f) UnpackText(packed, &at, t);
+      },
+      [&](int rc) {
+        return rc == kSqlOk ? Pack(std::array<std::string, 2>{r->pnr_spr, r->pnr_sal})
+                            : std::string();
+      });
 }
-int GetLocationShortText(Connection& c, BadgeRecord* r, SharedAnswers* shared) {
-  return shared ? shared->LocationShortText(c, r) : GetLocationShortText(c, r);
+
+int GetLocationShortText(Connection& c, BadgeRecord* r, const RowAnswers* kept) {
+  if (kept == nullptr) return GetLocationShortText(c, r);
+  return ThroughKept(
+      kept->location,
+      [&](bool* answered) {
+        int rc = GetLocationShortText(c, r);
+        *answered = Answered(rc);
+        return rc;
+      },
+      [&](int rc, const std::string& packed) {
+        size_t at = 0;
+        if (rc == kSqlOk) UnpackText(packed, &at, &r->location_short);
+      },
+      [&](int rc) {
+        return rc == kSqlOk ? Pack(std::array<std::string, 1>{r->location_short}) : std::string();
+      });
 }
 
 }  // namespace plom

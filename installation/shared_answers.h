@@ -15,6 +15,7 @@
 #pragma once
 
 #include <array>
+#include <atomic>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -30,29 +31,61 @@ namespace plom {
 constexpr size_t kLabelSlots = 8;
 using LabelSlots = std::array<std::string, kLabelSlots>;
 
+// One kept lookup: empty until the first complete answer is kept; from then
+// on it holds the sqlcode and what the lookup wrote into the record.
+class KeptAnswer {
+ public:
+  // Whether an answer is kept; then its sqlcode and texts.
+  bool Get(int* sqlcode, std::string* packed) const;
+  // Keeps the answer unless one is kept (or being kept) already.
+  void Keep(int sqlcode, std::string packed);
+
+ private:
+  enum State : uint8_t { kEmpty, kWriting, kKept };
+  std::atomic<uint8_t> state_{kEmpty};
+  int sqlcode_ = 0;
+  std::string packed_;
+};
+
+// The kept lookups of one badge row: its person's and its badge's.
+struct RowAnswers {
+  KeptAnswer* balances = nullptr;
+  KeptAnswer* vacation = nullptr;
+  KeptAnswer* person = nullptr;
+  KeptAnswer* location = nullptr;
+};
+
+// The badge rows of one client schema as the badge cursor delivered them,
+// with the kept lookups of each row.
+class SchemaBadges {
+ public:
+  explicit SchemaBadges(const std::vector<BadgeRecord>& rows);
+  size_t size() const { return rows_.size(); }
+  // Row i into a record (every field as FetchBadge left it).
+  void Get(size_t i, BadgeRecord* r) const;
+  const RowAnswers& answers(size_t i) const { return answers_[i]; }
+
+ private:
+  std::vector<std::string> rows_;  // each record's fields, packed
+  std::vector<RowAnswers> answers_;
+  // One per person (personnel number) and per badge number of the schema.
+  std::unique_ptr<KeptAnswer[]> persons_[3];  // balances, vacation, person data
+  std::unique_ptr<KeptAnswer[]> badges_;      // location short text
+};
+
 class SharedAnswers {
  public:
   SharedAnswers() = default;
   SharedAnswers(const SharedAnswers&) = delete;
   SharedAnswers& operator=(const SharedAnswers&) = delete;
 
-  using BadgeRows = std::vector<BadgeRecord>;
-
-  // The badge cursor's rows of the client schema, each as FetchBadge fills
-  // a cleared record. The first caller reads them on its connection while
-  // later callers of the same schema wait. Returns the sqlcode that ended
-  // the fetches (100: all rows read and kept); after an error, *rows holds
-  // the rows fetched before it, for this caller alone.
+  // The badge cursor's rows of the client schema. The first caller reads
+  // them on its connection while later callers of the same schema wait.
+  // Returns the sqlcode that ended the fetches (100: all rows read and
+  // kept); after an error, *rows holds the rows fetched before it, for this
+  // caller alone.
   int GetBadgeRows(Connection& c, const std::string& schema,
-                   std::shared_ptr<const BadgeRows>* rows);
-
-  // As GetBalances, GetVacation, GetPersonSprSal and GetLocationShortText
-  // on the current schema of c, answered from what is kept when the same
-  // person (badge) of the same client schema was asked before.
-  int Balances(Connection& c, BadgeRecord* r);
-  int Vacation(Connection& c, BadgeRecord* r);
-  int PersonSprSal(Connection& c, BadgeRecord* r);
-  int LocationShortText(Connection& c, BadgeRecord* r);
+                   std::shared_ptr<const SchemaBadges>* rows);
 
   // The labels 301 to 308 in slots pre-filled with blanks, read once.
   LabelSlots Labels(Connection& c);
@@ -61,34 +94,24 @@ class SharedAnswers {
   AccessRightCache* access_rights() { return &access_rights_; }
 
  private:
-  struct BadgeEntry {
+  struct Entry {
     std::mutex mu;
-    bool kept = false;
-    std::shared_ptr<const BadgeRows> rows;
+    std::shared_ptr<const SchemaBadges> rows;  // set once kept
   };
-  // What a lookup wrote into the record, and its sqlcode.
-  struct Answer {
-    int sqlcode = 0;
-    std::vector<std::string> texts;
-  };
-  using Answers = std::unordered_map<std::string, Answer>;
 
-  bool Find(const Answers& answers, const std::string& key, Answer* out);
-  void Keep(Answers* answers, const std::string& key, Answer answer);
-
-  std::mutex mu_;  // guards everything below but the entries' own rows
-  std::unordered_map<std::string, std::shared_ptr<BadgeEntry>> badges_;
-  Answers balances_, vacation_, persons_, locations_;
+  std::mutex mu_;
+  std::unordered_map<std::string, std::shared_ptr<Entry>> schemas_;
   bool labels_kept_ = false;
   LabelSlots labels_;
   AccessRightCache access_rights_;
 };
 
-// Calls that use the kept answers when shared is given, and ask the
-// database directly otherwise.
-int GetBalances(Connection& c, BadgeRecord* r, SharedAnswers* shared);
-int GetVacation(Connection& c, BadgeRecord* r, SharedAnswers* shared);
-int GetPersonSprSal(Connection& c, BadgeRecord* r, SharedAnswers* shared);
-int GetLocationShortText(Connection& c, BadgeRecord* r, SharedAnswers* shared);
+// As GetBalances, GetVacation, GetPersonSprSal and GetLocationShortText,
+// answered from the badge row's kept lookups when kept is given (and
+// keeping the answer when it is the first), asked directly otherwise.
+int GetBalances(Connection& c, BadgeRecord* r, const RowAnswers* kept);
+int GetVacation(Connection& c, BadgeRecord* r, const RowAnswers* kept);
+int GetPersonSprSal(Connection& c, BadgeRecord* r, const RowAnswers* kept);
+int GetLocationShortText(Connection& c, BadgeRecord* r, const RowAnswers* kept);
 
 }  // namespace plom

@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
+#include <fstream>
 #include <string>
 #include <vector>
 
@@ -25,6 +27,35 @@ TEST(SplitRecords, LinesEndingInCrLf) {
   EXPECT_EQ(SplitRecords("a\r\nb", 0), (Records{"a", "b"}));
   // A bare line feed does not end a record; an empty line is a record.
   EXPECT_EQ(SplitRecords("a\nb\r\n\r\n", 0), (Records{"a\nb", ""}));
+}
+
+TEST(CountRecords, AsManyAsSplitGives) {
+  for (int width : {0, 1, 3, 45}) {
+    for (const char* data : {"", "a", "abc", "abcd", "a\r\n", "a\r\nb", "\r\n\r\n", "a\nb\r\nc\r\n"}) {
+      EXPECT_EQ(CountRecords(data, width), SplitRecords(data, width).size())
+          << width << " [" << data << "]";
+    }
+  }
+}
+
+TEST(CountFileRecords, ByteSizeForFixedWidthLinesForLineFiles) {
+  std::string dir = ::testing::TempDir();
+  std::string path = dir + "/count_records.dnl";
+  std::remove(path.c_str());
+  EXPECT_EQ(CountFileRecords(path, 45), 0u);
+  EXPECT_EQ(CountFileRecords(path, 0), 0u);
+  {
+    std::ofstream out(path, std::ios::binary);
+    out << std::string(90, 'x') << "yy";
+  }
+  EXPECT_EQ(CountFileRecords(path, 45), 3u);
+  EXPECT_EQ(CountFileRecords(path, 46), 2u);
+  {
+    std::ofstream out(path, std::ios::binary);
+    out << "\"1\"\r\n\"2\"\r\n\"3\"\r\n";
+  }
+  EXPECT_EQ(CountFileRecords(path, 0), 3u);
+  std::remove(path.c_str());
 }
 
 TEST(GuardTrips, Boundaries) {
