@@ -265,7 +265,10 @@ int RunBatch(const std::vector<PlanRun>& plan, const BatchOptions& options,
   BlockPrinter printer(&outcomes, options);
   SharedAnswers shared;
   RunOptions run_options = options.run;
-  if (options.share) run_options.shared = &shared;
+  if (options.share) {
+    run_options.shared = &shared;
+    run_options.hold_lines = true;
+  }
 
   std::atomic<size_t> next{0};
   auto work = [&] {

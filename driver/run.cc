@@ -203,6 +203,28 @@ int WriteOut(Messages& msg, const RunParams& p, int width, const std::string& da
   return kExitOk;
 }
 
+// Runs the generator for the terminal's client schemas (all client schemas
+// when it has none) and stores the lines; counts badges and lost lines in
+// *f. With hold, the lines are stored at once at the end; returns false when
+// that failed (nothing of them stored).
+bool GenerateLines(Connection& conn, Messages& msg, const RunParams& p,
+                   const DownloadFunction& fn, const RunOptions& options, bool hold,
+                   RunFigures* f) {
+  RunContext ctx(conn, msg, options.reuse_answers, options.shared);
+  std::vector<std::string> held;
+  if (hold) ctx.held_lines = &held;
+  if (RunSchemas(ctx, p, fn, false) == 0) RunSchemas(ctx, p, fn, true);
+  f->badges_read = ctx.badges_read;
+  f->lines_lost = ctx.lines_lost;
+  if (hold) return InsertLinesAtOnce(conn, p.path, held) == 0;
+  int rc = FlushLines(conn);
+  if (rc != 0) {
+    msg.Printf("Insert-Error Zrt999Tmp! ErrNr: %d\n", rc);
+    ++f->lines_lost;
+  }
+  return true;
+}
+
 int RunSteps(const RunParams& p, Messages& msg, const RunOptions& options, RunFigures* f) {
   const DownloadFunction& fn = *FindDownloadFunction(p.function);
 
@@ -243,21 +265,19 @@ int RunSteps(const RunParams& p, Messages& msg, const RunOptions& options, RunFi
     return kExitUnavailable;
   }
 
-  RunContext ctx(conn, msg, options.reuse_answers, options.shared);
-  if (RunSchemas(ctx, p, fn, false) == 0) RunSchemas(ctx, p, fn, true);
-
-  rc = FlushLines(conn);
-  if (rc != 0) {
-    msg.Printf("Insert-Error Zrt999Tmp! ErrNr: %d\n", rc);
-    ++ctx.lines_lost;
+  bool stored = false;
+  if (options.hold_lines) {
+    std::string said;
+    Messages held_msg(&said);
+    stored = GenerateLines(conn, held_msg, p, fn, options, true, f);
+    if (stored && !said.empty()) msg.Printf("%s", said.c_str());
   }
-  f->badges_read = ctx.badges_read;
-  f->lines_lost = ctx.lines_lost;
+  if (!stored) GenerateLines(conn, msg, p, fn, options, false, f);
   std::vector<std::string> lines = ReadLines(conn, p.path);
   f->records_written = static_cast<int64_t>(lines.size());
   int status = WriteOut(msg, p, fn.width, RenderDownload(lines, fn.width), lines.size(), options, f);
   if (status != kExitOk) return status;
-  return ctx.lines_lost > 0 ? kExitLinesLost : kExitOk;
+  return f->lines_lost > 0 ? kExitLinesLost : kExitOk;
 }
 
 }  // namespace

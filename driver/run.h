@@ -55,6 +55,11 @@ struct RunOptions {
   // Answers kept for all runs of a batch (see installation/shared_answers.h);
   // none for a single run.
   SharedAnswers* shared = nullptr;
+  // Stores the run's lines at once when the generators are done (several
+  // lines per INSERT) instead of one by one. When that fails, the run's
+  // generators run again storing line by line, so that the refused lines
+  // are found and reported as a run that stores one by one reports them.
+  bool hold_lines = false;
 };
 RunOptions DefaultRunOptions();
 constexpr size_t kGuardMinRecords = 20;

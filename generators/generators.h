@@ -4,6 +4,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 #include "installation/access_rights.h"
 #include "installation/shared_answers.h"
@@ -30,6 +31,9 @@ struct RunContext {
   // kept lookups of the badge row at hand.
   SharedAnswers* shared = nullptr;
   const RowAnswers* kept = nullptr;
+  // When set, lines are held here instead of being stored one by one (the
+  // driver stores them at once when the generators are done).
+  std::vector<std::string>* held_lines = nullptr;
   // The access-right answers in use: the batch's when shared, else the run's.
   AccessRightCache* rights = &access_rights;
 

@@ -51,6 +51,10 @@ bool FitsFixedLayout(RunContext& ctx, const BadgeRecord& r, bool check_class) {
 }
 
 bool StoreLine(RunContext& ctx, const std::string& path, const std::string& line) {
+  if (ctx.held_lines != nullptr) {
+    ctx.held_lines->push_back(line);
+    return true;
+  }
   int rc = InsertLine(ctx.conn, path, line);
   if (rc == 0) return true;
   ctx.msg.Printf("Insert-Error Zrt999Tmp! ErrNr: %d", rc);

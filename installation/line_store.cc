@@ -9,6 +9,7 @@ constexpr int kDeleteTx = 43;
 constexpr int kDelete = 44;
 constexpr int kLineCursor = 45;
 constexpr int kCommit = 0;
+constexpr int kInsertMany = 48;
 
 constexpr char kBeginInsertSql[] = "  BEGIN TRANSACTION Tmp_PKeyIns_Sp ";
 constexpr char kInsertSql[] =
@@ -23,6 +24,17 @@ constexpr char kRollbackLineSql[] = "  ROLLBACK TRANSACTION Tmp_PKeyIns_Sv ";
 constexpr char kLineCursorSql[] =
     "/* TMP_USRSTR_C 45 nohold */ SELECT TmpStr FROM  ZRSystem.Zrt999Tmp WHERE TmpUsr = @p1     "
     "ORDER BY TmpUsr, TmpStr ";
+
+// "  INSERT INTO ZrSystem.Zrt999Tmp ( TmpUsr, TmpStr ) VALUES ( @p1, @p2 ),
+// ( @p1, @p3 ), ..." for kLinesPerInsert lines: the path once, then the lines.
+std::string InsertManySql() {
+  std::string sql = "  INSERT INTO ZrSystem.Zrt999Tmp ( TmpUsr, TmpStr ) VALUES ";
+  for (size_t i = 0; i < kLinesPerInsert; ++i) {
+    if (i > 0) sql += ", ";
+    sql += "( @p1, @p" + std::to_string(i + 2) + " )";
+  }
+  return sql + "  ";
+}
 
 // The sqlcode for a value beyond the width of its column.
 constexpr int kTooLong = -3;
@@ -68,6 +80,44 @@ int InsertLine(Connection& c, const std::string& path, const std::string& line) 
   } else {
     c.Transaction(kInsertTx, kRollbackInsertSql);
   }
+  return rc;
+}
+
+namespace {
+
+// The INSERT statements of InsertLinesAtOnce, inside its transaction.
+int InsertAll(Connection& c, const std::string& path, const std::vector<std::string>& lines) {
+  static const std::string kInsertManySql = InsertManySql();
+  size_t at = 0;
+  Params params;
+  for (; at + kLinesPerInsert <= lines.size(); at += kLinesPerInsert) {
+    params.assign(1, Param::Text(path));
+    for (size_t i = at; i < at + kLinesPerInsert; ++i) params.push_back(Param::Text(lines[i]));
+    int rc = c.Execute(kInsertMany, kInsertManySql, params);
+    if (rc != 0) return rc;
+  }
+  for (; at < lines.size(); ++at) {
+    int rc = c.Execute(kInsert, kInsertSql, {Param::Text(path), Param::Text(lines[at])});
+    if (rc != 0) return rc;
+  }
+  return 0;
+}
+
+}  // namespace
+
+int InsertLinesAtOnce(Connection& c, const std::string& path,
+                      const std::vector<std::string>& lines) {
+  if (path.size() > kMaxPathLen) return kTooLong;
+  for (const std::string& l : lines) {
+    if (l.size() > kMaxLineLen) return kTooLong;
+  }
+  FlushLines(c);
+  if (lines.empty()) return 0;
+  int rc = c.Transaction(kInsertTx, kBeginInsertSql);
+  if (rc != 0) return rc;
+  rc = InsertAll(c, path, lines);
+  if (rc == 0) rc = c.Transaction(kCommit, kCommitSql);
+  if (rc != 0) c.Transaction(kInsertTx, kRollbackInsertSql);
   return rc;
 }
 

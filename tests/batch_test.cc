@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
+#include <sqlite3.h>
 #include <sys/wait.h>
 
 #include <cstdio>
@@ -238,6 +239,43 @@ TEST_F(BatchTest, EveryRunOnAGeneratedInstallationEqualsItsSeparateRun) {
 TEST_F(BatchTest, OneRunAtATimeGivesTheSameAsManyAtATime) {
   LayOut("--badges 500");
   CompareWithSeparateRuns(1);
+}
+
+// A line the line store refuses: the batch stores its lines at once, fails,
+// and stores them again one by one; file, messages and status are those of
+// the separate run.
+TEST_F(BatchTest, RefusedLineReportedAsTheSeparateRunReportsIt) {
+  sqlite3* h = nullptr;
+  ASSERT_EQ(sqlite3_open((root_ + "/files/plomvarde.db").c_str(), &h), SQLITE_OK);
+  ASSERT_EQ(sqlite3_exec(h,
+                         "CREATE TRIGGER refuse BEFORE INSERT ON \"ZrSystem.Zrt999Tmp\" WHEN "
+                         "NEW.TmpStr LIKE '1003%' OR NEW.TmpStr LIKE '\"1003\"%' BEGIN SELECT "
+                         "RAISE(ABORT, 'refused'); END;",
+                         nullptr, nullptr, nullptr),
+            SQLITE_OK);
+  sqlite3_close(h);
+  Put("plan", "VQDNL60P TERM03 a.60p 1\nIDSTAMM TERM03 b.ids 1\nVQDNL17P TERM12 c.17p 1\n");
+  Shelled b = RunBatchProgram("-j 2 plan");
+  EXPECT_EQ(b.status, 1) << b.out;
+  std::string expected;
+  int n = 0;
+  for (const char* run : {"VQDNL60P TERM03 a.60p 1", "IDSTAMM TERM03 b.ids 1",
+                          "VQDNL17P TERM12 c.17p 1"}) {
+    std::string name = run;
+    name = name.substr(0, name.size() - 2);
+    name = name.substr(name.rfind(' ') + 1);
+    std::string batch_file = File(name);
+    Shelled s = Single(run);
+    EXPECT_EQ(s.status, 1) << run;
+    EXPECT_NE(s.out.find("Insert-Error Zrt999Tmp!"), std::string::npos) << s.out;
+    EXPECT_EQ(batch_file, File(name)) << run;
+    EXPECT_FALSE(batch_file.empty()) << run;
+    ++n;
+    expected += Header(n, 3, n, run) + s.out + (s.out.back() == '\n' ? "" : "\n");
+  }
+  EXPECT_EQ(Blocks(b.out), expected);
+  EXPECT_NE(b.out.find("verloren: 3 "), std::string::npos) << b.out;
+  EXPECT_NE(b.out.find("Status: 1\n"), std::string::npos) << b.out;
 }
 
 TEST_F(BatchTest, SummaryTableAndReport) {
