@@ -3,7 +3,7 @@ BUILD ?= build
 MAKEFLAGS += --no-print-directory
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 
-.PHONY: all deps configure build programs demo test bench clean
+.PHONY: all deps configure build programs demo test test-sanitize bench clean
 
 all: build
 
@@ -18,7 +18,7 @@ build: configure
 
 # The programs alone, without the tests.
 programs: configure
-	@cmake --build $(BUILD) -j $(JOBS) --target plomvarde plomvarde-batch plomvarde-ini plomvarde-sample plomvarde-bench
+	@cmake --build $(BUILD) -j $(JOBS) --target plomvarde plomvarde-batch plomvarde-ini plomvarde-sample plomvarde-show plomvarde-bench
 
 demo: programs
 	@sh tools/demo.sh $(BUILD)
@@ -26,8 +26,16 @@ demo: programs
 test: build
 	@cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
 
+# Everything once more with AddressSanitizer and UBSan, warnings as errors,
+# in a build directory of its own.
+SANITIZE_BUILD ?= build-sanitize
+test-sanitize: deps
+	@cmake -S . -B $(SANITIZE_BUILD) -DCMAKE_BUILD_TYPE=Debug -DPLOM_SANITIZE=address,undefined -DPLOM_WERROR=ON >/dev/null
+	@cmake --build $(SANITIZE_BUILD) -j $(JOBS)
+	@cd $(SANITIZE_BUILD) && ctest --output-on-failure -j $(JOBS)
+
 bench: programs
 	@sh bench/run.sh $(BUILD)
 
 clean:
-	rm -rf $(BUILD)
+	rm -rf $(BUILD) $(SANITIZE_BUILD)

@@ -41,13 +41,15 @@ bool FitsFixedLayout(RunContext& ctx, const BadgeRecord& r, bool check_class) {
                    r.badge_number.c_str(), kBadgeNumberRoom);
     return false;
   }
-  if (check_class && r.access_class.size() > kClassRoom) {
-    ctx.msg.Printf(
-        "Ausweis %s: Berechtigungsklasse %s laenger als %zu Zeichen, nicht in Datei gestellt\n",
-        r.badge_number.c_str(), r.access_class.c_str(), kClassRoom);
-    return false;
-  }
-  return true;
+  return !check_class || ClassFits(ctx, r);
+}
+
+bool ClassFits(RunContext& ctx, const BadgeRecord& r) {
+  if (r.access_class.size() <= kClassRoom) return true;
+  ctx.msg.Printf(
+      "Ausweis %s: Berechtigungsklasse %s laenger als %zu Zeichen, nicht in Datei gestellt\n",
+      r.badge_number.c_str(), r.access_class.c_str(), kClassRoom);
+  return false;
 }
 
 bool StoreLine(RunContext& ctx, const std::string& path, const std::string& line) {
@@ -89,15 +91,29 @@ void ReportCounts(RunContext& ctx, int badges, int stored) {
   ctx.msg.Printf("Ausweise gesamt: %d davon in Datei gestellt: %d\n", badges, stored);
 }
 
-void ForEachBadge(RunContext& ctx, const std::string& schema,
-                  const std::function<bool(BadgeRecord*)>& store_badge) {
+size_t ReaderEntryColumn(size_t first_column, int n) {
+  return first_column + kReaderEntryLen * static_cast<size_t>(n - 1);
+}
+
+void PutReaderEntries(const BadgeRecord& r, size_t first_column, int highest_reader,
+                      std::string* line) {
+  for (int n = 1; n <= highest_reader; ++n) {
+    const std::string& slot = r.reader_slot[n - 1];
+    if (slot == "  ") continue;
+    size_t column = ReaderEntryColumn(first_column, n);
+    PutText(line, column, slot, kReaderNumberLen);
+    PutText(line, column + kReaderNumberLen, r.access_class, kClassRoom);
+  }
+}
+
+void ForEachBadge(RunContext& ctx, const std::function<bool(BadgeRecord*)>& store_badge) {
   BadgeRecord r;
   int badges = 0;
   int stored = 0;
   if (ctx.shared) {
     // The rows as the cursor delivers them, read once for the whole batch.
     std::shared_ptr<const SchemaBadges> rows;
-    ctx.shared->GetBadgeRows(ctx.conn, schema, &rows);
+    ctx.shared->GetBadgeRows(ctx.conn, ctx.scope.schema, &rows);
     for (size_t i = 0; i < rows->size(); ++i) {
       ++badges;
       rows->Get(i, &r);
@@ -106,7 +122,7 @@ void ForEachBadge(RunContext& ctx, const std::string& schema,
     }
     ctx.kept = nullptr;
   } else {
-    OpenBadgeCursor(ctx.conn, schema);
+    OpenBadgeCursor(ctx.conn, ctx.scope.schema);
     while (FetchBadge(ctx.conn, &r) == kSqlOk) {
       ++badges;
       if (store_badge(&r)) ++stored;

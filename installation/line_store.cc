@@ -1,43 +1,30 @@
 #include "installation/line_store.h"
 
+#include "installation/statements.h"
+
 namespace plom {
 namespace {
 
-constexpr int kInsertTx = 41;
-constexpr int kInsert = 42;
-constexpr int kDeleteTx = 43;
-constexpr int kDelete = 44;
-constexpr int kLineCursor = 45;
-constexpr int kCommit = 0;
-constexpr int kInsertMany = 48;
+constexpr int kInsertTx = stmt::kBeginInsert.no;
+constexpr int kInsert = stmt::kInsertLine.no;
+constexpr int kDeleteTx = stmt::kBeginDelete.no;
+constexpr int kDelete = stmt::kDeleteLines.no;
+constexpr int kLineCursor = stmt::kLineCursor.no;
+constexpr int kCommit = stmt::kCommit.no;
 
-constexpr char kBeginInsertSql[] = "  BEGIN TRANSACTION Tmp_PKeyIns_Sp ";
-constexpr char kInsertSql[] =
-    "  INSERT INTO ZrSystem.Zrt999Tmp ( TmpUsr, TmpStr ) VALUES ( @p1    , @p2     )  ";
-constexpr char kRollbackInsertSql[] = "  ROLLBACK TRANSACTION Tmp_PKeyIns_Sp ";
-constexpr char kBeginDeleteSql[] = "  BEGIN TRANSACTION Tmp_UsrDel_Sp ";
-constexpr char kDeleteSql[] = "  DELETE FROM ZrSystem.Zrt999Tmp WHERE TmpUsr = @p1      ";
-constexpr char kRollbackDeleteSql[] = "  ROLLBACK TRANSACTION Tmp_UsrDel_Sp ";
-constexpr char kCommitSql[] = "  COMMIT TRANSACTION ";
-constexpr char kSaveLineSql[] = "  SAVE TRANSACTION Tmp_PKeyIns_Sv ";
-constexpr char kRollbackLineSql[] = "  ROLLBACK TRANSACTION Tmp_PKeyIns_Sv ";
-constexpr char kLineCursorSql[] =
-    "/* TMP_USRSTR_C 45 nohold */ SELECT TmpStr FROM  ZRSystem.Zrt999Tmp WHERE TmpUsr = @p1     "
-    "ORDER BY TmpUsr, TmpStr ";
-
-// "  INSERT INTO ZrSystem.Zrt999Tmp ( TmpUsr, TmpStr ) VALUES ( @p1, @p2 ),
-// ( @p1, @p3 ), ..." for kLinesPerInsert lines: the path once, then the lines.
-std::string InsertManySql() {
-  std::string sql = "  INSERT INTO ZrSystem.Zrt999Tmp ( TmpUsr, TmpStr ) VALUES ";
-  for (size_t i = 0; i < kLinesPerInsert; ++i) {
-    if (i > 0) sql += ", ";
-    sql += "( @p1, @p" + std::to_string(i + 2) + " )";
-  }
-  return sql + "  ";
-}
+constexpr const char* kBeginInsertSql = stmt::kBeginInsert.text;
+constexpr const char* kInsertSql = stmt::kInsertLine.text;
+constexpr const char* kRollbackInsertSql = stmt::kRollbackInsert.text;
+constexpr const char* kBeginDeleteSql = stmt::kBeginDelete.text;
+constexpr const char* kDeleteSql = stmt::kDeleteLines.text;
+constexpr const char* kRollbackDeleteSql = stmt::kRollbackDelete.text;
+constexpr const char* kCommitSql = stmt::kCommit.text;
+constexpr const char* kSaveLineSql = stmt::kSaveLine.text;
+constexpr const char* kRollbackLineSql = stmt::kRollbackLine.text;
+constexpr const char* kLineCursorSql = stmt::kLineCursor.text;
 
 // The sqlcode for a value beyond the width of its column.
-constexpr int kTooLong = -3;
+constexpr int kTooLong = kSqlTooLong;
 
 }  // namespace
 
@@ -87,13 +74,12 @@ namespace {
 
 // The INSERT statements of InsertLinesAtOnce, inside its transaction.
 int InsertAll(Connection& c, const std::string& path, const std::vector<std::string>& lines) {
-  static const std::string kInsertManySql = InsertManySql();
   size_t at = 0;
   Params params;
   for (; at + kLinesPerInsert <= lines.size(); at += kLinesPerInsert) {
     params.assign(1, Param::Text(path));
     for (size_t i = at; i < at + kLinesPerInsert; ++i) params.push_back(Param::Text(lines[i]));
-    int rc = c.Execute(kInsertMany, kInsertManySql, params);
+    int rc = c.Execute(stmt::kInsertLines.no, stmt::kInsertLines.text, params);
     if (rc != 0) return rc;
   }
   for (; at < lines.size(); ++at) {

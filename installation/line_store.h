@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "db/runtime.h"
+#include "installation/statements.h"
 
 namespace plom {
 
@@ -36,7 +37,6 @@ constexpr int kLinesPerGroup = 2000;
 // its column refuses the whole call with nothing sent.
 int InsertLinesAtOnce(Connection& c, const std::string& path,
                       const std::vector<std::string>& lines);
-constexpr size_t kLinesPerInsert = 100;
 
 // Deletes the line store of the path: 0 deleted, 100 there were none.
 int DeleteLines(Connection& c, const std::string& path);

@@ -193,20 +193,29 @@ int GetBalances(Connection& c, BadgeRecord* r, const RowAnswers* kept) {
       [&](int) { return Pack(r->balance); });
 }
 
-int GetVacation(Connection& c, BadgeRecord* r, const RowAnswers* kept) {
-  if (kept == nullptr) return GetVacation(c, r);
+int GetVacation(Connection& c, const std::string& schema, BadgeRecord* r,
+                const RowAnswers* kept) {
+  if (kept == nullptr) return GetVacation(c, schema, r);
   return ThroughKept(
-      kept->vacation, [&](bool* answered) { return GetVacation(c, r, answered); },
+      kept->vacation,
+      [&](bool* answered) {
+        // 0, 100 or 200: both rows found or found missing; anything else is
+        // an error of one of the fetches.
+        int rc = GetVacation(c, schema, r);
+        *answered = rc == kSqlOk || rc == kSqlNotFound || rc == 2 * kSqlNotFound;
+        return rc;
+      },
       [&](int, const std::string& packed) { Unpack(packed, &r->vacation); },
       [&](int) { return Pack(r->vacation); });
 }
 
-int GetPersonSprSal(Connection& c, BadgeRecord* r, const RowAnswers* kept) {
-  if (kept == nullptr) return GetPersonSprSal(c, r);
+int GetPersonSprSal(Connection& c, const std::string& schema, BadgeRecord* r,
+                    const RowAnswers* kept) {
+  if (kept == nullptr) return GetPersonSprSal(c, schema, r);
   return ThroughKept(
       kept->person,
       [&](bool* answered) {
-        int rc = GetPersonSprSal(c, r);
+        int rc = GetPersonSprSal(c, schema, r);
         *answered = Answered(rc);
         return rc;
       },

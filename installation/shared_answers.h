@@ -109,9 +109,12 @@ class SharedAnswers {
 // As GetBalances, GetVacation, GetPersonSprSal and GetLocationShortText,
 // answered from the badge row's kept lookups when kept is given (and
 // keeping the answer when it is the first), asked directly otherwise.
+// The schema is the one whose badge rows the kept lookups belong to.
 int GetBalances(Connection& c, BadgeRecord* r, const RowAnswers* kept);
-int GetVacation(Connection& c, BadgeRecord* r, const RowAnswers* kept);
-int GetPersonSprSal(Connection& c, BadgeRecord* r, const RowAnswers* kept);
+int GetVacation(Connection& c, const std::string& schema, BadgeRecord* r,
+                const RowAnswers* kept);
+int GetPersonSprSal(Connection& c, const std::string& schema, BadgeRecord* r,
+                    const RowAnswers* kept);
 int GetLocationShortText(Connection& c, BadgeRecord* r, const RowAnswers* kept);
 
 }  // namespace plom

@@ -21,11 +21,7 @@ using test::GenDb;
 
 class Shared : public ::testing::Test {
  protected:
-  std::unique_ptr<Connection> Connect(const std::string& schema = "MND1") {
-    auto c = db_.db().Connect();
-    SetCurrentSchema(*c, schema);
-    return c;
-  }
+  std::unique_ptr<Connection> Connect(const std::string& = "MND1") { return db_.db().Connect(); }
   // The kept badge rows of the schema, read on a connection of their own.
   std::shared_ptr<const SchemaBadges> Rows(const std::string& schema = "MND1") {
     auto c = Connect(schema);
@@ -132,11 +128,11 @@ TEST_F(Shared, FoundNoneIsKeptLikeAnAnswer) {
   auto rows = Rows();
   auto c = Connect();
   BadgeRecord r = Row(*rows, 0);
-  EXPECT_EQ(GetPersonSprSal(*c, &r, &rows->answers(0)), 100);
+  EXPECT_EQ(GetPersonSprSal(*c, "MND1", &r, &rows->answers(0)), 100);
   EXPECT_EQ(r.pnr_sal, "");
   db_.AddPerson("P1", 3, "Frau");
   BadgeRecord again = Row(*rows, 0);
-  EXPECT_EQ(GetPersonSprSal(*c, &again, &rows->answers(0)), 100);
+  EXPECT_EQ(GetPersonSprSal(*c, "MND1", &again, &rows->answers(0)), 100);
   EXPECT_EQ(again.pnr_sal, "");
   EXPECT_EQ(again.pnr_spr, "");
 }
@@ -148,7 +144,7 @@ TEST_F(Shared, PersonDataAndLocationTextsKept) {
   auto rows = Rows();
   auto c = Connect();
   BadgeRecord r = Row(*rows, 0);
-  EXPECT_EQ(GetPersonSprSal(*c, &r, &rows->answers(0)), 0);
+  EXPECT_EQ(GetPersonSprSal(*c, "MND1", &r, &rows->answers(0)), 0);
   EXPECT_EQ(GetLocationShortText(*c, &r, &rows->answers(0)), 0);
   EXPECT_EQ(r.pnr_spr, "3");
   EXPECT_EQ(r.pnr_sal, "Frau");
@@ -156,7 +152,7 @@ TEST_F(Shared, PersonDataAndLocationTextsKept) {
   int64_t sent = c->statements_sent();
   db_.Exec("DELETE FROM \"ZrSystem.Zrt113Sto\"");
   BadgeRecord again = Row(*rows, 0);
-  EXPECT_EQ(GetPersonSprSal(*c, &again, &rows->answers(0)), 0);
+  EXPECT_EQ(GetPersonSprSal(*c, "MND1", &again, &rows->answers(0)), 0);
   EXPECT_EQ(GetLocationShortText(*c, &again, &rows->answers(0)), 0);
   EXPECT_EQ(c->statements_sent(), sent);
   EXPECT_EQ(again.pnr_spr, "3");
@@ -178,10 +174,9 @@ TEST_F(Shared, PersonsAreKeptPerClientSchema) {
   ASSERT_EQ(rows2->size(), 1u);
   auto c = Connect("MND1");
   BadgeRecord r = Row(*rows1, 0);
-  EXPECT_EQ(GetPersonSprSal(*c, &r, &rows1->answers(0)), 0);
-  SetCurrentSchema(*c, "MND2");
+  EXPECT_EQ(GetPersonSprSal(*c, "MND1", &r, &rows1->answers(0)), 0);
   BadgeRecord other = Row(*rows2, 0);
-  EXPECT_EQ(GetPersonSprSal(*c, &other, &rows2->answers(0)), 0);
+  EXPECT_EQ(GetPersonSprSal(*c, "MND2", &other, &rows2->answers(0)), 0);
   EXPECT_EQ(r.pnr_sal, "Frau");
   EXPECT_EQ(other.pnr_sal, "Herr");
 }
@@ -193,10 +188,10 @@ TEST_F(Shared, AFailedLookupIsAskedAgain) {
   db_.Exec("ALTER TABLE \"MND1.Zrt332Urv\" RENAME TO hidden");
   auto c = Connect();
   BadgeRecord r = Row(*rows, 0);
-  EXPECT_LT(GetVacation(*c, &r, &rows->answers(0)), 0);
+  EXPECT_LT(GetVacation(*c, "MND1", &r, &rows->answers(0)), 0);
   db_.Exec("ALTER TABLE hidden RENAME TO \"MND1.Zrt332Urv\"");
   BadgeRecord again = Row(*rows, 0);
-  EXPECT_EQ(GetVacation(*c, &again, &rows->answers(0)), 0);
+  EXPECT_EQ(GetVacation(*c, "MND1", &again, &rows->answers(0)), 0);
   EXPECT_EQ(again.vacation[0], " 30,00 ");
   EXPECT_EQ(again.vacation[1], " 10,00 ");
 }
@@ -206,10 +201,10 @@ TEST_F(Shared, VacationKeptWithItsResult) {
   auto rows = Rows();
   auto c = Connect();
   BadgeRecord r = Row(*rows, 0);
-  EXPECT_EQ(GetVacation(*c, &r, &rows->answers(0)), 200);
+  EXPECT_EQ(GetVacation(*c, "MND1", &r, &rows->answers(0)), 200);
   db_.AddVacation("P1", 30, 2, 1, 20, 10);
   BadgeRecord again = Row(*rows, 0);
-  EXPECT_EQ(GetVacation(*c, &again, &rows->answers(0)), 200);
+  EXPECT_EQ(GetVacation(*c, "MND1", &again, &rows->answers(0)), 200);
   EXPECT_EQ(again.vacation, r.vacation);
   EXPECT_EQ(again.vacation[0], "  0,00 ");
 }
@@ -290,8 +285,8 @@ TEST_F(Shared, AccessRightsAskedOncePerGroup) {
   a.access_class = "0  ";
   a.badge_group = "G1";
   BadgeRecord b = a;
-  EXPECT_TRUE(ResolveAccessClass(*c, &a, shared_.access_rights()));
-  EXPECT_TRUE(ResolveAccessClass(*other, &b, shared_.access_rights()));
+  EXPECT_TRUE(ResolveAccessClass(*c, "MND1", &a, shared_.access_rights()));
+  EXPECT_TRUE(ResolveAccessClass(*other, "MND1", &b, shared_.access_rights()));
   EXPECT_EQ(a.access_class, "7  ");
   EXPECT_EQ(b.access_class, "7  ");
   EXPECT_GT(c->statements_sent(), 0);
