@@ -1,5 +1,7 @@
 #include "installation/shared_answers.h"
 
+#include <thread>
+
 #include "installation/badge_queries.h"
 #include "installation/balance_queries.h"
 
@@ -64,13 +66,17 @@ template <class Ask, class Put, class Take>
 int ThroughKept(KeptAnswer* kept, Ask ask, Put put, Take take) {
   int sqlcode = 0;
   std::string packed;
-  if (kept->Get(&sqlcode, &packed)) {
+  if (kept->GetOrClaim(&sqlcode, &packed)) {
     put(sqlcode, packed);
     return sqlcode;
   }
   bool answered = false;
   sqlcode = ask(&answered);
-  if (answered) kept->Keep(sqlcode, take(sqlcode));
+  if (answered) {
+    kept->Keep(sqlcode, take(sqlcode));
+  } else {
+    kept->Release();
+  }
   return sqlcode;
 }
 
@@ -90,21 +96,30 @@ std::vector<size_t> IndexKeys(const std::vector<BadgeRecord>& rows,
 
 }  // namespace
 
-bool KeptAnswer::Get(int* sqlcode, std::string* packed) const {
-  if (state_.load(std::memory_order_acquire) != kKept) return false;
-  *sqlcode = sqlcode_;
-  *packed = packed_;
-  return true;
+bool KeptAnswer::GetOrClaim(int* sqlcode, std::string* packed) {
+  for (;;) {
+    uint8_t state = state_.load(std::memory_order_acquire);
+    if (state == kKept) {
+      *sqlcode = sqlcode_;
+      *packed = packed_;
+      return true;
+    }
+    if (state == kEmpty &&
+        state_.compare_exchange_weak(state, kAsking, std::memory_order_acq_rel)) {
+      return false;
+    }
+    // Another run is asking: its answer comes within one statement.
+    if (state == kAsking) std::this_thread::yield();
+  }
 }
 
 void KeptAnswer::Keep(int sqlcode, std::string packed) {
-  uint8_t empty = kEmpty;
-  // Another run may be keeping the same answer: the first one wins.
-  if (!state_.compare_exchange_strong(empty, kWriting, std::memory_order_acq_rel)) return;
   sqlcode_ = sqlcode;
   packed_ = std::move(packed);
   state_.store(kKept, std::memory_order_release);
 }
+
+void KeptAnswer::Release() { state_.store(kEmpty, std::memory_order_release); }
 
 SchemaBadges::SchemaBadges(const std::vector<BadgeRecord>& rows) {
   rows_.reserve(rows.size());

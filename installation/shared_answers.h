@@ -32,16 +32,22 @@ constexpr size_t kLabelSlots = 8;
 using LabelSlots = std::array<std::string, kLabelSlots>;
 
 // One kept lookup: empty until the first complete answer is kept; from then
-// on it holds the sqlcode and what the lookup wrote into the record.
+// on it holds the sqlcode and what the lookup wrote into the record. One
+// run at a time asks: the others wait for its answer instead of asking too.
 class KeptAnswer {
  public:
-  // Whether an answer is kept; then its sqlcode and texts.
-  bool Get(int* sqlcode, std::string* packed) const;
-  // Keeps the answer unless one is kept (or being kept) already.
+  // Either the kept answer (returns true with its sqlcode and texts), or the
+  // turn to ask (returns false): the caller then asks and ends its turn with
+  // Keep or Release. Waits while another caller has the turn.
+  bool GetOrClaim(int* sqlcode, std::string* packed);
+  // Keeps the answer of the caller's turn.
   void Keep(int sqlcode, std::string packed);
+  // Ends the caller's turn without an answer (the lookup failed): the next
+  // caller asks again.
+  void Release();
 
  private:
-  enum State : uint8_t { kEmpty, kWriting, kKept };
+  enum State : uint8_t { kEmpty, kAsking, kKept };
   std::atomic<uint8_t> state_{kEmpty};
   int sqlcode_ = 0;
   std::string packed_;

@@ -278,6 +278,24 @@ TEST_F(BatchTest, RefusedLineReportedAsTheSeparateRunReportsIt) {
   EXPECT_NE(b.out.find("Status: 1\n"), std::string::npos) << b.out;
 }
 
+// On a terminal, standard error carries one updating progress line (runs
+// done of all, badges per second, time left), cleared at the end.
+TEST_F(BatchTest, ProgressLineOnlyOnATerminal) {
+  if (std::system("command -v script >/dev/null 2>&1") != 0) GTEST_SKIP() << "no script(1)";
+  Put("plan", "VQDNL60P TERM03 a.60p 1\nIDSTAMM TERM12 b.ids 1\n");
+  // script(1) gives the program a terminal; standard output goes to a file,
+  // so what reaches the terminal is standard error alone.
+  Shelled b = Shell("script -qec '" + kBin + "/plomvarde-batch -j 1 plan >out.txt' /dev/null");
+  EXPECT_EQ(b.status, 0);
+  EXPECT_NE(b.out.find("\rLaeufe 1/2  "), std::string::npos) << b.out;
+  EXPECT_NE(b.out.find("\rLaeufe 2/2  "), std::string::npos) << b.out;
+  EXPECT_NE(b.out.find(" Ausweise/s  noch ca. "), std::string::npos) << b.out;
+  EXPECT_EQ(File("out.txt").find("Laeufe 1/2"), std::string::npos);
+  // Without a terminal nothing of it.
+  Shelled quiet = RunBatchProgram("plan");
+  EXPECT_EQ(quiet.err, "");
+}
+
 TEST_F(BatchTest, SummaryTableAndReport) {
   Put("plan", "VQDNL60P TERM03 a.60p 1\nIDSTAMM TERM12 b.ids 0\n");
   Shelled b = RunBatchProgram("--report rep.jsonl -j 2 plan");
