@@ -5,7 +5,6 @@
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 #include <sqlite3.h>
-#include <sys/wait.h>
 
 #include <cstdio>
 #include <filesystem>
@@ -131,8 +130,7 @@ class BatchTest : public ::testing::Test {
     Shelled r;
     std::string out = root_ + "/sh.out", err = root_ + "/sh.err";
     std::string full = "cd '" + cwd_ + "' && (" + cmd + ") >'" + out + "' 2>'" + err + "'";
-    int st = std::system(full.c_str());
-    r.status = WIFEXITED(st) ? WEXITSTATUS(st) : -1;
+    r.status = test::ExitStatus(std::system(full.c_str()));
     r.out = test::ReadFile(out);
     r.err = test::ReadFile(err);
     return r;
