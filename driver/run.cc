@@ -92,26 +92,26 @@ Credentials ReadCredentials(const std::string& config_path) {
   return c;
 }
 
-// Runs the generator for each schema of a cursor; returns how many there were.
-int RunSchemas(RunContext& ctx, const RunParams& p, const DownloadFunction& fn, bool all) {
-  Connection& c = ctx.conn;
+// Visits each schema of a cursor; returns how many there were.
+int VisitSchemas(Connection& c, Messages& msg, const std::string& terminal, bool all,
+                 const std::function<void(const std::string&)>& visit) {
   int found = 0;
   std::string schema;
   if (all) {
     OpenAllSchemaCursor(c);
   } else {
-    OpenTerminalSchemaCursor(c, p.terminal);
+    OpenTerminalSchemaCursor(c, terminal);
   }
   while ((all ? FetchAllSchema(c, &schema) : FetchTerminalSchema(c, &schema)) == 0) {
     ++found;
     if (!IsValidSchemaName(schema)) {
       // Client schema names enter statement texts: only plain names do.
-      ctx.msg.Printf("Schema %s ungueltig, Mandant wird uebersprungen!\n", schema.c_str());
+      msg.Printf("Schema %s ungueltig, Mandant wird uebersprungen!\n", schema.c_str());
       continue;
     }
     SetCurrentSchema(c, schema);
-    ctx.msg.Printf("Schema: %s\n", schema.c_str());
-    fn.generate(ctx, p.path, p.terminal, schema);
+    msg.Printf("Schema: %s\n", schema.c_str());
+    visit(schema);
   }
   if (all) {
     CloseAllSchemaCursor(c);
@@ -139,6 +139,26 @@ const DownloadFunction* FindDownloadFunction(const std::string& name) {
   return nullptr;
 }
 
+void VisitRunSchemas(Connection& c, Messages& msg, const std::string& terminal,
+                     const std::function<void(const std::string& schema)>& visit) {
+  if (VisitSchemas(c, msg, terminal, false, visit) == 0) VisitSchemas(c, msg, terminal, true, visit);
+}
+
+int ConnectAsRun(Connection* conn, Messages& msg, const std::string& config_path) {
+  Credentials cred = ReadCredentials(config_path);
+  int rc = ConnectDatabase(conn, cred.login, cred.password, cred.server, cred.schema);
+  if (rc == 0) return 0;
+  msg.Printf("DB-Connect-Error: %d!", rc);
+  msg.Printf("Name:%s Pwd:%s Net:%s Schema:%s\n", cred.login.c_str(), "***",
+             cred.server.c_str(), cred.schema.c_str());
+  std::string why = conn->last_error();
+  // The backend's reason, never with the password in it.
+  for (size_t at; !cred.password.empty() && (at = why.find(cred.password)) != std::string::npos;)
+    why.replace(at, cred.password.size(), "***");
+  if (!why.empty()) msg.Printf("%s\n", why.c_str());
+  return rc;
+}
+
 RunOptions DefaultRunOptions() {
   RunOptions o;
   o.config_path = HostPath(kConfigPath);
@@ -156,20 +176,8 @@ int RunTool(const std::vector<std::string>& args, Messages& msg, const RunOption
     return kExitLocked;
   }
 
-  Credentials cred = ReadCredentials(options.config_path);
   Connection conn;
-  int rc = ConnectDatabase(&conn, cred.login, cred.password, cred.server, cred.schema);
-  if (rc != 0) {
-    msg.Printf("DB-Connect-Error: %d!", rc);
-    msg.Printf("Name:%s Pwd:%s Net:%s Schema:%s\n", cred.login.c_str(), "***",
-               cred.server.c_str(), cred.schema.c_str());
-    std::string why = conn.last_error();
-    // The backend's reason, never with the password in it.
-    for (size_t at; !cred.password.empty() && (at = why.find(cred.password)) != std::string::npos;)
-      why.replace(at, cred.password.size(), "***");
-    if (!why.empty()) msg.Printf("%s\n", why.c_str());
-    return kExitUnavailable;
-  }
+  if (ConnectAsRun(&conn, msg, options.config_path) != 0) return kExitUnavailable;
   conn.line_group.enabled = options.group_lines;
   struct CountOnExit {
     Connection& c;
@@ -179,14 +187,16 @@ int RunTool(const std::vector<std::string>& args, Messages& msg, const RunOption
     }
   } count_on_exit{conn, options.statements_sent};
 
-  rc = DeleteLines(conn, p.path);
+  int rc = DeleteLines(conn, p.path);
   if (rc != 0 && rc != kSqlNotFound) {
     msg.Printf("Error Tab. Zrt999Tmp loeschen! ErrNr: %d User: %s", rc, p.path.c_str());
     return kExitUnavailable;
   }
 
   RunContext ctx(conn, msg, options.reuse_answers);
-  if (RunSchemas(ctx, p, fn, false) == 0) RunSchemas(ctx, p, fn, true);
+  VisitRunSchemas(conn, msg, p.terminal, [&](const std::string& schema) {
+    fn.generate(ctx, p.path, p.terminal, schema);
+  });
 
   rc = FlushLines(conn);
   if (rc != 0) {

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -44,6 +45,18 @@ struct RunOptions {
   int64_t* statements_sent = nullptr;
 };
 RunOptions DefaultRunOptions();
+
+// Connects as a run does: credentials from the configuration file at
+// config_path. A failed connect is printed as the run prints it (the
+// password never); returns 0 or the sqlcode of the failure.
+int ConnectAsRun(Connection* conn, Messages& msg, const std::string& config_path);
+
+// Visits the client schemas a run of the terminal visits, in the run's
+// order: those assigned to the terminal, or all when none is. Each valid
+// one is made current and announced ("Schema: ..."), then handed to visit;
+// an invalid name is reported and passed over.
+void VisitRunSchemas(Connection& c, Messages& msg, const std::string& terminal,
+                     const std::function<void(const std::string& schema)>& visit);
 
 // Runs the tool with the command-line arguments (program name excluded).
 int RunTool(const std::vector<std::string>& args, Messages& msg, const RunOptions& options);

@@ -9,6 +9,7 @@
 #include "generators/messages.h"
 #include "db/runtime.h"
 #include "generators/admission.h"
+#include "installation/line_store.h"
 
 namespace plom {
 
@@ -19,12 +20,20 @@ struct RunContext {
   Messages& msg;
   AdmissionCache admission;
   AccessRightCache access_rights;
+  // Where the generators hand their lines: the line store, unless another
+  // sink is set (it must outlive the context).
+  LineStoreSink line_store;
+  LineSink* sink = &line_store;
   // Lines that the line store refused (a failed insert): the download file
   // then lacks them.
   int lines_lost = 0;
 
   RunContext(Connection& c, Messages& m, bool reuse_answers = true)
-      : conn(c), msg(m), admission(reuse_answers), access_rights(reuse_answers) {}
+      : conn(c),
+        msg(m),
+        admission(reuse_answers),
+        access_rights(reuse_answers),
+        line_store(c) {}
 };
 
 using GeneratorFn = void (*)(RunContext& ctx, const std::string& path,
