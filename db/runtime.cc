@@ -56,7 +56,7 @@ std::unique_ptr<Backend> OpenBackend(const ConnectSettings& s, int* sqlcode, std
   *sqlcode = 0;
   error->clear();
   if (s.server.empty()) {
-    *sqlcode = -1;
+    *sqlcode = kSqlFailed;
     *error = "no server name configured (SQLSERVER and NET8 empty, or no configuration file)";
     return nullptr;
   }
@@ -67,7 +67,7 @@ std::unique_ptr<Backend> OpenBackend(const ConnectSettings& s, int* sqlcode, std
       if (ch == '\\') ch = '/';
     }
     if (path.empty()) {
-      *sqlcode = -1;
+      *sqlcode = kSqlFailed;
       *error = "no database file named";
       return nullptr;
     }
@@ -76,7 +76,7 @@ std::unique_ptr<Backend> OpenBackend(const ConnectSettings& s, int* sqlcode, std
 #ifdef PLOM_HAVE_ODBC
   return OdbcBackend::Open(s, sqlcode, error);
 #else
-  *sqlcode = -1;
+  *sqlcode = kSqlFailed;
   *error = "this build has no ODBC backend";
   return nullptr;
 #endif
@@ -90,7 +90,7 @@ int Connection::Finish(const Result& r) {
 }
 
 int Connection::Execute(int stmt_no, std::string_view text, const Params& params, Row* out) {
-  if (!backend_) return last_sqlcode_ = -1;
+  if (!backend_) return last_sqlcode_ = kSqlFailed;
   Result r = backend_->Run(stmt_no, text, params, 1);
   const Row* delivered = nullptr;
   if (r.sqlcode == 0) {
@@ -111,7 +111,7 @@ int Connection::Execute(int stmt_no, std::string_view text, const Params& params
 }
 
 int Connection::Transaction(int stmt_no, std::string_view text) {
-  if (!backend_) return last_sqlcode_ = -1;
+  if (!backend_) return last_sqlcode_ = kSqlFailed;
   Result r = backend_->Run(stmt_no, text, {}, 0);
   Tell({StatementObserver::Kind::kTransaction, stmt_no, text, nullptr, r.sqlcode, nullptr, 0});
   return Finish(r);
@@ -120,7 +120,7 @@ int Connection::Transaction(int stmt_no, std::string_view text) {
 int Connection::Open(int cursor_no, std::string_view text, const Params& params,
                      size_t max_rows) {
   cursors_.erase(cursor_no);
-  if (!backend_) return last_sqlcode_ = -1;
+  if (!backend_) return last_sqlcode_ = kSqlFailed;
   Result r = backend_->Run(cursor_no, text, params, max_rows);
   Tell({StatementObserver::Kind::kOpen, cursor_no, text, &params, r.sqlcode, nullptr,
         r.rows.size()});
@@ -133,8 +133,8 @@ int Connection::Fetch(int cursor_no, Row* out) {
   auto it = cursors_.find(cursor_no);
   if (it == cursors_.end()) {
     last_error_ = "cursor not open";
-    Tell({Kind::kFetch, cursor_no, {}, nullptr, -2, nullptr, 0});
-    return last_sqlcode_ = -2;
+    Tell({Kind::kFetch, cursor_no, {}, nullptr, kSqlCursorNotOpen, nullptr, 0});
+    return last_sqlcode_ = kSqlCursorNotOpen;
   }
   Cursor& cur = it->second;
   if (cur.next >= cur.rows.size()) {

@@ -109,7 +109,6 @@ int VisitSchemas(Connection& c, Messages& msg, const std::string& terminal, bool
       msg.Printf("Schema %s ungueltig, Mandant wird uebersprungen!\n", schema.c_str());
       continue;
     }
-    SetCurrentSchema(c, schema);
     msg.Printf("Schema: %s\n", schema.c_str());
     visit(schema);
   }
@@ -195,7 +194,8 @@ int RunTool(const std::vector<std::string>& args, Messages& msg, const RunOption
 
   RunContext ctx(conn, msg, options.reuse_answers);
   VisitRunSchemas(conn, msg, p.terminal, [&](const std::string& schema) {
-    fn.generate(ctx, p.path, p.terminal, schema);
+    ctx.scope = RunScope{p.path, p.terminal, schema};
+    fn.generate(ctx);
   });
 
   rc = FlushLines(conn);

@@ -53,8 +53,8 @@ int ConnectAsRun(Connection* conn, Messages& msg, const std::string& config_path
 
 // Visits the client schemas a run of the terminal visits, in the run's
 // order: those assigned to the terminal, or all when none is. Each valid
-// one is made current and announced ("Schema: ..."), then handed to visit;
-// an invalid name is reported and passed over.
+// one is announced ("Schema: ...") and handed to visit; an invalid name is
+// reported and passed over.
 void VisitRunSchemas(Connection& c, Messages& msg, const std::string& terminal,
                      const std::function<void(const std::string& schema)>& visit);
 

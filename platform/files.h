@@ -14,9 +14,15 @@ namespace plom {
 // path is unchanged.
 std::string HostPath(std::string_view windows_path);
 
+// Who may read a file the tool writes: everyone the host lets (download
+// files), or the owner alone (the configuration file with its credentials).
+enum class FileAccess { kShared, kOwnerOnly };
+
 // Replaces the file atomically: a temporary file beside it, flushed, then
-// renamed over it. On failure the old file stays as it was.
-bool ReplaceFile(const std::string& path, const std::string& data);
+// renamed over it. On failure the old file stays as it was and errno tells
+// the reason.
+bool ReplaceFile(const std::string& path, const std::string& data,
+                 FileAccess access = FileAccess::kShared);
 // Appends the data in one write (creates the file when missing).
 bool AppendFile(const std::string& path, const std::string& data);
 

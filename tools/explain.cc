@@ -12,6 +12,7 @@
 #include "installation/badge_queries.h"
 #include "installation/balance_queries.h"
 #include "installation/connection.h"
+#include "installation/statements.h"
 #include "tools/layouts.h"
 
 namespace plom::explain {
@@ -20,19 +21,20 @@ namespace {
 using Kind = StatementObserver::Kind;
 
 // Statement numbers of the queries the report names.
-constexpr int kBadgeCursor = 1;
-constexpr int kReaderCursor = 2;
-constexpr int kCountPermissions = 3;
-constexpr int kCountTimeBlocks = 4;
-constexpr int kTerminalType = 5;
-constexpr int kFirstAccessRight = 6;
-constexpr int kLastAccessRight = 11;
-constexpr int kLocationText = 12;
-constexpr int kPerson = 13;
-constexpr int kBalances = 14;
-constexpr int kLabels = 15;
-constexpr int kDayRecord = 39;
-constexpr int kYearAccount = 40;
+constexpr int kBadgeCursor = stmt::kBadgeCursor.no;
+constexpr int kReaderCursor = stmt::kReaderCursor.no;
+constexpr int kCountPermissions = stmt::kCountPermissions.no;
+constexpr int kCountTimeBlocks = stmt::kCountTimeBlocks.no;
+constexpr int kTerminalType = stmt::kTerminalType.no;
+constexpr int kFirstAccessRight = stmt::kSelAwsGrp.no;
+constexpr int kLastAccessRight = stmt::kSelAkr.no;
+static_assert(kLastAccessRight - kFirstAccessRight == 5, "six access-right queries in a row");
+constexpr int kLocationText = stmt::kLocationText.no;
+constexpr int kPerson = stmt::kPerson.no;
+constexpr int kBalances = stmt::kBalances.no;
+constexpr int kLabels = stmt::kLabelCursor.no;
+constexpr int kDayRecord = stmt::kDayRecord.no;
+constexpr int kYearAccount = stmt::kYearAccount.no;
 
 constexpr size_t kBadgeNumberWidth = 51;
 
@@ -571,7 +573,8 @@ Explanation ExplainBadge(Connection& c, const std::string& function, const std::
   const std::string path = "plomvarde-explain";
   VisitRunSchemas(c, msg, terminal, [&](const std::string& schema) {
     rec.BeginPass(schema);
-    fn->generate(ctx, path, terminal, schema);
+    ctx.scope = RunScope{path, terminal, schema};
+    fn->generate(ctx);
     rec.EndPass();
   });
   c.SetObserver(nullptr);
