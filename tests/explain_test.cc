@@ -2,7 +2,6 @@
 // prints for it, and it stores nothing.
 #include <gtest/gtest.h>
 #include <sqlite3.h>
-#include <sys/wait.h>
 
 #include <algorithm>
 #include <cstdio>
@@ -28,14 +27,7 @@ using explain::Explanation;
 const std::string kBin = PLOM_BINARY_DIR;
 
 std::string Shell(const std::string& cwd, const std::string& cmd, int* status) {
-  std::string full = "cd '" + cwd + "' || exit 1; " + cmd + " 2>&1";
-  FILE* p = popen(full.c_str(), "r");
-  std::string out;
-  char buf[4096];
-  for (size_t n; (n = fread(buf, 1, sizeof buf, p)) > 0;) out.append(buf, n);
-  int st = pclose(p);
-  *status = WIFEXITED(st) ? WEXITSTATUS(st) : -1;
-  return out;
+  return test::ShellOutput("cd '" + cwd + "' || exit 1; " + cmd + " 2>&1", status);
 }
 
 // Rows of a query on the database file, each column joined by '|'.
@@ -182,7 +174,9 @@ TEST_F(SampleExplain, ShowsWhatTheRunWritesForEveryBadge) {
             ++left_out;
             // Only the balance display passes over a badge's later rows (and
             // rows without a person) without a word.
-            if (std::string(fn) != "VQDNL18P") EXPECT_FALSE(row.messages.empty());
+            if (std::string(fn) != "VQDNL18P") {
+              EXPECT_FALSE(row.messages.empty());
+            }
             if (!row.messages.empty()) {
               EXPECT_NE(explain::Render(e, false).find(Cp1252ToUtf8(row.messages)),
                         std::string::npos);
