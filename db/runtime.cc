@@ -104,17 +104,17 @@ int Connection::Execute(int stmt_no, std::string_view text, const Params& params
       r.sqlcode = kSqlNotFound;
     }
   }
-  using Kind = StatementObserver::Kind;
-  Tell({Kind::kExecute, stmt_no, text, &params, r.sqlcode, delivered, r.rows.size()});
+  int rc = Finish(r);
+  Tell({StatementObserver::Kind::kExecute, stmt_no, text, &params, rc, delivered, r.rows.size()});
   if (delivered != nullptr && out != nullptr) *out = std::move(r.rows.front());
-  return Finish(r);
+  return rc;
 }
 
 int Connection::Transaction(int stmt_no, std::string_view text) {
   if (!backend_) return last_sqlcode_ = kSqlFailed;
-  Result r = backend_->Run(stmt_no, text, {}, 0);
-  Tell({StatementObserver::Kind::kTransaction, stmt_no, text, nullptr, r.sqlcode, nullptr, 0});
-  return Finish(r);
+  int rc = Finish(backend_->Run(stmt_no, text, {}, 0));
+  Tell({StatementObserver::Kind::kTransaction, stmt_no, text, nullptr, rc, nullptr, 0});
+  return rc;
 }
 
 int Connection::Open(int cursor_no, std::string_view text, const Params& params,
@@ -122,10 +122,10 @@ int Connection::Open(int cursor_no, std::string_view text, const Params& params,
   cursors_.erase(cursor_no);
   if (!backend_) return last_sqlcode_ = kSqlFailed;
   Result r = backend_->Run(cursor_no, text, params, max_rows);
-  Tell({StatementObserver::Kind::kOpen, cursor_no, text, &params, r.sqlcode, nullptr,
-        r.rows.size()});
-  if (r.sqlcode == 0) cursors_[cursor_no].rows = std::move(r.rows);
-  return Finish(r);
+  int rc = Finish(r);
+  Tell({StatementObserver::Kind::kOpen, cursor_no, text, &params, rc, nullptr, r.rows.size()});
+  if (rc == 0) cursors_[cursor_no].rows = std::move(r.rows);
+  return rc;
 }
 
 int Connection::Fetch(int cursor_no, Row* out) {

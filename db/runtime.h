@@ -88,8 +88,9 @@ class Backend {
 
 // Sees what a Connection runs: every statement sent to the backend and
 // every fetch served from an open cursor, each after it ran, with its
-// sqlcode. For tracing and explaining runs; it must not run statements on
-// the connection itself.
+// sqlcode (last_sqlcode() and last_error() already tell its outcome). For
+// tracing and explaining runs; it must not run statements on the connection
+// itself.
 class StatementObserver {
  public:
   enum class Kind { kExecute, kTransaction, kOpen, kFetch, kClose };

@@ -162,6 +162,7 @@ TEST_F(SampleExplain, ShowsWhatTheRunWritesForEveryBadge) {
       for (const std::string& badge : badges) {
         SCOPED_TRACE(std::string(fn) + " " + terminal + " " + badge);
         Explanation e = explain::ExplainBadge(*conn, fn, terminal, badge);
+        EXPECT_EQ(e.first_error, 0) << e.first_error_text;
         std::vector<std::string> shown = RecordsOf(e), expected = written[badge];
         std::sort(shown.begin(), shown.end());
         std::sort(expected.begin(), expected.end());
@@ -360,6 +361,35 @@ TEST_F(NotListed, ResolutionShowsEachQueryAndTheOneTaken) {
   EXPECT_LT(cost, dept);
   EXPECT_EQ(text.find("5. CurBZU_SelAbtGrp"), std::string::npos) << "asked after a hit";
   EXPECT_NE(text.find("-> access permitted"), std::string::npos) << text;
+}
+
+// A statement that fails is never taken for an answer: the explanation
+// names the failure, with the backend's reason.
+TEST(ExplainFailure, FailedStatementIsNamed) {
+  test::TestDb db;  // no per-client tables: the access-right queries fail
+  const std::string past = test::DateTime(-30);
+  db.Exec(
+      "INSERT INTO \"ZrSystem.Zrt112Mnd\" VALUES (1,1,'M01',0);"
+      "INSERT INTO \"ZrSystem.Zrt115Tfz\" VALUES ('T1',1,1);"
+      "INSERT INTO \"ZrSystem.Zrt301Asw\" VALUES ('700','" + past + "',NULL,'7','0','G9','',0,1,1);"
+      "INSERT INTO \"ZrSystem.Zrt113Awv\" VALUES ('700','1');");
+  auto c = db.Connect();
+  Explanation e = explain::ExplainBadge(*c, "VQDNL17P", "T1", "700");
+  EXPECT_LT(e.first_error, 0);
+  EXPECT_NE(e.first_error_text.find("Zrt408Bzu"), std::string::npos) << e.first_error_text;
+  std::string text = explain::Render(e, false);
+  EXPECT_NE(text.find("The database failed: sqlcode " + std::to_string(e.first_error)),
+            std::string::npos)
+      << text;
+  EXPECT_NE(text.find("1. CurBZU_SelAwsGrp (badge group), key 'G9': open failed"),
+            std::string::npos)
+      << text;
+
+  // The same badge with its tables in place explains without a failure.
+  db.AddClientTables("M01");
+  Explanation ok = explain::ExplainBadge(*c, "VQDNL17P", "T1", "700");
+  EXPECT_EQ(ok.first_error, 0) << ok.first_error_text;
+  EXPECT_EQ(explain::Render(ok, false).find("The database failed"), std::string::npos);
 }
 
 // The observer sees each statement after it ran, and every fetch.

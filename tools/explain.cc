@@ -81,7 +81,8 @@ std::string ParamsText(const Params& params) {
 // the run go to a temporary file, cut at every badge row.
 class Recorder : public StatementObserver, public LineSink {
  public:
-  Recorder(Explanation* e, FILE* messages) : e_(e), messages_(messages) {}
+  Recorder(Explanation* e, FILE* messages, const Connection& c)
+      : e_(e), messages_(messages), c_(c) {}
 
   void BeginPass(const std::string& schema) {
     e_->passes.push_back(SchemaPass{});
@@ -98,6 +99,11 @@ class Recorder : public StatementObserver, public LineSink {
   }
 
   void Saw(const Event& ev) override {
+    // Closing a cursor whose open failed adds nothing to that failure.
+    if (ev.sqlcode < 0 && ev.kind != Kind::kClose && e_->first_error == 0) {
+      e_->first_error = ev.sqlcode;
+      e_->first_error_text = c_.last_error();
+    }
     if (ev.kind == Kind::kFetch && ev.stmt_no == kBadgeCursor && pass_ != nullptr) {
       Collect();
       row_ = nullptr;
@@ -167,6 +173,7 @@ class Recorder : public StatementObserver, public LineSink {
 
   Explanation* e_;
   FILE* messages_;
+  const Connection& c_;
   long taken_ = 0;
   SchemaPass* pass_ = nullptr;
   ListedRow* row_ = nullptr;
@@ -559,12 +566,16 @@ Explanation ExplainBadge(Connection& c, const std::string& function, const std::
   e.badge = badge;
   const DownloadFunction* fn = FindDownloadFunction(function);
   e.facts_sqlcode = ListBadgeRows(c, badge, &e.facts);
+  if (e.facts_sqlcode < 0) {
+    e.first_error = e.facts_sqlcode;
+    e.first_error_text = c.last_error();
+  }
   if (fn == nullptr) return e;
 
   FILE* printed = std::tmpfile();
   if (printed == nullptr) return e;
   Messages msg(printed);
-  Recorder rec(&e, printed);
+  Recorder rec(&e, printed, c);
   c.SetObserver(&rec);
   // Every check and query runs for the badge itself: no answer kept from
   // another badge hides a statement.
@@ -607,6 +618,10 @@ std::string Render(const Explanation& e, bool trace) {
     if (trace) RenderTrace(p.after, "  Statements of the pass after the badges:\n", &out);
   }
   if (trace) RenderTrace(e.outside, "\nStatements outside the passes:\n", &out);
+  if (e.first_error != 0) {
+    out += "\nThe database failed: sqlcode " + std::to_string(e.first_error) + " (" +
+           Out(e.first_error_text) + "). What is shown above may be incomplete.\n";
+  }
   out += "\nIn all: " + std::to_string(records) + (records == 1 ? " record" : " records") +
          " for the badge in the download file.\n";
   return out;
@@ -656,8 +671,9 @@ int RunExplain(const std::vector<std::string>& args, const std::string& config_p
     }
   }
   std::fclose(printed);
-  *out += Render(ExplainBadge(conn, function, terminal, badge), o.trace);
-  return kExplainOk;
+  Explanation e = ExplainBadge(conn, function, terminal, badge);
+  *out += Render(e, o.trace);
+  return e.first_error != 0 ? kExplainUnavailable : kExplainOk;
 }
 
 }  // namespace plom::explain

@@ -25,7 +25,7 @@ namespace plom::explain {
 // Exit statuses.
 constexpr int kExplainOk = 0;            // explained (whether or not a record results)
 constexpr int kExplainUsage = 64;        // arguments
-constexpr int kExplainUnavailable = 69;  // the connect or the database failed
+constexpr int kExplainUnavailable = 69;  // the connect or a statement failed
 
 // One statement or fetch on the connection, as it ran.
 struct Step {
@@ -67,6 +67,10 @@ struct Explanation {
   std::vector<BadgeRowFacts> facts;
   std::vector<SchemaPass> passes;
   std::vector<Step> outside;  // statements outside the passes (schema cursors)
+  // The first statement that failed (negative sqlcode), 0 when none did:
+  // the database failed, and what is shown may be incomplete.
+  int first_error = 0;
+  std::string first_error_text;  // the backend's message with it
 };
 
 // Runs the function's generator over every client schema the run of the
