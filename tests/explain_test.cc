@@ -221,6 +221,11 @@ TEST_F(SampleExplain, TraceShowsEveryStatementWithItsParameters) {
   EXPECT_NE(out.find("SELECT COUNT(*) FROM ZrSystem.Zrt404Zbr"), std::string::npos);
   EXPECT_NE(out.find("#14 EXECUTE sqlcode"), std::string::npos);
   EXPECT_NE(out.find("MND_SCHEMAREST_C"), std::string::npos);
+
+  // The option may follow the arguments, as with the other programs.
+  std::string late;
+  ASSERT_EQ(Explain({"VQDNL17P", "TERM12", "1002", "--trace"}, &late, &err), 0) << err;
+  EXPECT_EQ(late, out);
 }
 
 TEST_F(SampleExplain, CommandLineFaults) {

@@ -530,7 +530,7 @@ bool Parse(const std::vector<std::string>& args, Options* o, std::string* err) {
                                  {nullptr, 0, nullptr, 0}};
   optind = 0;
   opterr = 0;
-  for (int c; (c = getopt_long(static_cast<int>(storage.size()), argv.data(), "+", kLong,
+  for (int c; (c = getopt_long(static_cast<int>(storage.size()), argv.data(), "", kLong,
                                nullptr)) != -1;) {
     switch (c) {
       case 't': o->trace = true; break;
