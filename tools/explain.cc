@@ -541,7 +541,8 @@ bool Parse(const std::vector<std::string>& args, Options* o, std::string* err) {
         return false;
     }
   }
-  for (int i = optind; i < static_cast<int>(storage.size()); ++i) o->positional.push_back(storage[i]);
+  // getopt_long moved the arguments behind the options: read them from argv.
+  for (int i = optind; i < static_cast<int>(storage.size()); ++i) o->positional.push_back(argv[i]);
   if (o->positional.size() != 3) {
     *err += "plomvarde-explain: FUNCTION, TERMINAL and BADGE are needed\n";
     return false;
