@@ -16,7 +16,8 @@ constexpr size_t kSchemaWidth = 21;
 
 int ListBadgeRows(Connection& c, const std::string& badge, std::vector<BadgeRowFacts>* rows) {
   rows->clear();
-  int rc = c.Open(stmt::kBadgeRows.no, stmt::kBadgeRows.text, {Param::Text(Cut(badge, kBadgeNumberWidth - 1))});
+  int rc = c.Open(stmt::kBadgeRows.no, stmt::kBadgeRows.text,
+                  {Param::Text(Cut(badge, kBadgeNumberWidth - 1))});
   Row row;
   while (rc == kSqlOk && (rc = c.Fetch(stmt::kBadgeRows.no, &row)) == kSqlOk) {
     BadgeRowFacts f;

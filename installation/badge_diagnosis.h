@@ -10,14 +10,14 @@
 namespace plom {
 
 struct BadgeRowFacts {
-  std::string valid_from;     // yyyymmdd or empty
-  std::string valid_to;       // yyyymmdd or empty
-  std::string access_class;   // AswBkl as stored, trimmed
-  std::string schema;         // MNDSCH of the badge's client; empty without one
-  bool client_found = false;  // a client row matches ASWLIZ/ASWMND
+  std::string valid_from;        // yyyymmdd or empty
+  std::string valid_to;          // yyyymmdd or empty
+  std::string access_class;      // AswBkl as stored, trimmed
+  std::string schema;            // MNDSCH of the badge's client; empty without one
+  bool client_found = false;     // a client row matches ASWLIZ/ASWMND
   bool client_excluded = false;  // that client has MndKon = 1
-  bool current = false;       // the validity window holds the present moment
-  int locations = 0;          // rows in Zrt113Awv (the cursor needs one)
+  bool current = false;          // the validity window holds the present moment
+  int locations = 0;             // rows in Zrt113Awv (the cursor needs one)
 };
 
 // Every row of the badge number in ZrSystem.Zrt301Asw, in the order of

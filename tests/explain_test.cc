@@ -1,5 +1,7 @@
 // plomvarde-explain: what it shows for a badge is what the run writes and
 // prints for it, and it stores nothing.
+#include "tools/explain.h"
+
 #include <gtest/gtest.h>
 #include <sqlite3.h>
 
@@ -16,7 +18,6 @@
 #include "db/runtime.h"
 #include "installation/badge_diagnosis.h"
 #include "tests/test_util.h"
-#include "tools/explain.h"
 
 namespace plom {
 namespace {
@@ -61,7 +62,8 @@ std::vector<std::string> Records(const std::string& file, int width) {
   std::vector<std::string> records;
   if (width > 0) {
     EXPECT_EQ(file.size() % width, 0u);
-    for (size_t at = 0; at + width <= file.size(); at += width) records.push_back(file.substr(at, width));
+    for (size_t at = 0; at + width <= file.size(); at += width)
+      records.push_back(file.substr(at, width));
     return records;
   }
   for (size_t at = 0; at < file.size();) {
@@ -139,11 +141,13 @@ class SampleExplain : public ::testing::Test {
 // are the records of that badge in the file the run writes, and a row the
 // run leaves out carries the run's own message. Nothing is stored.
 TEST_F(SampleExplain, ShowsWhatTheRunWritesForEveryBadge) {
-  std::vector<std::string> badges = Query(db_, "SELECT DISTINCT AswNum FROM \"ZrSystem.Zrt301Asw\"");
+  std::vector<std::string> badges =
+      Query(db_, "SELECT DISTINCT AswNum FROM \"ZrSystem.Zrt301Asw\"");
   badges.push_back("no-such-badge");
-  std::vector<std::string> terminals = Query(
-      db_, "SELECT TsmNam FROM \"ZrSystem.Zrt114Tsm\" UNION SELECT TfzTrm FROM "
-           "\"ZrSystem.Zrt115Tfz\" UNION SELECT ZlsTrm FROM \"ZrSystem.Zrt401Zls\"");
+  std::vector<std::string> terminals =
+      Query(db_,
+            "SELECT TsmNam FROM \"ZrSystem.Zrt114Tsm\" UNION SELECT TfzTrm FROM "
+            "\"ZrSystem.Zrt115Tfz\" UNION SELECT ZlsTrm FROM \"ZrSystem.Zrt401Zls\"");
   ASSERT_GE(badges.size(), 20u);
   ASSERT_GE(terminals.size(), 3u);
   auto conn = Connect();
@@ -151,7 +155,8 @@ TEST_F(SampleExplain, ShowsWhatTheRunWritesForEveryBadge) {
   for (const std::string& terminal : terminals) {
     for (const char* fn : {"VQDNL17P", "VQDNL31P", "VQDNL18P", "VQDNL60P", "IDSTAMM"}) {
       int status = 0;
-      std::string printed = Shell(cwd_, kBin + "/plomvarde " + fn + " " + terminal + " out.dnl 1", &status);
+      std::string printed =
+          Shell(cwd_, kBin + "/plomvarde " + fn + " " + terminal + " out.dnl 1", &status);
       ASSERT_EQ(status, 0) << fn << " " << terminal << "\n" << printed;
       const int width = Width(fn);
       std::map<std::string, std::vector<std::string>> written;
@@ -252,9 +257,9 @@ TEST_F(SampleExplain, CommandLineFaults) {
 }
 
 TEST_F(SampleExplain, FailedConnectSaysSoWithoutThePassword) {
-  test::WriteFile(root_ + "/files/korvantis.ini",
-                  "DB;Korvantis;\r\n1;PASS;" + EncipherValue("geheim") + "\r\n2;SQLSERVER;" +
-                      EncipherValue("sqlite:") + "\r\n");
+  test::WriteFile(root_ + "/files/korvantis.ini", "DB;Korvantis;\r\n1;PASS;" +
+                                                      EncipherValue("geheim") + "\r\n2;SQLSERVER;" +
+                                                      EncipherValue("sqlite:") + "\r\n");
   std::string out, err;
   EXPECT_EQ(Explain({"VQDNL17P", "TERM12", "1002"}, &out, &err), explain::kExplainUnavailable);
   EXPECT_NE(err.find("DB-Connect-Error"), std::string::npos) << err;
@@ -276,20 +281,28 @@ class NotListed : public ::testing::Test {
         "INSERT INTO \"ZrSystem.Zrt401Zls\" VALUES ('T1',1,'Z1');"
         "INSERT INTO \"ZrSystem.Zrt404Zbr\" VALUES ('5','Z1',1);"
         // listed: current, client M01, a location
-        "INSERT INTO \"ZrSystem.Zrt301Asw\" VALUES ('100','" + past + "',NULL,'1','5','','',0,1,1);"
+        "INSERT INTO \"ZrSystem.Zrt301Asw\" VALUES ('100','" +
+        past +
+        "',NULL,'1','5','','',0,1,1);"
         "INSERT INTO \"ZrSystem.Zrt113Awv\" VALUES ('100','1');"
         // ended ten days ago
-        "INSERT INTO \"ZrSystem.Zrt301Asw\" VALUES ('200','" + past + "','" + before +
+        "INSERT INTO \"ZrSystem.Zrt301Asw\" VALUES ('200','" +
+        past + "','" + before +
         "','2','5','','',0,1,1);"
         "INSERT INTO \"ZrSystem.Zrt113Awv\" VALUES ('200','1');"
         // another client
-        "INSERT INTO \"ZrSystem.Zrt301Asw\" VALUES ('300','" + past + "',NULL,'3','5','','',0,1,2);"
+        "INSERT INTO \"ZrSystem.Zrt301Asw\" VALUES ('300','" +
+        past +
+        "',NULL,'3','5','','',0,1,2);"
         "INSERT INTO \"ZrSystem.Zrt113Awv\" VALUES ('300','1');"
         // no location assignment
-        "INSERT INTO \"ZrSystem.Zrt301Asw\" VALUES ('400','" + past + "','" + future +
+        "INSERT INTO \"ZrSystem.Zrt301Asw\" VALUES ('400','" +
+        past + "','" + future +
         "','4','5','','',0,1,1);"
         // client keys without a client
-        "INSERT INTO \"ZrSystem.Zrt301Asw\" VALUES ('500','" + past + "',NULL,'5','5','','',0,9,9);"
+        "INSERT INTO \"ZrSystem.Zrt301Asw\" VALUES ('500','" +
+        past +
+        "',NULL,'5','5','','',0,9,9);"
         "INSERT INTO \"ZrSystem.Zrt113Awv\" VALUES ('500','1');");
     conn_ = db_.Connect();
   }
@@ -328,8 +341,10 @@ TEST_F(NotListed, RowFactsFollowTheBadgeCursor) {
     int locations;
     const char* schema;
   };
-  const Case cases[] = {{"100", true, 1, "M01"}, {"200", false, 1, "M01"},
-                        {"300", true, 1, "M02"}, {"400", true, 0, "M01"}};
+  const Case cases[] = {{"100", true, 1, "M01"},
+                        {"200", false, 1, "M01"},
+                        {"300", true, 1, "M02"},
+                        {"400", true, 0, "M01"}};
   for (const Case& c : cases) {
     std::vector<BadgeRowFacts> rows;
     ASSERT_EQ(ListBadgeRows(*conn_, c.badge, &rows), kSqlOk) << c.badge;
@@ -348,12 +363,16 @@ TEST_F(NotListed, RowFactsFollowTheBadgeCursor) {
 // shown in order, and the one that answered is marked as taken.
 TEST_F(NotListed, ResolutionShowsEachQueryAndTheOneTaken) {
   const std::string past = test::DateTime(-30), future = test::DateTime(30);
-  db_.Exec(
-      "INSERT INTO \"ZrSystem.Zrt301Asw\" VALUES ('700','" + past + "',NULL,'7','0','G9','',0,1,1);"
-      "INSERT INTO \"ZrSystem.Zrt113Awv\" VALUES ('700','1');"
-      "INSERT INTO \"M01.Zrt311Zuo\" VALUES ('7','K1','A1','" + past + "',NULL);"
-      "INSERT INTO \"M01.Zrt408Bzu\" (BzuZau,BzuKst,BzuVks,BzuAbt,BzuVab,BzuAkr,BzuBkl,BzuGvo,BzuGbi)"
-      " VALUES ('','','','A1','','','5','" + past + "','" + future + "');");
+  db_.Exec("INSERT INTO \"ZrSystem.Zrt301Asw\" VALUES ('700','" + past +
+           "',NULL,'7','0','G9','',0,1,1);"
+           "INSERT INTO \"ZrSystem.Zrt113Awv\" VALUES ('700','1');"
+           "INSERT INTO \"M01.Zrt311Zuo\" VALUES ('7','K1','A1','" +
+           past +
+           "',NULL);"
+           "INSERT INTO \"M01.Zrt408Bzu\" "
+           "(BzuZau,BzuKst,BzuVks,BzuAbt,BzuVab,BzuAkr,BzuBkl,BzuGvo,BzuGbi)"
+           " VALUES ('','','','A1','','','5','" +
+           past + "','" + future + "');");
   std::string text = Why("700");
   size_t group = text.find("1. CurBZU_SelAwsGrp (badge group), key 'G9': sqlcode 100, no right");
   size_t cost = text.find("2. CurBZU_SelKst (cost centre), key '7': sqlcode 100");
@@ -376,7 +395,9 @@ TEST(ExplainFailure, FailedStatementIsNamed) {
   db.Exec(
       "INSERT INTO \"ZrSystem.Zrt112Mnd\" VALUES (1,1,'M01',0);"
       "INSERT INTO \"ZrSystem.Zrt115Tfz\" VALUES ('T1',1,1);"
-      "INSERT INTO \"ZrSystem.Zrt301Asw\" VALUES ('700','" + past + "',NULL,'7','0','G9','',0,1,1);"
+      "INSERT INTO \"ZrSystem.Zrt301Asw\" VALUES ('700','" +
+      past +
+      "',NULL,'7','0','G9','',0,1,1);"
       "INSERT INTO \"ZrSystem.Zrt113Awv\" VALUES ('700','1');");
   auto c = db.Connect();
   Explanation e = explain::ExplainBadge(*c, "VQDNL17P", "T1", "700");

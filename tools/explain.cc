@@ -38,12 +38,10 @@ constexpr int kYearAccount = stmt::kYearAccount.no;
 
 constexpr size_t kBadgeNumberWidth = 51;
 
-const char* const kAccessRightQueries[] = {"CurBZU_SelAwsGrp (badge group)",
-                                           "CurBZU_SelKst (cost centre)",
-                                           "CurBZU_SelKstGrp (cost-centre group)",
-                                           "CurBZU_SelAbt (department)",
-                                           "CurBZU_SelAbtGrp (department group)",
-                                           "CurBZU_SelAkr (Akr key)"};
+const char* const kAccessRightQueries[] = {
+    "CurBZU_SelAwsGrp (badge group)",       "CurBZU_SelKst (cost centre)",
+    "CurBZU_SelKstGrp (cost-centre group)", "CurBZU_SelAbt (department)",
+    "CurBZU_SelAbtGrp (department group)",  "CurBZU_SelAkr (Akr key)"};
 
 std::string Out(std::string_view s) {
   std::string t = Cp1252ToUtf8(s);
@@ -143,9 +141,12 @@ class Recorder : public StatementObserver, public LineSink {
     if (pass_ == nullptr) return &e_->outside;
     if (row_ != nullptr) return &row_->steps;
     switch (stage_) {
-      case Stage::kBefore: return &pass_->before;
-      case Stage::kRows: return nullptr;  // another badge's row
-      case Stage::kAfter: return &pass_->after;
+      case Stage::kBefore:
+        return &pass_->before;
+      case Stage::kRows:
+        return nullptr;  // another badge's row
+      case Stage::kAfter:
+        return &pass_->after;
     }
     return nullptr;
   }
@@ -189,6 +190,11 @@ std::string AsWritten(const std::string& line, int width) {
 
 // ---- the report ----
 
+// The first parameter of a statement, quoted ("?" when it had none).
+std::string FirstParam(const Step& s) {
+  return s.params.empty() ? std::string("?") : Quoted(s.params[0].text);
+}
+
 std::string DateOrNone(const std::string& d) { return d.empty() ? "-" : d; }
 
 std::string FactLine(const BadgeRowFacts& f) {
@@ -212,8 +218,8 @@ std::string WhyNotListed(const BadgeRowFacts& f, const std::string& schema) {
 void RenderListing(const Explanation& e, const SchemaPass& p, std::string* out) {
   if (!p.rows.empty()) {
     *out += "  The badge cursor ASW_VQDNL_C lists the badge " + std::to_string(p.rows.size()) +
-            (p.rows.size() == 1 ? " time" : " times") + " (of " +
-            std::to_string(p.badges_read) + " badge rows of the schema).\n";
+            (p.rows.size() == 1 ? " time" : " times") + " (of " + std::to_string(p.badges_read) +
+            " badge rows of the schema).\n";
   } else {
     *out += "  The badge cursor ASW_VQDNL_C does not list the badge";
   }
@@ -222,8 +228,8 @@ void RenderListing(const Explanation& e, const SchemaPass& p, std::string* out) 
     return;
   }
   if (e.facts_sqlcode != kSqlOk) {
-    *out += "  (the badge's rows could not be read: sqlcode " + std::to_string(e.facts_sqlcode) +
-            ")\n";
+    *out +=
+        "  (the badge's rows could not be read: sqlcode " + std::to_string(e.facts_sqlcode) + ")\n";
     return;
   }
   *out += p.rows.empty() ? ". Its rows in ZrSystem.Zrt301Asw:\n"
@@ -236,10 +242,9 @@ void RenderListing(const Explanation& e, const SchemaPass& p, std::string* out) 
 
 void RenderFetched(const Row& r, size_t n, std::string* out) {
   auto col = [&](size_t i) { return Quoted(TrimmedRight(Column(r, i).Text())); };
-  *out += "\n  Row " + std::to_string(n) + ": badge " + col(0) + ", valid from " + col(1) +
-          " to " + col(2) + ", personnel number " + col(3) + ", access class " + col(4) +
-          ", badge group " + col(5) + ", AswAtp " + Column(r, 7).Text() + ", location " +
-          col(8) + "\n";
+  *out += "\n  Row " + std::to_string(n) + ": badge " + col(0) + ", valid from " + col(1) + " to " +
+          col(2) + ", personnel number " + col(3) + ", access class " + col(4) + ", badge group " +
+          col(5) + ", AswAtp " + Column(r, 7).Text() + ", location " + col(8) + "\n";
 }
 
 // The access-class resolution: each query asked, in order, and its answer.
@@ -294,9 +299,9 @@ void RenderAdmission(const ListedRow& row, std::string* out) {
       *out += std::string("      ") +
               (time_check ? "time-recording check, reader 1"
                           : "access check, readers 1 to " + std::to_string(highest)) +
-              " of terminal " +
-              (s.params.empty() ? std::string("?") : Quoted(s.params[0].text)) + ":\n";
-      if (s.sqlcode != kSqlOk) *out += "        open failed, sqlcode " + std::to_string(s.sqlcode) + "\n";
+              " of terminal " + FirstParam(s) + ":\n";
+      if (s.sqlcode != kSqlOk)
+        *out += "        open failed, sqlcode " + std::to_string(s.sqlcode) + "\n";
     } else if (s.stmt_no == kReaderCursor && s.kind == Kind::kFetch && s.sqlcode == kSqlOk) {
       char num[8];
       std::snprintf(num, sizeof num, "%02d", Column(s.row, 0).Int());
@@ -318,7 +323,8 @@ void RenderAdmission(const ListedRow& row, std::string* out) {
       }
     } else if (s.stmt_no == kReaderCursor && s.kind == Kind::kClose) {
       if (time_check) {
-        *out += hits > 0 ? "        -> time recording blocked\n" : "        -> time recording granted\n";
+        *out += hits > 0 ? "        -> time recording blocked\n"
+                         : "        -> time recording granted\n";
       } else {
         *out += hits > 0 ? "        -> access permitted\n" : "        -> no access\n";
       }
@@ -339,8 +345,8 @@ void RenderLookup(const Step& s, std::string* out) {
   switch (s.stmt_no) {
     case kBalances:
       if (s.kind != Kind::kExecute) return;
-      *out += "      balances of the previous day (Zrt320Tgb), person " +
-              (s.params.empty() ? std::string("?") : Quoted(s.params[0].text)) + ": " + code;
+      *out +=
+          "      balances of the previous day (Zrt320Tgb), person " + FirstParam(s) + ": " + code;
       if (s.sqlcode == kSqlOk) {
         *out += ", minutes " + Minutes(s.row) + ", balance text 1 " +
                 Quoted(BalanceText(Column(s.row, 0).Int()));
@@ -349,21 +355,24 @@ void RenderLookup(const Step& s, std::string* out) {
       return;
     case kLocationText:
       if (s.kind != Kind::kExecute) return;
-      *out += "      location short text (Zrt113Sto) of badge " +
-              (s.params.empty() ? std::string("?") : Quoted(s.params[0].text)) + ": " + code;
+      *out += "      location short text (Zrt113Sto) of badge " + FirstParam(s) + ": " + code;
       if (s.sqlcode == kSqlOk) *out += ", StoKtx " + ValueText(Column(s.row, 0));
       *out += "\n";
       return;
     case kPerson:
       if (s.kind != Kind::kFetch) return;
       *out += "      person data (Zrt300Pnr): " + code;
-      if (s.sqlcode == kSqlOk) *out += ", PnrSpr " + ValueText(Column(s.row, 0)) + ", PnrSal " + ValueText(Column(s.row, 1));
+      if (s.sqlcode == kSqlOk)
+        *out +=
+            ", PnrSpr " + ValueText(Column(s.row, 0)) + ", PnrSal " + ValueText(Column(s.row, 1));
       *out += "\n";
       return;
     case kYearAccount:
       if (s.kind != Kind::kFetch) return;
       *out += "      vacation account of the year (Zrt332Urv): " + code;
-      if (s.sqlcode == kSqlOk) *out += ", URVGUR " + ValueText(Column(s.row, 0)) + ", URVVJR " + ValueText(Column(s.row, 1));
+      if (s.sqlcode == kSqlOk)
+        *out +=
+            ", URVGUR " + ValueText(Column(s.row, 0)) + ", URVVJR " + ValueText(Column(s.row, 1));
       *out += "\n";
       return;
     case kDayRecord:
@@ -385,7 +394,8 @@ void RenderLookup(const Step& s, std::string* out) {
     case kLabels:
       if (s.kind != Kind::kFetch) return;
       *out += "      label (O2001SALTEXTE): " + code;
-      if (s.sqlcode == kSqlOk) *out += ", " + ValueText(Column(s.row, 0)) + " " + ValueText(Column(s.row, 1));
+      if (s.sqlcode == kSqlOk)
+        *out += ", " + ValueText(Column(s.row, 0)) + " " + ValueText(Column(s.row, 1));
       *out += "\n";
       return;
     default:
@@ -423,7 +433,8 @@ void RenderRecord(const layouts::Layout& layout, const std::string& written, std
     *out += Ruler(layout.width) + "     |" + Out(raw) + "|\n";
   }
   size_t name_room = 0;
-  for (const layouts::Field& f : rec.fields) name_room = std::max(name_room, f.spec->name.size() + 2);
+  for (const layouts::Field& f : rec.fields)
+    name_room = std::max(name_room, f.spec->name.size() + 2);
   for (const layouts::Field& f : rec.fields) {
     std::string where;
     if (!layout.quoted()) {
@@ -438,12 +449,14 @@ void RenderRecord(const layouts::Layout& layout, const std::string& written, std
   }
   std::string readers;
   for (const layouts::Field& f : rec.fields) {
-    if (f.spec->kind == layouts::FieldKind::kReader && f.value.find_first_not_of(' ') != std::string::npos) {
+    if (f.spec->kind == layouts::FieldKind::kReader &&
+        f.value.find_first_not_of(' ') != std::string::npos) {
       readers += (readers.empty() ? "" : ", ") + f.value;
     }
   }
   if (!readers.empty()) *out += "      reader numbers in the entries: " + readers + "\n";
-  for (const std::string& p : rec.problems) *out += "      does not fit its layout: " + Out(p) + "\n";
+  for (const std::string& p : rec.problems)
+    *out += "      does not fit its layout: " + Out(p) + "\n";
 }
 
 void RenderMessages(const std::string& messages, const char* head, std::string* out) {
@@ -461,11 +474,16 @@ void RenderMessages(const std::string& messages, const char* head, std::string* 
 
 std::string KindName(Kind k) {
   switch (k) {
-    case Kind::kExecute: return "EXECUTE";
-    case Kind::kTransaction: return "TRANSACTION";
-    case Kind::kOpen: return "OPEN";
-    case Kind::kFetch: return "FETCH";
-    case Kind::kClose: return "CLOSE";
+    case Kind::kExecute:
+      return "EXECUTE";
+    case Kind::kTransaction:
+      return "TRANSACTION";
+    case Kind::kOpen:
+      return "OPEN";
+    case Kind::kFetch:
+      return "FETCH";
+    case Kind::kClose:
+      return "CLOSE";
   }
   return "?";
 }
@@ -484,8 +502,8 @@ void RenderTrace(const std::vector<Step>& steps, const char* head, std::string* 
   }
 }
 
-void RenderRow(const Explanation& e, const layouts::Layout& layout, const ListedRow& row,
-               size_t n, bool trace, std::string* out) {
+void RenderRow(const Explanation& e, const layouts::Layout& layout, const ListedRow& row, size_t n,
+               bool trace, std::string* out) {
   RenderFetched(row.fetched, n, out);
   RenderResolution(row, out);
   RenderAdmission(row, out);
@@ -533,8 +551,12 @@ bool Parse(const std::vector<std::string>& args, Options* o, std::string* err) {
   for (int c; (c = getopt_long(static_cast<int>(storage.size()), argv.data(), "", kLong,
                                nullptr)) != -1;) {
     switch (c) {
-      case 't': o->trace = true; break;
-      case 'h': o->help = true; return true;
+      case 't':
+        o->trace = true;
+        break;
+      case 'h':
+        o->help = true;
+        return true;
       default:
         *err += "plomvarde-explain: unknown option: " +
                 std::string(argv[optind - 1] ? argv[optind - 1] : "") + "\n";

@@ -54,15 +54,15 @@ struct SchemaPass {
   std::string schema;
   std::vector<Step> before;  // statements of the pass before the first badge
   std::vector<ListedRow> rows;
-  std::vector<Step> after;   // statements of the pass after the last badge
-  size_t badges_read = 0;    // rows of the badge cursor, the badge's and others
-  std::string announce;      // what the run prints before the pass ("Schema: ...")
+  std::vector<Step> after;  // statements of the pass after the last badge
+  size_t badges_read = 0;   // rows of the badge cursor, the badge's and others
+  std::string announce;     // what the run prints before the pass ("Schema: ...")
 };
 
 struct Explanation {
   std::string function;  // in capitals
   std::string terminal;
-  std::string badge;     // Windows-1252
+  std::string badge;      // Windows-1252
   int facts_sqlcode = 0;  // of listing the badge's rows
   std::vector<BadgeRowFacts> facts;
   std::vector<SchemaPass> passes;
