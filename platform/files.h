@@ -26,6 +26,12 @@ bool ReplaceFile(const std::string& path, const std::string& data,
 // Appends the data in one write (creates the file when missing).
 bool AppendFile(const std::string& path, const std::string& data);
 
+// Whether standard error goes to a terminal (a person watches the run).
+bool StandardErrorIsTerminal();
+
+// The number of processor cores (at least 1).
+int CoreCount();
+
 // An exclusive lock for a download file path: a lock file beside it
 // ("<path>.lock"), held until destruction, which removes it.
 class PathLock {
