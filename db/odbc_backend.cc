@@ -388,6 +388,7 @@ Result OdbcBackend::Run(int stmt_no, std::string_view text, const Params& params
                         size_t max_rows) {
   Result r;
   if (sqlite_ && SqliteSkipsSavepoint(text, &savepoints_)) return r;
+  if (sqlite_ && IsAppLockText(text)) return SqliteAppLock(params);
   auto fail = [&](SQLRETURN rc, SQLSMALLINT type, SQLHANDLE handle) {
     Failure f = Diagnose(rc, type, handle, secrets_);
     r.sqlcode = f.sqlcode;
@@ -518,6 +519,24 @@ Result OdbcBackend::Run(int stmt_no, std::string_view text, const Params& params
   }
   SQLFreeStmt(hs, SQL_CLOSE);
   return r;
+}
+
+Result OdbcBackend::SqliteAppLock(const Params& params) {
+  if (sqlite_file_.empty()) {
+    // The statement number of no statement of the tool.
+    Result list = Run(-1, "PRAGMA database_list", {}, 0);
+    if (list.sqlcode != 0) return list;
+    for (const Row& row : list.rows) {
+      if (row.size() >= 3 && row[1].Text() == "main") sqlite_file_ = row[2].Text();
+    }
+    if (sqlite_file_.empty()) {
+      Result r;
+      r.sqlcode = kOdbcFailed;
+      r.error = "sp_getapplock: the data source names no database file";
+      return r;
+    }
+  }
+  return app_locks_.Take(sqlite_file_, params);
 }
 
 }  // namespace plom

@@ -130,14 +130,6 @@ class Connection {
   // per-client tables.
   std::string current_schema;
 
-  // The line store's open group of inserts (see line_store.h).
-  struct LineGroup {
-    bool enabled = true;  // group inserts; false: one transaction per line
-    bool open = false;
-    int lines = 0;
-  };
-  LineGroup line_group;
-
  private:
   struct Cursor {
     std::vector<Row> rows;

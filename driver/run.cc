@@ -4,6 +4,7 @@
 #include "installation/access_rights.h"
 #include "installation/connection.h"
 #include "installation/line_store.h"
+#include "generators/record_util.h"
 #include "driver/download_file.h"
 #include "platform/files.h"
 
@@ -92,17 +93,16 @@ Credentials ReadCredentials(const std::string& config_path) {
   return c;
 }
 
-// Runs the generator for each schema of a cursor; returns how many there were.
+// Runs the generator for each schema of a cursor; returns how many there
+// were. An error of the cursor is recorded as the run's failure: a schema
+// left out would leave its badges out of the file.
 int RunSchemas(RunContext& ctx, const RunParams& p, const DownloadFunction& fn, bool all) {
   Connection& c = ctx.conn;
   int found = 0;
   std::string schema;
-  if (all) {
-    OpenAllSchemaCursor(c);
-  } else {
-    OpenTerminalSchemaCursor(c, p.terminal);
-  }
-  while ((all ? FetchAllSchema(c, &schema) : FetchTerminalSchema(c, &schema)) == 0) {
+  int rc = all ? OpenAllSchemaCursor(c) : OpenTerminalSchemaCursor(c, p.terminal);
+  while (rc == kSqlOk &&
+         (rc = all ? FetchAllSchema(c, &schema) : FetchTerminalSchema(c, &schema)) == kSqlOk) {
     ++found;
     if (!IsValidSchemaName(schema)) {
       // Client schema names enter statement texts: only plain names do.
@@ -112,7 +112,9 @@ int RunSchemas(RunContext& ctx, const RunParams& p, const DownloadFunction& fn, 
     SetCurrentSchema(c, schema);
     ctx.msg.Printf("Schema: %s\n", schema.c_str());
     fn.generate(ctx, p.path, p.terminal, schema);
+    if (ctx.failed()) break;
   }
+  if (rc < 0) ctx.Fail(rc, all ? "MND_SCHEMAALL_C" : "MND_SCHEMAREST_C", c.last_error());
   if (all) {
     CloseAllSchemaCursor(c);
   } else {
@@ -121,13 +123,86 @@ int RunSchemas(RunContext& ctx, const RunParams& p, const DownloadFunction& fn, 
   return found;
 }
 
-std::vector<std::string> ReadLines(Connection& c, const std::string& path) {
+// Says why the run ends without touching the download file.
+int ReportFailure(Messages& msg, const RunParams& p, int sqlcode, const std::string& what,
+                  const std::string& reason) {
+  msg.Printf("DB-Fehler bei %s! ErrNr: %d\n", what.c_str(), sqlcode);
+  if (!reason.empty()) msg.Printf("%s\n", reason.c_str());
+  msg.Printf("Downloadfile %s bleibt unveraendert.\n", p.path.c_str());
+  return kExitUnavailable;
+}
+
+int ReportLock(Messages& msg, const RunParams& p, const PathLock& lock) {
+  if (lock.state() == PathLock::State::kBusy) {
+    msg.Printf("Downloadfile %s wird von einem anderen Lauf erstellt!\n", p.path.c_str());
+  } else {
+    msg.Printf("Sperrdatei %s.lock nicht verwendbar: %s\n", p.path.c_str(),
+               lock.reason().c_str());
+  }
+  return kExitLocked;
+}
+
+int Connect(const RunOptions& options, Messages& msg, Connection* conn) {
+  Credentials cred = ReadCredentials(options.config_path);
+  int rc = ConnectDatabase(conn, cred.login, cred.password, cred.server, cred.schema);
+  if (rc == 0) return kExitOk;
+  msg.Printf("DB-Connect-Error: %d!", rc);
+  msg.Printf("Name:%s Pwd:%s Net:%s Schema:%s\n", cred.login.c_str(), "***",
+             cred.server.c_str(), cred.schema.c_str());
+  std::string why = conn->last_error();
+  // The backend's reason, never with the password in it.
+  for (size_t at; !cred.password.empty() && (at = why.find(cred.password)) != std::string::npos;)
+    why.replace(at, cred.password.size(), "***");
+  if (!why.empty()) msg.Printf("%s\n", why.c_str());
+  return kExitUnavailable;
+}
+
+// Writes the download file; says why it could not be written.
+int WriteDownload(Messages& msg, const RunParams& p, const std::string& data) {
+  WriteResult w = p.replace ? ReplaceFile(p.path, data) : AppendFile(p.path, data);
+  if (w.ok()) return kExitOk;
+  msg.Printf("Donwloadfile %s konnte nicht geoeffnet werden!\n", p.path.c_str());
+  if (w.status == WriteResult::Status::kFailed) msg.Printf("%s\n", w.reason.c_str());
+  return kExitCantWrite;
+}
+
+// The run after the connect: line store, generators, write-out.
+int RunConnected(Connection& conn, Messages& msg, const RunParams& p,
+                 const DownloadFunction& fn, const RunOptions& options) {
+  int rc = LockLineStore(conn, p.path, options.lock_wait_ms);
+  if (rc == kSqlLineStoreLocked) {
+    msg.Printf("Downloadfile %s wird von einem anderen Lauf erstellt!\n", p.path.c_str());
+    return kExitLocked;
+  }
+  if (rc != 0) return ReportFailure(msg, p, rc, "Sperre Zrt999Tmp", conn.last_error());
+
+  RunContext ctx(conn, msg, options.reuse_answers, options.group_lines);
+  rc = ctx.lines.Delete(p.path);
+  if (rc != 0 && rc != kSqlNotFound) {
+    msg.Printf("Error Tab. Zrt999Tmp loeschen! ErrNr: %d User: %s", rc, p.path.c_str());
+    return kExitUnavailable;
+  }
+
+  if (RunSchemas(ctx, p, fn, false) == 0 && !ctx.failed()) RunSchemas(ctx, p, fn, true);
+  if (!ctx.failed()) {
+    ctx.lines.Flush();
+    ReportRefusedLines(ctx);
+  }
+  if (ctx.failed()) {
+    return ReportFailure(msg, p, ctx.failure.sqlcode, ctx.failure.what, ctx.failure.reason);
+  }
   std::vector<std::string> lines;
-  std::string line;
-  OpenLineCursor(c, path);
-  while (FetchLine(c, &line) == 0) lines.push_back(line);
-  CloseLineCursor(c);
-  return lines;
+  rc = ReadLines(conn, p.path, &lines);
+  if (rc != 0) return ReportFailure(msg, p, rc, "TMP_USRSTR_C", conn.last_error());
+  // Every line refused: no single lines were refused, the line store took
+  // nothing at all.
+  if (ctx.lines_lost > 0 && lines.empty()) {
+    return ReportFailure(msg, p, -1, "Zrt999Tmp", "keine Zeile gespeichert");
+  }
+
+  int status = WriteDownload(msg, p, RenderDownload(lines, fn.width));
+  if (status != kExitOk) return status;
+  return ctx.lines_lost > 0 ? kExitLinesLost : kExitOk;
 }
 
 }  // namespace
@@ -145,32 +220,20 @@ RunOptions DefaultRunOptions() {
   return o;
 }
 
-int RunTool(const std::vector<std::string>& args, Messages& msg, const RunOptions& options) {
+namespace {
+
+int RunSteps(const std::vector<std::string>& args, Messages& msg, const RunOptions& options) {
   RunParams p;
   if (!TakeArguments(args, msg, &p)) return kExitUsage;
   const DownloadFunction& fn = *FindDownloadFunction(p.function);
 
   PathLock lock(p.path, options.lock_wait_ms);
-  if (lock.state() == PathLock::State::kBusy) {
-    msg.Printf("Downloadfile %s wird von einem anderen Lauf erstellt!\n", p.path.c_str());
-    return kExitLocked;
-  }
+  if (lock.state() != PathLock::State::kHeld) return ReportLock(msg, p, lock);
+  RemoveLeftTemporaries(p.path);
 
-  Credentials cred = ReadCredentials(options.config_path);
   Connection conn;
-  int rc = ConnectDatabase(&conn, cred.login, cred.password, cred.server, cred.schema);
-  if (rc != 0) {
-    msg.Printf("DB-Connect-Error: %d!", rc);
-    msg.Printf("Name:%s Pwd:%s Net:%s Schema:%s\n", cred.login.c_str(), "***",
-               cred.server.c_str(), cred.schema.c_str());
-    std::string why = conn.last_error();
-    // The backend's reason, never with the password in it.
-    for (size_t at; !cred.password.empty() && (at = why.find(cred.password)) != std::string::npos;)
-      why.replace(at, cred.password.size(), "***");
-    if (!why.empty()) msg.Printf("%s\n", why.c_str());
-    return kExitUnavailable;
-  }
-  conn.line_group.enabled = options.group_lines;
+  int status = Connect(options, msg, &conn);
+  if (status != kExitOk) return status;
   struct CountOnExit {
     Connection& c;
     int64_t* out;
@@ -178,28 +241,17 @@ int RunTool(const std::vector<std::string>& args, Messages& msg, const RunOption
       if (out) *out = c.statements_sent();
     }
   } count_on_exit{conn, options.statements_sent};
+  return RunConnected(conn, msg, p, fn, options);
+}
 
-  rc = DeleteLines(conn, p.path);
-  if (rc != 0 && rc != kSqlNotFound) {
-    msg.Printf("Error Tab. Zrt999Tmp loeschen! ErrNr: %d User: %s", rc, p.path.c_str());
-    return kExitUnavailable;
-  }
+}  // namespace
 
-  RunContext ctx(conn, msg, options.reuse_answers);
-  if (RunSchemas(ctx, p, fn, false) == 0) RunSchemas(ctx, p, fn, true);
-
-  rc = FlushLines(conn);
-  if (rc != 0) {
-    msg.Printf("Insert-Error Zrt999Tmp! ErrNr: %d\n", rc);
-    ++ctx.lines_lost;
-  }
-  std::string data = RenderDownload(ReadLines(conn, p.path), fn.width);
-  bool written = p.replace ? ReplaceFile(p.path, data) : AppendFile(p.path, data);
-  if (!written) {
-    msg.Printf("Donwloadfile %s konnte nicht geoeffnet werden!\n", p.path.c_str());
-    return kExitCantWrite;
-  }
-  return ctx.lines_lost > 0 ? kExitLinesLost : kExitOk;
+int RunTool(const std::vector<std::string>& args, Messages& msg, const RunOptions& options) {
+  int status = RunSteps(args, msg, options);
+  // Messages that could not be printed: the file is as the run left it,
+  // but the status tells.
+  if (!msg.Flush() && status == kExitOk) status = kExitCantWrite;
+  return status;
 }
 
 }  // namespace plom

@@ -16,9 +16,9 @@ enum ExitStatus {
   kExitOk = 0,           // the download file was written with every line
   kExitLinesLost = 1,    // written, but lines were lost (a failed insert)
   kExitUsage = 64,       // too few arguments, unknown function, argument too long
-  kExitUnavailable = 69, // connect failed, or the line store could not be emptied
-  kExitCantWrite = 73,   // the download file could not be written
-  kExitLocked = 75,      // another run holds the same download file
+  kExitUnavailable = 69, // the database failed (connect, line store, a cursor); file untouched
+  kExitCantWrite = 73,   // the download file (or standard output) could not be written
+  kExitLocked = 75,      // another run holds the same download file, or no lock could be taken
 };
 
 // A download function: its generator and record width (0: unpadded lines).

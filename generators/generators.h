@@ -9,6 +9,7 @@
 #include "generators/messages.h"
 #include "db/runtime.h"
 #include "generators/admission.h"
+#include "installation/line_store.h"
 
 namespace plom {
 
@@ -19,12 +20,34 @@ struct RunContext {
   Messages& msg;
   AdmissionCache admission;
   AccessRightCache access_rights;
+  // Where the run's lines go.
+  LineStore lines;
   // Lines that the line store refused (a failed insert): the download file
   // then lacks them.
   int lines_lost = 0;
 
-  RunContext(Connection& c, Messages& m, bool reuse_answers = true)
-      : conn(c), msg(m), admission(reuse_answers), access_rights(reuse_answers) {}
+  // The first failure that ends the run without writing the download file:
+  // a cursor that decides which badges go into the file failed, or the line
+  // store takes no more lines. Generators stop at once when it is set.
+  struct Failure {
+    int sqlcode = 0;     // negative once failed
+    std::string what;    // what failed (a cursor, the line store)
+    std::string reason;  // the backend's message
+  };
+  Failure failure;
+  bool failed() const { return failure.sqlcode != 0; }
+  // Records the failure (the first one counts).
+  void Fail(int sqlcode, std::string what, std::string reason) {
+    if (failed()) return;
+    failure = Failure{sqlcode < 0 ? sqlcode : -1, std::move(what), std::move(reason)};
+  }
+
+  RunContext(Connection& c, Messages& m, bool reuse_answers = true, bool group_lines = true)
+      : conn(c),
+        msg(m),
+        admission(reuse_answers),
+        access_rights(reuse_answers),
+        lines(c, group_lines) {}
 };
 
 using GeneratorFn = void (*)(RunContext& ctx, const std::string& path,

@@ -10,7 +10,8 @@ class Messages {
  public:
   explicit Messages(FILE* out = stdout) : out_(out) {}
   void Printf(const char* fmt, ...) __attribute__((format(printf, 2, 3)));
-  void Flush() { std::fflush(out_); }
+  // Flushes; false when anything printed so far could not be written.
+  bool Flush() { return std::fflush(out_) == 0 && !std::ferror(out_); }
 
  private:
   FILE* out_;

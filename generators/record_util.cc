@@ -50,12 +50,32 @@ bool FitsFixedLayout(RunContext& ctx, const BadgeRecord& r, bool check_class) {
   return true;
 }
 
-bool StoreLine(RunContext& ctx, const std::string& path, const std::string& line) {
-  int rc = InsertLine(ctx.conn, path, line);
-  if (rc == 0) return true;
-  ctx.msg.Printf("Insert-Error Zrt999Tmp! ErrNr: %d", rc);
+namespace {
+
+void ReportRefused(RunContext& ctx, int sqlcode, const std::string& path,
+                   const std::string& line) {
+  ctx.msg.Printf("Insert-Error Zrt999Tmp! ErrNr: %d", sqlcode);
   ctx.msg.Printf("User: %s  String: %s", path.c_str(), line.c_str());
   ++ctx.lines_lost;
+}
+
+}  // namespace
+
+void ReportRefusedLines(RunContext& ctx) {
+  for (const LineStore::Refusal& r : ctx.lines.TakeRefused()) {
+    ReportRefused(ctx, r.sqlcode, r.path, r.line);
+  }
+  if (ctx.lines.broken()) {
+    ctx.Fail(ctx.lines.broken_sqlcode(), "Zrt999Tmp", ctx.lines.broken_reason());
+  }
+}
+
+bool StoreLine(RunContext& ctx, const std::string& path, const std::string& line) {
+  int rc = ctx.lines.Insert(path, line);
+  bool broken = ctx.lines.broken();
+  ReportRefusedLines(ctx);
+  if (rc == 0) return true;
+  if (!broken) ReportRefused(ctx, rc, path, line);
   return false;
 }
 
@@ -90,13 +110,17 @@ void ForEachBadge(RunContext& ctx, const std::string& schema,
   BadgeRecord r;
   int badges = 0;
   int stored = 0;
-  OpenBadgeCursor(ctx.conn, schema);
-  while (FetchBadge(ctx.conn, &r) == kSqlOk) {
+  int rc = OpenBadgeCursor(ctx.conn, schema);
+  while (rc == kSqlOk && (rc = FetchBadge(ctx.conn, &r)) == kSqlOk) {
     ++badges;
     if (store_badge(&r)) ++stored;
     r.Clear();
+    if (ctx.failed()) break;
   }
   CloseBadgeCursor(ctx.conn);
+  // An error is never the end of the badges: the file would lack them.
+  if (rc < 0) ctx.Fail(rc, "ASW_VQDNL_C", ctx.conn.last_error());
+  if (ctx.failed()) return;
   ReportCounts(ctx, badges, stored);
 }
 

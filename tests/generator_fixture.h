@@ -182,7 +182,7 @@ class GenDb {
     SetCurrentSchema(*conn, schema);
     RunContext ctx(*conn, msg, reuse_answers);
     generate(ctx, path, terminal, schema);
-    FlushLines(*conn);
+    ctx.lines.Flush();
     GenResult r;
     r.out = cap.Text();
     r.lines = StoredLines(path);

@@ -385,18 +385,20 @@ TEST_F(OdbcSqlite, TransactionsAndTheLineStore) {
   EXPECT_EQ(StoredBytes("SELECT TmpStr FROM \"ZrSystem.Zrt999Tmp\""), "kept");
 
   // The line store's operations as the driver issues them.
-  EXPECT_EQ(DeleteLines(*c, "a.dnl"), 100);
-  EXPECT_EQ(InsertLine(*c, "a.dnl", "B"), 0);
-  EXPECT_EQ(InsertLine(*c, "a.dnl", "A"), 0);
-  EXPECT_LT(InsertLine(*c, "a.dnl", std::string(513, 'x')), 0);
+  LineStore store(*c);
+  EXPECT_EQ(store.Delete("a.dnl"), 100);
+  EXPECT_EQ(store.Insert("a.dnl", "B"), 0);
+  EXPECT_EQ(store.Insert("a.dnl", "A"), 0);
+  EXPECT_LT(store.Insert("a.dnl", std::string(513, 'x')), 0);
+  ASSERT_EQ(store.Flush(), 0) << c->last_error();
   std::vector<std::string> lines;
   std::string line;
   ASSERT_EQ(OpenLineCursor(*c, "a.dnl"), 0) << c->last_error();
   while (FetchLine(*c, &line) == 0) lines.push_back(line);
   EXPECT_EQ(CloseLineCursor(*c), 0);
   EXPECT_EQ(lines, (std::vector<std::string>{"A", "B"}));
-  EXPECT_EQ(DeleteLines(*c, "a.dnl"), 0);
-  EXPECT_EQ(DeleteLines(*c, "a.dnl"), 100);
+  EXPECT_EQ(store.Delete("a.dnl"), 0);
+  EXPECT_EQ(store.Delete("a.dnl"), 100);
   EXPECT_EQ(CountLines(*c, "t"), 1);
 }
 
@@ -407,10 +409,11 @@ TEST_F(OdbcSqlite, RefusedInsertInAGroupIsUndoneAlone) {
       "CREATE TRIGGER refuse BEFORE INSERT ON \"ZrSystem.Zrt999Tmp\" WHEN NEW.TmpStr = 'bad' "
       "BEGIN SELECT RAISE(ABORT, 'refused'); END;");
   auto c = Connect();
-  EXPECT_EQ(InsertLine(*c, "g", "one"), 0);
-  EXPECT_LT(InsertLine(*c, "g", "bad"), 0);
-  EXPECT_EQ(InsertLine(*c, "g", "two"), 0);
-  EXPECT_EQ(FlushLines(*c), 0) << c->last_error();
+  LineStore store(*c);
+  EXPECT_EQ(store.Insert("g", "one"), 0);
+  EXPECT_LT(store.Insert("g", "bad"), 0);
+  EXPECT_EQ(store.Insert("g", "two"), 0);
+  EXPECT_EQ(store.Flush(), 0) << c->last_error();
   EXPECT_EQ(CountLines(*c, "g"), 2);
 }
 
@@ -422,12 +425,13 @@ TEST_F(OdbcSqlite, CursorsStayOpenTogether) {
   auto c = Connect();
   ASSERT_EQ(OpenTerminalSchemaCursor(*c, "T2"), 0) << c->last_error();
   ASSERT_EQ(OpenLineCursor(*c, "x"), 0);
+  LineStore store(*c);
   std::string schema, line;
   std::vector<std::string> seen;
   while (FetchTerminalSchema(*c, &schema) == 0) {
     seen.push_back(schema);
     // Statements and transactions between fetches close nothing.
-    EXPECT_EQ(InsertLine(*c, "y", schema), 0);
+    EXPECT_EQ(store.Insert("y", schema), 0);
     ASSERT_EQ(FetchLine(*c, &line), 0);
     seen.push_back(line);
   }
@@ -436,7 +440,7 @@ TEST_F(OdbcSqlite, CursorsStayOpenTogether) {
   EXPECT_EQ(line, "3");
   std::sort(seen.begin(), seen.end());
   EXPECT_EQ(seen, (std::vector<std::string>{"1", "2", "M01", "M02"}));
-  EXPECT_EQ(FlushLines(*c), 0);
+  EXPECT_EQ(store.Flush(), 0);
   EXPECT_EQ(CountLines(*c, "y"), 2);
 }
 
