@@ -100,6 +100,8 @@ class Connection {
 
   bool connected() const { return backend_ != nullptr; }
   void Attach(std::unique_ptr<Backend> backend) { backend_ = std::move(backend); }
+  // Takes the backend away (the connection is then closed for statements).
+  std::unique_ptr<Backend> Detach() { return std::move(backend_); }
 
   // A statement without cursor: INSERT, DELETE, UPDATE, or a singleton
   // SELECT whose first row goes to *out (when out is not null). A SELECT

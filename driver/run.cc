@@ -234,6 +234,7 @@ int RunSteps(const std::vector<std::string>& args, Messages& msg, const RunOptio
   Connection conn;
   int status = Connect(options, msg, &conn);
   if (status != kExitOk) return status;
+  if (options.wrap_backend) conn.Attach(options.wrap_backend(conn.Detach()));
   struct CountOnExit {
     Connection& c;
     int64_t* out;

@@ -3,6 +3,8 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -42,6 +44,9 @@ struct RunOptions {
   // When set, receives the number of statements the run sent to the
   // database (for measuring).
   int64_t* statements_sent = nullptr;
+  // When set, wraps the backend once connected (tests put a scripted
+  // backend in front of the real one).
+  std::function<std::unique_ptr<Backend>(std::unique_ptr<Backend>)> wrap_backend;
 };
 RunOptions DefaultRunOptions();
 
