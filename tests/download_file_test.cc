@@ -162,6 +162,23 @@ TEST(WriteOut, PermissionsAreKept) {
   EXPECT_EQ(ModeOf(dir + "/fresh.dnl"), 0666 & ~mask);
 }
 
+// Owner and group of the replaced file stay where the process may set
+// them (as root here; elsewhere the test has nothing to check).
+TEST(WriteOut, OwnerAndGroupAreKept) {
+  if (geteuid() != 0) GTEST_SKIP() << "only root may give a file to another owner";
+  std::string path = test::TempDir() + "/t.dnl";
+  test::WriteFile(path, "old");
+  ASSERT_EQ(chown(path.c_str(), 4321, 4322), 0);
+  ASSERT_TRUE(ReplaceFile(path, "new"));
+  struct stat st;
+  ASSERT_EQ(stat(path.c_str(), &st), 0);
+  EXPECT_EQ(st.st_uid, 4321u);
+  EXPECT_EQ(st.st_gid, 4322u);
+  ASSERT_TRUE(AppendFile(path, "+"));
+  ASSERT_EQ(stat(path.c_str(), &st), 0);
+  EXPECT_EQ(st.st_uid, 4321u);
+}
+
 // Something other than a regular file is written in place.
 TEST(WriteOut, DevicesAreWrittenInPlace) {
   std::string dir = test::TempDir();

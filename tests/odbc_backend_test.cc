@@ -134,6 +134,19 @@ TEST(OdbcStatementText, SqliteGetsTheTranslationWithPlainMarkers) {
   EXPECT_TRUE(order.empty());
 }
 
+// The line store's lock goes to SQL Server as one batch with its two
+// parameters as markers; the batch's own variable is no parameter.
+TEST(OdbcStatementText, LineStoreLockBatch) {
+  std::vector<int> order;
+  EXPECT_EQ(OdbcStatementText("DECLARE @r int; EXEC @r = sp_getapplock @Resource = @p1, "
+                              "@LockMode = 'Exclusive', @LockOwner = 'Session', "
+                              "@LockTimeout = @p2; SELECT @r ",
+                              false, &order),
+            "DECLARE @r int; EXEC @r = sp_getapplock @Resource = ?, @LockMode = 'Exclusive', "
+            "@LockOwner = 'Session', @LockTimeout = ?; SELECT @r ");
+  EXPECT_EQ(order, (std::vector<int>{1, 2}));
+}
+
 TEST(OdbcStatementText, TransactionTexts) {
   const struct {
     const char* text;
@@ -442,6 +455,19 @@ TEST_F(OdbcSqlite, CursorsStayOpenTogether) {
   EXPECT_EQ(seen, (std::vector<std::string>{"1", "2", "M01", "M02"}));
   EXPECT_EQ(store.Flush(), 0);
   EXPECT_EQ(CountLines(*c, "y"), 2);
+}
+
+// Through ODBC on SQLite the line store's lock is the embedded one: two
+// sessions on one database file exclude each other.
+TEST_F(OdbcSqlite, LineStoreLockBetweenSessions) {
+  auto c = Connect();
+  auto d = Connect();
+  ASSERT_EQ(LockLineStore(*c, "dl.dnl", 0), 0) << c->last_error();
+  EXPECT_EQ(LockLineStore(*c, "dl.dnl", 0), 0);  // held by this session already
+  EXPECT_EQ(LockLineStore(*d, "dl.dnl", 0), kSqlLineStoreLocked);
+  EXPECT_EQ(LockLineStore(*d, "other.dnl", 0), 0);
+  c.reset();
+  EXPECT_EQ(LockLineStore(*d, "dl.dnl", 0), 0);
 }
 
 TEST_F(OdbcSqlite, ChangedTextIsPreparedAnew) {

@@ -205,6 +205,35 @@ TEST(Runtime, SavepointCoveringTwoChangesRollsBackEverything) {
   EXPECT_EQ(n[0].Int(), 0);
 }
 
+// A savepoint needs a transaction: one found gone (ended, or rolled back
+// by SQLite itself) fails the SAVE instead of letting the next statement
+// commit on its own.
+TEST(Runtime, SaveWithoutTransactionFails) {
+  TestDb db;
+  auto c = db.Connect();
+  EXPECT_LT(c->Transaction(1, "SAVE TRANSACTION S"), 0);
+  EXPECT_NE(c->last_error().find("no transaction"), std::string::npos) << c->last_error();
+  ASSERT_EQ(c->Transaction(2, "BEGIN TRANSACTION T"), 0);
+  EXPECT_EQ(c->Transaction(1, "SAVE TRANSACTION S"), 0);
+  ASSERT_EQ(c->Transaction(3, "COMMIT TRANSACTION"), 0);
+  EXPECT_LT(c->Transaction(1, "SAVE TRANSACTION S"), 0);
+}
+
+// The lock of a path's line store: sessions on one database exclude each
+// other until the holder's connection ends; paths and databases are apart.
+TEST(LineStore, LockBetweenSessions) {
+  TestDb db, other_db;
+  auto c = db.Connect();
+  auto d = db.Connect();
+  ASSERT_EQ(LockLineStore(*c, "dl.dnl", 0), 0);
+  EXPECT_EQ(LockLineStore(*c, "dl.dnl", 0), 0);
+  EXPECT_EQ(LockLineStore(*d, "dl.dnl", 100), kSqlLineStoreLocked);
+  EXPECT_EQ(LockLineStore(*d, "DL.dnl", 0), 0);  // the path text, case and all
+  EXPECT_EQ(LockLineStore(*other_db.Connect(), "dl.dnl", 0), 0);
+  c.reset();
+  EXPECT_EQ(LockLineStore(*d, "dl.dnl", 0), 0);
+}
+
 // Lines of a group larger than one transaction all arrive, and what was
 // stored is committed for another connection to see.
 TEST(LineStore, GroupsSpanManyTransactions) {
