@@ -24,9 +24,14 @@ constexpr char kSaveLineSql[] = "  SAVE TRANSACTION Tmp_PKeyIns_Sv ";
 constexpr char kRollbackLineSql[] = "  ROLLBACK TRANSACTION Tmp_PKeyIns_Sv ";
 constexpr char kLineCountSql[] =
     "SELECT COUNT(*) FROM ZrSystem.Zrt999Tmp WHERE TmpUsr = @p1 AND TmpStr = @p2 ";
+// One batch with one result: the return code. The row counts that a
+// procedure may send under NOCOUNT OFF would come before it, so NOCOUNT is
+// on around the call and off again (as the connection keeps it) before the
+// SELECT.
 constexpr char kKeyLockSql[] =
-    "DECLARE @r int; EXEC @r = sp_getapplock @Resource = @p1, @LockMode = 'Exclusive', "
-    "@LockOwner = 'Session', @LockTimeout = @p2; SELECT @r ";
+    "SET NOCOUNT ON; DECLARE @r int; EXEC @r = sp_getapplock @Resource = @p1, "
+    "@LockMode = 'Exclusive', @LockOwner = 'Session', @LockTimeout = @p2; SET NOCOUNT OFF; "
+    "SELECT @r ";
 constexpr char kKeyLockPrefix[] = "Zrt999Tmp ";
 constexpr char kLineCursorSql[] =
     "/* TMP_USRSTR_C 45 nohold */ SELECT TmpStr FROM  ZRSystem.Zrt999Tmp WHERE TmpUsr = @p1     "

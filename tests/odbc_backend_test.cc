@@ -135,16 +135,44 @@ TEST(OdbcStatementText, SqliteGetsTheTranslationWithPlainMarkers) {
 }
 
 // The line store's lock goes to SQL Server as one batch with its two
-// parameters as markers; the batch's own variable is no parameter.
+// parameters as markers (path and wait bound, never spliced into the
+// text); the batch's own variable is no parameter, and its one result is
+// the return code.
 TEST(OdbcStatementText, LineStoreLockBatch) {
+  struct Capture : Backend {
+    std::string text;
+    Params params;
+    Result Run(int, std::string_view t, const Params& p, size_t) override {
+      text = std::string(t);
+      params = p;
+      Result r;
+      r.is_select = true;
+      Value v;
+      v.type = Value::Type::kInt;
+      v.i = 1;  // granted after a wait
+      r.rows.push_back({v});
+      return r;
+    }
+  };
+  auto backend = std::make_unique<Capture>();
+  Capture* seen = backend.get();
+  Connection c(std::move(backend));
+  ASSERT_EQ(LockLineStore(c, "d'l.dnl", 1500), 0);
+  ASSERT_EQ(seen->params.size(), 2u);
+  EXPECT_EQ(seen->params[0].text, "Zrt999Tmp d'l.dnl");
+  EXPECT_EQ(seen->params[1].num, 1500);
+  EXPECT_EQ(seen->text.find("d'l"), std::string::npos);
   std::vector<int> order;
-  EXPECT_EQ(OdbcStatementText("DECLARE @r int; EXEC @r = sp_getapplock @Resource = @p1, "
-                              "@LockMode = 'Exclusive', @LockOwner = 'Session', "
-                              "@LockTimeout = @p2; SELECT @r ",
-                              false, &order),
-            "DECLARE @r int; EXEC @r = sp_getapplock @Resource = ?, @LockMode = 'Exclusive', "
-            "@LockOwner = 'Session', @LockTimeout = ?; SELECT @r ");
+  std::string sent = OdbcStatementText(seen->text, false, &order);
   EXPECT_EQ(order, (std::vector<int>{1, 2}));
+  EXPECT_NE(sent.find("sp_getapplock @Resource = ?,"), std::string::npos) << sent;
+  EXPECT_NE(sent.find("@LockOwner = 'Session'"), std::string::npos) << sent;
+  EXPECT_NE(sent.find("@LockMode = 'Exclusive'"), std::string::npos) << sent;
+  // Row counts of the procedure are kept out of the batch's results; the
+  // connection's NOCOUNT OFF holds again before the SELECT.
+  size_t on = sent.find("SET NOCOUNT ON;"), exec = sent.find("EXEC @r"),
+         off = sent.find("SET NOCOUNT OFF;"), select = sent.find("SELECT @r");
+  EXPECT_TRUE(on < exec && exec < off && off < select && select != std::string::npos) << sent;
 }
 
 TEST(OdbcStatementText, TransactionTexts) {

@@ -130,15 +130,18 @@ TEST_F(RunFaults, CursorErrorsEndTheRun) {
   struct Case {
     const char* cursor;
     const char* name;
+    size_t stored;  // lines in the line store afterwards
   } cases[] = {
-      {"MND_SCHEMAREST_C", "MND_SCHEMAREST_C"},
-      {"MND_SCHEMAALL_C", "MND_SCHEMAALL_C"},
-      {kBadgeCursor, "ASW_VQDNL_C"},
-      {"TMP_USRSTR_C", "TMP_USRSTR_C"},
+      {"MND_SCHEMAREST_C", "MND_SCHEMAREST_C", 0},
+      {"MND_SCHEMAALL_C", "MND_SCHEMAALL_C", 0},
+      {kBadgeCursor, "ASW_VQDNL_C", 0},
+      {"TMP_USRSTR_C", "TMP_USRSTR_C", 3},
   };
   for (const Case& k : cases) {
     SCOPED_TRACE(k.cursor);
     EXPECT_EQ(Run({ScriptRule::Fail(k.cursor, 1, 1, -208)}), kExitUnavailable);
+    EXPECT_EQ(Stored().size(), k.stored);
+    EXPECT_EQ(log_->Count(kInsert), static_cast<int>(k.stored));
     ExpectUntouched();
     EXPECT_NE(out_.find(std::string("DB-Fehler bei ") + k.name + "! ErrNr: -208\n"
                         "scripted failure -208\n"),
