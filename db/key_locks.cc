@@ -32,7 +32,8 @@ Result SessionAppLocks::Take(const std::string& database_file, const Params& par
   code.type = Value::Type::kInt;
   if (held_.count(resource) == 0) {
     int wait_ms = params[1].num < 0 ? 0 : static_cast<int>(std::min<int64_t>(params[1].num, INT32_MAX));
-    auto lock = std::make_unique<KeyLock>(AppLockFileOf(database_file), resource, wait_ms);
+    auto lock = std::make_unique<KeyLock>(AppLockFileOf(database_file), resource, wait_ms,
+                                          database_file);
     if (lock->state() == KeyLock::State::kUnavailable) {
       r.is_select = false;
       r.sqlcode = -1;

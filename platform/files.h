@@ -91,12 +91,15 @@ class PathLock {
 // use the same lock file: the lock of the line store of one download file
 // inside one embedded database. Keys that differ may, rarely, share a lock
 // (they then wait for each other); equal keys always do. The lock file is
-// created when missing and never opened through a link. Held until
-// destruction or until the process ends.
+// created when missing (with the read and write permissions of the file
+// permissions_of, when given: whoever may write the database may lock) and
+// never opened through a link. Held until destruction or until the process
+// ends.
 class KeyLock {
  public:
   enum class State { kHeld, kBusy, kUnavailable };
-  KeyLock(const std::string& lock_file, std::string_view key, int wait_ms);
+  KeyLock(const std::string& lock_file, std::string_view key, int wait_ms,
+          const std::string& permissions_of = std::string());
   ~KeyLock();
   KeyLock(const KeyLock&) = delete;
   KeyLock& operator=(const KeyLock&) = delete;

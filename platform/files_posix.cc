@@ -261,10 +261,20 @@ bool StillNamed(int fd, const std::string& path) {
 }
 
 // Opens (creating it when missing) a lock file: never through a link, never
-// waiting on a pipe, and only a regular file will do.
-int OpenLockFile(const std::string& path, std::string* reason) {
-  int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY,
-                  0644);
+// waiting on a pipe, and only a regular file will do. A file it creates gets
+// the read and write permissions of permissions_of when that is given.
+int OpenLockFile(const std::string& path, std::string* reason,
+                 const std::string& permissions_of = std::string()) {
+  constexpr int kFlags = O_RDWR | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY;
+  int fd = ::open(path.c_str(), kFlags);
+  if (fd < 0 && errno == ENOENT) {
+    fd = ::open(path.c_str(), kFlags | O_CREAT | O_EXCL, 0644);
+    struct stat like;
+    if (fd >= 0 && !permissions_of.empty() && ::stat(permissions_of.c_str(), &like) == 0) {
+      ::fchmod(fd, like.st_mode & 0666);
+    }
+    if (fd < 0 && errno == EEXIST) fd = ::open(path.c_str(), kFlags);  // made meanwhile
+  }
   if (fd < 0) {
     *reason = Reason(errno);
     return -1;
@@ -337,8 +347,9 @@ off_t KeyOffset(std::string_view key) {
 
 }  // namespace
 
-KeyLock::KeyLock(const std::string& lock_file, std::string_view key, int wait_ms) {
-  int fd = OpenLockFile(lock_file, &reason_);
+KeyLock::KeyLock(const std::string& lock_file, std::string_view key, int wait_ms,
+                 const std::string& permissions_of) {
+  int fd = OpenLockFile(lock_file, &reason_, permissions_of);
   if (fd < 0) return;
   // A lock of the open file description: two KeyLocks of one process
   // exclude each other as two processes do.

@@ -277,6 +277,12 @@ TEST(KeyLocks, EqualKeysExcludeEachOther) {
   std::this_thread::sleep_for(std::chrono::milliseconds(150));
   first.reset();
   waiter.join();
+  // A new lock file takes the permissions of the file it is for.
+  std::string db = test::TempDir() + "/shared.db";
+  test::WriteFile(db, "");
+  ASSERT_EQ(chmod(db.c_str(), 0664), 0);
+  EXPECT_EQ(KeyLock(db + "-applock", "k", 0, db).state(), KeyLock::State::kHeld);
+  EXPECT_EQ(ModeOf(db + "-applock"), 0664u);
   // A lock file planted as a link is not used.
   std::string link = test::TempDir() + "/link-applock";
   ASSERT_EQ(symlink(file.c_str(), link.c_str()), 0);
