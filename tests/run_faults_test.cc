@@ -4,6 +4,7 @@
 // status, the download file and the line store afterwards.
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -351,6 +352,18 @@ TEST_F(RunFaults, LineStoreHeldByAnotherSession) {
   other.reset();
   EXPECT_EQ(Run({}), kExitOk);
   EXPECT_EQ(ReadFile(path_), Records(2));
+}
+
+// A lock file that cannot be used refuses the run before anything is
+// touched: never a run without its lock.
+TEST_F(RunFaults, UnusableLockFileRefusesTheRun) {
+  AddBadges(1);
+  ASSERT_EQ(mkdir((path_ + ".lock").c_str(), 0755), 0);
+  EXPECT_EQ(Run({}), kExitLocked);
+  EXPECT_EQ(out_, "Sperrdatei " + path_ + ".lock nicht verwendbar: Is a directory\n");
+  EXPECT_EQ(ReadFile(path_), kOld);
+  EXPECT_EQ(Stored(), std::vector<std::string>{"kept"});
+  EXPECT_TRUE(log_->sent.empty());
 }
 
 // A statement that fails to take the lock is a database failure.
