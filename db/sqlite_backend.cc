@@ -127,7 +127,7 @@ bool SqliteBackend::RunSavepoint(std::string_view text, Result* r) {
   const std::string& name = w[2];
   if (EqualsNoCase(w[0], "SAVE")) {
     if (sqlite3_get_autocommit(db_)) {
-      r->sqlcode = -1;
+      r->sqlcode = kSqlFailed;
       r->error = "no transaction is active for savepoint " + name;
       return true;
     }
@@ -141,7 +141,7 @@ bool SqliteBackend::RunSavepoint(std::string_view text, Result* r) {
   // and say so, rather than keep a part.
   Exec("ROLLBACK", r);
   savepoints_.clear();
-  r->sqlcode = -1;
+  r->sqlcode = kSqlFailed;
   r->error = "savepoint " + name + " covers more than one statement; transaction rolled back";
   return true;
 }

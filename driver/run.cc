@@ -109,9 +109,9 @@ int RunSchemas(RunContext& ctx, const RunParams& p, const DownloadFunction& fn, 
       ctx.msg.Printf("Schema %s ungueltig, Mandant wird uebersprungen!\n", schema.c_str());
       continue;
     }
-    SetCurrentSchema(c, schema);
+    ctx.scope = RunScope{p.path, p.terminal, schema};
     ctx.msg.Printf("Schema: %s\n", schema.c_str());
-    fn.generate(ctx, p.path, p.terminal, schema);
+    fn.generate(ctx);
     if (ctx.failed()) break;
   }
   if (rc < 0) ctx.Fail(rc, all ? "MND_SCHEMAALL_C" : "MND_SCHEMAREST_C", c.last_error());
@@ -197,7 +197,7 @@ int RunConnected(Connection& conn, Messages& msg, const RunParams& p,
   // Every line refused: no single lines were refused, the line store took
   // nothing at all.
   if (ctx.lines_lost > 0 && lines.empty()) {
-    return ReportFailure(msg, p, -1, "Zrt999Tmp", "keine Zeile gespeichert");
+    return ReportFailure(msg, p, kSqlFailed, "Zrt999Tmp", "keine Zeile gespeichert");
   }
 
   int status = WriteDownload(msg, p, RenderDownload(lines, fn.width));

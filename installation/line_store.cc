@@ -1,41 +1,36 @@
 #include "installation/line_store.h"
 
+#include "installation/statements.h"
+
 namespace plom {
 namespace {
 
-constexpr int kInsertTx = 41;
-constexpr int kInsert = 42;
-constexpr int kDeleteTx = 43;
-constexpr int kDelete = 44;
-constexpr int kLineCursor = 45;
-constexpr int kLineCount = 48;
-constexpr int kKeyLock = 49;
-constexpr int kCommit = 0;
+constexpr int kInsertTx = stmt::kBeginInsert.no;
+constexpr int kInsert = stmt::kInsertLine.no;
+constexpr int kDeleteTx = stmt::kBeginDelete.no;
+constexpr int kDelete = stmt::kDeleteLines.no;
+constexpr int kLineCursor = stmt::kLineCursor.no;
+constexpr int kLineCount = stmt::kCountLine.no;
+constexpr int kKeyLock = stmt::kLockLineStore.no;
+constexpr int kCommit = stmt::kCommit.no;
 
-constexpr char kBeginInsertSql[] = "  BEGIN TRANSACTION Tmp_PKeyIns_Sp ";
-constexpr char kInsertSql[] =
-    "  INSERT INTO ZrSystem.Zrt999Tmp ( TmpUsr, TmpStr ) VALUES ( @p1    , @p2     )  ";
-constexpr char kRollbackInsertSql[] = "  ROLLBACK TRANSACTION Tmp_PKeyIns_Sp ";
-constexpr char kBeginDeleteSql[] = "  BEGIN TRANSACTION Tmp_UsrDel_Sp ";
-constexpr char kDeleteSql[] = "  DELETE FROM ZrSystem.Zrt999Tmp WHERE TmpUsr = @p1      ";
-constexpr char kRollbackDeleteSql[] = "  ROLLBACK TRANSACTION Tmp_UsrDel_Sp ";
-constexpr char kCommitSql[] = "  COMMIT TRANSACTION ";
-constexpr char kSaveLineSql[] = "  SAVE TRANSACTION Tmp_PKeyIns_Sv ";
-constexpr char kRollbackLineSql[] = "  ROLLBACK TRANSACTION Tmp_PKeyIns_Sv ";
-constexpr char kLineCountSql[] =
-    "SELECT COUNT(*) FROM ZrSystem.Zrt999Tmp WHERE TmpUsr = @p1 AND TmpStr = @p2 ";
-// One batch with one result: the return code. The row counts that a
-// procedure may send under NOCOUNT OFF would come before it, so NOCOUNT is
-// on around the call and off again (as the connection keeps it) before the
-// SELECT.
-constexpr char kKeyLockSql[] =
-    "SET NOCOUNT ON; DECLARE @r int; EXEC @r = sp_getapplock @Resource = @p1, "
-    "@LockMode = 'Exclusive', @LockOwner = 'Session', @LockTimeout = @p2; SET NOCOUNT OFF; "
-    "SELECT @r ";
+constexpr const char* kBeginInsertSql = stmt::kBeginInsert.text;
+constexpr const char* kInsertSql = stmt::kInsertLine.text;
+constexpr const char* kRollbackInsertSql = stmt::kRollbackInsert.text;
+constexpr const char* kBeginDeleteSql = stmt::kBeginDelete.text;
+constexpr const char* kDeleteSql = stmt::kDeleteLines.text;
+constexpr const char* kRollbackDeleteSql = stmt::kRollbackDelete.text;
+constexpr const char* kCommitSql = stmt::kCommit.text;
+constexpr const char* kSaveLineSql = stmt::kSaveLine.text;
+constexpr const char* kRollbackLineSql = stmt::kRollbackLine.text;
+constexpr const char* kLineCountSql = stmt::kCountLine.text;
+constexpr const char* kKeyLockSql = stmt::kLockLineStore.text;
+constexpr const char* kLineCursorSql = stmt::kLineCursor.text;
+
+// The resource of a path's lock: the path behind the table's name.
 constexpr char kKeyLockPrefix[] = "Zrt999Tmp ";
-constexpr char kLineCursorSql[] =
-    "/* TMP_USRSTR_C 45 nohold */ SELECT TmpStr FROM  ZRSystem.Zrt999Tmp WHERE TmpUsr = @p1     "
-    "ORDER BY TmpUsr, TmpStr ";
+// sp_getapplock's return code for a lock not granted within the wait.
+constexpr int kAppLockTimedOut = -1;
 
 }  // namespace
 
@@ -44,7 +39,7 @@ LineStore::~LineStore() {
 }
 
 int LineStore::Break(int sqlcode) {
-  broken_ = sqlcode < 0 ? sqlcode : -1;
+  broken_ = sqlcode < 0 ? sqlcode : kSqlFailed;
   broken_reason_ = c_.last_error();
   return broken_;
 }
@@ -150,8 +145,8 @@ LineStore::Outcome LineStore::StoreAlone(const Line& l, int* sqlcode) {
 
 bool LineStore::AlreadyStored(const Line& l) {
   Row row;
-  return c_.Execute(kLineCount, kLineCountSql, {Param::Text(l.path), Param::Text(l.line)},
-                    &row) == 0 &&
+  return c_.Execute(kLineCount, kLineCountSql, {Param::Text(l.path), Param::Text(l.line)}, &row) ==
+             0 &&
          !row.empty() && row[0].Int() > 0;
 }
 
@@ -159,32 +154,32 @@ int LineStore::Delete(const std::string& path) {
   if (path.size() > kMaxPathLen) return kSqlTooLong;
   if (Flush() != 0) return broken_;
   int rc = c_.Transaction(kDeleteTx, kBeginDeleteSql);
-  if (rc != 0) return rc < 0 ? rc : -1;
+  if (rc != 0) return rc < 0 ? rc : kSqlFailed;
   rc = c_.Execute(kDelete, kDeleteSql, {Param::Text(path)});
   if (rc == 0) {
     int commit = c_.Transaction(kCommit, kCommitSql);
     if (commit == 0) return 0;
     c_.Transaction(kDeleteTx, kRollbackDeleteSql);
-    return commit < 0 ? commit : -1;
+    return commit < 0 ? commit : kSqlFailed;
   }
   std::string reason = c_.last_error();
   int rollback = c_.Transaction(kDeleteTx, kRollbackDeleteSql);
-  if (rc == kSqlNotFound && rollback != 0) return rollback < 0 ? rollback : -1;
+  if (rc == kSqlNotFound && rollback != 0) return rollback < 0 ? rollback : kSqlFailed;
   if (rc < 0) c_.SetError(rc, reason);
   return rc;
 }
 
 int LockLineStore(Connection& c, const std::string& path, int wait_ms) {
   Row row;
-  int rc = c.Execute(kKeyLock, kKeyLockSql,
-                     {Param::Text(kKeyLockPrefix + Cut(path, kMaxPathLen)), Param::Int(wait_ms)},
-                     &row);
-  if (rc != 0) return rc < 0 ? rc : -1;
+  int rc =
+      c.Execute(kKeyLock, kKeyLockSql,
+                {Param::Text(kKeyLockPrefix + Cut(path, kMaxPathLen)), Param::Int(wait_ms)}, &row);
+  if (rc != 0) return rc < 0 ? rc : kSqlFailed;
   int granted = row.empty() ? -999 : row[0].Int();
   if (granted >= 0) return 0;
-  if (granted == -1) return kSqlLineStoreLocked;
-  c.SetError(-1, "sp_getapplock returned " + std::to_string(granted));
-  return -1;
+  if (granted == kAppLockTimedOut) return kSqlLineStoreLocked;
+  c.SetError(kSqlFailed, "sp_getapplock returned " + std::to_string(granted));
+  return kSqlFailed;
 }
 
 int OpenLineCursor(Connection& c, const std::string& path) {
@@ -209,7 +204,7 @@ int ReadLines(Connection& c, const std::string& path, std::vector<std::string>* 
   std::string line;
   while (rc == 0 && (rc = FetchLine(c, &line)) == 0) lines->push_back(line);
   CloseLineCursor(c);
-  return rc == kSqlNotFound ? 0 : (rc < 0 ? rc : -1);
+  return rc == kSqlNotFound ? 0 : (rc < 0 ? rc : kSqlFailed);
 }
 
 }  // namespace plom

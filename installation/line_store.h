@@ -14,9 +14,6 @@ constexpr size_t kMaxPathLen = 100;  // TmpUsr
 constexpr size_t kMaxLineLen = 512;  // TmpStr
 constexpr int kLinesPerGroup = 2000;
 
-// The sqlcode of a path or line beyond the width of its column.
-constexpr int kSqlTooLong = -3;
-
 // Stores the lines of a run. Every transaction statement's result is
 // looked at; a line counts as stored only once its COMMIT has succeeded.
 //

@@ -15,7 +15,11 @@ namespace plom {
 // path is unchanged.
 std::string HostPath(std::string_view windows_path);
 
-// How a write-out of a download file ended.
+// Who may read a file the tool writes: everyone the host lets (download
+// files), or the owner alone (the configuration file with its credentials).
+enum class FileAccess { kShared, kOwnerOnly };
+
+// How a write-out of a file ended.
 struct WriteResult {
   enum class Status {
     kOk,
@@ -42,13 +46,15 @@ struct WriteResult {
 //   stays. A path that leads to no file yet gets a new file there.
 // - The replaced file keeps its permissions (and its owner and group where
 //   the process may set them); a new file gets the permissions the host
-//   gives new files.
+//   gives new files. With FileAccess::kOwnerOnly the file ends up readable
+//   and writable by its owner alone, whatever it was before.
 // - A path that leads to something other than a regular file (a device, a
 //   pipe) is written in place.
 //
 // On failure the old file stays exactly as it was and no temporary file is
 // left behind.
-WriteResult ReplaceFile(const std::string& path, const std::string& data);
+WriteResult ReplaceFile(const std::string& path, const std::string& data,
+                        FileAccess access = FileAccess::kShared);
 
 // Appends the data with the same guarantee: the old content and the data
 // are written to a temporary file that replaces the old one as ReplaceFile

@@ -1,6 +1,4 @@
 // The file system on POSIX hosts.
-#include "platform/files.h"
-
 #include <dirent.h>
 #include <fcntl.h>
 #include <limits.h>
@@ -15,6 +13,8 @@
 #include <cstring>
 #include <fstream>
 #include <thread>
+
+#include "platform/files.h"
 
 namespace plom {
 
@@ -142,8 +142,7 @@ WriteResult Fail(WriteResult::Status status, int err) {
 
 // Writes into a file that is not a regular file (a device, a pipe).
 WriteResult WriteInPlace(const std::string& target, const std::string& data, bool append) {
-  Fd fd(::open(target.c_str(),
-               O_WRONLY | O_NOCTTY | O_CLOEXEC | (append ? O_APPEND : O_TRUNC)));
+  Fd fd(::open(target.c_str(), O_WRONLY | O_NOCTTY | O_CLOEXEC | (append ? O_APPEND : O_TRUNC)));
   if (!fd.ok()) return Fail(WriteResult::Status::kCannotOpen, errno);
   int err = 0;
   if (!WriteAll(fd.get(), data, &err)) return Fail(WriteResult::Status::kFailed, err);
@@ -159,26 +158,30 @@ void SyncDirectory(const std::string& dir) {
 
 // Gives the temporary file the owner, group and permissions of the file it
 // replaces (owner and group as far as the process may set them), or those
-// of a new file.
-void TakeOverAttributes(int fd, const struct stat* old) {
-  if (old == nullptr) {
-    ::fchmod(fd, NewFileMode());
-    return;
+// of a new file; an owner-only file gets 0600 either way.
+bool TakeOverAttributes(int fd, const struct stat* old, FileAccess access) {
+  if (old != nullptr && ::fchown(fd, old->st_uid, old->st_gid) != 0) {
+    ::fchown(fd, static_cast<uid_t>(-1), old->st_gid);
   }
-  if (::fchown(fd, old->st_uid, old->st_gid) != 0) ::fchown(fd, static_cast<uid_t>(-1), old->st_gid);
-  ::fchmod(fd, old->st_mode & 07777);  // after chown, which may clear set-id bits
+  // After chown, which may clear set-id bits.
+  if (access == FileAccess::kOwnerOnly) return ::fchmod(fd, 0600) == 0;
+  ::fchmod(fd, old != nullptr ? (old->st_mode & 07777) : NewFileMode());
+  return true;
 }
 
 // The temporary file, beside the target, filled with the old content (when
 // appending) and the data, made durable.
 WriteResult WriteTemporary(const std::string& target, const struct stat* old,
-                           const std::string& data, bool append, std::string* tmp_path) {
-  std::string tmp = DirOf(target) + "/" + BaseOf(target) + kTempInfix +
-                    std::string(kTempRandomLen, 'X');
+                           const std::string& data, bool append, FileAccess access,
+                           std::string* tmp_path) {
+  std::string tmp =
+      DirOf(target) + "/" + BaseOf(target) + kTempInfix + std::string(kTempRandomLen, 'X');
   Fd fd(::mkostemp(tmp.data(), O_CLOEXEC));
   if (!fd.ok()) return Fail(WriteResult::Status::kCannotOpen, errno);
   *tmp_path = tmp;
-  TakeOverAttributes(fd.get(), old);
+  if (!TakeOverAttributes(fd.get(), old, access)) {
+    return Fail(WriteResult::Status::kFailed, errno);
+  }
   int err = 0;
   if (append && old != nullptr) {
     Fd in(::open(target.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC));
@@ -191,7 +194,8 @@ WriteResult WriteTemporary(const std::string& target, const struct stat* old,
   return WriteResult();
 }
 
-WriteResult WriteOut(const std::string& path, const std::string& data, bool append) {
+WriteResult WriteOut(const std::string& path, const std::string& data, bool append,
+                     FileAccess access) {
   std::string target;
   int err = 0;
   if (!ResolveLinks(path, &target, &err)) return Fail(WriteResult::Status::kCannotOpen, err);
@@ -201,7 +205,7 @@ WriteResult WriteOut(const std::string& path, const std::string& data, bool appe
   if (exists && !S_ISREG(st.st_mode)) return WriteInPlace(target, data, append);
 
   std::string tmp;
-  WriteResult r = WriteTemporary(target, exists ? &st : nullptr, data, append, &tmp);
+  WriteResult r = WriteTemporary(target, exists ? &st : nullptr, data, append, access, &tmp);
   if (r.ok() && ::rename(tmp.c_str(), target.c_str()) != 0) {
     r = Fail(WriteResult::Status::kFailed, errno);
   }
@@ -226,12 +230,12 @@ bool IsTemporaryOf(const std::string& name, const std::string& base) {
 
 }  // namespace
 
-WriteResult ReplaceFile(const std::string& path, const std::string& data) {
-  return WriteOut(path, data, false);
+WriteResult ReplaceFile(const std::string& path, const std::string& data, FileAccess access) {
+  return WriteOut(path, data, false, access);
 }
 
 WriteResult AppendFile(const std::string& path, const std::string& data) {
-  return WriteOut(path, data, true);
+  return WriteOut(path, data, true, FileAccess::kShared);
 }
 
 int RemoveLeftTemporaries(const std::string& path) {
@@ -328,7 +332,7 @@ PathLock::PathLock(const std::string& path, int wait_ms) : lock_path_(path + ".l
 
 PathLock::~PathLock() {
   if (handle_ < 0) return;
-  ::unlink(lock_path_.c_str());  // removed while still held
+  ::unlink(lock_path_.c_str());        // removed while still held
   ::close(static_cast<int>(handle_));  // releases the lock
 }
 

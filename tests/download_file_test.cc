@@ -59,6 +59,21 @@ TEST(DownloadFile, ReplaceIsAtomicAndAppendAppends) {
   EXPECT_TRUE(std::filesystem::is_directory(dir + "/sub"));
 }
 
+// A file only its owner may read stays so, also when it replaces a file
+// others could read and when a temporary file of the same name is left over.
+TEST(DownloadFile, OwnerOnlyFileIsNotReadableByOthers) {
+  std::string dir = test::TempDir();
+  std::string path = dir + "/plom.ini";
+  ASSERT_TRUE(ReplaceFile(path, "shared"));
+  test::WriteFile(path + ".tmp." + std::to_string(::getpid()), "old");
+  ::chmod((path + ".tmp." + std::to_string(::getpid())).c_str(), 0666);
+  ASSERT_TRUE(ReplaceFile(path, "secret", FileAccess::kOwnerOnly));
+  EXPECT_EQ(test::ReadFile(path), "secret");
+  struct stat st;
+  ASSERT_EQ(::stat(path.c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0600u);
+}
+
 // A waiter that got the lock of a lock file the holder removed meanwhile
 // does not count it: it locks the file the path names now.
 TEST(DownloadFile, LockOfARemovedFileIsNotHeld) {

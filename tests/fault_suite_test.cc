@@ -4,13 +4,12 @@
 // same relative download file. Each test prints its figures (trials and
 // outcomes).
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/mount.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
-
-#include <gtest/gtest.h>
 
 #include <chrono>
 #include <cstring>
@@ -74,8 +73,7 @@ int Wait(pid_t pid) {
   return WIFEXITED(st) ? WEXITSTATUS(st) : -WTERMSIG(st);
 }
 
-int RunTool(const std::string& cwd, const std::vector<std::string>& args,
-            const std::string& log) {
+int RunTool(const std::string& cwd, const std::vector<std::string>& args, const std::string& log) {
   return Wait(Start(cwd, args, log));
 }
 
@@ -127,8 +125,9 @@ TEST_F(FaultSuite, KilledRunsLeaveTheOldOrTheCompleteFile) {
   std::string path = work_ + "/" + kFile;
   auto t0 = std::chrono::steady_clock::now();
   ASSERT_EQ(RunTool(work_, {"VQDNL17P", "TERM12", kFile, "1"}, Log()), 0);
-  auto run_us = std::chrono::duration_cast<std::chrono::microseconds>(
-                    std::chrono::steady_clock::now() - t0).count();
+  auto run_us =
+      std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now() - t0)
+          .count();
   std::mt19937 rng(20261210);
   std::uniform_int_distribution<long> when(0, run_us * 5 / 4);
   std::map<std::string, int> outcomes;
@@ -153,8 +152,7 @@ TEST_F(FaultSuite, KilledRunsLeaveTheOldOrTheCompleteFile) {
     EXPECT_EQ(ReadFile(path), append ? got + ref : ref);
     EXPECT_EQ(Leftovers(work_), std::vector<std::string>{});
   }
-  std::cout << "[ figures  ] " << kTrials << " kills within " << run_us * 5 / 4
-            << " us of a run:";
+  std::cout << "[ figures  ] " << kTrials << " kills within " << run_us * 5 / 4 << " us of a run:";
   for (auto& [what, n] : outcomes) std::cout << " " << what << " " << n << ";";
   std::cout << std::endl;
 }
@@ -206,7 +204,8 @@ TEST_F(FaultSuite, TwoWorkingDirectoriesSameRelativeFile) {
     int sa = Wait(a), sb = Wait(b);
     EXPECT_EQ(sa, 0) << ReadFile(root_ + "/a.txt");
     EXPECT_EQ(sb, 0) << ReadFile(root_ + "/b.txt");
-    bool ok_a = ReadFile(work_ + "/" + kFile) == ref12, ok_b = ReadFile(other + "/" + kFile) == ref03;
+    bool ok_a = ReadFile(work_ + "/" + kFile) == ref12,
+         ok_b = ReadFile(other + "/" + kFile) == ref03;
     EXPECT_TRUE(ok_a) << "trial " << i;
     EXPECT_TRUE(ok_b) << "trial " << i;
     if (sa == 0 && sb == 0 && ok_a && ok_b) ++both_ok;
@@ -266,9 +265,8 @@ TEST_F(FaultSuite, FullFileSystemNeverYieldsAMissingLine) {
   }
   std::string path = work_ + "/" + kFile;
   std::map<std::string, int> outcomes;
-  const size_t free_bytes[] = {0,       4096,    16384,   32768,    65536,   98304,
-                               131072,  196608,  262144,  393216,   524288,  786432,
-                               1048576, 1572864, 2097152, 4194304};
+  const size_t free_bytes[] = {0,      4096,   16384,  32768,  65536,   98304,   131072,  196608,
+                               262144, 393216, 524288, 786432, 1048576, 1572864, 2097152, 4194304};
   for (size_t left : free_bytes) {
     SCOPED_TRACE(left);
     for (auto& e : fs::directory_iterator(mnt)) fs::remove(e.path());
@@ -300,7 +298,8 @@ TEST_F(FaultSuite, FullFileSystemNeverYieldsAMissingLine) {
   int status = RunTool(work_, {"VQDNL17P", "TERM12", on_full, "1"}, Log());
   std::string out = ReadFile(Log());
   EXPECT_EQ(status, 73) << out;
-  EXPECT_NE(out.find("Donwloadfile " + on_full + " konnte nicht geoeffnet werden!\n"
+  EXPECT_NE(out.find("Donwloadfile " + on_full +
+                     " konnte nicht geoeffnet werden!\n"
                      "No space left on device\n"),
             std::string::npos)
       << out;

@@ -3,7 +3,6 @@
 // leaves the old file as it was and says why. Each case asserts the exit
 // status, the download file and the line store afterwards.
 #include <gtest/gtest.h>
-
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -71,12 +70,15 @@ class RunFaults : public ::testing::Test {
 
   // n badges B00001 ... in one statement.
   void AddBadges(int n) {
-    std::string numbers = "WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < " +
-                          std::to_string(n) + ") ";
-    db_.Exec("INSERT INTO \"ZrSystem.Zrt301Asw\" (AswNum, AswGvo, AswGbi, AswPnr, AswBkl, AswGrp, "
-             "AswAan, AswAtp, AswLiz, AswMnd) " + numbers +
-             "SELECT printf('B%05d', i), '2006-01-01 00:00:00', NULL, '', '5', '', 'aan', 0, 1, 1 "
-             "FROM n;");
+    std::string numbers =
+        "WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < " +
+        std::to_string(n) + ") ";
+    db_.Exec(
+        "INSERT INTO \"ZrSystem.Zrt301Asw\" (AswNum, AswGvo, AswGbi, AswPnr, AswBkl, AswGrp, "
+        "AswAan, AswAtp, AswLiz, AswMnd) " +
+        numbers +
+        "SELECT printf('B%05d', i), '2006-01-01 00:00:00', NULL, '', '5', '', 'aan', 0, 1, 1 "
+        "FROM n;");
     db_.Exec("INSERT INTO \"ZrSystem.Zrt113Awv\" " + numbers +
              "SELECT printf('B%05d', i), NULL FROM n;");
   }
@@ -144,7 +146,8 @@ TEST_F(RunFaults, CursorErrorsEndTheRun) {
     EXPECT_EQ(Stored().size(), k.stored);
     EXPECT_EQ(log_->Count(kInsert), static_cast<int>(k.stored));
     ExpectUntouched();
-    EXPECT_NE(out_.find(std::string("DB-Fehler bei ") + k.name + "! ErrNr: -208\n"
+    EXPECT_NE(out_.find(std::string("DB-Fehler bei ") + k.name +
+                        "! ErrNr: -208\n"
                         "scripted failure -208\n"),
               std::string::npos)
         << out_;
@@ -179,15 +182,13 @@ INSTANTIATE_TEST_SUITE_P(
     RunFaults, RunDamaged,
     ::testing::Values("DROP TABLE \"ZrSystem.Zrt301Asw\";",
                       "ALTER TABLE \"ZrSystem.Zrt301Asw\" RENAME COLUMN AswBkl TO AswXyz;",
-                      "DROP TABLE \"ZrSystem.Zrt115Tfz\";",
-                      "DROP TABLE \"ZrSystem.Zrt112Mnd\";"));
+                      "DROP TABLE \"ZrSystem.Zrt115Tfz\";", "DROP TABLE \"ZrSystem.Zrt112Mnd\";"));
 
 // A failed BEGIN of the line store's delete ends the run at once: no
 // DELETE is sent (which would wait for the database again).
 TEST_F(RunFaults, FailedBeginOfTheDeleteEndsTheRunAtOnce) {
   AddBadges(2);
-  EXPECT_EQ(Run({ScriptRule::Fail("BEGIN TRANSACTION Tmp_UsrDel_Sp", 1, 1, -5)}),
-            kExitUnavailable);
+  EXPECT_EQ(Run({ScriptRule::Fail("BEGIN TRANSACTION Tmp_UsrDel_Sp", 1, 1, -5)}), kExitUnavailable);
   EXPECT_EQ(ReadFile(path_), kOld);
   EXPECT_EQ(log_->Count("DELETE FROM"), 0);
   EXPECT_EQ(log_->Count(kBadgeCursor), 0);
@@ -236,8 +237,9 @@ TEST_F(RunFaults, FailedGroupsAreStoredAgainLineByLine) {
 // refused line is tried once more on its own.
 TEST_F(RunFaults, RollbackToTheSavepointFailing) {
   AddBadges(5);
-  EXPECT_EQ(Run({ScriptRule::Fail(kInsert, 3, 1, -2627), ScriptRule::Fail(kRollbackSave, 1, 1, -3903)}),
-            kExitOk)
+  EXPECT_EQ(
+      Run({ScriptRule::Fail(kInsert, 3, 1, -2627), ScriptRule::Fail(kRollbackSave, 1, 1, -3903)}),
+      kExitOk)
       << out_;
   EXPECT_EQ(ReadFile(path_), Records(5));
   EXPECT_EQ(Stored().size(), 5u);
@@ -262,8 +264,8 @@ TEST_F(RunFaults, LineRefusedWhenStoredAgain) {
   EXPECT_EQ(Run({ScriptRule::Fail(kCommit, 2), ScriptRule::Fail(kInsert, 6, 1, -547)}),
             kExitLinesLost);
   EXPECT_EQ(ReadFile(path_), Rec60(Badge(1)) + Rec60(Badge(3)) + Rec60(Badge(4)));
-  EXPECT_NE(out_.find("Insert-Error Zrt999Tmp! ErrNr: -547User: " + path_ + "  String: " +
-                      Rec60(Badge(2))),
+  EXPECT_NE(out_.find("Insert-Error Zrt999Tmp! ErrNr: -547User: " + path_ +
+                      "  String: " + Rec60(Badge(2))),
             std::string::npos)
       << out_;
   EXPECT_EQ(Stored().size(), 3u);
@@ -397,9 +399,12 @@ TEST_F(RunFaults, WriteFailureNamesTheReason) {
   std::string saved = path_;
   path_ = link;
   EXPECT_EQ(Run({}), kExitCantWrite);
-  EXPECT_EQ(out_, "Schema: MND1\nAusweise gesamt: 2 davon in Datei gestellt: 2\n"
-                  "Donwloadfile " + link + " konnte nicht geoeffnet werden!\n"
-                  "No space left on device\n");
+  EXPECT_EQ(out_,
+            "Schema: MND1\nAusweise gesamt: 2 davon in Datei gestellt: 2\n"
+            "Donwloadfile " +
+                link +
+                " konnte nicht geoeffnet werden!\n"
+                "No space left on device\n");
   path_ = saved;
 }
 

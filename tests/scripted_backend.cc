@@ -12,7 +12,9 @@ int ScriptLog::Count(const std::string& text) const {
 
 ScriptedBackend::ScriptedBackend(std::unique_ptr<Backend> real, std::vector<ScriptRule> rules,
                                  std::shared_ptr<ScriptLog> log)
-    : real_(std::move(real)), rules_(std::move(rules)), seen_(rules_.size(), 0),
+    : real_(std::move(real)),
+      rules_(std::move(rules)),
+      seen_(rules_.size(), 0),
       log_(std::move(log)) {}
 
 Result ScriptedBackend::Run(int stmt_no, std::string_view text, const Params& params,

@@ -36,8 +36,7 @@ struct ScriptRule {
     r.sqlcode = sqlcode;
     return r;
   }
-  static ScriptRule FailAfterRun(std::string text, int first = 1, int count = 1,
-                                 int sqlcode = -1) {
+  static ScriptRule FailAfterRun(std::string text, int first = 1, int count = 1, int sqlcode = -1) {
     ScriptRule r = Fail(std::move(text), first, count, sqlcode);
     r.action = Action::kFailAfterRun;
     return r;

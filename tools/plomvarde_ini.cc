@@ -6,7 +6,6 @@
 
 #include <unistd.h>
 
-#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -15,6 +14,7 @@
 
 #include "config/cipher.h"
 #include "config/config_file.h"
+#include "platform/files.h"
 
 namespace {
 
@@ -72,36 +72,13 @@ std::string Printable(std::string_view s) {
   return out;
 }
 
-// Writes data to path through a temporary file in the same directory and a
-// rename, so a reader sees either the old or the new file.
+// Writes data to path so that a reader sees either the old or the new file;
+// only the owner may read it (it holds credentials).
 bool WriteAtomically(const std::string& path, const std::string& data) {
-  std::string tmp = path + ".tmpXXXXXX";
-  int fd = mkstemp(tmp.data());
-  if (fd < 0) {
-    std::fprintf(stderr, "plomvarde-ini: cannot create %s: %s\n", tmp.c_str(),
-                 std::strerror(errno));
-    return false;
-  }
-  size_t done = 0;
-  bool ok = true;
-  while (done < data.size()) {
-    ssize_t n = ::write(fd, data.data() + done, data.size() - done);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      ok = false;
-      break;
-    }
-    done += static_cast<size_t>(n);
-  }
-  if (ok && ::fsync(fd) != 0) ok = false;
-  if (::close(fd) != 0) ok = false;
-  if (ok && std::rename(tmp.c_str(), path.c_str()) != 0) ok = false;
-  if (!ok) {
-    std::fprintf(stderr, "plomvarde-ini: cannot write %s: %s\n", path.c_str(),
-                 std::strerror(errno));
-    ::unlink(tmp.c_str());
-  }
-  return ok;
+  plom::WriteResult w = plom::ReplaceFile(path, data, plom::FileAccess::kOwnerOnly);
+  if (w.ok()) return true;
+  std::fprintf(stderr, "plomvarde-ini: cannot write %s: %s\n", path.c_str(), w.reason.c_str());
+  return false;
 }
 
 int Write(const std::string& path, const std::vector<std::string>& pairs) {
