@@ -25,15 +25,7 @@ const std::string kBin = PLOM_BINARY_DIR;
 const std::string kGolden = std::string(PLOM_SOURCE_DIR) + "/tests/golden/";
 
 std::string Shell(const std::string& cwd, const std::string& cmd, int* status) {
-  std::string full = "cd '" + cwd + "' || exit 1; " + cmd;
-  FILE* p = popen(full.c_str(), "r");
-  std::string out;
-  char buf[4096];
-  size_t n;
-  while ((n = fread(buf, 1, sizeof buf, p)) > 0) out.append(buf, n);
-  int st = pclose(p);
-  *status = WIFEXITED(st) ? WEXITSTATUS(st) : -1;
-  return out;
+  return test::ShellOutput("cd '" + cwd + "' || exit 1; " + cmd, status);
 }
 
 // Replaces the dates near today by their placeholders.

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 #include <sqlite3.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstdlib>
@@ -21,9 +22,7 @@ std::string TempDir() {
   return tmpl;
 }
 
-TestDb::TestDb() : dir_(TempDir()), path_(dir_ + "/test.db") {
-  Exec(CentralDdl());
-}
+TestDb::TestDb() : dir_(TempDir()), path_(dir_ + "/test.db") { Exec(CentralDdl()); }
 
 TestDb::~TestDb() {
   std::error_code ec;
@@ -100,6 +99,34 @@ std::string Capture::Text() {
   s.resize(n);
   std::fseek(f_, 0, SEEK_END);
   return s;
+}
+
+std::string Lit(const char* s) { return s ? Lit(std::string(s)) : "NULL"; }
+
+std::string Lit(const std::string& s) {
+  std::string out = "'";
+  for (char ch : s) {
+    out += ch;
+    if (ch == '\'') out += '\'';
+  }
+  return out + "'";
+}
+
+int ExitStatus(int wait_status) { return WIFEXITED(wait_status) ? WEXITSTATUS(wait_status) : -1; }
+
+std::string ShellOutput(const std::string& command, int* status) {
+  std::string out;
+  FILE* p = popen(command.c_str(), "r");
+  if (p == nullptr) {
+    ADD_FAILURE() << "cannot run " << command;
+    *status = -1;
+    return out;
+  }
+  char buf[4096];
+  size_t n;
+  while ((n = fread(buf, 1, sizeof buf, p)) > 0) out.append(buf, n);
+  *status = ExitStatus(pclose(p));
+  return out;
 }
 
 }  // namespace plom::test

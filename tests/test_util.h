@@ -43,6 +43,17 @@ std::string TempDir();
 std::string ReadFile(const std::string& path);
 void WriteFile(const std::string& path, const std::string& data);
 
+// SQL literal of a text, quotes doubled; nullptr gives NULL.
+std::string Lit(const char* s);
+std::string Lit(const std::string& s);
+
+// The exit status in a std::system or pclose result; -1 when the command
+// did not exit by itself.
+int ExitStatus(int wait_status);
+// Runs a shell command; returns what it wrote to standard output and leaves
+// its exit status (as ExitStatus) in *status.
+std::string ShellOutput(const std::string& command, int* status);
+
 // Captures what is written to a FILE* (for Messages).
 class Capture {
  public:
