@@ -6,7 +6,10 @@
 #include "installation/line_store.h"
 #include "generators/record_util.h"
 #include "driver/download_file.h"
+#include "driver/write_out.h"
 #include "platform/files.h"
+
+#include <chrono>
 
 namespace plom {
 namespace {
@@ -36,15 +39,8 @@ std::string ToCapitals(std::string s) {
   return s;
 }
 
-// The run parameters the command line gives.
-struct RunParams {
-  std::string function;  // in capitals
-  std::string terminal;
-  std::string path;
-  bool replace = false;
-};
+}  // namespace
 
-// Checks and takes the arguments; prints the usage texts when they don't do.
 bool TakeArguments(const std::vector<std::string>& args, Messages& msg, RunParams* p) {
   if (args.size() < 4) {
     msg.Printf("Anzahl Parameter(mind. 4) unterschritten! AnzParam: %d",
@@ -77,6 +73,8 @@ bool TakeArguments(const std::vector<std::string>& args, Messages& msg, RunParam
   }
   return true;
 }
+
+namespace {
 
 struct Credentials {
   std::string login, password, server, schema;
@@ -133,6 +131,10 @@ int ReportFailure(Messages& msg, const RunParams& p, int sqlcode, const std::str
 }
 
 int ReportLock(Messages& msg, const RunParams& p, const PathLock& lock) {
+  if (lock.state() == PathLock::State::kNoDirectory) {
+    msg.Printf("Donwloadfile %s konnte nicht geoeffnet werden!\n", p.path.c_str());
+    return kExitCantWrite;
+  }
   if (lock.state() == PathLock::State::kBusy) {
     msg.Printf("Downloadfile %s wird von einem anderen Lauf erstellt!\n", p.path.c_str());
   } else {
@@ -166,45 +168,6 @@ int WriteDownload(Messages& msg, const RunParams& p, const std::string& data) {
   return kExitCantWrite;
 }
 
-// The run after the connect: line store, generators, write-out.
-int RunConnected(Connection& conn, Messages& msg, const RunParams& p,
-                 const DownloadFunction& fn, const RunOptions& options) {
-  int rc = LockLineStore(conn, p.path, options.lock_wait_ms);
-  if (rc == kSqlLineStoreLocked) {
-    msg.Printf("Downloadfile %s wird von einem anderen Lauf erstellt!\n", p.path.c_str());
-    return kExitLocked;
-  }
-  if (rc != 0) return ReportFailure(msg, p, rc, "Sperre Zrt999Tmp", conn.last_error());
-
-  RunContext ctx(conn, msg, options.reuse_answers, options.group_lines);
-  rc = ctx.lines.Delete(p.path);
-  if (rc != 0 && rc != kSqlNotFound) {
-    msg.Printf("Error Tab. Zrt999Tmp loeschen! ErrNr: %d User: %s", rc, p.path.c_str());
-    return kExitUnavailable;
-  }
-
-  if (RunSchemas(ctx, p, fn, false) == 0 && !ctx.failed()) RunSchemas(ctx, p, fn, true);
-  if (!ctx.failed()) {
-    ctx.lines.Flush();
-    ReportRefusedLines(ctx);
-  }
-  if (ctx.failed()) {
-    return ReportFailure(msg, p, ctx.failure.sqlcode, ctx.failure.what, ctx.failure.reason);
-  }
-  std::vector<std::string> lines;
-  rc = ReadLines(conn, p.path, &lines);
-  if (rc != 0) return ReportFailure(msg, p, rc, "TMP_USRSTR_C", conn.last_error());
-  // Every line refused: no single lines were refused, the line store took
-  // nothing at all.
-  if (ctx.lines_lost > 0 && lines.empty()) {
-    return ReportFailure(msg, p, kSqlFailed, "Zrt999Tmp", "keine Zeile gespeichert");
-  }
-
-  int status = WriteDownload(msg, p, RenderDownload(lines, fn.width));
-  if (status != kExitOk) return status;
-  return ctx.lines_lost > 0 ? kExitLinesLost : kExitOk;
-}
-
 }  // namespace
 
 const DownloadFunction* FindDownloadFunction(const std::string& name) {
@@ -222,9 +185,132 @@ RunOptions DefaultRunOptions() {
 
 namespace {
 
-int RunSteps(const std::vector<std::string>& args, Messages& msg, const RunOptions& options) {
-  RunParams p;
-  if (!TakeArguments(args, msg, &p)) return kExitUsage;
+// Writes FILE.new instead of the file and tells what would change.
+int WriteDryRun(Messages& msg, const RunParams& p, int width, const std::string& old_data,
+                const std::string& data, RunFigures* f) {
+  std::string next = p.replace ? data : old_data + data;
+  RecordChanges c = CompareRecords(SplitRecords(old_data, width), SplitRecords(next, width), width);
+  f->added = c.added;
+  f->removed = c.removed;
+  f->changed = c.changed;
+  std::string beside = p.path + ".new";
+  if (!ReplaceFile(beside, next)) {
+    msg.Printf("Donwloadfile %s konnte nicht geoeffnet werden!\n", beside.c_str());
+    return kExitCantWrite;
+  }
+  msg.Printf("Probelauf: %s geschrieben, gegenueber %s: %lld neu, %lld entfernt, %lld geaendert\n",
+             beside.c_str(), p.path.c_str(), static_cast<long long>(c.added),
+             static_cast<long long>(c.removed), static_cast<long long>(c.changed));
+  return kExitOk;
+}
+
+// The guard refuses the new content: it goes beside the old file.
+int RejectNewContent(Messages& msg, const RunParams& p, size_t old_records, size_t new_records,
+                     int pct, const std::string& data, bool dry_run) {
+  msg.Printf("Downloadfile %s nicht ersetzt: %zu statt %zu Saetze (weniger als %d%%)!\n",
+             p.path.c_str(), new_records, old_records, pct);
+  if (dry_run) return kExitGuarded;
+  std::string beside = p.path + ".rejected";
+  if (!ReplaceFile(beside, data)) {
+    msg.Printf("Donwloadfile %s konnte nicht geoeffnet werden!\n", beside.c_str());
+    return kExitCantWrite;
+  }
+  msg.Printf("Neuer Inhalt in %s\n", beside.c_str());
+  return kExitGuarded;
+}
+
+// Writes the download file, unless the guard refuses it or the run is a dry
+// run.
+int WriteOut(Messages& msg, const RunParams& p, int width, const std::string& data,
+             size_t records, const RunOptions& options, RunFigures* f) {
+  if (options.dry_run) {
+    std::string old_data = ReadWholeFile(p.path);
+    int status = WriteDryRun(msg, p, width, old_data, data, f);
+    if (status != kExitOk) return status;
+  }
+  bool guarded = p.replace && options.guard_pct > 0;
+  size_t old_records = guarded ? CountFileRecords(p.path, width) : 0;
+  if (guarded && GuardTrips(old_records, records, options.guard_pct, kGuardMinRecords)) {
+    return RejectNewContent(msg, p, old_records, records, options.guard_pct, data,
+                            options.dry_run);
+  }
+  if (options.dry_run) return kExitOk;
+  return WriteDownload(msg, p, data);
+}
+
+// Runs the generator for the terminal's client schemas (all client schemas
+// when it has none) and stores the lines; counts badges and lost lines in
+// *f. With hold, the lines are stored at once at the end; *held_stored
+// tells whether that worked (false: nothing of them stored). Returns
+// kExitOk, or kExitUnavailable after saying why the run ends (a failing
+// cursor, a line store that takes nothing more).
+int GenerateLines(Connection& conn, Messages& msg, const RunParams& p,
+                  const DownloadFunction& fn, const RunOptions& options, bool hold,
+                  RunFigures* f, bool* held_stored) {
+  RunContext ctx(conn, msg, options.reuse_answers, options.shared, options.group_lines);
+  std::vector<std::string> held;
+  if (hold) ctx.held_lines = &held;
+  if (RunSchemas(ctx, p, fn, false) == 0 && !ctx.failed()) RunSchemas(ctx, p, fn, true);
+  f->badges_read = ctx.badges_read;
+  if (!ctx.failed()) {
+    if (hold) {
+      *held_stored = ctx.lines.InsertAtOnce(p.path, held) == 0;
+    } else {
+      ctx.lines.Flush();
+      ReportRefusedLines(ctx);
+    }
+  }
+  f->lines_lost = ctx.lines_lost;
+  if (ctx.failed()) {
+    return ReportFailure(msg, p, ctx.failure.sqlcode, ctx.failure.what, ctx.failure.reason);
+  }
+  return kExitOk;
+}
+
+// The run after the connect: the line store's lock, the line store,
+// generators, write-out.
+int RunConnected(Connection& conn, Messages& msg, const RunParams& p,
+                 const DownloadFunction& fn, const RunOptions& options, RunFigures* f) {
+  int rc = LockLineStore(conn, p.path, options.lock_wait_ms);
+  if (rc == kSqlLineStoreLocked) {
+    msg.Printf("Downloadfile %s wird von einem anderen Lauf erstellt!\n", p.path.c_str());
+    return kExitLocked;
+  }
+  if (rc != 0) return ReportFailure(msg, p, rc, "Sperre Zrt999Tmp", conn.last_error());
+
+  rc = LineStore(conn).Delete(p.path);
+  if (rc != 0 && rc != kSqlNotFound) {
+    msg.Printf("Error Tab. Zrt999Tmp loeschen! ErrNr: %d User: %s", rc, p.path.c_str());
+    return kExitUnavailable;
+  }
+
+  bool stored = false;
+  if (options.hold_lines) {
+    std::string said;
+    Messages held_msg(&said);
+    int status = GenerateLines(conn, held_msg, p, fn, options, true, f, &stored);
+    if ((stored || status != kExitOk) && !said.empty()) msg.Printf("%s", said.c_str());
+    if (status != kExitOk) return status;
+  }
+  if (!stored) {
+    int status = GenerateLines(conn, msg, p, fn, options, false, f, &stored);
+    if (status != kExitOk) return status;
+  }
+  std::vector<std::string> lines;
+  rc = ReadLines(conn, p.path, &lines);
+  if (rc != 0) return ReportFailure(msg, p, rc, "TMP_USRSTR_C", conn.last_error());
+  // Every line refused: no single lines were refused, the line store took
+  // nothing at all.
+  if (f->lines_lost > 0 && lines.empty()) {
+    return ReportFailure(msg, p, kSqlFailed, "Zrt999Tmp", "keine Zeile gespeichert");
+  }
+  f->records_written = static_cast<int64_t>(lines.size());
+  int status = WriteOut(msg, p, fn.width, RenderDownload(lines, fn.width), lines.size(), options, f);
+  if (status != kExitOk) return status;
+  return f->lines_lost > 0 ? kExitLinesLost : kExitOk;
+}
+
+int RunSteps(const RunParams& p, Messages& msg, const RunOptions& options, RunFigures* f) {
   const DownloadFunction& fn = *FindDownloadFunction(p.function);
 
   PathLock lock(p.path, options.lock_wait_ms);
@@ -237,18 +323,29 @@ int RunSteps(const std::vector<std::string>& args, Messages& msg, const RunOptio
   if (options.wrap_backend) conn.Attach(options.wrap_backend(conn.Detach()));
   struct CountOnExit {
     Connection& c;
+    RunFigures* f;
     int64_t* out;
     ~CountOnExit() {
+      f->statements = c.statements_sent();
       if (out) *out = c.statements_sent();
     }
-  } count_on_exit{conn, options.statements_sent};
-  return RunConnected(conn, msg, p, fn, options);
+  } count_on_exit{conn, f, options.statements_sent};
+  return RunConnected(conn, msg, p, fn, options, f);
 }
 
 }  // namespace
 
+RunFigures RunDownload(const RunParams& p, Messages& msg, const RunOptions& options) {
+  auto start = std::chrono::steady_clock::now();
+  RunFigures f;
+  f.status = RunSteps(p, msg, options, &f);
+  f.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  return f;
+}
+
 int RunTool(const std::vector<std::string>& args, Messages& msg, const RunOptions& options) {
-  int status = RunSteps(args, msg, options);
+  RunParams p;
+  int status = TakeArguments(args, msg, &p) ? RunDownload(p, msg, options).status : kExitUsage;
   // Messages that could not be printed: the file is as the run left it,
   // but the status tells.
   if (!msg.Flush() && status == kExitOk) status = kExitCantWrite;

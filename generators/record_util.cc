@@ -73,6 +73,10 @@ void ReportRefusedLines(RunContext& ctx) {
 }
 
 bool StoreLine(RunContext& ctx, const std::string& path, const std::string& line) {
+  if (ctx.held_lines != nullptr) {
+    ctx.held_lines->push_back(line);
+    return true;
+  }
   int rc = ctx.lines.Insert(path, line);
   bool broken = ctx.lines.broken();
   ReportRefusedLines(ctx);
@@ -126,14 +130,29 @@ void ForEachBadge(RunContext& ctx, const std::function<bool(BadgeRecord*)>& stor
   BadgeRecord r;
   int badges = 0;
   int stored = 0;
-  int rc = OpenBadgeCursor(ctx.conn, ctx.scope.schema);
-  while (rc == kSqlOk && (rc = FetchBadge(ctx.conn, &r)) == kSqlOk) {
-    ++badges;
-    if (store_badge(&r)) ++stored;
-    r.Clear();
-    if (ctx.failed()) break;
+  int rc = kSqlOk;
+  if (ctx.shared) {
+    // The rows as the cursor delivers them, read once for the whole batch.
+    std::shared_ptr<const SchemaBadges> rows;
+    rc = ctx.shared->GetBadgeRows(ctx.conn, ctx.scope.schema, &rows);
+    for (size_t i = 0; rc >= 0 && i < rows->size() && !ctx.failed(); ++i) {
+      ++badges;
+      rows->Get(i, &r);
+      ctx.kept = &rows->answers(i);
+      if (store_badge(&r)) ++stored;
+    }
+    ctx.kept = nullptr;
+  } else {
+    rc = OpenBadgeCursor(ctx.conn, ctx.scope.schema);
+    while (rc == kSqlOk && (rc = FetchBadge(ctx.conn, &r)) == kSqlOk) {
+      ++badges;
+      if (store_badge(&r)) ++stored;
+      r.Clear();
+      if (ctx.failed()) break;
+    }
+    CloseBadgeCursor(ctx.conn);
   }
-  CloseBadgeCursor(ctx.conn);
+  ctx.badges_read += badges;
   // An error is never the end of the badges: the file would lack them.
   if (rc < 0) ctx.Fail(rc, "ASW_VQDNL_C", ctx.conn.last_error());
   if (ctx.failed()) return;

@@ -182,6 +182,42 @@ int LockLineStore(Connection& c, const std::string& path, int wait_ms) {
   return kSqlFailed;
 }
 
+namespace {
+
+// The INSERT statements of InsertAtOnce, inside its transaction.
+int InsertAll(Connection& c, const std::string& path, const std::vector<std::string>& lines) {
+  size_t at = 0;
+  Params params;
+  for (; at + kLinesPerInsert <= lines.size(); at += kLinesPerInsert) {
+    params.assign(1, Param::Text(path));
+    for (size_t i = at; i < at + kLinesPerInsert; ++i) params.push_back(Param::Text(lines[i]));
+    int rc = c.Execute(stmt::kInsertLines.no, stmt::kInsertLines.text, params);
+    if (rc != 0) return rc;
+  }
+  for (; at < lines.size(); ++at) {
+    int rc = c.Execute(kInsert, kInsertSql, {Param::Text(path), Param::Text(lines[at])});
+    if (rc != 0) return rc;
+  }
+  return 0;
+}
+
+}  // namespace
+
+int LineStore::InsertAtOnce(const std::string& path, const std::vector<std::string>& lines) {
+  if (path.size() > kMaxPathLen) return kSqlTooLong;
+  for (const std::string& l : lines) {
+    if (l.size() > kMaxLineLen) return kSqlTooLong;
+  }
+  if (Flush() != 0) return broken_;
+  if (lines.empty()) return 0;
+  int rc = c_.Transaction(kInsertTx, kBeginInsertSql);
+  if (rc != 0) return rc;
+  rc = InsertAll(c_, path, lines);
+  if (rc == 0) rc = c_.Transaction(kCommit, kCommitSql);
+  if (rc != 0) c_.Transaction(kInsertTx, kRollbackInsertSql);
+  return rc;
+}
+
 int OpenLineCursor(Connection& c, const std::string& path) {
   return c.Open(kLineCursor, kLineCursorSql, {Param::Text(Cut(path, kMaxPathLen))});
 }

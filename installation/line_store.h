@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "db/runtime.h"
+#include "installation/statements.h"
 
 namespace plom {
 
@@ -63,6 +64,15 @@ class LineStore {
   // lines could not be deleted (a failed BEGIN is returned at once, nothing
   // is retried).
   int Delete(const std::string& path);
+
+  // Flushes, then stores all lines of the path at once, in one transaction
+  // of INSERT statements of kLinesPerInsert lines each (and single-line
+  // INSERTs for the rest). All or nothing: 0 when every line is stored and
+  // committed; otherwise the sqlcode of the first failure, after which the
+  // transaction is rolled back and none of the lines is stored (the caller
+  // then stores them one by one, to learn which line was refused). A path
+  // or line beyond its column refuses the whole call with nothing sent.
+  int InsertAtOnce(const std::string& path, const std::vector<std::string>& lines);
 
   // Lines of failed groups that were refused when stored again, since the
   // last call (oldest first).

@@ -67,6 +67,12 @@ WriteResult AppendFile(const std::string& path, const std::string& data);
 // path's PathLock. Returns how many were removed.
 int RemoveLeftTemporaries(const std::string& path);
 
+// Whether standard error goes to a terminal (a person watches the run).
+bool StandardErrorIsTerminal();
+
+// The number of processor cores (at least 1).
+int CoreCount();
+
 // An exclusive lock for a download file path: a lock file beside it
 // ("<path>.lock"), held until destruction, which removes it. The lock file
 // is never opened through a link and must be a regular file.
@@ -76,6 +82,7 @@ class PathLock {
     kHeld,
     kBusy,         // another holder kept it for the whole wait
     kUnavailable,  // no lock could be taken at all (see reason())
+    kNoDirectory,  // the directory of the path does not exist: no file can be written there
   };
   // Waits up to wait_ms for the lock.
   PathLock(const std::string& path, int wait_ms);

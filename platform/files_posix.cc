@@ -26,6 +26,13 @@ std::string HostPath(std::string_view windows_path) {
   return path;
 }
 
+bool StandardErrorIsTerminal() { return ::isatty(STDERR_FILENO) == 1; }
+
+int CoreCount() {
+  long n = ::sysconf(_SC_NPROCESSORS_ONLN);
+  return n > 0 ? static_cast<int>(n) : 1;
+}
+
 namespace {
 
 constexpr char kTempInfix[] = ".tmp.";
@@ -287,6 +294,7 @@ int OpenLockFile(const std::string& path, std::string* reason,
   if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
     *reason = "not a regular file";
     ::close(fd);
+    errno = EINVAL;
     return -1;
   }
   return fd;
@@ -302,7 +310,7 @@ PathLock::PathLock(const std::string& path, int wait_ms) : lock_path_(path + ".l
   for (;;) {
     if (fd < 0) fd = OpenLockFile(lock_path_, &reason_);
     if (fd < 0) {
-      state_ = State::kUnavailable;
+      state_ = errno == ENOENT ? State::kNoDirectory : State::kUnavailable;
       return;
     }
     if (::flock(fd, LOCK_EX | LOCK_NB) == 0) {

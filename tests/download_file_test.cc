@@ -107,7 +107,7 @@ TEST(DownloadFile, LockKeepsASecondRunOut) {
   PathLock again(path, 0);
   EXPECT_EQ(again.state(), PathLock::State::kHeld);
   PathLock nowhere(dir + "/missing/t.dnl", 0);
-  EXPECT_EQ(nowhere.state(), PathLock::State::kUnavailable);
+  EXPECT_EQ(nowhere.state(), PathLock::State::kNoDirectory);
 }
 
 }  // namespace
