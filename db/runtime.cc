@@ -92,23 +92,29 @@ int Connection::Finish(const Result& r) {
 int Connection::Execute(int stmt_no, std::string_view text, const Params& params, Row* out) {
   if (!backend_) return last_sqlcode_ = kSqlFailed;
   Result r = backend_->Run(stmt_no, text, params, 1);
+  const Row* delivered = nullptr;
   if (r.sqlcode == 0) {
     if (r.is_select) {
       if (r.rows.empty()) {
         r.sqlcode = kSqlNotFound;
-      } else if (out != nullptr) {
-        *out = std::move(r.rows.front());
+      } else {
+        delivered = &r.rows.front();
       }
     } else if (r.changes == 0) {
       r.sqlcode = kSqlNotFound;
     }
   }
-  return Finish(r);
+  int rc = Finish(r);
+  Tell({StatementObserver::Kind::kExecute, stmt_no, text, &params, rc, delivered, r.rows.size()});
+  if (delivered != nullptr && out != nullptr) *out = std::move(r.rows.front());
+  return rc;
 }
 
 int Connection::Transaction(int stmt_no, std::string_view text) {
   if (!backend_) return last_sqlcode_ = kSqlFailed;
-  return Finish(backend_->Run(stmt_no, text, {}, 0));
+  int rc = Finish(backend_->Run(stmt_no, text, {}, 0));
+  Tell({StatementObserver::Kind::kTransaction, stmt_no, text, nullptr, rc, nullptr, 0});
+  return rc;
 }
 
 int Connection::Open(int cursor_no, std::string_view text, const Params& params,
@@ -116,25 +122,36 @@ int Connection::Open(int cursor_no, std::string_view text, const Params& params,
   cursors_.erase(cursor_no);
   if (!backend_) return last_sqlcode_ = kSqlFailed;
   Result r = backend_->Run(cursor_no, text, params, max_rows);
-  if (r.sqlcode == 0) cursors_[cursor_no].rows = std::move(r.rows);
-  return Finish(r);
+  int rc = Finish(r);
+  Tell({StatementObserver::Kind::kOpen, cursor_no, text, &params, rc, nullptr, r.rows.size()});
+  if (rc == 0) cursors_[cursor_no].rows = std::move(r.rows);
+  return rc;
 }
 
 int Connection::Fetch(int cursor_no, Row* out) {
+  using Kind = StatementObserver::Kind;
   auto it = cursors_.find(cursor_no);
   if (it == cursors_.end()) {
     last_error_ = "cursor not open";
+    Tell({Kind::kFetch, cursor_no, {}, nullptr, kSqlCursorNotOpen, nullptr, 0});
     return last_sqlcode_ = kSqlCursorNotOpen;
   }
   Cursor& cur = it->second;
-  if (cur.next >= cur.rows.size()) return last_sqlcode_ = kSqlNotFound;
-  *out = std::move(cur.rows[cur.next++]);
+  if (cur.next >= cur.rows.size()) {
+    Tell({Kind::kFetch, cursor_no, {}, nullptr, kSqlNotFound, nullptr, 0});
+    return last_sqlcode_ = kSqlNotFound;
+  }
+  Row& row = cur.rows[cur.next++];
+  Tell({Kind::kFetch, cursor_no, {}, nullptr, kSqlOk, &row, 1});
+  *out = std::move(row);
   return last_sqlcode_ = kSqlOk;
 }
 
 int Connection::Close(int cursor_no) {
   bool was_open = cursors_.erase(cursor_no) > 0;
-  return last_sqlcode_ = was_open ? kSqlOk : -2;
+  int rc = was_open ? kSqlOk : -2;
+  Tell({StatementObserver::Kind::kClose, cursor_no, {}, nullptr, rc, nullptr, 0});
+  return last_sqlcode_ = rc;
 }
 
 void TrimRight(std::string* s) {

@@ -86,6 +86,29 @@ class Backend {
                      size_t max_rows) = 0;
 };
 
+// Sees what a Connection runs: every statement sent to the backend and
+// every fetch served from an open cursor, each after it ran, with its
+// sqlcode (last_sqlcode() and last_error() already tell its outcome). For
+// tracing and explaining runs; it must not run statements on the connection
+// itself.
+class StatementObserver {
+ public:
+  enum class Kind { kExecute, kTransaction, kOpen, kFetch, kClose };
+  struct Event {
+    Kind kind = Kind::kExecute;
+    int stmt_no = 0;
+    std::string_view text;           // empty for fetch and close
+    const Params* params = nullptr;  // nullptr where the statement has none
+    int sqlcode = 0;
+    // Execute: the row delivered (nullptr when none); Fetch: the row
+    // fetched (nullptr at the end or on error).
+    const Row* row = nullptr;
+    size_t rows = 0;  // Open: the rows the cursor holds
+  };
+  virtual ~StatementObserver() = default;
+  virtual void Saw(const Event& e) = 0;
+};
+
 // Connection settings as the configuration gives them.
 struct ConnectSettings {
   std::string server;    // "sqlite:PATH", an ODBC data source, a connection string or a host
@@ -127,6 +150,10 @@ class Connection {
   int Fetch(int cursor_no, Row* out);
   int Close(int cursor_no);
 
+  // Every statement and fetch from now on is shown to the observer (nullptr:
+  // none). The observer must outlive its use.
+  void SetObserver(StatementObserver* observer) { observer_ = observer; }
+
   int last_sqlcode() const { return last_sqlcode_; }
   // Records the outcome of something that ran outside a statement (connect).
   void SetError(int sqlcode, std::string message) {
@@ -144,12 +171,16 @@ class Connection {
     size_t next = 0;
   };
   int Finish(const Result& r);
+  void Tell(const StatementObserver::Event& e) {
+    if (observer_ != nullptr) observer_->Saw(e);
+  }
 
   std::unique_ptr<Backend> backend_;
   std::map<int, Cursor> cursors_;
   int last_sqlcode_ = 0;
   std::string last_error_;
   int64_t statements_sent_ = 0;
+  StatementObserver* observer_ = nullptr;
 };
 
 // Removes trailing blanks and tabs.

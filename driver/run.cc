@@ -91,28 +91,30 @@ Credentials ReadCredentials(const std::string& config_path) {
   return c;
 }
 
-// Runs the generator for each schema of a cursor; returns how many there
-// were. An error of the cursor is recorded as the run's failure: a schema
+// Visits each schema of a cursor; returns how many there were. An error of
+// the cursor's open or fetch ends the visits and goes to *error: a schema
 // left out would leave its badges out of the file.
-int RunSchemas(RunContext& ctx, const RunParams& p, const DownloadFunction& fn, bool all) {
-  Connection& c = ctx.conn;
+int VisitSchemas(Connection& c, Messages& msg, const std::string& terminal, bool all,
+                 const std::function<void(const std::string&)>& visit, int* error,
+                 std::string* failed_cursor) {
   int found = 0;
   std::string schema;
-  int rc = all ? OpenAllSchemaCursor(c) : OpenTerminalSchemaCursor(c, p.terminal);
+  int rc = all ? OpenAllSchemaCursor(c) : OpenTerminalSchemaCursor(c, terminal);
   while (rc == kSqlOk &&
          (rc = all ? FetchAllSchema(c, &schema) : FetchTerminalSchema(c, &schema)) == kSqlOk) {
     ++found;
     if (!IsValidSchemaName(schema)) {
       // Client schema names enter statement texts: only plain names do.
-      ctx.msg.Printf("Schema %s ungueltig, Mandant wird uebersprungen!\n", schema.c_str());
+      msg.Printf("Schema %s ungueltig, Mandant wird uebersprungen!\n", schema.c_str());
       continue;
     }
-    ctx.scope = RunScope{p.path, p.terminal, schema};
-    ctx.msg.Printf("Schema: %s\n", schema.c_str());
-    fn.generate(ctx);
-    if (ctx.failed()) break;
+    msg.Printf("Schema: %s\n", schema.c_str());
+    visit(schema);
   }
-  if (rc < 0) ctx.Fail(rc, all ? "MND_SCHEMAALL_C" : "MND_SCHEMAREST_C", c.last_error());
+  if (rc < 0) {
+    *error = rc;
+    *failed_cursor = all ? "MND_SCHEMAALL_C" : "MND_SCHEMAREST_C";
+  }
   if (all) {
     CloseAllSchemaCursor(c);
   } else {
@@ -168,6 +170,17 @@ int WriteDownload(Messages& msg, const RunParams& p, const std::string& data) {
   return kExitCantWrite;
 }
 
+// Takes the lines of a run and holds them for the driver, which stores
+// them at once when the generators are done.
+class HeldLines : public LineSink {
+ public:
+  int Insert(const std::string& path, const std::string& line) override {
+    lines.push_back(line);
+    return kSqlOk;
+  }
+  std::vector<std::string> lines;
+};
+
 }  // namespace
 
 const DownloadFunction* FindDownloadFunction(const std::string& name) {
@@ -175,6 +188,33 @@ const DownloadFunction* FindDownloadFunction(const std::string& name) {
     if (name == f.name) return &f;
   }
   return nullptr;
+}
+
+int VisitRunSchemas(Connection& c, Messages& msg, const std::string& terminal,
+                    const std::function<void(const std::string& schema)>& visit,
+                    std::string* failed_cursor) {
+  int error = kSqlOk;
+  std::string cursor;
+  if (VisitSchemas(c, msg, terminal, false, visit, &error, &cursor) == 0 && error == kSqlOk) {
+    VisitSchemas(c, msg, terminal, true, visit, &error, &cursor);
+  }
+  if (failed_cursor != nullptr) *failed_cursor = cursor;
+  return error;
+}
+
+int ConnectAsRun(Connection* conn, Messages& msg, const std::string& config_path) {
+  Credentials cred = ReadCredentials(config_path);
+  int rc = ConnectDatabase(conn, cred.login, cred.password, cred.server, cred.schema);
+  if (rc == 0) return 0;
+  msg.Printf("DB-Connect-Error: %d!", rc);
+  msg.Printf("Name:%s Pwd:%s Net:%s Schema:%s\n", cred.login.c_str(), "***",
+             cred.server.c_str(), cred.schema.c_str());
+  std::string why = conn->last_error();
+  // The backend's reason, never with the password in it.
+  for (size_t at; !cred.password.empty() && (at = why.find(cred.password)) != std::string::npos;)
+    why.replace(at, cred.password.size(), "***");
+  if (!why.empty()) msg.Printf("%s\n", why.c_str());
+  return rc;
 }
 
 RunOptions DefaultRunOptions() {
@@ -248,13 +288,22 @@ int GenerateLines(Connection& conn, Messages& msg, const RunParams& p,
                   const DownloadFunction& fn, const RunOptions& options, bool hold,
                   RunFigures* f, bool* held_stored) {
   RunContext ctx(conn, msg, options.reuse_answers, options.shared, options.group_lines);
-  std::vector<std::string> held;
-  if (hold) ctx.held_lines = &held;
-  if (RunSchemas(ctx, p, fn, false) == 0 && !ctx.failed()) RunSchemas(ctx, p, fn, true);
+  HeldLines held;
+  if (hold) ctx.sink = &held;
+  std::string cursor;
+  int rc = VisitRunSchemas(
+      conn, msg, p.terminal,
+      [&](const std::string& schema) {
+        if (ctx.failed()) return;
+        ctx.scope = RunScope{p.path, p.terminal, schema};
+        fn.generate(ctx);
+      },
+      &cursor);
+  if (rc < 0) ctx.Fail(rc, cursor, conn.last_error());
   f->badges_read = ctx.badges_read;
   if (!ctx.failed()) {
     if (hold) {
-      *held_stored = ctx.lines.InsertAtOnce(p.path, held) == 0;
+      *held_stored = ctx.lines.InsertAtOnce(p.path, held.lines) == 0;
     } else {
       ctx.lines.Flush();
       ReportRefusedLines(ctx);

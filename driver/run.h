@@ -98,6 +98,21 @@ struct RunFigures {
 // store, generators, write-out. Every message goes to msg.
 RunFigures RunDownload(const RunParams& p, Messages& msg, const RunOptions& options);
 
+// Connects as a run does: credentials from the configuration file at
+// config_path. A failed connect is printed as the run prints it (the
+// password never); returns 0 or the sqlcode of the failure.
+int ConnectAsRun(Connection* conn, Messages& msg, const std::string& config_path);
+
+// Visits the client schemas a run of the terminal visits, in the run's
+// order: those assigned to the terminal, or all when none is. Each valid
+// one is announced ("Schema: ...") and handed to visit; an invalid name is
+// reported and passed over. Returns 0, or the negative sqlcode of a schema
+// cursor's failing open or fetch (the visits end there; *failed_cursor, when
+// given, names the cursor): an error is never the end of the schemas.
+int VisitRunSchemas(Connection& c, Messages& msg, const std::string& terminal,
+                    const std::function<void(const std::string& schema)>& visit,
+                    std::string* failed_cursor = nullptr);
+
 // Runs the tool with the command-line arguments (program name excluded).
 int RunTool(const std::vector<std::string>& args, Messages& msg, const RunOptions& options);
 

@@ -35,6 +35,9 @@ struct RunContext {
   AccessRightCache access_rights;
   // Where the run's lines go.
   LineStore lines;
+  // Where the generators hand their lines: the line store, unless another
+  // sink is set (it must outlive the context).
+  LineSink* sink = &lines;
   // Lines that the line store refused (a failed insert): the download file
   // then lacks them.
   int lines_lost = 0;
@@ -45,9 +48,6 @@ struct RunContext {
   // kept lookups of the badge row at hand.
   SharedAnswers* shared = nullptr;
   const RowAnswers* kept = nullptr;
-  // When set, lines are held here instead of being stored one by one (the
-  // driver stores them at once when the generators are done).
-  std::vector<std::string>* held_lines = nullptr;
   // The access-right answers in use: the batch's when shared, else the run's.
   AccessRightCache* rights = &access_rights;
 

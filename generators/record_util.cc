@@ -73,11 +73,7 @@ void ReportRefusedLines(RunContext& ctx) {
 }
 
 bool StoreLine(RunContext& ctx, const std::string& path, const std::string& line) {
-  if (ctx.held_lines != nullptr) {
-    ctx.held_lines->push_back(line);
-    return true;
-  }
-  int rc = ctx.lines.Insert(path, line);
+  int rc = ctx.sink->Insert(path, line);
   bool broken = ctx.lines.broken();
   ReportRefusedLines(ctx);
   if (rc == 0) return true;

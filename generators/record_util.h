@@ -50,10 +50,11 @@ bool ClassFits(RunContext& ctx, const BadgeRecord& r);
 
 // Stores the line under the path. On a refused insert prints the error
 // number, path and line (without line ends of their own) and counts the
-// line as lost. Returns whether the line was stored. Lines held for the
-// driver (ctx.held_lines) count as stored. When the line store breaks (the
-// database takes no line at all), records the run's failure instead and
-// prints nothing.
+// line as lost. Returns whether the line was stored. The line goes to
+// ctx.sink: the line store, or whatever else the caller set there (lines
+// held for the driver, a report). When the line store breaks (the database
+// takes no line at all), records the run's failure instead and prints
+// nothing.
 bool StoreLine(RunContext& ctx, const std::string& path, const std::string& line);
 
 // Reports the lines that the line store refused when it stored a failed

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "db/runtime.h"
+#include "installation/line_sink.h"
 #include "installation/statements.h"
 
 namespace plom {
@@ -33,7 +34,7 @@ constexpr int kLinesPerGroup = 2000;
 // transaction statement failed, or no line of a failed group could be
 // stored again: the database fails as a whole, the store takes no more
 // lines and the run must end without writing the file.
-class LineStore {
+class LineStore : public LineSink {
  public:
   struct Refusal {
     std::string path;
@@ -52,7 +53,7 @@ class LineStore {
   // Stores one line (or holds it in the open group). Returns 0, or the
   // sqlcode with which this line was refused (kSqlTooLong beyond the column
   // widths), or, once broken, the sqlcode that broke the store.
-  int Insert(const std::string& path, const std::string& line);
+  int Insert(const std::string& path, const std::string& line) override;
 
   // Commits the open group, storing its lines again one by one when the
   // commit fails. Returns 0 when every line held so far is stored or
