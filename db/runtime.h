@@ -199,6 +199,8 @@ class Connection {
 
   bool connected() const { return backend_ != nullptr; }
   void Attach(std::unique_ptr<Backend> backend) { backend_ = std::move(backend); }
+  // Takes the backend away (the connection is then closed for statements).
+  std::unique_ptr<Backend> Detach() { return std::move(backend_); }
 
   // A statement without cursor: INSERT, DELETE, UPDATE, or a singleton
   // SELECT whose first row goes to *out (when out is not null). A SELECT
@@ -242,13 +244,6 @@ class Connection {
   // Round trips to the database server so far (see Backend::round_trips).
   int64_t round_trips() const { return backend_ ? backend_->round_trips() : 0; }
 
-  // The line store's open group of inserts (see line_store.h).
-  struct LineGroup {
-    bool enabled = true;  // group inserts; false: one transaction per line
-    bool open = false;
-    int lines = 0;
-  };
-  LineGroup line_group;
 
  private:
   struct Cursor {
