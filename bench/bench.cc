@@ -95,6 +95,17 @@ double CpuSeconds(const struct rusage& ru) {
          static_cast<double>(ru.ru_utime.tv_usec + ru.ru_stime.tv_usec) / 1e6;
 }
 
+// Waits for the child started at `start` and records its wall time, CPU
+// time and peak memory; leaves its wait status in *wstatus.
+void WaitAndMeasure(pid_t pid, std::chrono::steady_clock::time_point start, int* wstatus,
+                    Measure* m) {
+  struct rusage ru {};
+  wait4(pid, wstatus, 0, &ru);
+  m->seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  m->cpu_seconds = CpuSeconds(ru);
+  m->peak_kb = ru.ru_maxrss;
+}
+
 Measure Spawn(const std::string& self, const std::string& cwd, const std::string& function,
               const std::string& terminal, const std::string& file = "bench.dnl") {
   Measure m;
@@ -117,11 +128,7 @@ Measure Spawn(const std::string& self, const std::string& cwd, const std::string
   while ((n = read(pipefd[0], buf, sizeof buf)) > 0) text.append(buf, static_cast<size_t>(n));
   close(pipefd[0]);
   int wstatus = 0;
-  struct rusage ru {};
-  wait4(pid, &wstatus, 0, &ru);
-  m.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-  m.cpu_seconds = CpuSeconds(ru);
-  m.peak_kb = ru.ru_maxrss;
+  WaitAndMeasure(pid, start, &wstatus, &m);
   std::sscanf(text.c_str(), "%lld %ld %d %lld", &m.statements, &m.badges, &m.status, &m.trips);
   return m;
 }
@@ -234,11 +241,7 @@ Measure SpawnBatch(const fs::path& batch, const std::string& cwd, long long* rec
     _exit(127);
   }
   int wstatus = 0;
-  struct rusage ru {};
-  wait4(pid, &wstatus, 0, &ru);
-  m.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-  m.cpu_seconds = CpuSeconds(ru);
-  m.peak_kb = ru.ru_maxrss;
+  WaitAndMeasure(pid, start, &wstatus, &m);
   m.status = WIFEXITED(wstatus) ? WEXITSTATUS(wstatus) : -1;
   std::ifstream rep(cwd + "/site.jsonl");
   std::string line, last;

@@ -12,7 +12,6 @@
 #include <string>
 #include <vector>
 
-#include "config/cipher.h"
 #include "driver/write_out.h"
 #include "platform/files.h"
 #include "tests/test_util.h"
@@ -91,33 +90,8 @@ struct Shelled {
   std::string out, err;
 };
 
-class BatchTest : public ::testing::Test {
+class BatchTest : public test::SampleInstallation {
  protected:
-  void SetUp() override {
-    root_ = test::TempDir();
-    fs::create_directories(root_ + "/files");
-    cwd_ = root_ + "/run/terminal";
-    fs::create_directories(cwd_);
-    LayOut("");
-    std::string ini;
-    int n = 0;
-    for (auto [key, value] : {std::pair<std::string, std::string>{"LOGIN", "sa"},
-                              {"PASS", "geheim"},
-                              {"SQLSERVER", "sqlite:../../files/plomvarde.db"},
-                              {"SCHEMA", "ZrSystem."}}) {
-      ini += "DB;Korvantis;\r\n" + std::to_string(++n) + ";" + key + ";" + EncipherValue(value) +
-             "\r\n";
-    }
-    test::WriteFile(root_ + "/files/korvantis.ini", ini);
-  }
-  void TearDown() override { fs::remove_all(root_); }
-
-  // (Re)builds the installation with plomvarde-sample and the arguments.
-  void LayOut(const std::string& sample_args) {
-    ASSERT_EQ(Shell(kBin + "/plomvarde-sample " + sample_args + " ../../files/plomvarde.db").status,
-              0);
-  }
-
   // Every function on every terminal as one batch of `jobs` runs at a time:
   // each file and each message block is what a separate run of plomvarde
   // writes and prints, and the blocks come in plan order. Returns the batch's
@@ -144,8 +118,6 @@ class BatchTest : public ::testing::Test {
     test::WriteFile(cwd_ + "/" + name, data);
   }
   bool Exists(const std::string& name) { return fs::exists(cwd_ + "/" + name); }
-
-  std::string root_, cwd_;
 };
 
 std::string Header(int index, int count, int line, const std::string& run) {

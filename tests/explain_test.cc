@@ -90,29 +90,8 @@ std::vector<std::string> RecordsOf(const Explanation& e) {
 }
 
 // The sample installation laid out as make demo lays it out.
-class SampleExplain : public ::testing::Test {
+class SampleExplain : public test::SampleInstallation {
  protected:
-  void SetUp() override {
-    root_ = test::TempDir();
-    fs::create_directories(root_ + "/files");
-    cwd_ = root_ + "/run/terminal";
-    fs::create_directories(cwd_);
-    db_ = root_ + "/files/plomvarde.db";
-    int status = 0;
-    Shell(root_, kBin + "/plomvarde-sample files/plomvarde.db", &status);
-    ASSERT_EQ(status, 0);
-    std::string ini;
-    int n = 0;
-    for (auto [key, value] : {std::pair<std::string, std::string>{"LOGIN", "sa"},
-                              {"PASS", "geheim"},
-                              {"SQLSERVER", "sqlite:../../files/plomvarde.db"},
-                              {"SCHEMA", "ZrSystem."}}) {
-      ini += "DB;Korvantis;\r\n" + std::to_string(++n) + ";" + key + ";" + EncipherValue(value) +
-             "\r\n";
-    }
-    test::WriteFile(root_ + "/files/korvantis.ini", ini);
-  }
-  void TearDown() override { fs::remove_all(root_); }
 
   std::unique_ptr<Connection> Connect() {
     int rc = 0;
@@ -133,8 +112,6 @@ class SampleExplain : public ::testing::Test {
     fs::current_path(old);
     return status;
   }
-
-  std::string root_, cwd_, db_;
 };
 
 // For every badge and every function on each terminal: the records shown

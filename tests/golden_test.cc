@@ -12,7 +12,6 @@
 #include <filesystem>
 #include <map>
 
-#include "config/cipher.h"
 #include "driver/run.h"
 #include "tests/test_util.h"
 
@@ -57,29 +56,8 @@ std::string Stable(std::string s) {
   return out;
 }
 
-class Golden : public ::testing::Test {
+class Golden : public test::SampleInstallation {
  protected:
-  void SetUp() override {
-    root_ = test::TempDir();
-    fs::create_directories(root_ + "/files");
-    cwd_ = root_ + "/run/terminal";
-    fs::create_directories(cwd_);
-    int status = 0;
-    Shell(root_, kBin + "/plomvarde-sample files/plomvarde.db", &status);
-    ASSERT_EQ(status, 0);
-    std::string ini;
-    int n = 0;
-    for (auto [key, value] : {std::pair<std::string, std::string>{"LOGIN", "sa"},
-                              {"PASS", "geheim"},
-                              {"SQLSERVER", "sqlite:../../files/plomvarde.db"},
-                              {"SCHEMA", "ZrSystem."}}) {
-      ini += "DB;Korvantis;\r\n" + std::to_string(++n) + ";" + key + ";" + EncipherValue(value) +
-             "\r\n";
-    }
-    test::WriteFile(root_ + "/files/korvantis.ini", ini);
-  }
-  void TearDown() override { fs::remove_all(root_); }
-
   // Runs one function and compares file and output with the golden pair.
   void Check(const std::string& function, const std::string& terminal) {
     std::string name = function + "_" + terminal;
@@ -97,8 +75,6 @@ class Golden : public ::testing::Test {
     EXPECT_EQ(file, test::ReadFile(kGolden + name + ".dnl")) << name;
     EXPECT_EQ(out, test::ReadFile(kGolden + name + ".out")) << name;
   }
-
-  std::string root_, cwd_;
 };
 
 TEST_F(Golden, EveryFunctionOnTheTwelveReaderTerminal) {

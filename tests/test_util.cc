@@ -11,6 +11,7 @@
 #include <fstream>
 #include <sstream>
 
+#include "config/cipher.h"
 #include "db/sqlite_collation.h"
 #include "installation/sqlite_ddl.h"
 
@@ -129,6 +130,35 @@ std::string ShellOutput(const std::string& command, int* status) {
   while ((n = fread(buf, 1, sizeof buf, p)) > 0) out.append(buf, n);
   *status = ExitStatus(pclose(p));
   return out;
+}
+
+void SampleInstallation::SetUp() {
+  root_ = TempDir();
+  std::filesystem::create_directories(root_ + "/files");
+  cwd_ = root_ + "/run/terminal";
+  std::filesystem::create_directories(cwd_);
+  db_ = root_ + "/files/plomvarde.db";
+  LayOut("");
+  std::string ini;
+  int n = 0;
+  for (auto [key, value] : {std::pair<std::string, std::string>{"LOGIN", "sa"},
+                            {"PASS", "geheim"},
+                            {"SQLSERVER", "sqlite:../../files/plomvarde.db"},
+                            {"SCHEMA", "ZrSystem."}}) {
+    ini += "DB;Korvantis;\r\n" + std::to_string(++n) + ";" + key + ";" + EncipherValue(value) +
+           "\r\n";
+  }
+  WriteFile(root_ + "/files/korvantis.ini", ini);
+}
+
+void SampleInstallation::TearDown() { std::filesystem::remove_all(root_); }
+
+void SampleInstallation::LayOut(const std::string& sample_args) {
+  int status = 0;
+  std::string out = ShellOutput("cd '" + root_ + "' && '" PLOM_BINARY_DIR "/plomvarde-sample' " +
+                                    sample_args + " files/plomvarde.db 2>&1",
+                                &status);
+  ASSERT_EQ(status, 0) << out;
 }
 
 }  // namespace plom::test

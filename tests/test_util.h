@@ -1,6 +1,8 @@
 // Helpers for tests on embedded databases laid out for the case.
 #pragma once
 
+#include <gtest/gtest.h>
+
 #include <cstdio>
 #include <memory>
 #include <string>
@@ -64,6 +66,22 @@ class Capture {
 
  private:
   FILE* f_;
+};
+
+// The sample installation in a fresh temporary directory, laid out as make
+// demo lays it out: root_/files/plomvarde.db built by plomvarde-sample,
+// root_/files/korvantis.ini naming it for the terminal's working directory
+// cwd_ = root_/run/terminal. Removed after the test.
+class SampleInstallation : public ::testing::Test {
+ protected:
+  void SetUp() override;
+  void TearDown() override;
+
+  // (Re)builds the database with plomvarde-sample and the arguments; fails
+  // the test when plomvarde-sample does not exit with 0.
+  void LayOut(const std::string& sample_args);
+
+  std::string root_, cwd_, db_;
 };
 
 }  // namespace plom::test

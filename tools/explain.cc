@@ -339,67 +339,55 @@ std::string Minutes(const Row& r) {
   return t;
 }
 
+// A lookup the report shows: its statement, the step that carries its
+// outcome, what it asked and what a row it found gave.
+struct Lookup {
+  int stmt_no;
+  Kind kind;
+  std::string (*asked)(const Step&);
+  std::string (*found)(const Row&);
+};
+
+const Lookup kLookups[] = {
+    {kBalances, Kind::kExecute,
+     [](const Step& s) { return "balances of the previous day (Zrt320Tgb), person " + FirstParam(s); },
+     [](const Row& r) {
+       return ", minutes " + Minutes(r) + ", balance text 1 " +
+              Quoted(BalanceText(Column(r, 0).Int()));
+     }},
+    {kLocationText, Kind::kExecute,
+     [](const Step& s) { return "location short text (Zrt113Sto) of badge " + FirstParam(s); },
+     [](const Row& r) { return ", StoKtx " + ValueText(Column(r, 0)); }},
+    {kPerson, Kind::kFetch, [](const Step&) { return std::string("person data (Zrt300Pnr)"); },
+     [](const Row& r) {
+       return ", PnrSpr " + ValueText(Column(r, 0)) + ", PnrSal " + ValueText(Column(r, 1));
+     }},
+    {kYearAccount, Kind::kFetch,
+     [](const Step&) { return std::string("vacation account of the year (Zrt332Urv)"); },
+     [](const Row& r) {
+       return ", URVGUR " + ValueText(Column(r, 0)) + ", URVVJR " + ValueText(Column(r, 1));
+     }},
+    {kDayRecord, Kind::kFetch,
+     [](const Step&) { return std::string("latest vacation day record (Zrt332Utg)"); },
+     [](const Row& r) {
+       return ", UtgDtm " + ValueText(Column(r, 0)) + ", UtgVtg " + ValueText(Column(r, 1)) +
+              ", UtgRtg " + ValueText(Column(r, 2)) + ", UtgGut " + ValueText(Column(r, 3));
+     }},
+    {kTerminalType, Kind::kExecute,
+     [](const Step&) { return std::string("terminal type (Zrt114Tsm)"); },
+     [](const Row& r) { return ", TSMTYP " + ValueText(Column(r, 0)); }},
+    {kLabels, Kind::kFetch, [](const Step&) { return std::string("label (O2001SALTEXTE)"); },
+     [](const Row& r) { return ", " + ValueText(Column(r, 0)) + " " + ValueText(Column(r, 1)); }},
+};
+
 // Each lookup: what was asked, its sqlcode and the value it gave.
 void RenderLookup(const Step& s, std::string* out) {
-  std::string code = "sqlcode " + std::to_string(s.sqlcode);
-  switch (s.stmt_no) {
-    case kBalances:
-      if (s.kind != Kind::kExecute) return;
-      *out +=
-          "      balances of the previous day (Zrt320Tgb), person " + FirstParam(s) + ": " + code;
-      if (s.sqlcode == kSqlOk) {
-        *out += ", minutes " + Minutes(s.row) + ", balance text 1 " +
-                Quoted(BalanceText(Column(s.row, 0).Int()));
-      }
-      *out += "\n";
-      return;
-    case kLocationText:
-      if (s.kind != Kind::kExecute) return;
-      *out += "      location short text (Zrt113Sto) of badge " + FirstParam(s) + ": " + code;
-      if (s.sqlcode == kSqlOk) *out += ", StoKtx " + ValueText(Column(s.row, 0));
-      *out += "\n";
-      return;
-    case kPerson:
-      if (s.kind != Kind::kFetch) return;
-      *out += "      person data (Zrt300Pnr): " + code;
-      if (s.sqlcode == kSqlOk)
-        *out +=
-            ", PnrSpr " + ValueText(Column(s.row, 0)) + ", PnrSal " + ValueText(Column(s.row, 1));
-      *out += "\n";
-      return;
-    case kYearAccount:
-      if (s.kind != Kind::kFetch) return;
-      *out += "      vacation account of the year (Zrt332Urv): " + code;
-      if (s.sqlcode == kSqlOk)
-        *out +=
-            ", URVGUR " + ValueText(Column(s.row, 0)) + ", URVVJR " + ValueText(Column(s.row, 1));
-      *out += "\n";
-      return;
-    case kDayRecord:
-      if (s.kind != Kind::kFetch) return;
-      *out += "      latest vacation day record (Zrt332Utg): " + code;
-      if (s.sqlcode == kSqlOk) {
-        *out += ", UtgDtm " + ValueText(Column(s.row, 0)) + ", UtgVtg " +
-                ValueText(Column(s.row, 1)) + ", UtgRtg " + ValueText(Column(s.row, 2)) +
-                ", UtgGut " + ValueText(Column(s.row, 3));
-      }
-      *out += "\n";
-      return;
-    case kTerminalType:
-      if (s.kind != Kind::kExecute) return;
-      *out += "      terminal type (Zrt114Tsm): " + code;
-      if (s.sqlcode == kSqlOk) *out += ", TSMTYP " + ValueText(Column(s.row, 0));
-      *out += "\n";
-      return;
-    case kLabels:
-      if (s.kind != Kind::kFetch) return;
-      *out += "      label (O2001SALTEXTE): " + code;
-      if (s.sqlcode == kSqlOk)
-        *out += ", " + ValueText(Column(s.row, 0)) + " " + ValueText(Column(s.row, 1));
-      *out += "\n";
-      return;
-    default:
-      return;
+  for (const Lookup& l : kLookups) {
+    if (l.stmt_no != s.stmt_no || l.kind != s.kind) continue;
+    *out += "      " + l.asked(s) + ": sqlcode " + std::to_string(s.sqlcode);
+    if (s.sqlcode == kSqlOk) *out += l.found(s.row);
+    *out += "\n";
+    return;
   }
 }
 
