@@ -24,6 +24,7 @@
 
 #include "config/cipher.h"
 #include "driver/run.h"
+#include "version.h"
 
 namespace fs = std::filesystem;
 
@@ -124,6 +125,10 @@ std::string Prepare(const fs::path& work, const fs::path& bin_dir, long n) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  if (argc == 2 && std::strcmp(argv[1], "--version") == 0) {
+    std::printf("plomvarde-bench %s\n", PLOM_VERSION);
+    return 0;
+  }
   if (argc >= 5 && std::strcmp(argv[1], "--one") == 0) {
     return RunOne(argv[2], argv[3], std::strcmp(argv[4], "literal") == 0);
   }

@@ -4,8 +4,10 @@
 #include <vector>
 
 #include "driver/run.h"
+#include "platform/files.h"
 
 int main(int argc, char** argv) {
+  plom::KeepStandardOutputBytes();
   std::vector<std::string> args(argv + 1, argv + argc);
   plom::Messages msg(stdout);
   int status = plom::RunTool(args, msg, plom::DefaultRunOptions());

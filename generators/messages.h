@@ -9,7 +9,7 @@ namespace plom {
 class Messages {
  public:
   explicit Messages(FILE* out = stdout) : out_(out) {}
-  void Printf(const char* fmt, ...) __attribute__((format(printf, 2, 3)));
+  void Printf(const char* fmt, ...) __attribute__((format(gnu_printf, 2, 3)));
   void Flush() { std::fflush(out_); }
 
  private:

@@ -14,11 +14,26 @@ namespace plom {
 // path is unchanged.
 std::string HostPath(std::string_view windows_path);
 
+// Paths are Windows-1252 byte strings like every text of the tool; on
+// Windows they are opened by their wide-character names, so a path with
+// umlauts names the same file that Explorer shows.
+
 // Replaces the file atomically: a temporary file beside it, flushed, then
-// renamed over it. On failure the old file stays as it was.
+// renamed over it. On failure the old file stays as it was. The bytes are
+// written as they are on every host (no line-end translation).
 bool ReplaceFile(const std::string& path, const std::string& data);
+// As ReplaceFile, for a file that only its owner may read (mode 0600 on
+// POSIX hosts; on Windows the permissions of the folder apply).
+bool ReplaceOwnerOnlyFile(const std::string& path, const std::string& data);
 // Appends the data in one write (creates the file when missing).
 bool AppendFile(const std::string& path, const std::string& data);
+// Reads the whole file, bytes as they are. False when it cannot be read.
+bool ReadWholeFile(const std::string& path, std::string* data);
+
+// Makes standard output pass the bytes as written (Windows would turn each
+// line feed into CR LF), so that the messages are the same bytes on every
+// host. Called once at the start of a program, before any output.
+void KeepStandardOutputBytes();
 
 // An exclusive lock for a download file path: a lock file beside it
 // ("<path>.lock"), held until destruction, which removes it.
@@ -35,7 +50,8 @@ class PathLock {
 
  private:
   std::string lock_path_;
-  int fd_ = -1;
+  int fd_ = -1;             // the lock file on POSIX hosts
+  void* handle_ = nullptr;  // the lock file on Windows
   State state_ = State::kUnavailable;
 };
 

@@ -37,16 +37,53 @@ bool WriteAll(int fd, const std::string& data) {
 
 }  // namespace
 
-bool ReplaceFile(const std::string& path, const std::string& data) {
+namespace {
+
+// owner_only: mode 0600 whatever a leftover temporary file carried;
+// otherwise 0644 less the umask.
+bool ReplaceWithMode(const std::string& path, const std::string& data, bool owner_only) {
   std::string tmp = path + ".tmp." + std::to_string(::getpid());
-  int fd = ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+  int fd = ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, owner_only ? 0600 : 0644);
   if (fd < 0) return false;
+  if (owner_only && ::fchmod(fd, 0600) != 0) {
+    ::close(fd);
+    ::unlink(tmp.c_str());
+    return false;
+  }
   bool ok = WriteAll(fd, data) && ::fsync(fd) == 0;
   ok = (::close(fd) == 0) && ok;
   if (ok) ok = ::rename(tmp.c_str(), path.c_str()) == 0;
   if (!ok) ::unlink(tmp.c_str());
   return ok;
 }
+
+}  // namespace
+
+bool ReplaceFile(const std::string& path, const std::string& data) {
+  return ReplaceWithMode(path, data, false);
+}
+
+bool ReplaceOwnerOnlyFile(const std::string& path, const std::string& data) {
+  return ReplaceWithMode(path, data, true);
+}
+
+bool ReadWholeFile(const std::string& path, std::string* data) {
+  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return false;
+  data->clear();
+  char buf[65536];
+  for (;;) {
+    ssize_t n = ::read(fd, buf, sizeof buf);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) {
+      ::close(fd);
+      return n == 0;
+    }
+    data->append(buf, static_cast<size_t>(n));
+  }
+}
+
+void KeepStandardOutputBytes() {}  // POSIX streams never translate
 
 bool AppendFile(const std::string& path, const std::string& data) {
   int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);

@@ -2,7 +2,7 @@
 // download function, download files and standard output byte for byte.
 //
 // Dates that move with the day of the run are written in the golden files
-// as {D+n} (yyyymmdd of today + n days) and {TODAY} (the "%d.%m.%y" date).
+// as placeholders (test::StableDates).
 // PLOM_UPDATE_GOLDEN=1 rewrites the golden files from the current output.
 #include <gtest/gtest.h>
 
@@ -14,6 +14,7 @@
 
 #include "config/cipher.h"
 #include "driver/run.h"
+#include "tests/shell.h"
 #include "tests/test_util.h"
 
 namespace plom {
@@ -24,47 +25,6 @@ namespace fs = std::filesystem;
 const std::string kBin = PLOM_BINARY_DIR;
 const std::string kGolden = std::string(PLOM_SOURCE_DIR) + "/tests/golden/";
 
-std::string Shell(const std::string& cwd, const std::string& cmd, int* status) {
-  std::string full = "cd '" + cwd + "' || exit 1; " + cmd;
-  FILE* p = popen(full.c_str(), "r");
-  std::string out;
-  char buf[4096];
-  size_t n;
-  while ((n = fread(buf, 1, sizeof buf, p)) > 0) out.append(buf, n);
-  int st = pclose(p);
-  *status = WIFEXITED(st) ? WEXITSTATUS(st) : -1;
-  return out;
-}
-
-// Replaces the dates near today by their placeholders.
-std::string Stable(std::string s) {
-  std::map<std::string, std::string> dates;
-  for (int k = -800; k <= 800; ++k) {
-    char name[16];
-    std::snprintf(name, sizeof name, "{D%+d}", k);
-    dates[test::Ymd(k)] = name;
-  }
-  std::string out;
-  for (size_t i = 0; i < s.size();) {
-    if (i + 8 <= s.size()) {
-      auto it = dates.find(s.substr(i, 8));
-      if (it != dates.end()) {
-        out += it->second;
-        i += 8;
-        continue;
-      }
-    }
-    out += s[i++];
-  }
-  time_t now = time(nullptr);
-  struct tm tm;
-  localtime_r(&now, &tm);
-  char today[16];
-  strftime(today, sizeof today, "%d.%m.%y", &tm);
-  for (size_t at; (at = out.find(today)) != std::string::npos;) out.replace(at, 8, "{TODAY}");
-  return out;
-}
-
 class Golden : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -73,7 +33,7 @@ class Golden : public ::testing::Test {
     cwd_ = root_ + "/run/terminal";
     fs::create_directories(cwd_);
     int status = 0;
-    Shell(root_, kBin + "/plomvarde-sample files/plomvarde.db", &status);
+    test::Shell(root_, kBin + "/plomvarde-sample files/plomvarde.db", &status);
     ASSERT_EQ(status, 0);
     std::string ini;
     int n = 0;
@@ -92,11 +52,11 @@ class Golden : public ::testing::Test {
   void Check(const std::string& function, const std::string& terminal) {
     std::string name = function + "_" + terminal;
     int status = 0;
-    std::string out = Shell(cwd_, kBin + "/plomvarde " + function + " " + terminal + " out.dnl 1",
+    std::string out = test::Shell(cwd_, kBin + "/plomvarde " + function + " " + terminal + " out.dnl 1",
                           &status);
     EXPECT_EQ(status, 0) << name;
-    std::string file = Stable(test::ReadFile(cwd_ + "/out.dnl"));
-    out = Stable(out);
+    std::string file = test::StableDates(test::ReadFile(cwd_ + "/out.dnl"));
+    out = test::StableDates(out);
     if (std::getenv("PLOM_UPDATE_GOLDEN")) {
       test::WriteFile(kGolden + name + ".dnl", file);
       test::WriteFile(kGolden + name + ".out", out);
@@ -137,14 +97,14 @@ TEST_F(Golden, RunsAtTheSameTimeOnOneDatabase) {
     }
     script += "wait";
     int status = 0;
-    Shell(cwd_, script, &status);
+    test::Shell(cwd_, script, &status);
     ASSERT_EQ(status, 0);
     for (auto& r : runs) {
       std::string name = std::string(r[0]) + "_" + r[1];
       EXPECT_EQ(test::ReadFile(cwd_ + "/" + name + ".rc"), "0\n") << name;
-      EXPECT_EQ(Stable(test::ReadFile(cwd_ + "/" + name + ".dnl")),
+      EXPECT_EQ(test::StableDates(test::ReadFile(cwd_ + "/" + name + ".dnl")),
                 test::ReadFile(kGolden + name + ".dnl")) << name;
-      EXPECT_EQ(Stable(test::ReadFile(cwd_ + "/" + name + ".out")),
+      EXPECT_EQ(test::StableDates(test::ReadFile(cwd_ + "/" + name + ".out")),
                 test::ReadFile(kGolden + name + ".out")) << name;
     }
     script.clear();

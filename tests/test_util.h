@@ -37,6 +37,10 @@ class TestDb {
 std::string DateTime(int offset_days, bool at_midnight = true);
 // Local date shifted by whole days as yyyymmdd.
 std::string Ymd(int offset_days);
+// The text with the dates near today (yyyymmdd within 800 days) written as
+// {D+n} / {D-n}, and today's "%d.%m.%y" date as {TODAY}: the form of the
+// golden files.
+std::string StableDates(std::string s);
 // A fresh temporary directory.
 std::string TempDir();
 // Reads a whole file; empty when missing.

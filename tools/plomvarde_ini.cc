@@ -4,9 +4,6 @@
 // Exit status: 0 done, 1 file cannot be read or written, 2 a value or key
 // the file cannot hold, 64 bad arguments.
 
-#include <unistd.h>
-
-#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -15,6 +12,8 @@
 
 #include "config/cipher.h"
 #include "config/config_file.h"
+#include "platform/files.h"
+#include "version.h"
 
 namespace {
 
@@ -32,6 +31,7 @@ void Usage(FILE* out) {
       "       plomvarde-ini show FILE [--show-password]\n"
       "       plomvarde-ini encipher VALUE\n"
       "       plomvarde-ini decipher DIGITS\n"
+      "       plomvarde-ini --version\n"
       "\n"
       "write     writes FILE anew (atomically, mode 0600) with one entry per\n"
       "          pair, numbered from 1, lines ending in CR LF. Values are\n"
@@ -75,33 +75,9 @@ std::string Printable(std::string_view s) {
 // Writes data to path through a temporary file in the same directory and a
 // rename, so a reader sees either the old or the new file.
 bool WriteAtomically(const std::string& path, const std::string& data) {
-  std::string tmp = path + ".tmpXXXXXX";
-  int fd = mkstemp(tmp.data());
-  if (fd < 0) {
-    std::fprintf(stderr, "plomvarde-ini: cannot create %s: %s\n", tmp.c_str(),
-                 std::strerror(errno));
-    return false;
-  }
-  size_t done = 0;
-  bool ok = true;
-  while (done < data.size()) {
-    ssize_t n = ::write(fd, data.data() + done, data.size() - done);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      ok = false;
-      break;
-    }
-    done += static_cast<size_t>(n);
-  }
-  if (ok && ::fsync(fd) != 0) ok = false;
-  if (::close(fd) != 0) ok = false;
-  if (ok && std::rename(tmp.c_str(), path.c_str()) != 0) ok = false;
-  if (!ok) {
-    std::fprintf(stderr, "plomvarde-ini: cannot write %s: %s\n", path.c_str(),
-                 std::strerror(errno));
-    ::unlink(tmp.c_str());
-  }
-  return ok;
+  if (plom::ReplaceOwnerOnlyFile(path, data)) return true;
+  std::fprintf(stderr, "plomvarde-ini: cannot write %s\n", path.c_str());
+  return false;
 }
 
 int Write(const std::string& path, const std::vector<std::string>& pairs) {
@@ -175,6 +151,10 @@ int main(int argc, char** argv) {
   std::vector<std::string> args(argv + 1, argv + argc);
   if (args.size() == 1 && (args[0] == "--help" || args[0] == "-h")) {
     Usage(stdout);
+    return kExitOk;
+  }
+  if (args.size() == 1 && args[0] == "--version") {
+    std::printf("plomvarde-ini %s\n", PLOM_VERSION);
     return kExitOk;
   }
   const std::string cmd = args.empty() ? "" : args[0];

@@ -83,6 +83,7 @@
 #include <vector>
 
 #include "installation/sqlite_ddl.h"
+#include "version.h"
 
 namespace {
 
@@ -689,7 +690,8 @@ void Usage(FILE* out) {
       "usage: plomvarde-sample [--badges N] FILE\n"
       "  Builds an embedded sample installation in FILE (an existing file is replaced).\n"
       "  --badges N  instead of the hand-made badges, N generated badges over the\n"
-      "              clients M01, M02 and M03 (for benchmarks; deterministic per N)\n",
+      "              clients M01, M02 and M03 (for benchmarks; deterministic per N)\n"
+      "  --version   prints the version\n",
       out);
 }
 
@@ -712,6 +714,10 @@ int main(int argc, char** argv) {
     std::string a = argv[i];
     if (a == "-h" || a == "--help") {
       Usage(stdout);
+      return 0;
+    }
+    if (a == "--version") {
+      std::printf("plomvarde-sample %s\n", PLOM_VERSION);
       return 0;
     }
     if (a == "--badges" || a.rfind("--badges=", 0) == 0) {
