@@ -253,5 +253,25 @@ TEST(OdbcSqlServerDdl, CoversEveryEmbeddedTableWithBoundWidths) {
   }
 }
 
+// A database file through the SQLite ODBC driver (builds without the
+// embedded backend): the path whole, even with a ';', and no new file made.
+TEST(SqliteOdbc, ConnectionStringNamesDriverAndFile) {
+  struct {
+    const char* driver;
+    const char* path;
+    const char* want;
+  } cases[] = {
+      {"SQLite3", "../../files/plomvarde.db", "DRIVER={SQLite3};Database=../../files/plomvarde.db;NoCreat=1"},
+      {"SQLite3 ODBC Driver", "C:/K/a;b.db", "DRIVER={SQLite3 ODBC Driver};Database={C:/K/a;b.db};NoCreat=1"},
+  };
+  for (const auto& c : cases) {
+    std::string conn = SqliteOdbcConnectionString(c.driver, c.path);
+    EXPECT_EQ(conn, c.want);
+    auto attrs = ParseConnectionString(conn);
+    ASSERT_EQ(attrs.size(), 3u);
+    EXPECT_EQ(attrs[1].value, c.path);
+  }
+}
+
 }  // namespace
 }  // namespace plom

@@ -142,6 +142,13 @@ TEST_F(WindowsBuild, EarlyEndsAsOnLinux) {
       {{"VQDNL99P", "TERM12", "x.dnl", "1"}, 64, true, nullptr},
       {{"VQDNL17P", "TERMINAL_NAME_TOO_LONG", "x.dnl", "1"}, 64, true, nullptr},
       {{"VQDNL17P", "TERM12", "no/such/folder/x.dnl", "1"}, 73, true, nullptr},
+      // A database file that is missing is a failed connect, not a new file.
+      {{"VQDNL17P", "TERM12", "x.dnl", "1"}, 69, false, [&] {
+         ASSERT_EQ(Wine("plomvarde-ini.exe", {"write", "..\\..\\files\\korvantis.ini",
+                                              "LOGIN=sa", "PASS=geheim",
+                                              "SQLSERVER=sqlite:..\\..\\files\\missing.db",
+                                              "SCHEMA=ZrSystem."}).status, 0);
+       }},
       {{"VQDNL17P", "TERM12", "x.dnl", "1"}, 69, false, [&] { fs::rename(ini, ini + ".away"); }},
   };
   for (const Case& c : cases) {
@@ -159,6 +166,7 @@ TEST_F(WindowsBuild, EarlyEndsAsOnLinux) {
     }
   }
   EXPECT_FALSE(fs::exists(cwd_ + "/x.dnl"));
+  EXPECT_FALSE(fs::exists(root_ + "/files/missing.db"));
 }
 
 TEST_F(WindowsBuild, CompanionsPrintTheVersion) {
