@@ -90,6 +90,16 @@ bool ScanEntries(const std::string& path, Fn fn) {
   }
 }
 
+// An empty group and the number 0 in a request stand for "any": they match
+// no entry by themselves, so the run driver's lookups go by key alone and a
+// stray entry with an empty group or number 0 cannot answer them.
+bool Matches(const ConfigEntry& e, const std::string& group,
+             const std::string& key, int32_t number) {
+  if (e.key == key) return true;
+  if (!group.empty() && e.group == group) return true;
+  return number != 0 && e.number == number;
+}
+
 }  // namespace
 
 int NthCharPos(std::string_view text, char c, int n) {
@@ -115,7 +125,7 @@ ConfigEntry ConfigLookup(const std::string& group, const std::string& key,
                          int32_t number, const std::string& path) {
   ConfigEntry found;
   ScanEntries(path, [&](ConfigEntry& e) {
-    if (e.group != group && e.key != key && e.number != number) return true;
+    if (!Matches(e, group, key, number)) return true;
     e.value = DecipherValue(e.value, kConfigKey);
     found = std::move(e);
     return false;

@@ -11,11 +11,11 @@
 // the second with room for 399, line end included; a longer line is cut there
 // and its remainder is read as the next line, shifting every later entry.
 //
-// A file meant for the run driver (which asks with an empty group and the
-// number 0) must have at least two ';' in every first line with a non-empty
-// group between them, a non-zero number and at least two ';' in every second
-// line, a line end after every line, and entries for LOGIN, PASS, SQLSERVER
-// (or NET8) and SCHEMA.
+// A well-formed file has at least two ';' in every first line with a
+// non-empty group between them, a non-zero number and at least two ';' in
+// every second line, and a line end after every line. The run driver finds
+// its entries LOGIN, PASS, SQLSERVER (or NET8) and SCHEMA by key alone, so an
+// entry that breaks these rules does not answer for the others.
 #pragma once
 
 #include <cstdint>
@@ -43,8 +43,10 @@ struct ConfigEntry {
 };
 
 // Finds the first entry that matches and returns its fields, the value
-// deciphered. An entry matches when its group equals group, OR its key equals
-// key, OR its number equals number (exact, case-sensitive). The file is opened
+// deciphered. An entry matches when its key equals key, OR group is not empty
+// and its group equals group, OR number is not 0 and its number equals number
+// (exact, case-sensitive). An empty group and the number 0 mean "any": the run
+// driver's lookups ("", key, 0) go by key alone. The file is opened
 // as HostPath(path), scanned from its first line and closed on every call.
 // A file that cannot be opened, or one without a matching entry, gives an
 // empty entry; nothing is printed.
@@ -53,9 +55,8 @@ struct ConfigEntry {
 // q2 those of the second line, all by NthCharPos):
 //   group  = SubstrCopy(first, p1 + 1, p2 - p1 - 1). Adjacent ';' give the
 //            rest of the line, line end included; fewer than two ';' give "".
-//            So a blank first line matches every lookup with an empty group.
 //   number = DecimalPrefix(SubstrCopy(second, 0, q1)); a second line without
-//            ';' or beginning with ';' has number 0 and matches number 0.
+//            ';' or beginning with ';' has number 0.
 //   key    = SubstrCopy(second, q1 + 1, q2 - q1 - 1), likewise.
 //   value  = without ';' in the second line: the whole line, line end
 //            included. Otherwise the text after the second (or only) ';' up

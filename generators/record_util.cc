@@ -41,13 +41,15 @@ bool FitsFixedLayout(RunContext& ctx, const BadgeRecord& r, bool check_class) {
                    r.badge_number.c_str(), kBadgeNumberRoom);
     return false;
   }
-  if (check_class && r.access_class.size() > kClassRoom) {
-    ctx.msg.Printf(
-        "Ausweis %s: Berechtigungsklasse %s laenger als %zu Zeichen, nicht in Datei gestellt\n",
-        r.badge_number.c_str(), r.access_class.c_str(), kClassRoom);
-    return false;
-  }
-  return true;
+  return !check_class || ClassFits(ctx, r);
+}
+
+bool ClassFits(RunContext& ctx, const BadgeRecord& r) {
+  if (r.access_class.size() <= kClassRoom) return true;
+  ctx.msg.Printf(
+      "Ausweis %s: Berechtigungsklasse %s laenger als %zu Zeichen, nicht in Datei gestellt\n",
+      r.badge_number.c_str(), r.access_class.c_str(), kClassRoom);
+  return false;
 }
 
 bool StoreLine(RunContext& ctx, const std::string& path, const std::string& line) {

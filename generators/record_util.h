@@ -41,8 +41,12 @@ void PutFlag(std::string* line, size_t column, bool on);
 
 // Whether the badge fits the fixed layouts: badge number of at most 13
 // characters and, with check_class, an access class of at most 3. Prints
-// why a badge does not fit; such a badge is not stored.
+// why a badge does not fit; such a badge is not stored. A layout that
+// writes the class only in some records asks ClassFits where it writes it.
 bool FitsFixedLayout(RunContext& ctx, const BadgeRecord& r, bool check_class);
+
+// Whether the access class has at most 3 characters; prints why not.
+bool ClassFits(RunContext& ctx, const BadgeRecord& r);
 
 // Stores the line under the path. On a refused insert prints the error
 // number, path and line (without line ends of their own) and counts the

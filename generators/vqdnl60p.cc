@@ -52,7 +52,7 @@ bool StoreBadge(RunContext& ctx, BadgeRecord* r, const std::string& path,
   r->PresetReaderSlots();
   std::string line(kWidth, ' ');
   bool resolved = ResolveAccessClass(ctx.conn, r, &ctx.access_rights);
-  if (!FitsFixedLayout(ctx, *r, true)) return false;
+  if (!FitsFixedLayout(ctx, *r, false)) return false;
 
   PutText(&line, kColBadge, r->badge_number, kBadgeNumberRoom);
   PutDate(&line, kColValidFrom, r->valid_from);
@@ -60,6 +60,8 @@ bool StoreBadge(RunContext& ctx, BadgeRecord* r, const std::string& path,
 
   bool access =
       resolved && HasAccessPermission(ctx.conn, ctx.admission, r, terminal, kHighestReader, true);
+  // The class stands only in the reader entries, which exist only with access.
+  if (access && !ClassFits(ctx, *r)) return false;
   PutFlag(&line, kColAccessFlag, access);
   if (access) PutReaderGroups(*r, &line);
   bool time = HasTimePermission(ctx.conn, ctx.admission, *r, terminal);

@@ -101,6 +101,9 @@ TEST_F(ConfigFileTest, DuplicateKeyFirstWins) {
 }
 
 TEST_F(ConfigFileTest, CatchAllEntries) {
+  // Entries with an empty group or the number 0 stand before the wanted one.
+  // The run driver's lookups go by key and pass over them; a lookup by a
+  // group or a non-zero number still takes them by that field.
   const std::string tail = Entry("G", 5, "SCHEMA", "wanted");
   struct { std::string head; int number; std::string value; } cases[] = {
       // A blank first line: empty group.
@@ -111,13 +114,40 @@ TEST_F(ConfigFileTest, CatchAllEntries) {
       {"DB;G;\n0;PASS;" + EncipherValue("zero") + "\n", 0, "zero"},
       {"DB;G;\n;PASS;" + EncipherValue("none") + "\n", 0, "none"},
       {"DB;G;\nx7;PASS;" + EncipherValue("text") + "\n", 0, "text"},
+      // No ';' at all in the second line: empty key, number 0.
+      {"\nstray line\n", 0, ""},
   };
   for (const auto& c : cases) {
-    test::WriteFile(path_, Entry("G", 1, "LOGIN", "sa") + c.head + tail);
-    EXPECT_EQ(Driver("SCHEMA").value, c.value) << c.head;
-    EXPECT_EQ(Driver("SCHEMA").number, c.number) << c.head;
-    EXPECT_EQ(Driver("LOGIN").value, "sa");  // an earlier entry still wins
+    test::WriteFile(path_, Entry("G", 9, "LOGIN", "sa") + c.head + tail);
+    ConfigEntry schema = Driver("SCHEMA");
+    EXPECT_EQ(schema.value, "wanted") << c.head;
+    EXPECT_EQ(schema.number, 5) << c.head;
+    EXPECT_EQ(schema.group, "G") << c.head;
+    EXPECT_EQ(Driver("LOGIN").value, "sa") << c.head;
+    ExpectEmpty(Driver("SQLSERVER"));  // no such key: nothing answers for it
     EXPECT_EQ(ConfigLookup("nomatch", "SCHEMA", -1, path_).value, "wanted");
+    if (c.number != 0) {
+      EXPECT_EQ(ConfigLookup("", "X", c.number, path_).value, c.value) << c.head;
+    }
+  }
+  // The empty key is compared like any other: the stray entry has it.
+  test::WriteFile(path_, Entry("G", 1, "LOGIN", "sa") + "\nstray\n" + tail);
+  EXPECT_EQ(Driver("").key, "");
+  EXPECT_EQ(Driver("").group, "");
+  EXPECT_EQ(Driver("SCHEMA").value, "wanted");
+}
+
+TEST_F(ConfigFileTest, GroupAndNumberStillMatchWhenGiven) {
+  test::WriteFile(path_, Entry("A", 1, "LOGIN", "sa") + Entry("B", 2, "PASS", "pw") +
+                             Entry("C", 3, "SCHEMA", "s."));
+  struct { const char* group; const char* key; int number; const char* value; } cases[] = {
+      {"", "PASS", 0, "pw"},     {"C", "nomatch", 0, "s."},  {"", "nomatch", 2, "pw"},
+      {"B", "SCHEMA", 0, "pw"},  {"", "SCHEMA", 1, "sa"},    {"", "nomatch", 0, ""},
+      {"", "nomatch", -1, ""},   {"Z", "nomatch", 4, ""},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(ConfigLookup(c.group, c.key, c.number, path_).value, c.value)
+        << c.group << "/" << c.key << "/" << c.number;
   }
 }
 
@@ -179,7 +209,10 @@ TEST_F(ConfigFileTest, OverlongLinesShiftEntries) {
   }
   // Shifted, the remainder "\n" of a cut second line is a blank first line.
   test::WriteFile(path_, "DB;G;\n" + second(400) + next);
-  EXPECT_EQ(ConfigLookup("", "nokey", -1, path_).key, "G");
+  ConfigEntry shifted = Driver("G");
+  EXPECT_EQ(shifted.key, "G");
+  EXPECT_EQ(shifted.group, "");
+  EXPECT_EQ(shifted.number, 0);
 }
 
 TEST_F(ConfigFileTest, OddNumberOfLines) {

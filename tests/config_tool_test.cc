@@ -15,6 +15,13 @@
 namespace plom {
 namespace {
 
+// One well-formed entry; eol is the line end of both lines.
+std::string Entry(const std::string& group, int number, const std::string& key,
+                  const std::string& plain, const std::string& eol = "\n") {
+  return "DB;" + group + ";" + eol + std::to_string(number) + ";" + key + ";" +
+         EncipherValue(plain) + eol;
+}
+
 class ConfigToolTest : public ::testing::Test {
  protected:
   ConfigToolTest() : dir_(test::TempDir()), path_(dir_ + "/korvantis.ini") {}
@@ -56,6 +63,30 @@ TEST_F(ConfigToolTest, WriteThenRead) {
   EXPECT_NE(out.find("1\tKorvantis\tLOGIN\tsa\n"), std::string::npos) << out;
   EXPECT_EQ(Run("show " + path_ + " --show-password", &out), 0);
   EXPECT_NE(out.find("\tPASS\tg3h3im\n"), std::string::npos) << out;
+}
+
+TEST_F(ConfigToolTest, ShowWarnsAboutEntriesWithoutGroupOrNumber) {
+  const std::string cmd_base = std::string(PLOM_BINARY_DIR) + "/plomvarde-ini show ";
+  auto warnings = [&]() {
+    FILE* p = popen((cmd_base + path_ + " 2>&1 >/dev/null").c_str(), "r");
+    std::string text;
+    char buf[256];
+    size_t n;
+    while ((n = fread(buf, 1, sizeof buf, p)) > 0) text.append(buf, n);
+    pclose(p);
+    return text;
+  };
+  test::WriteFile(path_, Entry("G", 1, "LOGIN", "sa") + Entry("G", 2, "PASS", "pw"));
+  EXPECT_EQ(warnings(), "");
+  test::WriteFile(path_, Entry("G", 1, "LOGIN", "sa") + "\n3;SCHEMA;" +
+                             EncipherValue("x") + "\n" + "DB;G;\n0;PASS;" +
+                             EncipherValue("y") + "\n");
+  const std::string text = warnings();
+  EXPECT_NE(text.find("warning: entry with key SCHEMA has an empty group or number 0"),
+            std::string::npos) << text;
+  EXPECT_NE(text.find("warning: entry with key PASS has an empty group or number 0"),
+            std::string::npos) << text;
+  EXPECT_EQ(text.find("key LOGIN"), std::string::npos) << text;
 }
 
 TEST_F(ConfigToolTest, RefusalsAndUsage) {

@@ -179,6 +179,31 @@ TEST_F(GenRun, TooFewArgumentsOrUnknownFunctionTouchNothing) {
   EXPECT_EQ(db_.StoredLines(path_), std::vector<std::string>{"kept"});
 }
 
+// Each refusal of the command line: its message first, then the usage
+// texts; the file and the line store stay as they were.
+TEST_F(GenRun, CommandLineRefusals) {
+  db_.AddBadge(BadgeRow("A1"));
+  db_.Exec("INSERT INTO \"ZrSystem.Zrt999Tmp\" VALUES ('" + path_ + "', 'kept');");
+  WriteFile(path_, "old");
+  struct Case {
+    std::vector<std::string> args;
+    std::string message;
+  } cases[] = {
+      {{"VQDNL60P", kTerminal, "", "1"}, "Pfad der DNL-Datei fehlt!\n"},
+      {{"VQDNL99P", kTerminal, path_, "1"}, "Unbekannte DNL-Funktion: VQDNL99P\n"},
+      {{"VQDNL60P", "TERMINAL_11", path_, "1"}, "Parameter zu lang: Terminal-Name\n"},
+      {{"VQDNL60P", kTerminal, std::string(101, 'p'), "1"},
+       "Parameter zu lang: Pfad der DNL-Datei\n"},
+  };
+  for (const Case& c : cases) {
+    std::string out;
+    EXPECT_EQ(Run(c.args, &out), kExitUsage) << c.message;
+    EXPECT_EQ(out.rfind(c.message + "Aufruf: PLOMVARDE ", 0), 0u) << out;
+  }
+  EXPECT_EQ(ReadFile(path_), "old");
+  EXPECT_EQ(db_.StoredLines(path_), std::vector<std::string>{"kept"});
+}
+
 TEST_F(GenRun, ConnectFailureNamesTheSettingsButNotThePassword) {
   std::string server = "sqlite:" + dir_ + "/missing.db";
   WriteConfig(server);

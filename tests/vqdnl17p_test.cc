@@ -175,6 +175,28 @@ TEST(VQDNL17P, BadgeNumberOrClassTooLongIsLeftOut) {
   EXPECT_NE(r.out.find(Counts(3, 1)), std::string::npos);
 }
 
+// The class stands only in the reader entries, which a badge without access
+// does not have: such a badge is stored whatever the length of its class.
+TEST(VQDNL17P, LongClassWithoutAccessIsStored) {
+  GenDb db;
+  db.AddBadge(BadgeRow("N1").Class("ABCD"));
+  db.AddBadge(BadgeRow("N2").Class("ABCDEFGHIJ"));
+  db.AddBadge(BadgeRow("Y1").Class("WXYZ"));
+  db.AddReader(1, "R1");
+  db.AddReader(2, "R2");
+  db.Permit("WXYZ", "R2");
+  auto r = db.Run(GenerateVQDNL17P);
+  ASSERT_EQ(r.lines.size(), 2u);
+  EXPECT_EQ(r.lines[0], Head("N1", "20060101", "10") + Blanks(55));
+  EXPECT_EQ(r.lines[1], Head("N2", "20060101", "10") + Blanks(55));
+  EXPECT_EQ(r.lines[0].size(), 85u);
+  EXPECT_EQ(r.out.find("Berechtigungsklasse ABCD"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("Ausweis Y1: Berechtigungsklasse WXYZ laenger als 3 Zeichen, nicht in "
+                       "Datei gestellt\n"),
+            std::string::npos) << r.out;
+  EXPECT_NE(r.out.find(Counts(3, 2)), std::string::npos) << r.out;
+}
+
 // A line feed or tab in the data would shift every record behind it in the
 // file: such a badge is left out and named.
 TEST(VQDNL17P, ControlCharacterLeavesTheBadgeOut) {

@@ -121,5 +121,38 @@ TEST(VQDNL60P, BadgeNumberOrClassTooLongIsLeftOut) {
                 Counts(3, 1));
 }
 
+// Only a record with reader groups shows the class: without access a badge
+// is stored whatever the length of its class.
+TEST(VQDNL60P, LongClassWithoutAccessIsStored) {
+  struct Case {
+    const char* name;
+    int permitted_on;  // 0: nowhere
+    bool stored;
+  } cases[] = {
+      {"not permitted", 0, true},
+      {"permitted beyond reader 3 only", 4, true},
+      {"permitted on reader 2", 2, false},
+  };
+  for (const Case& k : cases) {
+    SCOPED_TRACE(k.name);
+    GenDb db;
+    db.AddBadge(BadgeRow("L1").Class("LONG"));
+    for (int n = 1; n <= 4; ++n) db.AddReader(n, "R" + std::to_string(n));
+    if (k.permitted_on != 0) db.Permit("LONG", "R" + std::to_string(k.permitted_on));
+    auto r = db.Run(GenerateVQDNL60P);
+    if (k.stored) {
+      ASSERT_EQ(r.lines.size(), 1u);
+      EXPECT_EQ(r.lines[0], Head("L1", "20060101", "10") + Blanks(15));
+      EXPECT_EQ(r.out, Counts(1, 1));
+    } else {
+      EXPECT_TRUE(r.lines.empty());
+      EXPECT_EQ(r.out,
+                "Ausweis L1: Berechtigungsklasse LONG laenger als 3 Zeichen, nicht in Datei "
+                "gestellt\n" +
+                    Counts(1, 0));
+    }
+  }
+}
+
 }  // namespace
 }  // namespace plom

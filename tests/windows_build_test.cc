@@ -170,13 +170,31 @@ TEST_F(WindowsBuild, EarlyEndsAsOnLinux) {
 }
 
 TEST_F(WindowsBuild, CompanionsPrintTheVersion) {
-  Outcome o = Wine("plomvarde-ini.exe", {"--version"});
-  EXPECT_EQ(o.status, 0);
+  for (const std::string program : {"plomvarde-ini", "plomvarde-show"}) {
+    Outcome o = Wine(program + ".exe", {"--version"});
+    EXPECT_EQ(o.status, 0) << program;
+    int status = 0;
+    std::string linux_version = test::Shell(cwd_, kBin + "/" + program + " --version", &status);
+    ASSERT_EQ(status, 0) << program;
+    ASSERT_FALSE(linux_version.empty()) << program;
+    // Companions print in text mode: CR LF on Windows.
+    EXPECT_EQ(o.out, linux_version.substr(0, linux_version.size() - 1) + "\r\n") << program;
+  }
+}
+
+// plomvarde-show.exe reads a download file that plomvarde.exe wrote.
+TEST_F(WindowsBuild, ShowReadsWhatTheToolWrote) {
+  ASSERT_EQ(Wine("plomvarde.exe", {"VQDNL60P", "TERM03", "out.dnl", "1"}).status, 0);
+  Outcome win = Wine("plomvarde-show.exe", {"--tsv", "out.dnl"});
   int status = 0;
-  std::string linux_version = test::Shell(cwd_, kBin + "/plomvarde-ini --version", &status);
-  ASSERT_EQ(status, 0);
-  // Companions print in text mode: CR LF on Windows.
-  EXPECT_EQ(o.out, linux_version.substr(0, linux_version.size() - 1) + "\r\n");
+  std::string lin = test::Shell(cwd_, kBin + "/plomvarde-show --tsv out.dnl", &status);
+  EXPECT_EQ(win.status, status);
+  std::string unix_lines;
+  for (char ch : win.out) {
+    if (ch != '\r') unix_lines.push_back(ch);
+  }
+  EXPECT_FALSE(lin.empty());
+  EXPECT_EQ(unix_lines, lin);
 }
 
 // Holds the lock of a download file the way another program on the host

@@ -122,6 +122,23 @@ run VQDNL60P TERM03 TERM03.60P
 run VQDNL18P TERM03 TERM03.18P
 run VQDNL17P TERM00 TERM00.17P
 
+# One badge's records field by field, then what a change in the database
+# changes in the file.
+if [ -x "$BUILD/plomvarde-show" ]; then
+  echo "== demo/run/terminal\$ plomvarde-show --badge 1002 TERM12.60P"
+  (cd "$WORK" && "$BUILD/plomvarde-show" --badge 1002 TERM12.60P) | sed 's/^/   /'
+  echo
+  if command -v sqlite3 >/dev/null 2>&1; then
+    echo "== Badge 1002 gets access class 5; VQDNL60P once more, compared with the file before"
+    sqlite3 "$DEMO/files/plomvarde.db" \
+      "UPDATE \"ZrSystem.Zrt301Asw\" SET AswBkl = '5' WHERE AswNum = '1002';" || exit 1
+    (cd "$WORK" && "$BUILD/plomvarde" VQDNL60P TERM12 TERM12.60P.new 1) >/dev/null 2>&1
+    echo "== demo/run/terminal\$ plomvarde-show --diff TERM12.60P TERM12.60P.new"
+    (cd "$WORK" && "$BUILD/plomvarde-show" --diff TERM12.60P TERM12.60P.new) | sed 's/^/   /'
+    echo
+  fi
+fi
+
 rm -f "$DEMO/output.txt"
 echo "Download files and installation: $DEMO"
 exit 0

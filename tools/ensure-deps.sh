@@ -5,11 +5,11 @@
 #   tools/ensure-deps.sh windows   the Windows cross build and Wine to run it
 set -e
 NO_RECOMMENDS=""
-PKGS="cmake make g++ pkg-config libsqlite3-dev sqlite3 libgtest-dev unixodbc-dev unixodbc libsqliteodbc tdsodbc"
+PKGS="cmake make g++ pkg-config libsqlite3-dev sqlite3 libgtest-dev unixodbc-dev unixodbc libsqliteodbc tdsodbc nlohmann-json3-dev"
 if [ "$1" = windows ]; then
   # wine64 runs the programs, wine gives the "wine" command; Wine's odbc32
   # hands the calls to the host's unixODBC and its SQLite driver.
-  PKGS="cmake make g++-mingw-w64-x86-64-posix googletest wine64 wine unixodbc libsqliteodbc sqlite3"
+  PKGS="cmake make g++-mingw-w64-x86-64-posix googletest nlohmann-json3-dev wine64 wine unixodbc libsqliteodbc sqlite3"
   NO_RECOMMENDS=--no-install-recommends
 fi
 missing=""

@@ -133,12 +133,12 @@ int Show(const std::string& path, bool show_password) {
     std::string value = e.key == "PASS" && !show_password ? "***" : e.value;
     std::printf("%d\t%s\t%s\t%s\n", e.number, Printable(e.group).c_str(),
                 Printable(e.key).c_str(), Printable(value).c_str());
-    // plomvarde asks with an empty group and number 0: such an entry
-    // answers every one of its lookups.
+    // plomvarde finds its entries by key, but older readers of the file
+    // take such an entry as the answer to every key they ask for.
     if (e.group.empty() || e.number == 0) {
       std::fprintf(stderr,
                    "plomvarde-ini: warning: entry with key %s has an empty "
-                   "group or number 0 and answers every lookup of plomvarde\n",
+                   "group or number 0; other programs reading this file may take it for every key\n",
                    Printable(e.key).c_str());
     }
   }

@@ -1,0 +1,16 @@
+// plomvarde-show: the records of a download file field by field, or what
+// changed between two download files. See tools/show.h.
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "tools/show.h"
+
+int main(int argc, char** argv) {
+  std::vector<std::string> args(argv + 1, argv + argc);
+  std::string out, err;
+  int status = plom::show::RunShow(args, &out, &err);
+  std::fwrite(out.data(), 1, out.size(), stdout);
+  std::fwrite(err.data(), 1, err.size(), stderr);
+  return status;
+}
