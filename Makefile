@@ -4,7 +4,7 @@ WINBUILD ?= build-windows
 MAKEFLAGS += --no-print-directory
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 
-.PHONY: all deps configure build programs demo test bench clean \
+.PHONY: all deps configure build programs demo test test-sanitize bench clean \
 	windows-deps windows-configure windows test-windows package
 
 all: build
@@ -27,6 +27,14 @@ demo: programs
 
 test: build
 	@cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
+
+# Everything once more with AddressSanitizer and UBSan, warnings as errors,
+# in a build directory of its own.
+SANITIZE_BUILD ?= build-sanitize
+test-sanitize: deps
+	@cmake -S . -B $(SANITIZE_BUILD) -DCMAKE_BUILD_TYPE=Debug -DPLOM_SANITIZE=address,undefined -DPLOM_WERROR=ON >/dev/null
+	@cmake --build $(SANITIZE_BUILD) -j $(JOBS)
+	@cd $(SANITIZE_BUILD) && ctest --output-on-failure -j $(JOBS)
 
 bench: programs
 	@sh bench/run.sh $(BUILD)
@@ -57,4 +65,4 @@ package: programs windows
 	@ls -1 packages/*.deb packages/*.zip
 
 clean:
-	rm -rf $(BUILD) $(WINBUILD) packages
+	rm -rf $(BUILD) $(SANITIZE_BUILD) $(WINBUILD) packages

@@ -40,7 +40,7 @@ namespace plom {
 
 // The sqlcode for the return code of an ODBC call and its first diagnostic
 // record (native error, SQLSTATE; empty when the call left none).
-constexpr int kOdbcFailed = -1;
+constexpr int kOdbcFailed = kSqlFailed;
 int SqlcodeFromDiag(int odbc_return, long native, std::string_view sqlstate);
 
 // The message kept for a failed call: "[SQLSTATE] text", with the secrets

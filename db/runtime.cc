@@ -103,7 +103,7 @@ std::unique_ptr<Backend> OpenBackend(const ConnectSettings& s, int* sqlcode, std
   *sqlcode = 0;
   error->clear();
   if (s.server.empty()) {
-    *sqlcode = -1;
+    *sqlcode = kSqlFailed;
     *error = "no server name configured (SQLSERVER and NET8 empty, or no configuration file)";
     return nullptr;
   }
@@ -114,7 +114,7 @@ std::unique_ptr<Backend> OpenBackend(const ConnectSettings& s, int* sqlcode, std
       if (ch == '\\') ch = '/';
     }
     if (path.empty()) {
-      *sqlcode = -1;
+      *sqlcode = kSqlFailed;
       *error = "no database file named";
       return nullptr;
     }
@@ -123,7 +123,7 @@ std::unique_ptr<Backend> OpenBackend(const ConnectSettings& s, int* sqlcode, std
 #ifdef PLOM_HAVE_ODBC
   return OdbcBackend::Open(s, sqlcode, error);
 #else
-  *sqlcode = -1;
+  *sqlcode = kSqlFailed;
   *error = "this build has no ODBC backend";
   return nullptr;
 #endif
@@ -137,7 +137,7 @@ int Connection::Finish(const Result& r) {
 }
 
 int Connection::Execute(int stmt_no, std::string_view text, const Params& params, Row* out) {
-  if (!backend_) return last_sqlcode_ = -1;
+  if (!backend_) return last_sqlcode_ = kSqlFailed;
   Result r = backend_->Run(stmt_no, text, params, 1);
   if (r.sqlcode == 0) {
     if (r.is_select) {
@@ -154,14 +154,14 @@ int Connection::Execute(int stmt_no, std::string_view text, const Params& params
 }
 
 int Connection::Transaction(int stmt_no, std::string_view text) {
-  if (!backend_) return last_sqlcode_ = -1;
+  if (!backend_) return last_sqlcode_ = kSqlFailed;
   return Finish(backend_->Run(stmt_no, text, {}, 0));
 }
 
 int Connection::Open(int cursor_no, std::string_view text, const Params& params,
                      size_t max_rows) {
   cursors_.erase(cursor_no);
-  if (!backend_) return last_sqlcode_ = -1;
+  if (!backend_) return last_sqlcode_ = kSqlFailed;
   Result r = backend_->Run(cursor_no, text, params, max_rows);
   if (r.sqlcode == 0) cursors_[cursor_no].rows = std::move(r.rows);
   return Finish(r);
@@ -171,7 +171,7 @@ int Connection::Fetch(int cursor_no, Row* out) {
   auto it = cursors_.find(cursor_no);
   if (it == cursors_.end()) {
     last_error_ = "cursor not open";
-    return last_sqlcode_ = -2;
+    return last_sqlcode_ = kSqlCursorNotOpen;
   }
   Cursor& cur = it->second;
   if (cur.next >= cur.rows.size()) return last_sqlcode_ = kSqlNotFound;

@@ -29,6 +29,15 @@ namespace plom {
 
 constexpr int kSqlOk = 0;
 constexpr int kSqlNotFound = 100;
+// Negative sqlcodes this layer makes up itself (a backend's own errors carry
+// the server's codes):
+// a failure without a code of its own: no connection, no backend, a
+// connect that could not start, a transaction the backend had to undo;
+constexpr int kSqlFailed = -1;
+// a fetch from a cursor that is not open;
+constexpr int kSqlCursorNotOpen = -2;
+// a value longer than the column it is meant for (nothing is sent).
+constexpr int kSqlTooLong = -3;
 
 // One column value of a fetched row.
 struct Value {
@@ -131,10 +140,6 @@ class Connection {
   const std::string& last_error() const { return last_error_; }
   // Statements sent to the backend so far (fetches from memory do not count).
   int64_t statements_sent() const { return statements_sent_; }
-
-  // The client schema that statements built at run time prefix to their
-  // per-client tables.
-  std::string current_schema;
 
   // The line store's open group of inserts (see line_store.h).
   struct LineGroup {

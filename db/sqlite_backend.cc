@@ -136,7 +136,7 @@ bool SqliteBackend::RunSavepoint(std::string_view text, Result* r) {
   // and say so, rather than keep a part.
   Exec("ROLLBACK", r);
   savepoints_.clear();
-  r->sqlcode = -1;
+  r->sqlcode = kSqlFailed;
   r->error = "savepoint " + name + " covers more than one statement; transaction rolled back";
   return true;
 }

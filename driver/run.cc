@@ -109,9 +109,9 @@ int RunSchemas(RunContext& ctx, const RunParams& p, const DownloadFunction& fn, 
       ctx.msg.Printf("Schema %s ungueltig, Mandant wird uebersprungen!\n", schema.c_str());
       continue;
     }
-    SetCurrentSchema(c, schema);
+    ctx.scope = RunScope{p.path, p.terminal, schema};
     ctx.msg.Printf("Schema: %s\n", schema.c_str());
-    fn.generate(ctx, p.path, p.terminal, schema);
+    fn.generate(ctx);
   }
   if (all) {
     CloseAllSchemaCursor(c);

@@ -12,11 +12,22 @@
 
 namespace plom {
 
+// What one generator pass is for: the download file path its lines are
+// stored under, the terminal, and the client schema whose per-client tables
+// the queries read. The schema is a valid name (IsValidSchemaName) when the
+// run driver sets it.
+struct RunScope {
+  std::string path;
+  std::string terminal;
+  std::string schema;
+};
+
 // What a generator works with: the run's connection, where its messages
-// go, and the admission answers kept for the run.
+// go, the scope of the current pass, and the answers kept for the run.
 struct RunContext {
   Connection& conn;
   Messages& msg;
+  RunScope scope;
   AdmissionCache admission;
   AccessRightCache access_rights;
   // Lines that the line store refused (a failed insert): the download file
@@ -27,18 +38,13 @@ struct RunContext {
       : conn(c), msg(m), admission(reuse_answers), access_rights(reuse_answers) {}
 };
 
-using GeneratorFn = void (*)(RunContext& ctx, const std::string& path,
-                             const std::string& terminal, const std::string& schema);
+// A generator makes one pass for ctx.scope.
+using GeneratorFn = void (*)(RunContext& ctx);
 
-void GenerateVQDNL17P(RunContext& ctx, const std::string& path, const std::string& terminal,
-                      const std::string& schema);
-void GenerateVQDNL31P(RunContext& ctx, const std::string& path, const std::string& terminal,
-                      const std::string& schema);
-void GenerateVQDNL18P(RunContext& ctx, const std::string& path, const std::string& terminal,
-                      const std::string& schema);
-void GenerateVQDNL60P(RunContext& ctx, const std::string& path, const std::string& terminal,
-                      const std::string& schema);
-void GenerateIDSTAMM(RunContext& ctx, const std::string& path, const std::string& terminal,
-                     const std::string& schema);
+void GenerateVQDNL17P(RunContext& ctx);
+void GenerateVQDNL31P(RunContext& ctx);
+void GenerateVQDNL18P(RunContext& ctx);
+void GenerateVQDNL60P(RunContext& ctx);
+void GenerateIDSTAMM(RunContext& ctx);
 
 }  // namespace plom

@@ -52,7 +52,7 @@ std::string JoinQuoted(const std::vector<std::string>& fields) {
 
 bool StoreBadge(RunContext& ctx, BadgeRecord* r, const std::string& path,
                 const std::string& terminal) {
-  bool resolved = ResolveAccessClass(ctx.conn, r, &ctx.access_rights);
+  bool resolved = ResolveAccessClass(ctx.conn, ctx.scope.schema, r, &ctx.access_rights);
   r->time_flag = "0";
   r->access_flag = "0";
   if (!resolved) r->access_class = kNoClass;
@@ -66,7 +66,7 @@ bool StoreBadge(RunContext& ctx, BadgeRecord* r, const std::string& path,
   }
 
   // A person without a row leaves PnrSpr and PnrSal empty.
-  GetPersonSprSal(ctx.conn, r);
+  GetPersonSprSal(ctx.conn, ctx.scope.schema, r);
   std::vector<std::string> fields = MasterDataFields(*r);
   if (!FieldsAreQuotable(fields)) {
     ctx.msg.Printf(
@@ -80,9 +80,10 @@ bool StoreBadge(RunContext& ctx, BadgeRecord* r, const std::string& path,
 
 }  // namespace
 
-void GenerateIDSTAMM(RunContext& ctx, const std::string& path, const std::string& terminal,
-                     const std::string& schema) {
-  ForEachBadge(ctx, schema, [&](BadgeRecord* r) { return StoreBadge(ctx, r, path, terminal); });
+void GenerateIDSTAMM(RunContext& ctx) {
+  const std::string& path = ctx.scope.path;
+  const std::string& terminal = ctx.scope.terminal;
+  ForEachBadge(ctx, [&](BadgeRecord* r) { return StoreBadge(ctx, r, path, terminal); });
 }
 
 }  // namespace plom

@@ -87,12 +87,26 @@ void ReportCounts(RunContext& ctx, int badges, int stored) {
   ctx.msg.Printf("Ausweise gesamt: %d davon in Datei gestellt: %d\n", badges, stored);
 }
 
-void ForEachBadge(RunContext& ctx, const std::string& schema,
-                  const std::function<bool(BadgeRecord*)>& store_badge) {
+size_t ReaderEntryColumn(size_t first_column, int n) {
+  return first_column + kReaderEntryLen * static_cast<size_t>(n - 1);
+}
+
+void PutReaderEntries(const BadgeRecord& r, size_t first_column, int highest_reader,
+                      std::string* line) {
+  for (int n = 1; n <= highest_reader; ++n) {
+    const std::string& slot = r.reader_slot[n - 1];
+    if (slot == "  ") continue;
+    size_t column = ReaderEntryColumn(first_column, n);
+    PutText(line, column, slot, kReaderNumberLen);
+    PutText(line, column + kReaderNumberLen, r.access_class, kClassRoom);
+  }
+}
+
+void ForEachBadge(RunContext& ctx, const std::function<bool(BadgeRecord*)>& store_badge) {
   BadgeRecord r;
   int badges = 0;
   int stored = 0;
-  OpenBadgeCursor(ctx.conn, schema);
+  OpenBadgeCursor(ctx.conn, ctx.scope.schema);
   while (FetchBadge(ctx.conn, &r) == kSqlOk) {
     ++badges;
     if (store_badge(&r)) ++stored;

@@ -68,11 +68,21 @@ void ReportNotAdmitted(RunContext& ctx, const BadgeRecord& r, const std::string&
 // The closing count line of a generator pass.
 void ReportCounts(RunContext& ctx, int badges, int stored);
 
-// One generator pass over the current badges of the client schema: hands
+// Reader entries of a record: from first_column on, kReaderEntryLen
+// characters per reader n (1 up): the reader number (kReaderNumberLen) and
+// the access class. ReaderEntryColumn is where entry n starts.
+constexpr size_t kReaderEntryLen = 5;
+constexpr size_t kReaderNumberLen = 2;
+size_t ReaderEntryColumn(size_t first_column, int n);
+// Writes the entries of readers 1 to highest_reader that the terminal has
+// (a reader slot of two blanks: none; its entry stays blank).
+void PutReaderEntries(const BadgeRecord& r, size_t first_column, int highest_reader,
+                      std::string* line);
+
+// One generator pass over the current badges of ctx.scope.schema: hands
 // each fetched badge row to store_badge, which returns whether it stored a
 // line, then prints the counts. The record is cleared before the first
 // fetch and after every badge.
-void ForEachBadge(RunContext& ctx, const std::string& schema,
-                  const std::function<bool(BadgeRecord*)>& store_badge);
+void ForEachBadge(RunContext& ctx, const std::function<bool(BadgeRecord*)>& store_badge);
 
 }  // namespace plom

@@ -22,13 +22,10 @@ constexpr size_t kColTimeFlag = 22;
 constexpr size_t kColAccessFlag = 23;
 constexpr size_t kColBalance = 24;
 constexpr size_t kColReaders = 31;
-constexpr size_t kReaderEntryLen = 5;
-constexpr size_t kReaderNumberLen = 2;
 constexpr int kLocationEntry = 7;
 constexpr char kLocationEntryNumber[] = "07";
-constexpr char kNoReader[] = "  ";
 
-size_t EntryColumn(int n) { return kColReaders + kReaderEntryLen * (n - 1); }
+size_t EntryColumn(int n) { return ReaderEntryColumn(kColReaders, n); }
 
 // Balance text 1 of the previous day; blank when there is no row or the
 // lookup failed, so the terminal never shows figures that were not read.
@@ -41,16 +38,6 @@ void PutBalance(RunContext& ctx, BadgeRecord* r, std::string* line) {
   ctx.msg.Printf("Saldo Ermitteln. Saldo:%s, SQLCode:%ld\n", r->balance[0].c_str(),
                  static_cast<long>(rc));
   PutBlanks(line, kColBalance, kDisplayRoom);
-}
-
-// One entry for each reader the terminal has: its number and the class.
-void PutReaderEntries(const BadgeRecord& r, std::string* line) {
-  for (int n = 1; n <= kHighestReader; ++n) {
-    const std::string& slot = r.reader_slot[n - 1];
-    if (slot == kNoReader) continue;
-    PutText(line, EntryColumn(n), slot, kReaderNumberLen);
-    PutText(line, EntryColumn(n) + kReaderNumberLen, r.access_class, kClassRoom);
-  }
 }
 
 // The location short text replaces whatever entry 7 holds.
@@ -68,7 +55,7 @@ bool StoreBadge(RunContext& ctx, BadgeRecord* r, const std::string& path,
                 const std::string& terminal) {
   r->PresetReaderSlots();
   std::string line(kWidth, ' ');
-  bool resolved = ResolveAccessClass(ctx.conn, r, &ctx.access_rights);
+  bool resolved = ResolveAccessClass(ctx.conn, ctx.scope.schema, r, &ctx.access_rights);
   if (!FitsFixedLayout(ctx, *r, false)) return false;
 
   PutText(&line, kColBadge, r->badge_number, kBadgeNumberRoom);
@@ -80,7 +67,7 @@ bool StoreBadge(RunContext& ctx, BadgeRecord* r, const std::string& path,
   // The class stands only in the reader entries, which exist only with access.
   if (access && !ClassFits(ctx, *r)) return false;
   PutFlag(&line, kColAccessFlag, access);
-  if (access) PutReaderEntries(*r, &line);
+  if (access) PutReaderEntries(*r, kColReaders, kHighestReader, &line);
   bool time = HasTimePermission(ctx.conn, ctx.admission, *r, terminal);
   PutFlag(&line, kColTimeFlag, time);
   if (!access && !time) {
@@ -94,9 +81,10 @@ bool StoreBadge(RunContext& ctx, BadgeRecord* r, const std::string& path,
 
 }  // namespace
 
-void GenerateVQDNL17P(RunContext& ctx, const std::string& path, const std::string& terminal,
-                      const std::string& schema) {
-  ForEachBadge(ctx, schema, [&](BadgeRecord* r) { return StoreBadge(ctx, r, path, terminal); });
+void GenerateVQDNL17P(RunContext& ctx) {
+  const std::string& path = ctx.scope.path;
+  const std::string& terminal = ctx.scope.terminal;
+  ForEachBadge(ctx, [&](BadgeRecord* r) { return StoreBadge(ctx, r, path, terminal); });
 }
 
 }  // namespace plom

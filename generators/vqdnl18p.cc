@@ -83,7 +83,7 @@ void PutBalance(RunContext& ctx, const DisplayPass& pass, BadgeRecord* r, std::s
 
 // Missing vacation rows show as zero; the texts are written in every case.
 void PutVacation(RunContext& ctx, BadgeRecord* r, std::string* line) {
-  int rc = GetVacation(ctx.conn, r);
+  int rc = GetVacation(ctx.conn, ctx.scope.schema, r);
   if (rc != kSqlOk) {
     ctx.msg.Printf("Ausweis:%s Person:%s Urlaubsdaten nicht gefunden! %d\n",
                    r->badge_number.c_str(), r->personnel_number.c_str(), rc);
@@ -127,10 +127,11 @@ bool StoreBadge(RunContext& ctx, DisplayPass& pass, BadgeRecord* r, const std::s
 
 }  // namespace
 
-void GenerateVQDNL18P(RunContext& ctx, const std::string& path, const std::string& terminal,
-                      const std::string& schema) {
+void GenerateVQDNL18P(RunContext& ctx) {
+  const std::string& path = ctx.scope.path;
+  const std::string& terminal = ctx.scope.terminal;
   DisplayPass pass = PreparePass(ctx, terminal);
-  ForEachBadge(ctx, schema,
+  ForEachBadge(ctx,
                [&](BadgeRecord* r) { return StoreBadge(ctx, pass, r, path, terminal); });
 }
 

@@ -42,7 +42,7 @@ void PutRecordFields(const BadgeRecord& r, std::string* line) {
 bool StoreBadge(RunContext& ctx, BadgeRecord* r, const std::string& path,
                 const std::string& terminal) {
   std::string line(kWidth, ' ');
-  bool resolved = ResolveAccessClass(ctx.conn, r, &ctx.access_rights);
+  bool resolved = ResolveAccessClass(ctx.conn, ctx.scope.schema, r, &ctx.access_rights);
   if (!FitsFixedLayout(ctx, *r, true)) return false;
 
   PutFlag(&line, kColAccessFlag, false);
@@ -66,9 +66,10 @@ bool StoreBadge(RunContext& ctx, BadgeRecord* r, const std::string& path,
 
 }  // namespace
 
-void GenerateVQDNL31P(RunContext& ctx, const std::string& path, const std::string& terminal,
-                      const std::string& schema) {
-  ForEachBadge(ctx, schema, [&](BadgeRecord* r) { return StoreBadge(ctx, r, path, terminal); });
+void GenerateVQDNL31P(RunContext& ctx) {
+  const std::string& path = ctx.scope.path;
+  const std::string& terminal = ctx.scope.terminal;
+  ForEachBadge(ctx, [&](BadgeRecord* r) { return StoreBadge(ctx, r, path, terminal); });
 }
 
 }  // namespace plom

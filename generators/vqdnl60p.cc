@@ -21,11 +21,6 @@ constexpr size_t kColTimeFlag = 22;
 constexpr size_t kColAccessFlag = 23;
 constexpr size_t kColBalance = 24;
 constexpr size_t kColReaders = 31;
-constexpr size_t kReaderGroupLen = 5;
-constexpr size_t kReaderNumberLen = 2;
-constexpr char kNoReader[] = "  ";
-
-size_t GroupColumn(int n) { return kColReaders + kReaderGroupLen * (n - 1); }
 
 // Balance text 1 of the previous day; blank when there is no row or the
 // lookup failed.
@@ -37,21 +32,11 @@ void PutBalance(RunContext& ctx, BadgeRecord* r, std::string* line) {
   }
 }
 
-// One group for each of the readers 1 to 3 the terminal has.
-void PutReaderGroups(const BadgeRecord& r, std::string* line) {
-  for (int n = 1; n <= kHighestReader; ++n) {
-    const std::string& slot = r.reader_slot[n - 1];
-    if (slot == kNoReader) continue;
-    PutText(line, GroupColumn(n), slot, kReaderNumberLen);
-    PutText(line, GroupColumn(n) + kReaderNumberLen, r.access_class, kClassRoom);
-  }
-}
-
 bool StoreBadge(RunContext& ctx, BadgeRecord* r, const std::string& path,
                 const std::string& terminal) {
   r->PresetReaderSlots();
   std::string line(kWidth, ' ');
-  bool resolved = ResolveAccessClass(ctx.conn, r, &ctx.access_rights);
+  bool resolved = ResolveAccessClass(ctx.conn, ctx.scope.schema, r, &ctx.access_rights);
   if (!FitsFixedLayout(ctx, *r, false)) return false;
 
   PutText(&line, kColBadge, r->badge_number, kBadgeNumberRoom);
@@ -63,7 +48,7 @@ bool StoreBadge(RunContext& ctx, BadgeRecord* r, const std::string& path,
   // The class stands only in the reader entries, which exist only with access.
   if (access && !ClassFits(ctx, *r)) return false;
   PutFlag(&line, kColAccessFlag, access);
-  if (access) PutReaderGroups(*r, &line);
+  if (access) PutReaderEntries(*r, kColReaders, kHighestReader, &line);
   bool time = HasTimePermission(ctx.conn, ctx.admission, *r, terminal);
   PutFlag(&line, kColTimeFlag, time);
   if (!access && !time) {
@@ -75,9 +60,10 @@ bool StoreBadge(RunContext& ctx, BadgeRecord* r, const std::string& path,
 
 }  // namespace
 
-void GenerateVQDNL60P(RunContext& ctx, const std::string& path, const std::string& terminal,
-                      const std::string& schema) {
-  ForEachBadge(ctx, schema, [&](BadgeRecord* r) { return StoreBadge(ctx, r, path, terminal); });
+void GenerateVQDNL60P(RunContext& ctx) {
+  const std::string& path = ctx.scope.path;
+  const std::string& terminal = ctx.scope.terminal;
+  ForEachBadge(ctx, [&](BadgeRecord* r) { return StoreBadge(ctx, r, path, terminal); });
 }
 
 }  // namespace plom

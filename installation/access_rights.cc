@@ -5,60 +5,11 @@
 #include <cstdio>
 
 #include "installation/badge_queries.h"
+#include "installation/statements.h"
 
 namespace plom {
 
 namespace {
-
-// Statement templates: the %s takes the FROM list, @p1 the key.
-constexpr const char kSelAwsGrp[] =
-    "SELECT  BzuZau,CONVERT(char(8), BzuGvo,112), CONVERT(char(8),BzuGbi,112),  BzuBkl  "
-    "FROM  %s  WHERE BzuZau = @p1  AND(   (CURRENT_TIMESTAMP >= BzuGvo AND BzuGbi IS NULL)   "
-    "OR (CURRENT_TIMESTAMP <= BzuGbi AND BzuGvo IS NULL)   OR (CURRENT_TIMESTAMP >= BzuGvo "
-    "AND CURRENT_TIMESTAMP <= BzuGbi)) ";
-
-constexpr const char kSelKst[] =
-    " SELECT    ZuoKst, CONVERT(char(8),BzuGvo, 112), CONVERT(char(8),BzuGbi, 112),   "
-    "BzuBkl  FROM  %s  WHERE ZuoPnr = @p1  AND   ZuoKst = BzuKst  AND(   "
-    "(CURRENT_TIMESTAMP >= ZuoGvo AND ZuoGbi IS NULL)   OR (CURRENT_TIMESTAMP <= ZuoGbi AND "
-    "ZuoGvo IS NULL)   OR (CURRENT_TIMESTAMP >= ZuoGvo AND CURRENT_TIMESTAMP <= ZuoGbi))  "
-    "AND(   (CURRENT_TIMESTAMP >= BzuGvo AND BzuGbi IS NULL)   OR (CURRENT_TIMESTAMP <= "
-    "BzuGbi AND BzuGvo IS NULL)   OR (CURRENT_TIMESTAMP >= BzuGvo AND CURRENT_TIMESTAMP <= "
-    "BzuGbi))";
-
-constexpr const char kSelKstGrp[] =
-    " SELECT   CONVERT(char(8),BzuGvo,112), CONVERT(char(8),BzuGbi, 112), BzuBkl  FROM  %s  "
-    "WHERE ZuoPnr = @p1  AND   ZuoKst = KstNum  AND   KstVws = BzuVks  AND(   "
-    "(CURRENT_TIMESTAMP >= ZuoGvo AND ZuoGbi IS NULL)   OR (CURRENT_TIMESTAMP <= ZuoGbi AND "
-    "ZuoGvo IS NULL)   OR (CURRENT_TIMESTAMP >= ZuoGvo AND CURRENT_TIMESTAMP <= ZuoGbi))  "
-    "AND(   (CURRENT_TIMESTAMP >= BzuGvo AND BzuGbi IS NULL)    OR (CURRENT_TIMESTAMP <= "
-    "BzuGbi AND BzuGvo IS NULL)    OR (CURRENT_TIMESTAMP >= BzuGvo AND CURRENT_TIMESTAMP <= "
-    "BzuGbi)) ";
-
-constexpr const char kSelAbt[] =
-    " SELECT   ZuoAbt, CONVERT(char(8),BzuGvo, 112), CONVERT(char(8),BzuGbi,112),   BzuBkl  "
-    "FROM  %s  WHERE ZuoPnr = @p1  AND   ZuoAbt = BzuAbt  AND(   (CURRENT_TIMESTAMP>= "
-    "ZuoGvo AND ZuoGbi IS NULL)   OR (CURRENT_TIMESTAMP <= ZuoGbi AND ZuoGvo IS NULL)   OR "
-    "(CURRENT_TIMESTAMP >= ZuoGvo AND CURRENT_TIMESTAMP <= ZuoGbi))  AND(   "
-    "(CURRENT_TIMESTAMP >= BzuGvo AND BzuGbi IS NULL)   OR (CURRENT_TIMESTAMP <= BzuGbi AND "
-    "BzuGvo IS NULL)   OR (CURRENT_TIMESTAMP >= BzuGvo AND CURRENT_TIMESTAMP <= BzuGbi)) ";
-
-constexpr const char kSelAbtGrp[] =
-    " SELECT   CONVERT(char(8),BzuGvo, 112), CONVERT(char(8),BzuGbi, 112), BzuBkl  FROM  %s  "
-    "WHERE ZuoPnr = @p1  AND   ZuoAbt = AblAbt  AND   AblVab = BzuVab  AND(   "
-    "(CURRENT_TIMESTAMP >= ZuoGvo AND ZuoGbi IS NULL)   OR (CURRENT_TIMESTAMP <= ZuoGbi AND "
-    "ZuoGvo IS NULL)   OR (CURRENT_TIMESTAMP >= ZuoGvo AND CURRENT_TIMESTAMP <= ZuoGbi))  "
-    "AND(   (CURRENT_TIMESTAMP >= BzuGvo AND BzuGbi IS NULL)   OR (CURRENT_TIMESTAMP <= "
-    "BzuGbi AND BzuGvo IS NULL)   OR (CURRENT_TIMESTAMP >= BzuGvo AND CURRENT_TIMESTAMP <= "
-    "BzuGbi)) ";
-
-constexpr const char kSelAkr[] =
-    " SELECT   CONVERT(char(8),BzuGvo,112), CONVERT(char(8),BzuGbi, 112), BzuBkl  FROM  %s  "
-    "WHERE BsvPnr = @p1   AND   BsvAkr = BzuAkr   AND(    (CURRENT_TIMESTAMP >= BsvGvo AND "
-    "BsvGbi IS NULL)    OR (CURRENT_TIMESTAMP <= BsvGbi AND BsvGvo IS NULL)    OR "
-    "(CURRENT_TIMESTAMP >= BsvGvo AND CURRENT_TIMESTAMP <= BsvGbi))   AND(    "
-    "(CURRENT_TIMESTAMP >= BzuGvo AND BzuGbi IS NULL)    OR (CURRENT_TIMESTAMP <= BzuGbi AND "
-    "BzuGvo IS NULL)    OR (CURRENT_TIMESTAMP >= BzuGvo AND CURRENT_TIMESTAMP <= BzuGbi)) ";
 
 // FROM-list suffixes; the assignment table always comes last.
 constexpr const char kZuo[] = ".Zrt311Zuo,";
@@ -79,24 +30,23 @@ constexpr size_t kAbtWidth = 16;
 enum class Extra { kNone, kGroup, kCostCentre, kDepartment };
 
 struct Query {
-  int no;
-  const char* tmpl;
+  Statement statement;  // number and format text
   const char* tables[2];  // tables before the assignment table (nullptr: none)
   bool key_is_group;      // badge group, else personnel number
   Extra extra;            // the leading column fetched besides validity and class
   bool pad_class;         // class held "%-3s" (else as fetched)
 };
 
-constexpr Query kAwsGrp = {6, kSelAwsGrp, {nullptr, nullptr}, true, Extra::kGroup, true};
-constexpr Query kKstQ = {7, kSelKst, {kZuo, nullptr}, false, Extra::kCostCentre, true};
-constexpr Query kKstGrp = {8, kSelKstGrp, {kKst, kZuo}, false, Extra::kNone, true};
-constexpr Query kAbtQ = {9, kSelAbt, {kZuo, nullptr}, false, Extra::kDepartment, true};
-constexpr Query kAbtGrp = {10, kSelAbtGrp, {kAbl, kZuo}, false, Extra::kNone, true};
-constexpr Query kAkr = {11, kSelAkr, {kBsv, nullptr}, false, Extra::kNone, false};
+constexpr Query kAwsGrp = {stmt::kSelAwsGrp, {nullptr, nullptr}, true, Extra::kGroup, true};
+constexpr Query kKstQ = {stmt::kSelKst, {kZuo, nullptr}, false, Extra::kCostCentre, true};
+constexpr Query kKstGrp = {stmt::kSelKstGrp, {kKst, kZuo}, false, Extra::kNone, true};
+constexpr Query kAbtQ = {stmt::kSelAbt, {kZuo, nullptr}, false, Extra::kDepartment, true};
+constexpr Query kAbtGrp = {stmt::kSelAbtGrp, {kAbl, kZuo}, false, Extra::kNone, true};
+constexpr Query kAkr = {stmt::kSelAkr, {kBsv, nullptr}, false, Extra::kNone, false};
 
-int RunQuery(Connection& c, const Query& q, BadgeRecord* r, AccessRightCache* cache = nullptr) {
-  if (!IsValidSchemaName(c.current_schema)) return kInvalidSchema;
-  const std::string& schema = c.current_schema;
+int RunQuery(Connection& c, const std::string& schema, const Query& q, BadgeRecord* r,
+             AccessRightCache* cache = nullptr) {
+  if (!IsValidSchemaName(schema)) return kInvalidSchema;
   std::string from;
   for (const char* t : q.tables) {
     if (t != nullptr) from += schema + t;
@@ -108,13 +58,13 @@ int RunQuery(Connection& c, const Query& q, BadgeRecord* r, AccessRightCache* ca
   Row row;
   int rc;
   bool keep = cache != nullptr && cache->enabled();
-  AccessRightCache::Key cache_key{schema, q.no, key};
+  AccessRightCache::Key cache_key{schema, q.statement.no, key};
   auto kept = keep ? cache->answers.find(cache_key) : AccessRightCache::Answers::iterator();
   if (keep && kept != cache->answers.end()) {
     rc = kept->second.sqlcode;
     row = kept->second.row;
   } else {
-    rc = FetchFirstRow(c, q.no, BuildStatement(q.tmpl, from), key, &row);
+    rc = FetchFirstRow(c, q.statement.no, BuildStatement(q.statement.text, from), key, &row);
     if (keep && (rc == kSqlOk || rc == kSqlNotFound)) cache->answers[cache_key] = {rc, row};
   }
   if (rc != kSqlOk) return rc;
@@ -175,17 +125,30 @@ int FetchFirstRow(Connection& c, int no, const std::string& text, const std::str
   return rc;
 }
 
-int BZU_SelAwsGrp(Connection& c, BadgeRecord* r) { return RunQuery(c, kAwsGrp, r); }
-int BZU_SelKst(Connection& c, BadgeRecord* r) { return RunQuery(c, kKstQ, r); }
-int BZU_SelKstGrp(Connection& c, BadgeRecord* r) { return RunQuery(c, kKstGrp, r); }
-int BZU_SelAbt(Connection& c, BadgeRecord* r) { return RunQuery(c, kAbtQ, r); }
-int BZU_SelAbtGrp(Connection& c, BadgeRecord* r) { return RunQuery(c, kAbtGrp, r); }
-int BZU_SelAkr(Connection& c, BadgeRecord* r) { return RunQuery(c, kAkr, r); }
+int BZU_SelAwsGrp(Connection& c, const std::string& schema, BadgeRecord* r) {
+  return RunQuery(c, schema, kAwsGrp, r);
+}
+int BZU_SelKst(Connection& c, const std::string& schema, BadgeRecord* r) {
+  return RunQuery(c, schema, kKstQ, r);
+}
+int BZU_SelKstGrp(Connection& c, const std::string& schema, BadgeRecord* r) {
+  return RunQuery(c, schema, kKstGrp, r);
+}
+int BZU_SelAbt(Connection& c, const std::string& schema, BadgeRecord* r) {
+  return RunQuery(c, schema, kAbtQ, r);
+}
+int BZU_SelAbtGrp(Connection& c, const std::string& schema, BadgeRecord* r) {
+  return RunQuery(c, schema, kAbtGrp, r);
+}
+int BZU_SelAkr(Connection& c, const std::string& schema, BadgeRecord* r) {
+  return RunQuery(c, schema, kAkr, r);
+}
 
-bool ResolveAccessClass(Connection& c, BadgeRecord* r, AccessRightCache* cache) {
+bool ResolveAccessClass(Connection& c, const std::string& schema, BadgeRecord* r,
+                        AccessRightCache* cache) {
   if (r->access_class != "0  ") return true;
   for (const Query* q : {&kAwsGrp, &kKstQ, &kKstGrp, &kAbtQ, &kAbtGrp, &kAkr}) {
-    if (RunQuery(c, *q, r, cache) == kSqlOk) return true;
+    if (RunQuery(c, schema, *q, r, cache) == kSqlOk) return true;
   }
   return false;
 }

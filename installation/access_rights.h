@@ -18,12 +18,12 @@
 
 namespace plom {
 
-int BZU_SelAwsGrp(Connection& c, BadgeRecord* r);
-int BZU_SelKst(Connection& c, BadgeRecord* r);
-int BZU_SelKstGrp(Connection& c, BadgeRecord* r);
-int BZU_SelAbt(Connection& c, BadgeRecord* r);
-int BZU_SelAbtGrp(Connection& c, BadgeRecord* r);
-int BZU_SelAkr(Connection& c, BadgeRecord* r);
+int BZU_SelAwsGrp(Connection& c, const std::string& schema, BadgeRecord* r);
+int BZU_SelKst(Connection& c, const std::string& schema, BadgeRecord* r);
+int BZU_SelKstGrp(Connection& c, const std::string& schema, BadgeRecord* r);
+int BZU_SelAbt(Connection& c, const std::string& schema, BadgeRecord* r);
+int BZU_SelAbtGrp(Connection& c, const std::string& schema, BadgeRecord* r);
+int BZU_SelAkr(Connection& c, const std::string& schema, BadgeRecord* r);
 
 // Answers of the access-right queries kept for a run. The rights do not
 // change while a run reads them, so each query needs to run only once per
@@ -49,7 +49,8 @@ class AccessRightCache {
 // The access-right resolution: a class other than "0  " counts as resolved;
 // for "0  " the six queries run in order until one finds a right. Returns
 // whether the class is resolved. With a cache, kept answers are used.
-bool ResolveAccessClass(Connection& c, BadgeRecord* r, AccessRightCache* cache = nullptr);
+bool ResolveAccessClass(Connection& c, const std::string& schema, BadgeRecord* r,
+                        AccessRightCache* cache = nullptr);
 
 // Whether a client schema name may enter statement texts: 1 to 20 letters,
 // digits and "_", not starting with a digit.

@@ -1,46 +1,27 @@
 // Badge and terminal queries: fixed statements on the central schema.
 #include "installation/badge_queries.h"
 
+#include "installation/statements.h"
+
 #include <cstdio>
 
 namespace plom {
 
 namespace {
 
-// Statement numbers of this module.
-constexpr int kBadgeCursorNo = 1;
-constexpr int kReaderCursorNo = 2;
-constexpr int kCountPermissionsNo = 3;
-constexpr int kCountTimeBlocksNo = 4;
-constexpr int kTerminalTypeNo = 5;
-constexpr int kLocationTextNo = 12;
-
-constexpr const char kOpenBadgeCursor[] =
-    "/* ASW_VQDNL_C 1 nohold */ SELECT AswNum, CONVERT(char(8),AswGvo,112), "
-    "CONVERT(char(8),AswGbi,112), AswPnr, AswBkl, AswGrp, AswAan, AswAtp, AwvSto FROM  "
-    "ZrSystem.Zrt301Asw, ZrSystem.Zrt112Mnd, ZrSystem.Zrt113Awv WHERE MNDSCH = @p1     "
-    "AND ASWLIZ = MNDLIZ AND ASWMND = MNDNUM AND ASWNUM = AWVNUM AND ((CURRENT_TIMESTAMP >= "
-    "AswGvo AND AswGbi IS    null    ) OR (CURRENT_TIMESTAMP <= AswGbi AND AswGvo IS    "
-    "null    ) OR (CURRENT_TIMESTAMP >= AswGvo AND CURRENT_TIMESTAMP <= AswGbi)) ORDER BY "
-    "AswNum, AswGvo, AswBkl ";
-
-constexpr const char kOpenReaderCursor[] =
-    "/* ZLS_ZLES_C 2 nohold */ SELECT ZlsLes, ZlsZko FROM  ZrSystem.Zrt401Zls WHERE "
-    "ZlsTrm = @p1      AND ZlsLes <= @p2      ORDER BY ZlsLes ";
-
-constexpr const char kCountPermissions[] =
-    "  SELECT COUNT(*) FROM ZrSystem.Zrt404Zbr WHERE ZbrZbk = @p1     AND ZbrZko = @p2      ";
-
-constexpr const char kCountTimeBlocks[] =
-    "  SELECT COUNT(*) FROM ZrSystem.Zrt404Zbr WHERE ZbrZbk = @p1     AND ZbrZko = @p2     "
-    "AND ZbrZtb = 3  ";
-
-constexpr const char kTerminalType[] =
-    "  SELECT TSMTYP FROM ZrSystem.Zrt114Tsm WHERE TsmNam = @p1       ";
-
-constexpr const char kLocationText[] =
-    "  SELECT StoKtx FROM ZrSystem.Zrt113Sto, ZrSystem.Zrt113Awv WHERE AwvNum = @p1     "
-    "AND StoNum = AwvSto  ";
+// Statements of this module.
+constexpr int kBadgeCursorNo = stmt::kBadgeCursor.no;
+constexpr int kReaderCursorNo = stmt::kReaderCursor.no;
+constexpr int kCountPermissionsNo = stmt::kCountPermissions.no;
+constexpr int kCountTimeBlocksNo = stmt::kCountTimeBlocks.no;
+constexpr int kTerminalTypeNo = stmt::kTerminalType.no;
+constexpr int kLocationTextNo = stmt::kLocationText.no;
+constexpr const char* kOpenBadgeCursor = stmt::kBadgeCursor.text;
+constexpr const char* kOpenReaderCursor = stmt::kReaderCursor.text;
+constexpr const char* kCountPermissions = stmt::kCountPermissions.text;
+constexpr const char* kCountTimeBlocks = stmt::kCountTimeBlocks.text;
+constexpr const char* kTerminalType = stmt::kTerminalType.text;
+constexpr const char* kLocationText = stmt::kLocationText.text;
 
 // Bound widths (including the terminator) of the host variables.
 constexpr size_t kSchemaWidth = 21;

@@ -8,40 +8,24 @@
 
 #include "installation/access_rights.h"
 #include "installation/badge_queries.h"
+#include "installation/statements.h"
 
 namespace plom {
 
 namespace {
 
-constexpr int kPersonNo = 13;
-constexpr int kBalanceNo = 14;
-constexpr int kLabelCursorNo = 15;
-constexpr int kDayRecordNo = 39;
-constexpr int kYearAccountNo = 40;
+constexpr int kPersonNo = stmt::kPerson.no;
+constexpr int kBalanceNo = stmt::kBalances.no;
+constexpr int kLabelCursorNo = stmt::kLabelCursor.no;
+constexpr int kDayRecordNo = stmt::kDayRecord.no;
+constexpr int kYearAccountNo = stmt::kYearAccount.no;
 
-// Templates: the %s takes the qualified table name, @p1 the personnel number.
-constexpr const char kPerson[] = " SELECT   PnrSpr, PnrSal   FROM  %s   WHERE PNRNUM = @p1 ";
-
-constexpr const char kDayRecord[] =
-    " SELECT   UtgDtm, COALESCE(UtgVtg, 0.0),   COALESCE(UtgRtg, 0.0), COALESCE(UtgGut, 0.0)  "
-    "FROM  %s  WHERE UTGPNR = @p1  AND UtgDtm <= "
-    "CONVERT(datetime,CONVERT(char(8),CURRENT_TIMESTAMP,112),112)  ORDER BY UtgDtm DESC ";
-
-constexpr const char kYearAccount[] =
-    " SELECT  COALESCE(URVGUR, 0.0), COALESCE(URVVJR, 0.0)  FROM  %s  WHERE URVPNR = @p1  "
-    "AND URVJHR = DATEPART(year, CURRENT_TIMESTAMP) ";
-
-constexpr const char kBalances[] =
-    "  SELECT COALESCE(TGBVT1,0) + COALESCE(TGBSA1,0), COALESCE(TGBVT2,0) + COALESCE(TGBSA2,0), "
-    "COALESCE(TGBVT3,0) + COALESCE(TGBSA3,0), COALESCE(TGBVT4,0) + COALESCE(TGBSA4,0), "
-    "COALESCE(TGBVT5,0) + COALESCE(TGBSA5,0), COALESCE(TGBVT6,0) + COALESCE(TGBSA6,0), "
-    "COALESCE(TGBVT7,0) + COALESCE(TGBSA7,0), COALESCE(TGBVT1,0) + COALESCE(TGBSA1,0) + "
-    "COALESCE(TGBVT2,0) + COALESCE(TGBSA2,0) FROM Zrt320Tgb WHERE TGBPNR = @p1     AND "
-    "TGBZTR = 1 AND TGBDTM = CONVERT(datetime, (CONVERT(char(8),(CURRENT_TIMESTAMP-1),112)),112)  ";
-
-constexpr const char kOpenLabelCursor[] =
-    "/* Sal_DspTxt_C 15 nohold */ SELECT StxNum, StxTxt FROM  ZrSystem.O2001SALTEXTE WHERE "
-    "StxNum > 300 AND StxNum < 309 ORDER BY StxNum ";
+// Format texts: the %s takes the qualified table name, @p1 the personnel number.
+constexpr const char* kPerson = stmt::kPerson.text;
+constexpr const char* kDayRecord = stmt::kDayRecord.text;
+constexpr const char* kYearAccount = stmt::kYearAccount.text;
+constexpr const char* kBalances = stmt::kBalances.text;
+constexpr const char* kOpenLabelCursor = stmt::kLabelCursor.text;
 
 constexpr const char kPnrTable[] = ".Zrt300Pnr ";
 constexpr const char kUtgTable[] = ".Zrt332Utg ";
@@ -111,9 +95,9 @@ std::string VacationText(double days) {
   return Cut(text, kDisplayLen);
 }
 
-int GetPersonSprSal(Connection& c, BadgeRecord* r) {
-  if (!IsValidSchemaName(c.current_schema)) return kInvalidSchema;
-  std::string text = BuildStatement(kPerson, c.current_schema + kPnrTable);
+int GetPersonSprSal(Connection& c, const std::string& schema, BadgeRecord* r) {
+  if (!IsValidSchemaName(schema)) return kInvalidSchema;
+  std::string text = BuildStatement(kPerson, schema + kPnrTable);
   Row row;
   int rc = FetchFirstRow(c, kPersonNo, text, PersonnelKey(*r), &row);
   if (rc != kSqlOk) return rc;
@@ -149,27 +133,36 @@ int FetchLabel(Connection& c, std::string* slot) {
 
 int CloseLabelCursor(Connection& c) { return c.Close(kLabelCursorNo); }
 
-int GetVacation(Connection& c, BadgeRecord* r) {
+// An error of either fetch is the outcome; otherwise 100 for each row that
+// was not found.
+int VacationOutcome(int year_account, int day_record) {
+  if (year_account < 0) return year_account;
+  if (day_record < 0) return day_record;
+  return (year_account == kSqlNotFound ? kSqlNotFound : kSqlOk) +
+         (day_record == kSqlNotFound ? kSqlNotFound : kSqlOk);
+}
+
+int GetVacation(Connection& c, const std::string& schema, BadgeRecord* r) {
   double gur = 0.0, vjr = 0.0, vtg = 0.0, rtg = 0.0, gut = 0.0;
   int result = kInvalidSchema;
-  if (IsValidSchemaName(c.current_schema)) {
+  if (IsValidSchemaName(schema)) {
     std::string key = PersonnelKey(*r);
     Row row;
     int a = FetchFirstRow(c, kYearAccountNo,
-                          BuildStatement(kYearAccount, c.current_schema + kUrvTable), key, &row);
+                          BuildStatement(kYearAccount, schema + kUrvTable), key, &row);
     if (a == kSqlOk) {
       gur = Column(row, 0).Real();
       vjr = Column(row, 1).Real();
     }
     row.clear();
     int b = FetchFirstRow(c, kDayRecordNo,
-                          BuildStatement(kDayRecord, c.current_schema + kUtgTable), key, &row);
+                          BuildStatement(kDayRecord, schema + kUtgTable), key, &row);
     if (b == kSqlOk) {
       vtg = Column(row, 1).Real();
       rtg = Column(row, 2).Real();
       gut = Column(row, 3).Real();
     }
-    result = a + b;
+    result = VacationOutcome(a, b);
   }
   r->vacation[0] = VacationText(gur);
   r->vacation[1] = VacationText(gut);

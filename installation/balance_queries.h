@@ -20,7 +20,7 @@ std::string BalanceText(int32_t minutes);
 std::string VacationText(double days);
 
 // PnrSpr ("%d") and PnrSal of the badge's person; 100 when no row.
-int GetPersonSprSal(Connection& c, BadgeRecord* r);
+int GetPersonSprSal(Connection& c, const std::string& schema, BadgeRecord* r);
 // The eight balance texts of the previous day. The texts are written
 // whatever the sqlcode (0 found, 100 no row, negative error); without a row
 // they show zero.
@@ -32,8 +32,10 @@ int OpenLabelCursor(Connection& c);
 int FetchLabel(Connection& c, std::string* slot);
 int CloseLabelCursor(Connection& c);
 
-// The five vacation texts; returns the sum of the sqlcodes of the yearly
-// account and the day record fetch (0, 100, 200, or errors added up).
-int GetVacation(Connection& c, BadgeRecord* r);
+// The five vacation texts (zero where a row is missing). Returns the error
+// of the yearly account or the day record fetch if either failed (the
+// yearly account's first); otherwise 0 when both rows were found, 100 when
+// one was not, 200 when neither was.
+int GetVacation(Connection& c, const std::string& schema, BadgeRecord* r);
 
 }  // namespace plom

@@ -1,17 +1,14 @@
 #include "installation/connection.h"
 
+#include "installation/statements.h"
+
 namespace plom {
 namespace {
 
-constexpr int kTerminalSchemaCursor = 46;
-constexpr int kAllSchemaCursor = 47;
-
-constexpr char kTerminalSchemaSql[] =
-    "/* MND_SCHEMAREST_C 46 nohold */ SELECT MndSch FROM ZrSystem.Zrt112Mnd, "
-    "ZrSystem.Zrt115Tfz WHERE MndKon <> 1 AND   TfzTrm = @p1      AND   MndLiz = TfzLiz AND   "
-    "MndNum = TfzMnd  ";
-constexpr char kAllSchemaSql[] =
-    "/* MND_SCHEMAALL_C 47 nohold */ SELECT MndSch FROM ZrSystem.Zrt112Mnd WHERE MndKon <> 1  ";
+constexpr int kTerminalSchemaCursor = stmt::kTerminalSchemaCursor.no;
+constexpr int kAllSchemaCursor = stmt::kAllSchemaCursor.no;
+constexpr const char* kTerminalSchemaSql = stmt::kTerminalSchemaCursor.text;
+constexpr const char* kAllSchemaSql = stmt::kAllSchemaCursor.text;
 
 int FetchSchema(Connection& c, int cursor, std::string* schema) {
   Row row;
@@ -29,24 +26,19 @@ int ConnectDatabase(Connection* c, const std::string& login, const std::string& 
                     const std::string& server, const std::string& schema) {
   if (server.size() + 1 + login.size() > kMaxConnectParamLen ||
       schema.size() + 1 + password.size() > kMaxConnectParamLen) {
-    c->SetError(-1, "connect parameters longer than 100 characters");
-    return -1;
+    c->SetError(kSqlFailed, "connect parameters longer than 100 characters");
+    return kSqlFailed;
   }
   ConnectSettings s{server, login, password, schema};
   int sqlcode = 0;
   std::string error;
   auto backend = OpenBackend(s, &sqlcode, &error);
   if (!backend) {
-    if (sqlcode == 0) sqlcode = -1;
+    if (sqlcode == 0) sqlcode = kSqlFailed;
     c->SetError(sqlcode, error);
     return sqlcode;
   }
   c->Attach(std::move(backend));
-  return 0;
-}
-
-int SetCurrentSchema(Connection& c, const std::string& schema) {
-  c.current_schema = Cut(schema, kMaxSchemaLen);
   return 0;
 }
 

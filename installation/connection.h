@@ -18,9 +18,6 @@ constexpr size_t kMaxSchemaLen = 20;
 int ConnectDatabase(Connection* c, const std::string& login, const std::string& password,
                     const std::string& server, const std::string& schema);
 
-// Makes the schema the current schema. Always 0.
-int SetCurrentSchema(Connection& c, const std::string& schema);
-
 // Cursor MND_SCHEMAREST_C: the client schemas assigned to the terminal.
 int OpenTerminalSchemaCursor(Connection& c, const std::string& terminal);
 int FetchTerminalSchema(Connection& c, std::string* schema);

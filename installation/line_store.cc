@@ -1,31 +1,30 @@
 #include "installation/line_store.h"
 
+#include "installation/statements.h"
+
 namespace plom {
 namespace {
 
-constexpr int kInsertTx = 41;
-constexpr int kInsert = 42;
-constexpr int kDeleteTx = 43;
-constexpr int kDelete = 44;
-constexpr int kLineCursor = 45;
-constexpr int kCommit = 0;
+constexpr int kInsertTx = stmt::kBeginInsert.no;
+constexpr int kInsert = stmt::kInsertLine.no;
+constexpr int kDeleteTx = stmt::kBeginDelete.no;
+constexpr int kDelete = stmt::kDeleteLines.no;
+constexpr int kLineCursor = stmt::kLineCursor.no;
+constexpr int kCommit = stmt::kCommit.no;
 
-constexpr char kBeginInsertSql[] = "  BEGIN TRANSACTION Tmp_PKeyIns_Sp ";
-constexpr char kInsertSql[] =
-    "  INSERT INTO ZrSystem.Zrt999Tmp ( TmpUsr, TmpStr ) VALUES ( @p1    , @p2     )  ";
-constexpr char kRollbackInsertSql[] = "  ROLLBACK TRANSACTION Tmp_PKeyIns_Sp ";
-constexpr char kBeginDeleteSql[] = "  BEGIN TRANSACTION Tmp_UsrDel_Sp ";
-constexpr char kDeleteSql[] = "  DELETE FROM ZrSystem.Zrt999Tmp WHERE TmpUsr = @p1      ";
-constexpr char kRollbackDeleteSql[] = "  ROLLBACK TRANSACTION Tmp_UsrDel_Sp ";
-constexpr char kCommitSql[] = "  COMMIT TRANSACTION ";
-constexpr char kSaveLineSql[] = "  SAVE TRANSACTION Tmp_PKeyIns_Sv ";
-constexpr char kRollbackLineSql[] = "  ROLLBACK TRANSACTION Tmp_PKeyIns_Sv ";
-constexpr char kLineCursorSql[] =
-    "/* TMP_USRSTR_C 45 nohold */ SELECT TmpStr FROM  ZRSystem.Zrt999Tmp WHERE TmpUsr = @p1     "
-    "ORDER BY TmpUsr, TmpStr ";
+constexpr const char* kBeginInsertSql = stmt::kBeginInsert.text;
+constexpr const char* kInsertSql = stmt::kInsertLine.text;
+constexpr const char* kRollbackInsertSql = stmt::kRollbackInsert.text;
+constexpr const char* kBeginDeleteSql = stmt::kBeginDelete.text;
+constexpr const char* kDeleteSql = stmt::kDeleteLines.text;
+constexpr const char* kRollbackDeleteSql = stmt::kRollbackDelete.text;
+constexpr const char* kCommitSql = stmt::kCommit.text;
+constexpr const char* kSaveLineSql = stmt::kSaveLine.text;
+constexpr const char* kRollbackLineSql = stmt::kRollbackLine.text;
+constexpr const char* kLineCursorSql = stmt::kLineCursor.text;
 
 // The sqlcode for a value beyond the width of its column.
-constexpr int kTooLong = -3;
+constexpr int kTooLong = kSqlTooLong;
 
 }  // namespace
 

@@ -16,15 +16,19 @@ std::string HostPath(std::string_view windows_path);
 
 // Paths are Windows-1252 byte strings like every text of the tool; on
 // Windows they are opened by their wide-character names, so a path with
-// umlauts names the same file that Explorer shows.
+// umlauts names the same file that Explorer shows. Files are written and
+// read as the bytes given, on every host (no line-end translation).
+
+// Who may read a file the tool writes: everyone the host lets (download
+// files), or the owner alone (the configuration file with its credentials;
+// mode 0600 on POSIX hosts, on Windows the permissions of the folder apply).
+enum class FileAccess { kShared, kOwnerOnly };
 
 // Replaces the file atomically: a temporary file beside it, flushed, then
-// renamed over it. On failure the old file stays as it was. The bytes are
-// written as they are on every host (no line-end translation).
-bool ReplaceFile(const std::string& path, const std::string& data);
-// As ReplaceFile, for a file that only its owner may read (mode 0600 on
-// POSIX hosts; on Windows the permissions of the folder apply).
-bool ReplaceOwnerOnlyFile(const std::string& path, const std::string& data);
+// renamed over it. On failure the old file stays as it was and errno tells
+// the reason.
+bool ReplaceFile(const std::string& path, const std::string& data,
+                 FileAccess access = FileAccess::kShared);
 // Appends the data in one write (creates the file when missing).
 bool AppendFile(const std::string& path, const std::string& data);
 // Reads the whole file, bytes as they are. False when it cannot be read.

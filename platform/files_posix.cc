@@ -37,34 +37,22 @@ bool WriteAll(int fd, const std::string& data) {
 
 }  // namespace
 
-namespace {
-
-// owner_only: mode 0600 whatever a leftover temporary file carried;
-// otherwise 0644 less the umask.
-bool ReplaceWithMode(const std::string& path, const std::string& data, bool owner_only) {
+bool ReplaceFile(const std::string& path, const std::string& data, FileAccess access) {
   std::string tmp = path + ".tmp." + std::to_string(::getpid());
-  int fd = ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, owner_only ? 0600 : 0644);
+  mode_t mode = access == FileAccess::kOwnerOnly ? 0600 : 0644;
+  int fd = ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, mode);
   if (fd < 0) return false;
-  if (owner_only && ::fchmod(fd, 0600) != 0) {
-    ::close(fd);
-    ::unlink(tmp.c_str());
-    return false;
-  }
-  bool ok = WriteAll(fd, data) && ::fsync(fd) == 0;
+  // A file left behind by an earlier process of the same id keeps its mode.
+  bool ok = access != FileAccess::kOwnerOnly || ::fchmod(fd, mode) == 0;
+  ok = ok && WriteAll(fd, data) && ::fsync(fd) == 0;
   ok = (::close(fd) == 0) && ok;
   if (ok) ok = ::rename(tmp.c_str(), path.c_str()) == 0;
-  if (!ok) ::unlink(tmp.c_str());
+  if (!ok) {
+    int reason = errno;
+    ::unlink(tmp.c_str());
+    errno = reason;
+  }
   return ok;
-}
-
-}  // namespace
-
-bool ReplaceFile(const std::string& path, const std::string& data) {
-  return ReplaceWithMode(path, data, false);
-}
-
-bool ReplaceOwnerOnlyFile(const std::string& path, const std::string& data) {
-  return ReplaceWithMode(path, data, true);
 }
 
 bool ReadWholeFile(const std::string& path, std::string* data) {

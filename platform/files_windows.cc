@@ -17,6 +17,7 @@
 #include <io.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <thread>
@@ -69,6 +70,38 @@ bool WriteAll(HANDLE h, const std::string& data) {
   return true;
 }
 
+// Sets errno for a Windows error code (callers report strerror(errno)) and
+// returns false.
+bool FailWith(DWORD error) {
+  switch (error) {
+    case ERROR_FILE_NOT_FOUND:
+    case ERROR_PATH_NOT_FOUND:
+    case ERROR_INVALID_DRIVE:
+      errno = ENOENT;
+      break;
+    case ERROR_ACCESS_DENIED:
+    case ERROR_SHARING_VIOLATION:
+    case ERROR_LOCK_VIOLATION:
+    case ERROR_WRITE_PROTECT:
+      errno = EACCES;
+      break;
+    case ERROR_DISK_FULL:
+    case ERROR_HANDLE_DISK_FULL:
+      errno = ENOSPC;
+      break;
+    case ERROR_FILENAME_EXCED_RANGE:
+      errno = ENAMETOOLONG;
+      break;
+    case ERROR_INVALID_NAME:
+      errno = EINVAL;
+      break;
+    default:
+      errno = EIO;
+      break;
+  }
+  return false;
+}
+
 }  // namespace
 
 std::string HostPath(std::string_view windows_path) { return std::string(windows_path); }
@@ -103,21 +136,21 @@ bool RenameOver(const std::wstring& tmp, const std::wstring& target) {
 // that replaces the target whole. (ReplaceFileW would keep the target's
 // attributes but moves the old file aside first and fails on a missing
 // target, so it is no atomic replace.)
-bool ReplaceFile(const std::string& path, const std::string& data) {
+// A file only its owner may read gets no rights of its own here: it takes
+// those of its folder, which an installation keeps closed.
+bool ReplaceFile(const std::string& path, const std::string& data, FileAccess /*access*/) {
   std::wstring target = Wide(path);
   std::wstring tmp = target + L".tmp." + std::to_wstring(::GetCurrentProcessId());
   Handle f(::CreateFileW(tmp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
                          FILE_ATTRIBUTE_NORMAL, nullptr));
-  if (!f.valid()) return false;
+  if (!f.valid()) return FailWith(::GetLastError());
   bool ok = WriteAll(f.get(), data) && ::FlushFileBuffers(f.get());
   ok = f.Close() && ok;
   if (ok) ok = RenameOver(tmp, target);
-  if (!ok) ::DeleteFileW(tmp.c_str());
-  return ok;
-}
-
-bool ReplaceOwnerOnlyFile(const std::string& path, const std::string& data) {
-  return ReplaceFile(path, data);
+  if (ok) return true;
+  DWORD why = ::GetLastError();
+  ::DeleteFileW(tmp.c_str());
+  return FailWith(why);
 }
 
 namespace {

@@ -31,7 +31,6 @@ class AccessRightsTest : public ::testing::Test {
   void SetUp() override {
     db_.AddClientTables("MND1");
     conn_ = db_.Connect();
-    conn_->current_schema = "MND1";
     past_ = DateTime(-30);
     future_ = DateTime(30);
   }
@@ -64,6 +63,7 @@ class AccessRightsTest : public ::testing::Test {
 
   TestDb db_;
   std::unique_ptr<Connection> conn_;
+  std::string schema_ = "MND1";
   std::string past_, future_;
 };
 
@@ -84,7 +84,7 @@ TEST_F(AccessRightsTest, RightWindowsDecideTheBadgeGroupHit) {
   for (const Case& k : cases) {
     SCOPED_TRACE(k.group);
     BadgeRecord r = Badge(k.group, "P1");
-    int rc = BZU_SelAwsGrp(*conn_, &r);
+    int rc = BZU_SelAwsGrp(*conn_, schema_, &r);
     if (k.found) {
       EXPECT_EQ(rc, 0);
       EXPECT_EQ(r.access_class, "7  ");
@@ -115,7 +115,7 @@ TEST_F(AccessRightsTest, EachQueryWritesItsFields) {
 
   struct Case {
     const char* name;
-    int (*query)(Connection&, BadgeRecord*);
+    int (*query)(Connection&, const std::string&, BadgeRecord*);
     const char* cls;
     const char* from;
     const char* to;
@@ -131,7 +131,7 @@ TEST_F(AccessRightsTest, EachQueryWritesItsFields) {
   for (const Case& k : cases) {
     SCOPED_TRACE(k.name);
     BadgeRecord r = Badge("G0", "P1");
-    EXPECT_EQ(k.query(*conn_, &r), 0);
+    EXPECT_EQ(k.query(*conn_, schema_, &r), 0);
     EXPECT_EQ(r.access_class, k.cls);
     EXPECT_EQ(r.valid_from, *k.from ? Ymd(-30) : "");
     EXPECT_EQ(r.valid_to, *k.to ? Ymd(30) : "");
@@ -142,7 +142,7 @@ TEST_F(AccessRightsTest, EachQueryWritesItsFields) {
   // Another person finds none of them.
   for (const Case& k : cases) {
     BadgeRecord r = Badge("G0", "P2");
-    EXPECT_EQ(k.query(*conn_, &r), kSqlNotFound) << k.name;
+    EXPECT_EQ(k.query(*conn_, schema_, &r), kSqlNotFound) << k.name;
     EXPECT_EQ(r.access_class, "0  ");
   }
 }
@@ -160,9 +160,9 @@ TEST_F(AccessRightsTest, EndedPersonAssignmentHidesTheRight) {
        "('P1', 'R1', '" + past_ + "', '" + ended + "');");
   for (const char* pnr : {"P1", "P2", "P3"}) {
     BadgeRecord r = Badge("G0", pnr);
-    EXPECT_EQ(BZU_SelKst(*conn_, &r), kSqlNotFound) << pnr;
-    EXPECT_EQ(BZU_SelAbt(*conn_, &r), kSqlNotFound) << pnr;
-    EXPECT_EQ(BZU_SelAkr(*conn_, &r), kSqlNotFound) << pnr;
+    EXPECT_EQ(BZU_SelKst(*conn_, schema_, &r), kSqlNotFound) << pnr;
+    EXPECT_EQ(BZU_SelAbt(*conn_, schema_, &r), kSqlNotFound) << pnr;
+    EXPECT_EQ(BZU_SelAkr(*conn_, schema_, &r), kSqlNotFound) << pnr;
     EXPECT_EQ(r.access_class, "0  ");
     EXPECT_EQ(r.cost_centre, "");
   }
@@ -174,7 +174,7 @@ TEST_F(AccessRightsTest, ResolutionTakesTheGroupBeforeTheCostCentre) {
   AddRight("BzuKst", "K1", "22", past_.c_str(), future_.c_str());
   BadgeRecord r = Badge("G1", "P1");
   int64_t before = conn_->statements_sent();
-  EXPECT_TRUE(ResolveAccessClass(*conn_, &r));
+  EXPECT_TRUE(ResolveAccessClass(*conn_, schema_, &r));
   EXPECT_EQ(conn_->statements_sent() - before, 1);  // only the group query ran
   EXPECT_EQ(r.access_class, "21 ");
   EXPECT_EQ(r.valid_from, Ymd(-30));
@@ -195,7 +195,7 @@ TEST_F(AccessRightsTest, ResolutionReachesTheDepartmentGroup) {
   Exec("INSERT INTO \"MND1.Zrt310Bsv\" (BsvPnr, BsvAkr, BsvGvo) VALUES ('P1', 'R1', '" + past_ +
        "');");
   BadgeRecord r = Badge("G1", "P1");
-  EXPECT_TRUE(ResolveAccessClass(*conn_, &r));
+  EXPECT_TRUE(ResolveAccessClass(*conn_, schema_, &r));
   EXPECT_EQ(r.access_class, "24 ");
   EXPECT_EQ(r.valid_from, "");
   EXPECT_EQ(r.valid_to, Ymd(30));
@@ -205,7 +205,7 @@ TEST_F(AccessRightsTest, ResolutionReachesTheDepartmentGroup) {
   // Without the department group's right the Akr key decides, unpadded.
   Exec("DELETE FROM \"MND1.Zrt408Bzu\" WHERE BzuVab = 'W1';");
   r = Badge("G1", "P1");
-  EXPECT_TRUE(ResolveAccessClass(*conn_, &r));
+  EXPECT_TRUE(ResolveAccessClass(*conn_, schema_, &r));
   EXPECT_EQ(r.access_class, "25");
 }
 
@@ -215,7 +215,7 @@ TEST_F(AccessRightsTest, OnlyClassZeroIsResolved) {
     BadgeRecord r = Badge("G1", "P1");
     r.access_class = cls;
     int64_t before = conn_->statements_sent();
-    EXPECT_TRUE(ResolveAccessClass(*conn_, &r)) << cls;
+    EXPECT_TRUE(ResolveAccessClass(*conn_, schema_, &r)) << cls;
     EXPECT_EQ(conn_->statements_sent(), before) << cls;
     EXPECT_EQ(r.access_class, cls);
     EXPECT_EQ(r.valid_from, "20000101");
@@ -225,7 +225,7 @@ TEST_F(AccessRightsTest, OnlyClassZeroIsResolved) {
 TEST_F(AccessRightsTest, UnresolvedClassKeepsTheBadgesOwnFields) {
   BadgeRecord r = Badge("G1", "P1");
   int64_t before = conn_->statements_sent();
-  EXPECT_FALSE(ResolveAccessClass(*conn_, &r));
+  EXPECT_FALSE(ResolveAccessClass(*conn_, schema_, &r));
   EXPECT_EQ(conn_->statements_sent() - before, 6);
   EXPECT_EQ(r.access_class, "0  ");
   EXPECT_EQ(r.valid_from, "20000101");
@@ -242,17 +242,17 @@ TEST_F(AccessRightsTest, KeyWithQuoteIsBoundAsData) {
   AddRight("BzuKst", "K2", "34", past_.c_str(), nullptr);
 
   BadgeRecord r = Badge("A'B", "O'N");
-  EXPECT_EQ(BZU_SelAwsGrp(*conn_, &r), 0);
+  EXPECT_EQ(BZU_SelAwsGrp(*conn_, schema_, &r), 0);
   EXPECT_EQ(r.access_class, "31 ");
   EXPECT_EQ(r.badge_group, "A'B");
-  EXPECT_EQ(BZU_SelKst(*conn_, &r), 0);
+  EXPECT_EQ(BZU_SelKst(*conn_, schema_, &r), 0);
   EXPECT_EQ(r.access_class, "33 ");
   EXPECT_EQ(r.cost_centre, "K1");
 
   // Keys that would widen the selection if pasted into the text.
   for (const char* key : {"'OR'1", "x' OR", "'", "''"}) {
     BadgeRecord s = Badge(key, key);
-    EXPECT_FALSE(ResolveAccessClass(*conn_, &s)) << key;
+    EXPECT_FALSE(ResolveAccessClass(*conn_, schema_, &s)) << key;
     EXPECT_EQ(s.access_class, "0  ");
   }
 }
@@ -262,9 +262,9 @@ TEST_F(AccessRightsTest, KeysAreCutToTheirBufferWidth) {
   AddAssignment("12345678", "K1", "A1", past_.c_str(), nullptr);
   AddRight("BzuKst", "K1", "42", past_.c_str(), nullptr);
   BadgeRecord r = Badge("ABCDEFG", "123456789");
-  EXPECT_EQ(BZU_SelAwsGrp(*conn_, &r), 0);
+  EXPECT_EQ(BZU_SelAwsGrp(*conn_, schema_, &r), 0);
   EXPECT_EQ(r.access_class, "41 ");
-  EXPECT_EQ(BZU_SelKst(*conn_, &r), 0);
+  EXPECT_EQ(BZU_SelKst(*conn_, schema_, &r), 0);
   EXPECT_EQ(r.access_class, "42 ");
 }
 
@@ -273,29 +273,29 @@ TEST_F(AccessRightsTest, CurrentSchemaSelectsTheClientTables) {
   AddRight("BzuZau", "G1", "51", past_.c_str(), nullptr, "MND1");
   AddRight("BzuZau", "G1", "52", past_.c_str(), nullptr, "MND2");
   BadgeRecord r = Badge("G1", "P1");
-  EXPECT_EQ(BZU_SelAwsGrp(*conn_, &r), 0);
+  EXPECT_EQ(BZU_SelAwsGrp(*conn_, schema_, &r), 0);
   EXPECT_EQ(r.access_class, "51 ");
-  conn_->current_schema = "MND2";
-  EXPECT_EQ(BZU_SelAwsGrp(*conn_, &r), 0);
+  schema_ = "MND2";
+  EXPECT_EQ(BZU_SelAwsGrp(*conn_, schema_, &r), 0);
   EXPECT_EQ(r.access_class, "52 ");
   // A schema without its tables: an error, the record stays.
-  conn_->current_schema = "MND3";
+  schema_ = "MND3";
   r = Badge("G1", "P1");
-  EXPECT_LT(BZU_SelAwsGrp(*conn_, &r), 0);
+  EXPECT_LT(BZU_SelAwsGrp(*conn_, schema_, &r), 0);
   EXPECT_EQ(r.access_class, "0  ");
-  EXPECT_FALSE(ResolveAccessClass(*conn_, &r));
+  EXPECT_FALSE(ResolveAccessClass(*conn_, schema_, &r));
   EXPECT_EQ(r.valid_from, "20000101");
 }
 
 TEST_F(AccessRightsTest, RefusedSchemaRunsNothing) {
   AddRight("BzuZau", "G1", "51", past_.c_str(), nullptr);
   for (const char* schema : {"MND 1", "", "MND1;", "MND1.x", "ABCDEFGHIJKLMNOPQRSTU"}) {
-    conn_->current_schema = schema;
+    schema_ = schema;
     BadgeRecord r = Badge("G1", "P1");
     int64_t before = conn_->statements_sent();
-    EXPECT_EQ(BZU_SelAwsGrp(*conn_, &r), kInvalidSchema) << schema;
-    EXPECT_EQ(BZU_SelAkr(*conn_, &r), kInvalidSchema) << schema;
-    EXPECT_FALSE(ResolveAccessClass(*conn_, &r)) << schema;
+    EXPECT_EQ(BZU_SelAwsGrp(*conn_, schema_, &r), kInvalidSchema) << schema;
+    EXPECT_EQ(BZU_SelAkr(*conn_, schema_, &r), kInvalidSchema) << schema;
+    EXPECT_FALSE(ResolveAccessClass(*conn_, schema_, &r)) << schema;
     EXPECT_EQ(conn_->statements_sent(), before) << schema;
     EXPECT_EQ(r.access_class, "0  ");
   }
@@ -339,11 +339,11 @@ TEST_F(AccessRightsTest, KeptAnswersResolveAsTheQueriesDo) {
   } cases[] = {{"MND1", "G1", "P9"}, {"MND1", "G1", "P8"}, {"MND1", "G9", "P1"},
                {"MND1", "G9", "P1"}, {"MND2", "G1", "P1"}, {"MND1", "G9", "P7"}};
   for (const Case& k : cases) {
-    conn_->current_schema = k.schema;
+    schema_ = k.schema;
     BadgeRecord plain = Badge(k.group, k.pnr);
     BadgeRecord kept = plain;
-    bool a = ResolveAccessClass(*conn_, &plain);
-    bool b = ResolveAccessClass(*conn_, &kept, &cache);
+    bool a = ResolveAccessClass(*conn_, schema_, &plain);
+    bool b = ResolveAccessClass(*conn_, schema_, &kept, &cache);
     EXPECT_EQ(a, b) << k.schema << k.group << k.pnr;
     EXPECT_EQ(plain.access_class, kept.access_class);
     EXPECT_EQ(plain.valid_from, kept.valid_from);
@@ -352,16 +352,16 @@ TEST_F(AccessRightsTest, KeptAnswersResolveAsTheQueriesDo) {
     EXPECT_EQ(plain.cost_centre, kept.cost_centre);
   }
   // A repeated badge group sends nothing more.
-  conn_->current_schema = "MND1";
+  schema_ = "MND1";
   BadgeRecord again = Badge("G1", "P5");
   int64_t before = conn_->statements_sent();
-  EXPECT_TRUE(ResolveAccessClass(*conn_, &again, &cache));
+  EXPECT_TRUE(ResolveAccessClass(*conn_, schema_, &again, &cache));
   EXPECT_EQ(conn_->statements_sent(), before);
   EXPECT_EQ(again.access_class, "5  ");
   // Switched off, every query runs.
   AccessRightCache off(false);
   BadgeRecord fresh = Badge("G1", "P5");
-  EXPECT_TRUE(ResolveAccessClass(*conn_, &fresh, &off));
+  EXPECT_TRUE(ResolveAccessClass(*conn_, schema_, &fresh, &off));
   EXPECT_GT(conn_->statements_sent(), before);
   EXPECT_TRUE(off.answers.empty());
 }

@@ -52,7 +52,6 @@ class BalanceQueriesTest : public ::testing::Test {
   void SetUp() override {
     db_.AddClientTables("MND1");
     conn_ = db_.Connect();
-    conn_->current_schema = "MND1";
   }
 
   BadgeRecord Badge(const char* pnr) {
@@ -63,6 +62,7 @@ class BalanceQueriesTest : public ::testing::Test {
 
   TestDb db_;
   std::unique_ptr<Connection> conn_;
+  std::string schema_ = "MND1";
 };
 
 TEST_F(BalanceQueriesTest, BalancesOfThePreviousDay) {
@@ -143,15 +143,15 @@ TEST_F(BalanceQueriesTest, PersonSprSalOrUntouched) {
   };
   for (const Case& k : cases) {
     BadgeRecord r = Badge(k.pnr);
-    EXPECT_EQ(GetPersonSprSal(*conn_, &r), k.rc) << k.pnr;
+    EXPECT_EQ(GetPersonSprSal(*conn_, schema_, &r), k.rc) << k.pnr;
     EXPECT_EQ(r.pnr_spr, k.spr) << k.pnr;
     EXPECT_EQ(r.pnr_sal, k.sal) << k.pnr;
   }
   // Not found leaves what the record holds.
   BadgeRecord r = Badge("P1");
-  EXPECT_EQ(GetPersonSprSal(*conn_, &r), 0);
+  EXPECT_EQ(GetPersonSprSal(*conn_, schema_, &r), 0);
   r.personnel_number = "P9";
-  EXPECT_EQ(GetPersonSprSal(*conn_, &r), kSqlNotFound);
+  EXPECT_EQ(GetPersonSprSal(*conn_, schema_, &r), kSqlNotFound);
   EXPECT_EQ(r.pnr_spr, "42");
   EXPECT_EQ(r.pnr_sal, "Herr");
 }
@@ -187,7 +187,7 @@ TEST_F(BalanceVacationTest, TextsFromTheYearAndTheLatestDayRecord) {
   AddDay("P1", -3, "12.5", "-1.25", "100");  // latest up to today
   AddDay("P1", 1, "7", "7", "7");            // tomorrow: not yet
   BadgeRecord r = Badge("P1");
-  EXPECT_EQ(GetVacation(*conn_, &r), 0);
+  EXPECT_EQ(GetVacation(*conn_, schema_, &r), 0);
   // URVGUR, UtgGut, UtgVtg, UtgRtg, URVVJR.
   EXPECT_EQ(Texts(r), "[ 30,00 ][100,00 ][ 12,50 ][  1,25-][  2,50 ]");
 }
@@ -211,7 +211,7 @@ TEST_F(BalanceVacationTest, MissingRowsShowZeroAndAddUpTheirCodes) {
   };
   for (const Case& k : cases) {
     BadgeRecord r = Badge(k.pnr);
-    EXPECT_EQ(GetVacation(*conn_, &r), k.rc) << k.pnr;
+    EXPECT_EQ(GetVacation(*conn_, schema_, &r), k.rc) << k.pnr;
     EXPECT_EQ(Texts(r), k.texts) << k.pnr;
   }
 }
@@ -220,14 +220,14 @@ TEST_F(BalanceVacationTest, NoFiguresCarriedToTheNextBadge) {
   AddYear("P1", Year(0), "30", "2.5");
   AddDay("P1", 0, "4", "5", "6");
   BadgeRecord r = Badge("P1");
-  EXPECT_EQ(GetVacation(*conn_, &r), 0);
+  EXPECT_EQ(GetVacation(*conn_, schema_, &r), 0);
   // Same record reused for a person with nothing, then one with only a day.
   r.personnel_number = "P2";
-  EXPECT_EQ(GetVacation(*conn_, &r), 200);
+  EXPECT_EQ(GetVacation(*conn_, schema_, &r), 200);
   EXPECT_EQ(Texts(r), "[  0,00 ][  0,00 ][  0,00 ][  0,00 ][  0,00 ]");
   AddDay("P3", -1, "1", "NULL", "2");
   r.personnel_number = "P3";
-  EXPECT_EQ(GetVacation(*conn_, &r), kSqlNotFound);
+  EXPECT_EQ(GetVacation(*conn_, schema_, &r), kSqlNotFound);
   EXPECT_EQ(Texts(r), "[  0,00 ][  2,00 ][  1,00 ][  0,00 ][  0,00 ]");
 }
 
@@ -235,21 +235,36 @@ TEST_F(BalanceVacationTest, KeyWithQuoteSelectsOnlyItsOwnRows) {
   AddYear("O''N", Year(0), "11", "1");
   AddYear("P1", Year(0), "22", "2");
   BadgeRecord r = Badge("O'N");
-  EXPECT_EQ(GetVacation(*conn_, &r), kSqlNotFound);
+  EXPECT_EQ(GetVacation(*conn_, schema_, &r), kSqlNotFound);
   EXPECT_EQ(r.vacation[0], " 11,00 ");
   BadgeRecord s = Badge("' OR ''='");
-  EXPECT_EQ(GetVacation(*conn_, &s), 200);
+  EXPECT_EQ(GetVacation(*conn_, schema_, &s), 200);
   EXPECT_EQ(s.vacation[0], kZero);
+}
+
+// A failing fetch is reported as the error it is, never added to the other
+// fetch's "not found" (-1 + 100 would read as a positive code).
+TEST_F(BalanceVacationTest, MissingTableIsAnErrorNotAMissingRow) {
+  const std::pair<const char*, const char*> cases[] = {{"MND4", "Zrt332Urv"},
+                                                       {"MND5", "Zrt332Utg"}};
+  for (const auto& [schema, table] : cases) {
+    SCOPED_TRACE(table);
+    db_.AddClientTables(schema);
+    db_.Exec(std::string("DROP TABLE \"") + schema + "." + table + "\";");
+    BadgeRecord r = Badge("P1");
+    EXPECT_LT(GetVacation(*conn_, schema, &r), 0);
+    EXPECT_EQ(Texts(r), "[  0,00 ][  0,00 ][  0,00 ][  0,00 ][  0,00 ]");
+  }
 }
 
 TEST_F(BalanceVacationTest, RefusedSchemaRunsNothingAndShowsZero) {
   AddYear("P1", Year(0), "30", "2.5");
   BadgeRecord r = Badge("P1");
   r.vacation.fill("old");
-  conn_->current_schema = "MND 1";
+  schema_ = "MND 1";
   int64_t before = conn_->statements_sent();
-  EXPECT_EQ(GetVacation(*conn_, &r), kInvalidSchema);
-  EXPECT_EQ(GetPersonSprSal(*conn_, &r), kInvalidSchema);
+  EXPECT_EQ(GetVacation(*conn_, schema_, &r), kInvalidSchema);
+  EXPECT_EQ(GetPersonSprSal(*conn_, schema_, &r), kInvalidSchema);
   EXPECT_EQ(conn_->statements_sent(), before);
   EXPECT_EQ(Texts(r), "[  0,00 ][  0,00 ][  0,00 ][  0,00 ][  0,00 ]");
   EXPECT_EQ(r.pnr_spr, "");

@@ -18,19 +18,19 @@ TEST(PosixFiles, HostPathTurnsBackslashesIntoSlashes) {
   EXPECT_EQ(HostPath("\\\\server\\share\\M\xE4rz"), "//server/share/M\xE4rz");
 }
 
-TEST(PosixFiles, OwnerOnlyFileIsModeSixHundredEvenOverALeftover) {
+// A file only its owner may read stays so, also when it replaces a file
+// others could read and when a temporary file of the same name is left over.
+TEST(DownloadFile, OwnerOnlyFileIsNotReadableByOthers) {
   std::string dir = test::TempDir();
-  std::string path = dir + "/korvantis.ini";
-  ASSERT_TRUE(ReplaceFile(path, "open"));
-  // A leftover temporary file of an earlier, killed writer, readable by all.
-  test::WriteFile(path + ".tmp." + std::to_string(::getpid()), "left");
+  std::string path = dir + "/plom.ini";
+  ASSERT_TRUE(ReplaceFile(path, "shared"));
+  test::WriteFile(path + ".tmp." + std::to_string(::getpid()), "old");
   ::chmod((path + ".tmp." + std::to_string(::getpid())).c_str(), 0666);
-  ASSERT_TRUE(ReplaceOwnerOnlyFile(path, "secret"));
+  ASSERT_TRUE(ReplaceFile(path, "secret", FileAccess::kOwnerOnly));
+  EXPECT_EQ(test::ReadFile(path), "secret");
   struct stat st;
   ASSERT_EQ(::stat(path.c_str(), &st), 0);
   EXPECT_EQ(st.st_mode & 0777, 0600u);
-  EXPECT_EQ(test::ReadFile(path), "secret");
-  std::filesystem::remove_all(dir);
 }
 
 }  // namespace

@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <cerrno>
 #include <chrono>
 #include <filesystem>
 #include <string>
@@ -55,9 +56,22 @@ TEST_F(FilesTest, BytesAreWrittenAndReadAsTheyAre) {
   ASSERT_TRUE(AppendFile(path, "\n\x1a"));
   ASSERT_TRUE(ReadWholeFile(path, &read));
   EXPECT_EQ(read, kAwkwardBytes + "\n\x1a");
-  ASSERT_TRUE(ReplaceOwnerOnlyFile(path, "\r\n"));
+  ASSERT_TRUE(ReplaceFile(path, "\r\n", FileAccess::kOwnerOnly));
   EXPECT_EQ(test::ReadFile(path), "\r\n");
   EXPECT_EQ(Entries(), 1);  // no temporary file left
+}
+
+// A failed replace says why, leaves no temporary file and keeps the old one.
+TEST_F(FilesTest, FailedReplaceTellsTheReason) {
+  errno = 0;
+  EXPECT_FALSE(ReplaceFile(dir_ + "/no/such/folder/x.dnl", "x"));
+  EXPECT_EQ(errno, ENOENT);
+  fs::create_directory(dir_ + "/taken");
+  errno = 0;
+  EXPECT_FALSE(ReplaceFile(dir_ + "/taken", "x", FileAccess::kOwnerOnly));
+  EXPECT_NE(errno, 0);
+  EXPECT_TRUE(fs::is_directory(dir_ + "/taken"));
+  EXPECT_EQ(Entries(), 1);
 }
 
 TEST_F(FilesTest, ReadOfAMissingFileFails) {

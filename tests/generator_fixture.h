@@ -179,9 +179,9 @@ class GenDb {
     Capture cap;
     Messages msg(cap.file());
     std::unique_ptr<Connection> conn = db_.Connect();
-    SetCurrentSchema(*conn, schema);
     RunContext ctx(*conn, msg, reuse_answers);
-    generate(ctx, path, terminal, schema);
+    ctx.scope = RunScope{path, terminal, schema};
+    generate(ctx);
     FlushLines(*conn);
     GenResult r;
     r.out = cap.Text();

@@ -18,6 +18,7 @@
 
 #include "installation/connection.h"
 #include "installation/line_store.h"
+#include "installation/statements.h"
 #include "tests/test_util.h"
 
 namespace plom {
@@ -39,54 +40,25 @@ struct MarkerCase {
   std::vector<int> order;
 };
 
-const MarkerCase kStatements[] = {
-    {"/* MND_SCHEMAREST_C 46 nohold */ SELECT MndSch FROM ZrSystem.Zrt112Mnd, ZrSystem.Zrt115Tfz "
-     "WHERE MndKon <> 1 AND   TfzTrm = @p1      AND   MndLiz = TfzLiz AND   MndNum = TfzMnd  ",
-     {1}},
-    {"/* MND_SCHEMAALL_C 47 nohold */ SELECT MndSch FROM ZrSystem.Zrt112Mnd WHERE MndKon <> 1  ",
-     {}},
-    {"  INSERT INTO ZrSystem.Zrt999Tmp ( TmpUsr, TmpStr ) VALUES ( @p1    , @p2     )  ", {1, 2}},
-    {"  DELETE FROM ZrSystem.Zrt999Tmp WHERE TmpUsr = @p1      ", {1}},
-    {"/* TMP_USRSTR_C 45 nohold */ SELECT TmpStr FROM  ZRSystem.Zrt999Tmp WHERE TmpUsr = @p1     "
-     "ORDER BY TmpUsr, TmpStr ",
-     {1}},
-    {"/* ASW_VQDNL_C 1 nohold */ SELECT AswNum, CONVERT(char(8),AswGvo,112), "
-     "CONVERT(char(8),AswGbi,112), AswPnr, AswBkl, AswGrp, AswAan, AswAtp, AwvSto FROM  "
-     "ZrSystem.Zrt301Asw, ZrSystem.Zrt112Mnd, ZrSystem.Zrt113Awv WHERE MNDSCH = @p1     AND "
-     "ASWLIZ = MNDLIZ AND ASWMND = MNDNUM AND ASWNUM = AWVNUM AND ((CURRENT_TIMESTAMP >= AswGvo "
-     "AND AswGbi IS    null    ) OR (CURRENT_TIMESTAMP <= AswGbi AND AswGvo IS    null    ) OR "
-     "(CURRENT_TIMESTAMP >= AswGvo AND CURRENT_TIMESTAMP <= AswGbi)) ORDER BY AswNum, AswGvo, "
-     "AswBkl ",
-     {1}},
-    {"/* ZLS_ZLES_C 2 nohold */ SELECT ZlsLes, ZlsZko FROM  ZrSystem.Zrt401Zls WHERE ZlsTrm = @p1 "
-     "     AND ZlsLes <= @p2      ORDER BY ZlsLes ",
-     {1, 2}},
-    {"  SELECT COUNT(*) FROM ZrSystem.Zrt404Zbr WHERE ZbrZbk = @p1     AND ZbrZko = @p2      ",
-     {1, 2}},
-    {"  SELECT COUNT(*) FROM ZrSystem.Zrt404Zbr WHERE ZbrZbk = @p1     AND ZbrZko = @p2     AND "
-     "ZbrZtb = 3  ",
-     {1, 2}},
-    {"  SELECT TSMTYP FROM ZrSystem.Zrt114Tsm WHERE TsmNam = @p1       ", {1}},
-    {"  SELECT StoKtx FROM ZrSystem.Zrt113Sto, ZrSystem.Zrt113Awv WHERE AwvNum = @p1     AND "
-     "StoNum = AwvSto  ",
-     {1}},
-    {"  SELECT COALESCE(TGBVT1,0) + COALESCE(TGBSA1,0), COALESCE(TGBVT2,0) + COALESCE(TGBSA2,0), "
-     "COALESCE(TGBVT3,0) + COALESCE(TGBSA3,0), COALESCE(TGBVT4,0) + COALESCE(TGBSA4,0), "
-     "COALESCE(TGBVT5,0) + COALESCE(TGBSA5,0), COALESCE(TGBVT6,0) + COALESCE(TGBSA6,0), "
-     "COALESCE(TGBVT7,0) + COALESCE(TGBSA7,0), COALESCE(TGBVT1,0) + COALESCE(TGBSA1,0) + "
-     "COALESCE(TGBVT2,0) + COALESCE(TGBSA2,0) FROM Zrt320Tgb WHERE TGBPNR = @p1     AND TGBZTR = "
-     "1 AND TGBDTM = CONVERT(datetime, (CONVERT(char(8),(CURRENT_TIMESTAMP-1),112)),112)  ",
-     {1}},
-    {"/* Sal_DspTxt_C 15 nohold */ SELECT StxNum, StxTxt FROM  ZrSystem.O2001SALTEXTE WHERE "
-     "StxNum > 300 AND StxNum < 309 ORDER BY StxNum ",
-     {}},
-    {" SELECT   PnrSpr, PnrSal   FROM  M01.Zrt300Pnr    WHERE PNRNUM = '4711' ", {}},
-    {"  BEGIN TRANSACTION Tmp_PKeyIns_Sp ", {}},
-    {"  COMMIT TRANSACTION ", {}},
-};
+// The markers of a text without literals or comments, in order of appearance.
+std::vector<int> PlainMarkers(const std::string& text) {
+  std::vector<int> order;
+  for (size_t at = text.find("@p"); at != std::string::npos; at = text.find("@p", at + 2)) {
+    order.push_back(text[at + 2] - '0');
+  }
+  return order;
+}
+
+std::vector<MarkerCase> StatementCases() {
+  std::vector<MarkerCase> cases;
+  for (const Statement& st : kStatements) cases.push_back({st.text, PlainMarkers(st.text)});
+  // A per-client text as BuildStatement fills it, with a literal key.
+  cases.push_back({" SELECT   PnrSpr, PnrSal   FROM  M01.Zrt300Pnr    WHERE PNRNUM = '4711' ", {}});
+  return cases;
+}
 
 TEST(OdbcStatementText, SqlServerGetsTheTextWithMarkers) {
-  for (const MarkerCase& c : kStatements) {
+  for (const MarkerCase& c : StatementCases()) {
     std::vector<int> order = {99};
     std::string sent = OdbcStatementText(c.text, false, &order);
     std::string want = ReplaceAll(ReplaceAll(c.text, "@p1", "?"), "@p2", "?");
@@ -112,7 +84,7 @@ TEST(OdbcStatementText, SqlServerGetsTheTextWithMarkers) {
 }
 
 TEST(OdbcStatementText, SqliteGetsTheTranslationWithPlainMarkers) {
-  for (const MarkerCase& c : kStatements) {
+  for (const MarkerCase& c : StatementCases()) {
     std::vector<int> order;
     std::string sent = OdbcStatementText(c.text, true, &order);
     EXPECT_EQ(sent.find("@p"), std::string::npos) << sent;
@@ -150,6 +122,10 @@ TEST(OdbcStatementText, TransactionTexts) {
       {"SELECT TRANSACTION", false},
   };
   for (const auto& c : cases) EXPECT_EQ(IsTransactionText(c.text), c.is_tx) << c.text;
+  // The tool's own texts: transaction control exactly where the table says so.
+  for (const Statement& st : kStatements) {
+    EXPECT_EQ(IsTransactionText(st.text), st.kind == StatementKind::kTransaction) << st.text;
+  }
 }
 
 TEST(OdbcDiagnostics, Sqlcodes) {

@@ -3,15 +3,67 @@
 // that holds a row for it, and must neither fail to prepare nor fail to run.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <array>
+
 #include "installation/access_rights.h"
 #include "installation/badge_queries.h"
 #include "installation/balance_queries.h"
 #include "installation/connection.h"
 #include "installation/line_store.h"
+#include "installation/statements.h"
 #include "tests/test_util.h"
 
 namespace plom {
 namespace {
+
+constexpr Statement kCursorA = {1, StatementKind::kCursor, "a"};
+constexpr Statement kCursorB = {2, StatementKind::kCursor, "b"};
+constexpr Statement kRowOnA = {1, StatementKind::kRow, "c"};
+constexpr Statement kBeginA = {1, StatementKind::kTransaction, "BEGIN TRANSACTION x"};
+constexpr Statement kBeginC = {3, StatementKind::kTransaction, "BEGIN TRANSACTION y"};
+constexpr Statement kRollbackC = {3, StatementKind::kTransaction, "ROLLBACK TRANSACTION y"};
+
+TEST(Statements, NumberCheckCatchesSharedNumbers) {
+  static_assert(NumbersUnique(std::array{kCursorA, kCursorB}));
+  static_assert(NumbersUnique(std::array{kCursorA, kBeginC, kRollbackC}));
+  static_assert(!NumbersUnique(std::array{kCursorA, kRowOnA}));
+  static_assert(!NumbersUnique(std::array{kCursorB, kCursorA, kCursorA}));
+  static_assert(!NumbersUnique(std::array{kBeginA, kCursorA}));
+  static_assert(!NumbersUnique(std::array{kCursorA, kBeginA}));
+  EXPECT_TRUE(NumbersUnique(kStatements));
+}
+
+// The number in a cursor's leading comment is the number it is opened under.
+TEST(Statements, CursorCommentCarriesItsNumber) {
+  int cursors = 0;
+  for (const Statement& st : kStatements) {
+    if (st.kind != StatementKind::kCursor) continue;
+    ++cursors;
+    std::string text = st.text;
+    ASSERT_EQ(text.rfind("/* ", 0), 0u) << text;
+    size_t end = text.find(" nohold */");
+    ASSERT_NE(end, std::string::npos) << text;
+    std::string head = text.substr(0, end);
+    EXPECT_EQ(head.substr(head.rfind(' ') + 1), std::to_string(st.no)) << text;
+  }
+  EXPECT_EQ(cursors, 6);
+}
+
+// Per-client texts take exactly one %s (the table list); no other text has a
+// format directive that a caller could fill by mistake.
+TEST(Statements, OnlyPerClientTextsAreFormatTexts) {
+  for (const Statement& st : kStatements) {
+    std::string text = st.text;
+    size_t percents = std::count(text.begin(), text.end(), '%');
+    if (st.kind == StatementKind::kClientRow) {
+      EXPECT_EQ(percents, 1u) << text;
+      EXPECT_NE(text.find("%s"), std::string::npos) << text;
+    } else {
+      EXPECT_EQ(percents, 0u) << text;
+    }
+  }
+}
 
 TEST(Statements, EveryTextRunsOnTheEmbeddedDatabase) {
   test::TestDb db;
@@ -41,7 +93,7 @@ TEST(Statements, EveryTextRunsOnTheEmbeddedDatabase) {
       "INSERT INTO \"M01.Zrt332Urv\" VALUES ('815'," + today.substr(0, 4) + ",30,2);");
   auto cp = db.Connect();
   Connection& c = *cp;
-  SetCurrentSchema(c, "M01");
+  const std::string schema = "M01";
 
   // Each operation must find its row: 0, and no error text.
   auto expect_ok = [&](int rc, const char* what) {
@@ -64,21 +116,21 @@ TEST(Statements, EveryTextRunsOnTheEmbeddedDatabase) {
   expect_ok(GetTerminalType(c, "T1", &s), "terminal type");
   expect_ok(GetLocationShortText(c, &r), "location short text");
 
-  using Query = int (*)(Connection&, BadgeRecord*);
+  using Query = int (*)(Connection&, const std::string&, BadgeRecord*);
   const std::pair<const char*, Query> rights[] = {
       {"BZU_SelAwsGrp", BZU_SelAwsGrp}, {"BZU_SelKst", BZU_SelKst},
       {"BZU_SelKstGrp", BZU_SelKstGrp}, {"BZU_SelAbt", BZU_SelAbt},
       {"BZU_SelAbtGrp", BZU_SelAbtGrp}, {"BZU_SelAkr", BZU_SelAkr}};
   for (const auto& [name, query] : rights) {
     BadgeRecord b = r;
-    expect_ok(query(c, &b), name);
+    expect_ok(query(c, schema, &b), name);
   }
-  expect_ok(GetPersonSprSal(c, &r), "person");
+  expect_ok(GetPersonSprSal(c, schema, &r), "person");
   expect_ok(GetBalances(c, &r), "balances");
   expect_ok(OpenLabelCursor(c), "labels");
   expect_ok(FetchLabel(c, &s), "label fetch");
   expect_ok(CloseLabelCursor(c), "labels close");
-  expect_ok(GetVacation(c, &r), "vacation");
+  expect_ok(GetVacation(c, schema, &r), "vacation");
   expect_ok(InsertLine(c, "p", "x"), "insert line");
   expect_ok(DeleteLines(c, "p"), "delete lines");
   expect_ok(OpenLineCursor(c, "p"), "line cursor");

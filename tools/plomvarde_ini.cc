@@ -72,11 +72,12 @@ std::string Printable(std::string_view s) {
   return out;
 }
 
-// Writes data to path through a temporary file in the same directory and a
-// rename, so a reader sees either the old or the new file.
+// Writes data to path so that a reader sees either the old or the new file;
+// only the owner may read it (it holds credentials).
 bool WriteAtomically(const std::string& path, const std::string& data) {
-  if (plom::ReplaceOwnerOnlyFile(path, data)) return true;
-  std::fprintf(stderr, "plomvarde-ini: cannot write %s\n", path.c_str());
+  if (plom::ReplaceFile(path, data, plom::FileAccess::kOwnerOnly)) return true;
+  std::fprintf(stderr, "plomvarde-ini: cannot write %s: %s\n", path.c_str(),
+               std::strerror(errno));
   return false;
 }
 

@@ -1,0 +1,203 @@
+// Every statement the tool sends, in one table: its number, its kind and its
+// exact SQL Server text. The query modules take their texts from here; the
+// embedded backend translates the few T-SQL constructs at its edge.
+//
+// A statement's number keys its cursor or prepared statement in the
+// Connection: two statements with one number would close or replace each
+// other. NumbersUnique() holds that rule and a static_assert applies it to
+// kStatements. Transaction control texts (begin, save, commit, rollback)
+// share the number of the group they belong to and open nothing.
+//
+// Per-client statements are format texts: their one %s takes the qualified
+// per-client table list (schema + table), built with BuildStatement from a
+// schema that IsValidSchemaName accepted.
+#pragma once
+
+#include <cstddef>
+#include <span>
+
+namespace plom {
+
+enum class StatementKind {
+  kCursor,       // opened, fetched row by row, closed
+  kRow,          // one row (or a count) read by Execute
+  kClientRow,    // one row; format text over the per-client tables
+  kChange,       // insert or delete
+  kTransaction,  // transaction control; opens no cursor
+};
+
+struct Statement {
+  int no;
+  StatementKind kind;
+  const char* text;
+};
+
+namespace stmt {
+
+// Central schema: badges, readers and terminals.
+inline constexpr Statement kBadgeCursor = {
+    1, StatementKind::kCursor,
+    "/* ASW_VQDNL_C 1 nohold */ SELECT AswNum, CONVERT(char(8),AswGvo,112), "
+    "CONVERT(char(8),AswGbi,112), AswPnr, AswBkl, AswGrp, AswAan, AswAtp, AwvSto FROM  "
+    "ZrSystem.Zrt301Asw, ZrSystem.Zrt112Mnd, ZrSystem.Zrt113Awv WHERE MNDSCH = @p1     "
+    "AND ASWLIZ = MNDLIZ AND ASWMND = MNDNUM AND ASWNUM = AWVNUM AND ((CURRENT_TIMESTAMP >= "
+    "AswGvo AND AswGbi IS    null    ) OR (CURRENT_TIMESTAMP <= AswGbi AND AswGvo IS    "
+    "null    ) OR (CURRENT_TIMESTAMP >= AswGvo AND CURRENT_TIMESTAMP <= AswGbi)) ORDER BY "
+    "AswNum, AswGvo, AswBkl "};
+inline constexpr Statement kReaderCursor = {
+    2, StatementKind::kCursor,
+    "/* ZLS_ZLES_C 2 nohold */ SELECT ZlsLes, ZlsZko FROM  ZrSystem.Zrt401Zls WHERE "
+    "ZlsTrm = @p1      AND ZlsLes <= @p2      ORDER BY ZlsLes "};
+inline constexpr Statement kCountPermissions = {
+    3, StatementKind::kRow,
+    "  SELECT COUNT(*) FROM ZrSystem.Zrt404Zbr WHERE ZbrZbk = @p1     AND ZbrZko = @p2      "};
+inline constexpr Statement kCountTimeBlocks = {
+    4, StatementKind::kRow,
+    "  SELECT COUNT(*) FROM ZrSystem.Zrt404Zbr WHERE ZbrZbk = @p1     AND ZbrZko = @p2     "
+    "AND ZbrZtb = 3  "};
+inline constexpr Statement kTerminalType = {
+    5, StatementKind::kRow, "  SELECT TSMTYP FROM ZrSystem.Zrt114Tsm WHERE TsmNam = @p1       "};
+inline constexpr Statement kLocationText = {
+    12, StatementKind::kRow,
+    "  SELECT StoKtx FROM ZrSystem.Zrt113Sto, ZrSystem.Zrt113Awv WHERE AwvNum = @p1     "
+    "AND StoNum = AwvSto  "};
+
+// Per-client access rights: %s takes the FROM list, @p1 the key.
+inline constexpr Statement kSelAwsGrp = {
+    6, StatementKind::kClientRow,
+    "SELECT  BzuZau,CONVERT(char(8), BzuGvo,112), CONVERT(char(8),BzuGbi,112),  BzuBkl  "
+    "FROM  %s  WHERE BzuZau = @p1  AND(   (CURRENT_TIMESTAMP >= BzuGvo AND BzuGbi IS NULL)   "
+    "OR (CURRENT_TIMESTAMP <= BzuGbi AND BzuGvo IS NULL)   OR (CURRENT_TIMESTAMP >= BzuGvo "
+    "AND CURRENT_TIMESTAMP <= BzuGbi)) "};
+inline constexpr Statement kSelKst = {
+    7, StatementKind::kClientRow,
+    " SELECT    ZuoKst, CONVERT(char(8),BzuGvo, 112), CONVERT(char(8),BzuGbi, 112),   "
+    "BzuBkl  FROM  %s  WHERE ZuoPnr = @p1  AND   ZuoKst = BzuKst  AND(   "
+    "(CURRENT_TIMESTAMP >= ZuoGvo AND ZuoGbi IS NULL)   OR (CURRENT_TIMESTAMP <= ZuoGbi AND "
+    "ZuoGvo IS NULL)   OR (CURRENT_TIMESTAMP >= ZuoGvo AND CURRENT_TIMESTAMP <= ZuoGbi))  "
+    "AND(   (CURRENT_TIMESTAMP >= BzuGvo AND BzuGbi IS NULL)   OR (CURRENT_TIMESTAMP <= "
+    "BzuGbi AND BzuGvo IS NULL)   OR (CURRENT_TIMESTAMP >= BzuGvo AND CURRENT_TIMESTAMP <= "
+    "BzuGbi))"};
+inline constexpr Statement kSelKstGrp = {
+    8, StatementKind::kClientRow,
+    " SELECT   CONVERT(char(8),BzuGvo,112), CONVERT(char(8),BzuGbi, 112), BzuBkl  FROM  %s  "
+    "WHERE ZuoPnr = @p1  AND   ZuoKst = KstNum  AND   KstVws = BzuVks  AND(   "
+    "(CURRENT_TIMESTAMP >= ZuoGvo AND ZuoGbi IS NULL)   OR (CURRENT_TIMESTAMP <= ZuoGbi AND "
+    "ZuoGvo IS NULL)   OR (CURRENT_TIMESTAMP >= ZuoGvo AND CURRENT_TIMESTAMP <= ZuoGbi))  "
+    "AND(   (CURRENT_TIMESTAMP >= BzuGvo AND BzuGbi IS NULL)    OR (CURRENT_TIMESTAMP <= "
+    "BzuGbi AND BzuGvo IS NULL)    OR (CURRENT_TIMESTAMP >= BzuGvo AND CURRENT_TIMESTAMP <= "
+    "BzuGbi)) "};
+inline constexpr Statement kSelAbt = {
+    9, StatementKind::kClientRow,
+    " SELECT   ZuoAbt, CONVERT(char(8),BzuGvo, 112), CONVERT(char(8),BzuGbi,112),   BzuBkl  "
+    "FROM  %s  WHERE ZuoPnr = @p1  AND   ZuoAbt = BzuAbt  AND(   (CURRENT_TIMESTAMP>= "
+    "ZuoGvo AND ZuoGbi IS NULL)   OR (CURRENT_TIMESTAMP <= ZuoGbi AND ZuoGvo IS NULL)   OR "
+    "(CURRENT_TIMESTAMP >= ZuoGvo AND CURRENT_TIMESTAMP <= ZuoGbi))  AND(   "
+    "(CURRENT_TIMESTAMP >= BzuGvo AND BzuGbi IS NULL)   OR (CURRENT_TIMESTAMP <= BzuGbi AND "
+    "BzuGvo IS NULL)   OR (CURRENT_TIMESTAMP >= BzuGvo AND CURRENT_TIMESTAMP <= BzuGbi)) "};
+inline constexpr Statement kSelAbtGrp = {
+    10, StatementKind::kClientRow,
+    " SELECT   CONVERT(char(8),BzuGvo, 112), CONVERT(char(8),BzuGbi, 112), BzuBkl  FROM  %s  "
+    "WHERE ZuoPnr = @p1  AND   ZuoAbt = AblAbt  AND   AblVab = BzuVab  AND(   "
+    "(CURRENT_TIMESTAMP >= ZuoGvo AND ZuoGbi IS NULL)   OR (CURRENT_TIMESTAMP <= ZuoGbi AND "
+    "ZuoGvo IS NULL)   OR (CURRENT_TIMESTAMP >= ZuoGvo AND CURRENT_TIMESTAMP <= ZuoGbi))  "
+    "AND(   (CURRENT_TIMESTAMP >= BzuGvo AND BzuGbi IS NULL)   OR (CURRENT_TIMESTAMP <= "
+    "BzuGbi AND BzuGvo IS NULL)   OR (CURRENT_TIMESTAMP >= BzuGvo AND CURRENT_TIMESTAMP <= "
+    "BzuGbi)) "};
+inline constexpr Statement kSelAkr = {
+    11, StatementKind::kClientRow,
+    " SELECT   CONVERT(char(8),BzuGvo,112), CONVERT(char(8),BzuGbi, 112), BzuBkl  FROM  %s  "
+    "WHERE BsvPnr = @p1   AND   BsvAkr = BzuAkr   AND(    (CURRENT_TIMESTAMP >= BsvGvo AND "
+    "BsvGbi IS NULL)    OR (CURRENT_TIMESTAMP <= BsvGbi AND BsvGvo IS NULL)    OR "
+    "(CURRENT_TIMESTAMP >= BsvGvo AND CURRENT_TIMESTAMP <= BsvGbi))   AND(    "
+    "(CURRENT_TIMESTAMP >= BzuGvo AND BzuGbi IS NULL)    OR (CURRENT_TIMESTAMP <= BzuGbi AND "
+    "BzuGvo IS NULL)    OR (CURRENT_TIMESTAMP >= BzuGvo AND CURRENT_TIMESTAMP <= BzuGbi)) "};
+
+// Person, balances, labels and vacation. %s takes the qualified table name.
+inline constexpr Statement kPerson = {
+    13, StatementKind::kClientRow, " SELECT   PnrSpr, PnrSal   FROM  %s   WHERE PNRNUM = @p1 "};
+inline constexpr Statement kBalances = {
+    14, StatementKind::kRow,
+    "  SELECT COALESCE(TGBVT1,0) + COALESCE(TGBSA1,0), COALESCE(TGBVT2,0) + COALESCE(TGBSA2,0), "
+    "COALESCE(TGBVT3,0) + COALESCE(TGBSA3,0), COALESCE(TGBVT4,0) + COALESCE(TGBSA4,0), "
+    "COALESCE(TGBVT5,0) + COALESCE(TGBSA5,0), COALESCE(TGBVT6,0) + COALESCE(TGBSA6,0), "
+    "COALESCE(TGBVT7,0) + COALESCE(TGBSA7,0), COALESCE(TGBVT1,0) + COALESCE(TGBSA1,0) + "
+    "COALESCE(TGBVT2,0) + COALESCE(TGBSA2,0) FROM Zrt320Tgb WHERE TGBPNR = @p1     AND "
+    "TGBZTR = 1 AND TGBDTM = CONVERT(datetime, (CONVERT(char(8),(CURRENT_TIMESTAMP-1),112)),112)  "};
+inline constexpr Statement kLabelCursor = {
+    15, StatementKind::kCursor,
+    "/* Sal_DspTxt_C 15 nohold */ SELECT StxNum, StxTxt FROM  ZrSystem.O2001SALTEXTE WHERE "
+    "StxNum > 300 AND StxNum < 309 ORDER BY StxNum "};
+inline constexpr Statement kDayRecord = {
+    39, StatementKind::kClientRow,
+    " SELECT   UtgDtm, COALESCE(UtgVtg, 0.0),   COALESCE(UtgRtg, 0.0), COALESCE(UtgGut, 0.0)  "
+    "FROM  %s  WHERE UTGPNR = @p1  AND UtgDtm <= "
+    "CONVERT(datetime,CONVERT(char(8),CURRENT_TIMESTAMP,112),112)  ORDER BY UtgDtm DESC "};
+inline constexpr Statement kYearAccount = {
+    40, StatementKind::kClientRow,
+    " SELECT  COALESCE(URVGUR, 0.0), COALESCE(URVVJR, 0.0)  FROM  %s  WHERE URVPNR = @p1  "
+    "AND URVJHR = DATEPART(year, CURRENT_TIMESTAMP) "};
+
+// The line store.
+inline constexpr Statement kBeginInsert = {41, StatementKind::kTransaction,
+                                           "  BEGIN TRANSACTION Tmp_PKeyIns_Sp "};
+inline constexpr Statement kRollbackInsert = {41, StatementKind::kTransaction,
+                                              "  ROLLBACK TRANSACTION Tmp_PKeyIns_Sp "};
+inline constexpr Statement kSaveLine = {41, StatementKind::kTransaction,
+                                        "  SAVE TRANSACTION Tmp_PKeyIns_Sv "};
+inline constexpr Statement kRollbackLine = {41, StatementKind::kTransaction,
+                                            "  ROLLBACK TRANSACTION Tmp_PKeyIns_Sv "};
+inline constexpr Statement kInsertLine = {
+    42, StatementKind::kChange,
+    "  INSERT INTO ZrSystem.Zrt999Tmp ( TmpUsr, TmpStr ) VALUES ( @p1    , @p2     )  "};
+inline constexpr Statement kBeginDelete = {43, StatementKind::kTransaction,
+                                           "  BEGIN TRANSACTION Tmp_UsrDel_Sp "};
+inline constexpr Statement kRollbackDelete = {43, StatementKind::kTransaction,
+                                              "  ROLLBACK TRANSACTION Tmp_UsrDel_Sp "};
+inline constexpr Statement kDeleteLines = {
+    44, StatementKind::kChange, "  DELETE FROM ZrSystem.Zrt999Tmp WHERE TmpUsr = @p1      "};
+inline constexpr Statement kLineCursor = {
+    45, StatementKind::kCursor,
+    "/* TMP_USRSTR_C 45 nohold */ SELECT TmpStr FROM  ZRSystem.Zrt999Tmp WHERE TmpUsr = @p1     "
+    "ORDER BY TmpUsr, TmpStr "};
+inline constexpr Statement kCommit = {0, StatementKind::kTransaction, "  COMMIT TRANSACTION "};
+
+// The client schemas.
+inline constexpr Statement kTerminalSchemaCursor = {
+    46, StatementKind::kCursor,
+    "/* MND_SCHEMAREST_C 46 nohold */ SELECT MndSch FROM ZrSystem.Zrt112Mnd, "
+    "ZrSystem.Zrt115Tfz WHERE MndKon <> 1 AND   TfzTrm = @p1      AND   MndLiz = TfzLiz AND   "
+    "MndNum = TfzMnd  "};
+inline constexpr Statement kAllSchemaCursor = {
+    47, StatementKind::kCursor,
+    "/* MND_SCHEMAALL_C 47 nohold */ SELECT MndSch FROM ZrSystem.Zrt112Mnd WHERE MndKon <> 1  "};
+
+}  // namespace stmt
+
+// The whole table, in number order.
+inline constexpr Statement kStatements[] = {
+    stmt::kBadgeCursor,     stmt::kReaderCursor,   stmt::kCountPermissions, stmt::kCountTimeBlocks,
+    stmt::kTerminalType,    stmt::kSelAwsGrp,      stmt::kSelKst,           stmt::kSelKstGrp,
+    stmt::kSelAbt,          stmt::kSelAbtGrp,      stmt::kSelAkr,           stmt::kLocationText,
+    stmt::kPerson,          stmt::kBalances,       stmt::kLabelCursor,      stmt::kDayRecord,
+    stmt::kYearAccount,     stmt::kBeginInsert,    stmt::kRollbackInsert,   stmt::kSaveLine,
+    stmt::kRollbackLine,    stmt::kInsertLine,     stmt::kBeginDelete,      stmt::kRollbackDelete,
+    stmt::kDeleteLines,     stmt::kLineCursor,     stmt::kCommit,           stmt::kTerminalSchemaCursor,
+    stmt::kAllSchemaCursor,
+};
+
+// Whether no number keys two statements: every statement that is not
+// transaction control has a number of its own, which no other statement
+// (transaction control included) uses.
+constexpr bool NumbersUnique(std::span<const Statement> table) {
+  for (size_t i = 0; i < table.size(); ++i) {
+    for (size_t j = 0; j < table.size(); ++j) {
+      if (i == j || table[i].no != table[j].no) continue;
+      if (table[i].kind != StatementKind::kTransaction) return false;
+    }
+  }
+  return true;
+}
+static_assert(NumbersUnique(kStatements), "two statements share a number");
+
+}  // namespace plom
