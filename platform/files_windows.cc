@@ -1,7 +1,7 @@
 // The file system on Windows hosts.
 //
 // Paths arrive as Windows-1252 byte strings and are opened by their
-// wide-character names (…W calls), so a path with umlauts does not depend
+// wide-character names (the W calls), so a path with umlauts does not depend
 // on the code page of the machine. Download files are written as the bytes
 // given: the caller has already put CR LF where a line ends.
 #include "platform/files.h"
@@ -53,6 +53,17 @@ class Handle {
     bool ok = ::CloseHandle(h_) != 0;
     h_ = INVALID_HANDLE_VALUE;
     return ok;
+  }
+  // Closes the handle held (if any) and holds h.
+  void Reset(HANDLE h) {
+    if (valid()) ::CloseHandle(h_);
+    h_ = h;
+  }
+  // Gives the handle up to the caller.
+  HANDLE Release() {
+    HANDLE h = h_;
+    h_ = INVALID_HANDLE_VALUE;
+    return h;
   }
 
  private:
@@ -249,36 +260,33 @@ bool TryLock(HANDLE h) {
 PathLock::PathLock(const std::string& path, int wait_ms) : lock_path_(path + ".lock") {
   const std::wstring name = Wide(lock_path_);
   auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(wait_ms);
-  HANDLE h = INVALID_HANDLE_VALUE;
+  Handle h(INVALID_HANDLE_VALUE);
   for (;;) {
-    if (h == INVALID_HANDLE_VALUE) {
-      h = ::CreateFileW(name.c_str(), GENERIC_READ | GENERIC_WRITE | DELETE,
-                        FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                        OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (!h.valid()) {
+      h.Reset(::CreateFileW(name.c_str(), GENERIC_READ | GENERIC_WRITE | DELETE,
+                            FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                            OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
     }
     bool pending_delete = false;
-    if (h == INVALID_HANDLE_VALUE) {
+    if (!h.valid()) {
       if (::GetLastError() != ERROR_ACCESS_DENIED) {
         state_ = State::kUnavailable;
         return;
       }
       pending_delete = true;
-    } else if (TryLock(h)) {
-      if (StillNamed(h, name)) {
-        handle_ = h;
+    } else if (TryLock(h.get())) {
+      if (StillNamed(h.get(), name)) {
+        handle_ = h.Release();
         state_ = State::kHeld;
         return;
       }
-      ::CloseHandle(h);  // the file was removed meanwhile: lock the new one
-      h = INVALID_HANDLE_VALUE;
+      h.Reset(INVALID_HANDLE_VALUE);  // the file was removed meanwhile: lock the new one
       continue;
     } else if (::GetLastError() != ERROR_LOCK_VIOLATION) {
-      ::CloseHandle(h);
       state_ = State::kUnavailable;
       return;
     }
     if (std::chrono::steady_clock::now() >= deadline) {
-      if (h != INVALID_HANDLE_VALUE) ::CloseHandle(h);
       state_ = pending_delete ? State::kUnavailable : State::kBusy;
       return;
     }
