@@ -12,19 +12,9 @@ namespace plom {
 namespace {
 
 using test::DateTime;
+using test::Lit;
 using test::TestDb;
 using test::Ymd;
-
-std::string Lit(const char* s) {
-  if (s == nullptr) return "NULL";
-  std::string out = "'";
-  for (const char* p = s; *p; ++p) {
-    out += *p;
-    if (*p == '\'') out += '\'';
-  }
-  return out + "'";
-}
-std::string Lit(const std::string& s) { return Lit(s.c_str()); }
 
 class AccessRightsTest : public ::testing::Test {
  protected:

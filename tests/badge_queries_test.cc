@@ -13,20 +13,9 @@ namespace plom {
 namespace {
 
 using test::DateTime;
+using test::Lit;
 using test::TestDb;
 using test::Ymd;
-
-// SQL literal of a text; nullptr gives NULL.
-std::string Lit(const char* s) {
-  if (s == nullptr) return "NULL";
-  std::string out = "'";
-  for (const char* p = s; *p; ++p) {
-    out += *p;
-    if (*p == '\'') out += '\'';
-  }
-  return out + "'";
-}
-std::string Lit(const std::string& s) { return Lit(s.c_str()); }
 
 class BadgeQueriesTest : public ::testing::Test {
  protected:

@@ -1,7 +1,6 @@
 // The plomvarde-ini program, run as a child process.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 
 #include <cstdio>
 #include <filesystem>
@@ -33,14 +32,10 @@ class ConfigToolTest : public ::testing::Test {
   int Run(const std::string& args, std::string* out = nullptr) {
     const std::string cmd =
         std::string(PLOM_BINARY_DIR) + "/plomvarde-ini " + args + " 2>/dev/null";
-    FILE* p = popen(cmd.c_str(), "r");
-    std::string text;
-    char buf[256];
-    size_t n;
-    while ((n = fread(buf, 1, sizeof buf, p)) > 0) text.append(buf, n);
-    int status = pclose(p);
+    int status;
+    const std::string text = test::ShellOutput(cmd, &status);
     if (out) *out = text;
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    return status;
   }
 
   std::string dir_, path_;
@@ -68,13 +63,8 @@ TEST_F(ConfigToolTest, WriteThenRead) {
 TEST_F(ConfigToolTest, ShowWarnsAboutEntriesWithoutGroupOrNumber) {
   const std::string cmd_base = std::string(PLOM_BINARY_DIR) + "/plomvarde-ini show ";
   auto warnings = [&]() {
-    FILE* p = popen((cmd_base + path_ + " 2>&1 >/dev/null").c_str(), "r");
-    std::string text;
-    char buf[256];
-    size_t n;
-    while ((n = fread(buf, 1, sizeof buf, p)) > 0) text.append(buf, n);
-    pclose(p);
-    return text;
+    int status;
+    return test::ShellOutput(cmd_base + path_ + " 2>&1 >/dev/null", &status);
   };
   test::WriteFile(path_, Entry("G", 1, "LOGIN", "sa") + Entry("G", 2, "PASS", "pw"));
   EXPECT_EQ(warnings(), "");

@@ -22,15 +22,7 @@ constexpr char kTerminal[] = "TERM1";
 constexpr char kJan2006[] = "2006-01-01 00:00:00";
 
 // SQL literal of a text, NULL when absent.
-inline std::string Lit(const std::optional<std::string>& s) {
-  if (!s) return "NULL";
-  std::string out = "'";
-  for (char ch : *s) {
-    out += ch;
-    if (ch == '\'') out += '\'';
-  }
-  return out + "'";
-}
+inline std::string Lit(const std::optional<std::string>& s) { return s ? Lit(*s) : "NULL"; }
 
 // One badge row with its location assignment (one per badge number):
 // BadgeRow("471").Pnr("815").Location("12").

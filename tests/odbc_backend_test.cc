@@ -10,7 +10,6 @@
 #include <sql.h>
 #include <sqlext.h>
 #include <sqlite3.h>
-#include <sys/wait.h>
 
 #include <chrono>
 #include <cstdlib>
@@ -516,8 +515,7 @@ struct Installation {
 };
 
 int RunCommand(const std::string& cmd) {
-  int rc = std::system(cmd.c_str());
-  return WIFEXITED(rc) ? WEXITSTATUS(rc) : -1;
+  return test::ExitStatus(std::system(cmd.c_str()));
 }
 
 Installation LayOut(const std::string& root, const std::string& name, const std::string& db,

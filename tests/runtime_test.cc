@@ -54,13 +54,13 @@ TEST(Runtime, SqlcodesAndMessages) {
   Row row;
   EXPECT_EQ(c->Execute(1, "SELECT COUNT(*) FROM ZrSystem.Zrt999Tmp", {}, &row), 0);
   EXPECT_EQ(row[0].Int(), 0);
-  EXPECT_EQ(c->Execute(2, "SELECT TmpStr FROM ZrSystem.Zrt999Tmp", {}, &row), 100);
+  EXPECT_EQ(c->Execute(2, "SELECT TmpStr FROM ZrSystem.Zrt999Tmp", {}, &row), kSqlNotFound);
   EXPECT_EQ(c->Execute(3, "DELETE FROM ZrSystem.Zrt999Tmp WHERE TmpUsr = @p1", {Param::Text("x")}),
-            100);
+            kSqlNotFound);
   EXPECT_LT(c->Execute(4, "SELECT nosuchcolumn FROM ZrSystem.Zrt999Tmp", {}), 0);
   EXPECT_NE(c->last_error().find("nosuchcolumn"), std::string::npos);
   EXPECT_LT(c->last_sqlcode(), 0);
-  EXPECT_EQ(c->Fetch(99, &row), -2);  // cursor never opened
+  EXPECT_EQ(c->Fetch(99, &row), kSqlCursorNotOpen);  // never opened
 }
 
 TEST(Runtime, CursorsStayOpenAcrossTransactions) {
@@ -82,9 +82,9 @@ TEST(Runtime, CursorsStayOpenAcrossTransactions) {
   EXPECT_EQ(r[0].Text(), "3");
   ASSERT_EQ(c->Fetch(10, &r), 0);
   EXPECT_EQ(r[0].Text(), "2");
-  EXPECT_EQ(c->Fetch(10, &r), 100);
+  EXPECT_EQ(c->Fetch(10, &r), kSqlNotFound);
   EXPECT_EQ(c->Close(10), 0);
-  EXPECT_EQ(c->Fetch(10, &r), -2);
+  EXPECT_EQ(c->Fetch(10, &r), kSqlCursorNotOpen);
   // The rollback undid the delete; the committed insert stayed.
   Row n;
   c->Execute(5, "SELECT COUNT(*) FROM ZrSystem.Zrt999Tmp", {}, &n);
@@ -130,7 +130,7 @@ TEST(Runtime, StatementsAreCountedAndPreparedOnce) {
 TEST(LineStore, StoresTrimsAndSorts) {
   TestDb db;
   auto c = db.Connect();
-  EXPECT_EQ(DeleteLines(*c, "a.dnl"), 100);
+  EXPECT_EQ(DeleteLines(*c, "a.dnl"), kSqlNotFound);
   EXPECT_EQ(InsertLine(*c, "a.dnl", "B  "), 0);
   EXPECT_EQ(InsertLine(*c, "a.dnl", "A \t"), 0);
   EXPECT_EQ(InsertLine(*c, "a.dnl", "   "), 0);
@@ -151,7 +151,7 @@ TEST(LineStore, StoresTrimsAndSorts) {
   EXPECT_EQ(got, want);
 
   EXPECT_EQ(DeleteLines(*c, "a.dnl"), 0);
-  EXPECT_EQ(DeleteLines(*c, "a.dnl"), 100);
+  EXPECT_EQ(DeleteLines(*c, "a.dnl"), kSqlNotFound);
   ASSERT_EQ(OpenLineCursor(*c, "b.dnl"), 0);
   ASSERT_EQ(FetchLine(*c, &line), 0);
   EXPECT_EQ(line, "other");

@@ -3,7 +3,6 @@
 // deterministic.
 #include <gtest/gtest.h>
 #include <sqlite3.h>
-#include <sys/wait.h>
 
 #include <cstdlib>
 #include <filesystem>
@@ -12,6 +11,7 @@
 #include <vector>
 
 #include "tests/test_util.h"
+#include "version.h"
 
 namespace plom::test {
 namespace {
@@ -19,15 +19,12 @@ namespace {
 const std::string kSample = PLOM_BINARY_DIR "/plomvarde-sample";
 
 // Runs plomvarde-sample with the arguments; returns its exit status and
-// leaves its standard output in *out.
+// leaves its standard output and error output in *out.
 int RunSample(const std::string& args, std::string* out = nullptr) {
-  const std::string dir = TempDir();
-  const std::string log = dir + "/out.txt";
-  const std::string cmd = "'" + kSample + "' " + args + " >'" + log + "' 2>&1";
-  int rc = std::system(cmd.c_str());
-  if (out) *out = ReadFile(log);
-  std::filesystem::remove_all(dir);
-  return WIFEXITED(rc) ? WEXITSTATUS(rc) : -1;
+  int status;
+  const std::string text = ShellOutput("'" + kSample + "' " + args + " 2>&1", &status);
+  if (out) *out = text;
+  return status;
 }
 
 // Read-only queries on a built file.
@@ -341,6 +338,55 @@ TEST(SampleCommandLine, ReplacesAnExistingFileAndRefusesBadArguments) {
   EXPECT_EQ(RunSample("--bogus '" + dir + "/y.db'"), 64);
   EXPECT_FALSE(std::filesystem::exists(dir + "/y.db"));
   std::filesystem::remove_all(dir);
+}
+
+TEST(SampleCommandLine, RefusesEveryMalformedCallWithoutWriting) {
+  const std::string dir = TempDir();
+  const std::string y = "'" + dir + "/y.db'";
+  const std::string z = "'" + dir + "/z.db'";
+  struct Case {
+    std::string args;
+    const char* says;  // in the output, besides the exit status 64
+  };
+  const Case cases[] = {
+      {"--badges", "usage: plomvarde-sample"},          // the value missing
+      {y + " --badges", "usage: plomvarde-sample"},     // the same after the file
+      {"--badges= " + y, "a count from 1 to 9000000"},  // an empty value
+      {"--badges=9000001 " + y, "a count from 1 to 9000000"},
+      {"--badges -5 " + y, "a count from 1 to 9000000"},
+      {"--badges 5x " + y, "a count from 1 to 9000000"},
+      {"-x " + y, "unknown option -x"},
+      {"--bogus=1 " + y, "unknown option --bogus=1"},
+      {y + " " + z, "usage: plomvarde-sample"},   // two files
+      {"--badges 5", "usage: plomvarde-sample"},  // no file
+  };
+  for (const Case& c : cases) {
+    std::string out;
+    EXPECT_EQ(RunSample(c.args, &out), 64) << c.args;
+    EXPECT_NE(out.find(c.says), std::string::npos) << c.args << ": " << out;
+  }
+  EXPECT_FALSE(std::filesystem::exists(dir + "/y.db"));
+  EXPECT_FALSE(std::filesystem::exists(dir + "/z.db"));
+  std::filesystem::remove_all(dir);
+}
+
+TEST(SampleCommandLine, HelpGoesToStandardOutputAndBuildsNothing) {
+  const std::string dir = TempDir();
+  for (const char* option : {"--help", "-h"}) {
+    const std::string cmd = "'" + kSample + "' " + option + " '" + dir + "/y.db' 2>/dev/null";
+    int status;
+    const std::string out = ShellOutput(cmd, &status);
+    EXPECT_EQ(status, 0) << option;
+    EXPECT_EQ(out.rfind("usage: plomvarde-sample [--badges N] FILE\n", 0), 0u) << out;
+  }
+  EXPECT_FALSE(std::filesystem::exists(dir + "/y.db"));
+  std::filesystem::remove_all(dir);
+}
+
+TEST(SampleCommandLine, VersionIsTheProjectVersion) {
+  std::string out;
+  EXPECT_EQ(RunSample("--version", &out), 0);
+  EXPECT_EQ(out, std::string("plomvarde-sample ") + PLOM_VERSION + "\n");
 }
 
 TEST(SampleScaled, GivesTheCountAcrossThreeClientsDeterministically) {

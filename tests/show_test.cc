@@ -2,7 +2,6 @@
 #include "tools/show.h"
 
 #include <gtest/gtest.h>
-#include <sys/wait.h>
 
 #include <cstdio>
 #include <algorithm>
@@ -561,8 +560,7 @@ TEST_F(ShowTest, ProgramExitStatus) {
   std::string bad = File("b.dnl", Rec60("1", "20241301"));
   auto status = [](const std::string& args) {
     std::string cmd = std::string(PLOM_BINARY_DIR) + "/plomvarde-show " + args + " >/dev/null 2>&1";
-    int st = std::system(cmd.c_str());
-    return WIFEXITED(st) ? WEXITSTATUS(st) : -1;
+    return test::ExitStatus(std::system(cmd.c_str()));
   };
   EXPECT_EQ(status(good), 0);
   EXPECT_EQ(status(bad), 65);

@@ -104,4 +104,15 @@ std::string Capture::Text() {
   return s;
 }
 
+std::string Lit(const char* s) { return s ? Lit(std::string(s)) : "NULL"; }
+
+std::string Lit(const std::string& s) {
+  std::string out = "'";
+  for (char ch : s) {
+    out += ch;
+    if (ch == '\'') out += '\'';
+  }
+  return out + "'";
+}
+
 }  // namespace plom::test

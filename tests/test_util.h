@@ -47,6 +47,19 @@ std::string TempDir();
 std::string ReadFile(const std::string& path);
 void WriteFile(const std::string& path, const std::string& data);
 
+// SQL literal of a text, quotes doubled; nullptr gives NULL.
+std::string Lit(const char* s);
+std::string Lit(const std::string& s);
+
+// Child processes through the POSIX shell (defined in tests/shell.cc, which
+// only POSIX builds of the tests hold).
+// The exit status in a std::system or pclose result; -1 when the command
+// did not exit by itself.
+int ExitStatus(int wait_status);
+// Runs a shell command; returns what it wrote to standard output and leaves
+// its exit status (as ExitStatus) in *status.
+std::string ShellOutput(const std::string& command, int* status);
+
 // Captures what is written to a FILE* (for Messages).
 class Capture {
  public:

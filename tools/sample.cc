@@ -66,7 +66,9 @@
 // Badges of M02: 3001 class 12; 3002 class 0 -> M02's group GRPB (ABC);
 //   3003 class R12, end only; 3004 class 5, no vacation rows.
 // Badge of M99: 9901 class 5 (never delivered).
+#include <getopt.h>
 #include <sqlite3.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <cstdint>
@@ -78,7 +80,6 @@
 #include <memory>
 #include <optional>
 #include <string>
-#include <unistd.h>
 #include <variant>
 #include <vector>
 
@@ -295,14 +296,17 @@ class Sample {
 
   // The hand-made badges of the default installation.
   void FeatureBadges() {
-    const V from = Txt(Day(-100)), to = Txt(Day(100));
-    const V rfrom = Txt(Day(-50)), rto = Txt(Day(50));
-    const V afrom = Txt(Day(-300)), ended = Txt(Day(-10));
-    ClientTables& m01 = Tables("M01");
-    ClientTables& m02 = Tables("M02");
-    ClientTables& m99 = Tables("M99");
+    OwnClassBadges();
+    ClassZeroRights();
+    ClassZeroBadges();
+    OtherClientsBadges();
+    PassedOverRows();
+  }
 
-    // M01: badges with their own access class.
+  // M01: badges with their own access class.
+  void OwnClassBadges() {
+    const auto& [from, to, rfrom, rto, afrom, ended] = windows_;
+    ClientTables& m01 = Tables("M01");
     Badge(1, "471", Txt("2006-01-01 00:00:00"), kNull, "815", "5", kNull, "Müller, Anna", 0);
     Location("471", Txt("12"));
     Person(m01, "815", 1, "Herr");
@@ -361,8 +365,12 @@ class Sample {
     Location("1022", kNull);
     Badge(1, "1024", kNull, ended, "1024", "5", kNull, kNull, 0);
     Location("1024", kNull);
+  }
 
-    // M01: badges of class 0, one per access-right path, and one unresolved.
+  // M01's access rights for class 0, one per path from a person to a class.
+  void ClassZeroRights() {
+    const auto& [from, to, rfrom, rto, afrom, ended] = windows_;
+    ClientTables& m01 = Tables("M01");
     m01.RightForGroup("GRP1", "12", rfrom, kNull);
     m01.RightForGroup("GRPALT", "ABC", Txt(Day(-400)), ended);
     m01.RightForCostCentre("KST100", "5", rfrom, rto);
@@ -376,6 +384,12 @@ class Sample {
     m01.abl({Txt("ABT20"), Txt("VAB1")});
     m01.abl({Txt("ABT30"), Txt("VAB9")});
     m01.RightForAkr("AKR1", "5", rfrom, rto);
+  }
+
+  // M01: badges of class 0, one per access-right path, and one unresolved.
+  void ClassZeroBadges() {
+    const auto& [from, to, rfrom, rto, afrom, ended] = windows_;
+    ClientTables& m01 = Tables("M01");
     m01.RightForAkr("AKR2", "12", rfrom, rto);
 
     Badge(1, "2001", from, kNull, "2001", "0", Txt("GRP1"), kNull, 0);
@@ -421,8 +435,13 @@ class Sample {
     m01.zuo({Txt("2009"), Txt("KST300"), Txt("ABT30"), Txt(Day(-9)), kNull});
     m01.bsv({Txt("2009"), Txt("AKR2"), Txt(Day(-400)), ended});
     Balance("2009", 15, 0);
+  }
 
-    // M02.
+  // M02's badges, and M99's (left out): a current badge that must never appear.
+  void OtherClientsBadges() {
+    const auto& [from, to, rfrom, rto, afrom, ended] = windows_;
+    ClientTables& m02 = Tables("M02");
+    ClientTables& m99 = Tables("M99");
     m02.RightForGroup("GRPB", "ABC", rfrom, rto);
     Badge(2, "3001", from, kNull, "3001", "12", kNull, "Groß, Günter", 0);
     Location("3001", Txt("12"));
@@ -447,139 +466,33 @@ class Sample {
     Person(m02, "3004", 1, "Frau");
     Balance("3004", 240, 0);
 
-    // M99 (left out): a current badge that must never appear.
     Badge(99, "9901", from, kNull, "9901", "5", kNull, kNull, 0);
     Location("9901", Txt("12"));
     Person(m99, "9901", 1, "Herr");
     Balance("9901", 60, 0);
+  }
 
-    // Balance rows that must be passed over: another day, another TgbZtr.
+  // Balance rows that must be passed over (another day, another TgbZtr) and
+  // vacation rows of the previous year.
+  void PassedOverRows() {
     BalanceRow("815", 1, Day(-2), Fill(14, 999));
     BalanceRow("815", 2, Day(-1), Fill(14, 888));
     BalanceRow("815", 1, Day(0), Fill(14, 777));
-    // Vacation rows of the previous year.
-    m01.urv({Txt("815"), Int(CurrentYear() - 1), Real(99.0), Real(99.0)});
+    Tables("M01").urv({Txt("815"), Int(CurrentYear() - 1), Real(99.0), Real(99.0)});
   }
 
   // N generated badges over M01, M02 and M03 (for benchmarks).
   void GeneratedBadges(long n) {
-    const V rfrom = Txt(Day(-50)), rto = Txt(Day(50));
-    const V afrom = Txt(Day(-300));
-    const char* classes[] = {"5", "12", "ABC"};
-    const char* schemas[] = {"M01", "M02", "M03"};
-    for (const char* s : schemas) {
-      ClientTables& t = Tables(s);
-      for (int k = 0; k < 10; ++k) {
-        std::string d = std::to_string(k);
-        const std::string cls = classes[k % 3];
-        t.RightForGroup("G" + d, cls, rfrom, kNull);
-        t.RightForCostCentre("KA" + d, cls, rfrom, rto);
-        t.kst({Txt("KA" + d), Txt("VZ")});
-        t.kst({Txt("KB" + d), Txt("VB" + std::to_string(k % 5))});
-        t.RightForDepartment("AA" + d, cls, kNull, rto);
-        t.abl({Txt("AA" + d), Txt("WZ")});
-        t.abl({Txt("AB" + d), Txt("WB" + std::to_string(k % 5))});
-        t.RightForAkr("AK" + d, cls, rfrom, rto);
-      }
-      for (int k = 0; k < 5; ++k) {
-        std::string d = std::to_string(k);
-        t.RightForCostCentreGroup("VB" + d, classes[(k + 1) % 3], rfrom, rto);
-        t.RightForDepartmentGroup("WB" + d, classes[(k + 2) % 3], rfrom, kNull);
-      }
-    }
-
-    auto day = [](int off) { return Txt(Day(off)); };
-    const int year = CurrentYear();
-    const char* salutations[] = {"Herr", "Frau", "Fräulein", "Dr."};
-    const char* locations[] = {"12", "3", "5", "100000", "44"};
-    long zero_count = 0;
-    for (long i = 0; i < n; ++i) {
-      const int c = static_cast<int>(i % 3);
-      ClientTables& t = Tables(schemas[c]);
-      const std::string num = std::to_string(10000001 + i);
-      std::string pnr = std::to_string(50000001 + i);
-      if (rng_.Below(200) == 0) pnr.clear();
-
-      std::string cls;
-      V grp = kNull;
-      V gvo = kNull, gbi = kNull;
-      const unsigned kind = rng_.Below(100);
-      const unsigned shape = rng_.Below(10);
-      if (shape < 6) {
-        gvo = day(-1 - static_cast<int>(rng_.Below(2000)));
-      } else if (shape < 8) {
-        gvo = day(-1 - static_cast<int>(rng_.Below(2000)));
-        gbi = day(1 + static_cast<int>(rng_.Below(1000)));
-      } else {
-        gbi = day(1 + static_cast<int>(rng_.Below(1000)));
-      }
-      if (kind < 10) {
-        cls = "0";
-        const std::string d = std::to_string(zero_count % 10);
-        switch (zero_count % 6) {
-          case 0: grp = Txt("G" + d); break;
-          case 1: t.zuo({Txt(pnr), Txt("KA" + d), Txt("AX"), afrom, kNull}); break;
-          case 2: t.zuo({Txt(pnr), Txt("KB" + d), Txt("AX"), afrom, kNull}); break;
-          case 3: t.zuo({Txt(pnr), Txt("KX"), Txt("AA" + d), afrom, kNull}); break;
-          case 4: t.zuo({Txt(pnr), Txt("KX"), Txt("AB" + d), afrom, kNull}); break;
-          default:
-            t.zuo({Txt(pnr), Txt("KX"), Txt("AX"), afrom, kNull});
-            t.bsv({Txt(pnr), Txt("AK" + d), afrom, kNull});
-            break;
-        }
-        ++zero_count;
-      } else if (kind < 12) {
-        cls = "0";  // resolves nowhere
-        grp = Txt("GX");
-        t.zuo({Txt(pnr), Txt("KX"), Txt("AX"), afrom, kNull});
-      } else if (kind < 14) {
-        cls = "5";  // not current
-        switch (rng_.Below(3)) {
-          case 0: gvo = day(-400); gbi = day(-1 - static_cast<int>(rng_.Below(300))); break;
-          case 1: gvo = day(1 + static_cast<int>(rng_.Below(300))); gbi = kNull; break;
-          default: gvo = kNull; gbi = kNull; break;
-        }
-      } else {
-        const unsigned w = rng_.Below(100);
-        cls = w < 35 ? "5" : w < 65 ? "12" : w < 85 ? "ABC" : w < 90 ? "7" : w < 95 ? "R12" : "99";
-        if (rng_.Below(4) == 0) grp = Txt("GX");
-      }
-      asw_({Txt(num), gvo, gbi, Txt(pnr), Txt(cls), grp, kNull,
-            Int(static_cast<long long>(rng_.Below(3))), Int(1), Int(c + 1)});
-      const unsigned loc = rng_.Below(6);
-      awv_({Txt(num), loc < 5 ? Txt(locations[loc]) : kNull});
-
-      if (pnr.empty()) continue;
-      if (rng_.Below(100) < 95)
-        t.pnr({Txt(pnr), Int(static_cast<long long>(rng_.Below(3))),
-               Txt(salutations[rng_.Below(4)])});
-      if (rng_.Below(100) < 85) {
-        std::vector<std::optional<int>> v(14);
-        for (auto& x : v) {
-          if (rng_.Below(10) != 0) x = static_cast<int>(rng_.Below(3600)) - 600;
-        }
-        BalanceRow(pnr, 1, Day(-1), v);
-      }
-      if (rng_.Below(100) < 80)
-        t.urv({Txt(pnr), Int(year), Real(20 + rng_.Below(21)), Real(rng_.Below(41) / 4.0 - 2)});
-      if (rng_.Below(100) < 70) {
-        const int rows = 1 + static_cast<int>(rng_.Below(3));
-        for (int r = 0; r < rows; ++r) {
-          const int off = r == 2 ? 1 + static_cast<int>(rng_.Below(30))
-                                 : -static_cast<int>(rng_.Below(300));
-          t.utg({Txt(pnr), day(off), Real(rng_.Below(61) / 2.0), Real(rng_.Below(61) / 2.0),
-                 Real(rng_.Below(5) / 2.0)});
-        }
-      }
-    }
+    for (const char* s : kGeneratedSchemas) GeneratedRights(Tables(s));
+    for (long i = 0; i < n; ++i) GeneratedBadge(i);
   }
 
   std::string Summary() const {
     std::string s = std::to_string(active_clients_) + " clients";
     s += " (" + client_names_ + ") and " + std::to_string(left_out_clients_) +
          " left out, 3 terminals, " + std::to_string(asw_.rows()) + " badge rows, " +
-         std::to_string(persons_) + " persons, " + std::to_string(tgb_.rows()) +
-         " balance rows, " + std::to_string(access_rights_) + " access rights";
+         std::to_string(persons_) + " persons, " + std::to_string(tgb_.rows()) + " balance rows, " +
+         std::to_string(access_rights_) + " access rights";
     return s;
   }
 
@@ -609,6 +522,178 @@ class Sample {
 
   static std::vector<std::optional<int>> Fill(size_t n, int v) {
     return std::vector<std::optional<int>>(n, v);
+  }
+
+  // The validity windows the hand-made and generated rows share.
+  struct Windows {
+    V from = Txt(Day(-100)), to = Txt(Day(100));      // badges
+    V rfrom = Txt(Day(-50)), rto = Txt(Day(50));      // access rights
+    V afrom = Txt(Day(-300)), ended = Txt(Day(-10));  // assignments; ended ones
+  };
+
+  static constexpr const char* kGeneratedSchemas[] = {"M01", "M02", "M03"};
+  static constexpr const char* kGeneratedClasses[] = {"5", "12", "ABC"};
+
+  static V DayText(int offset) { return Txt(Day(offset)); }
+
+  // Ten rights of each kind per client, with the cost centres and
+  // departments that lead to them (keys G0.., KA0.., AA0.., AK0..; groups
+  // VB0..VB4 and WB0..WB4 through KB0.. and AB0..).
+  void GeneratedRights(ClientTables& t) {
+    const auto& [from, to, rfrom, rto, afrom, ended] = windows_;
+    for (int k = 0; k < 10; ++k) {
+      std::string d = std::to_string(k);
+      const std::string cls = kGeneratedClasses[k % 3];
+      t.RightForGroup("G" + d, cls, rfrom, kNull);
+      t.RightForCostCentre("KA" + d, cls, rfrom, rto);
+      t.kst({Txt("KA" + d), Txt("VZ")});
+      t.kst({Txt("KB" + d), Txt("VB" + std::to_string(k % 5))});
+      t.RightForDepartment("AA" + d, cls, kNull, rto);
+      t.abl({Txt("AA" + d), Txt("WZ")});
+      t.abl({Txt("AB" + d), Txt("WB" + std::to_string(k % 5))});
+      t.RightForAkr("AK" + d, cls, rfrom, rto);
+    }
+    for (int k = 0; k < 5; ++k) {
+      std::string d = std::to_string(k);
+      t.RightForCostCentreGroup("VB" + d, kGeneratedClasses[(k + 1) % 3], rfrom, rto);
+      t.RightForDepartmentGroup("WB" + d, kGeneratedClasses[(k + 2) % 3], rfrom, kNull);
+    }
+  }
+
+  // How a generated badge holds its access class.
+  struct Assignment {
+    std::string cls;
+    V grp = kNull;
+    V gvo = kNull, gbi = kNull;
+  };
+
+  // Badge i goes to client i % 3; one person in 200 has no personnel number.
+  void GeneratedBadge(long i) {
+    const int c = static_cast<int>(i % 3);
+    ClientTables& t = Tables(kGeneratedSchemas[c]);
+    const std::string num = std::to_string(10000001 + i);
+    std::string pnr = std::to_string(50000001 + i);
+    if (rng_.Below(200) == 0) pnr.clear();
+    const Assignment a = DrawAssignment(t, pnr);
+    asw_({Txt(num), a.gvo, a.gbi, Txt(pnr), Txt(a.cls), a.grp, kNull,
+          Int(static_cast<long long>(rng_.Below(3))), Int(1), Int(c + 1)});
+    const char* locations[] = {"12", "3", "5", "100000", "44"};
+    const unsigned loc = rng_.Below(6);
+    awv_({Txt(num), loc < 5 ? Txt(locations[loc]) : kNull});
+    if (!pnr.empty()) GeneratedPersonRows(t, pnr);
+  }
+
+  // 10% class 0 resolved along the paths in turn, 2% class 0 unresolved,
+  // 2% not current, the rest a class of their own.
+  Assignment DrawAssignment(ClientTables& t, const std::string& pnr) {
+    Assignment a;
+    const unsigned kind = rng_.Below(100);
+    DrawWindow(&a);
+    if (kind < 10) {
+      ResolvedClassZero(t, pnr, &a);
+    } else if (kind < 12) {
+      a.cls = "0";  // resolves nowhere
+      a.grp = Txt("GX");
+      t.zuo({Txt(pnr), Txt("KX"), Txt("AX"), windows_.afrom, kNull});
+    } else if (kind < 14) {
+      NotCurrent(&a);
+    } else {
+      const unsigned w = rng_.Below(100);
+      a.cls = w < 35 ? "5" : w < 65 ? "12" : w < 85 ? "ABC" : w < 90 ? "7" : w < 95 ? "R12" : "99";
+      if (rng_.Below(4) == 0) a.grp = Txt("GX");
+    }
+    return a;
+  }
+
+  // 60% start only, 20% start and end, 20% end only.
+  void DrawWindow(Assignment* a) {
+    const unsigned shape = rng_.Below(10);
+    if (shape < 6) {
+      a->gvo = DayText(-1 - static_cast<int>(rng_.Below(2000)));
+    } else if (shape < 8) {
+      a->gvo = DayText(-1 - static_cast<int>(rng_.Below(2000)));
+      a->gbi = DayText(1 + static_cast<int>(rng_.Below(1000)));
+    } else {
+      a->gbi = DayText(1 + static_cast<int>(rng_.Below(1000)));
+    }
+  }
+
+  // Class 0, resolved in turn through a badge group, a cost centre, a
+  // cost-centre group, a department, a department group and an Akr key.
+  void ResolvedClassZero(ClientTables& t, const std::string& pnr, Assignment* a) {
+    const V& afrom = windows_.afrom;
+    a->cls = "0";
+    const std::string d = std::to_string(zero_count_ % 10);
+    switch (zero_count_ % 6) {
+      case 0:
+        a->grp = Txt("G" + d);
+        break;
+      case 1:
+        t.zuo({Txt(pnr), Txt("KA" + d), Txt("AX"), afrom, kNull});
+        break;
+      case 2:
+        t.zuo({Txt(pnr), Txt("KB" + d), Txt("AX"), afrom, kNull});
+        break;
+      case 3:
+        t.zuo({Txt(pnr), Txt("KX"), Txt("AA" + d), afrom, kNull});
+        break;
+      case 4:
+        t.zuo({Txt(pnr), Txt("KX"), Txt("AB" + d), afrom, kNull});
+        break;
+      default:
+        t.zuo({Txt(pnr), Txt("KX"), Txt("AX"), afrom, kNull});
+        t.bsv({Txt(pnr), Txt("AK" + d), afrom, kNull});
+        break;
+    }
+    ++zero_count_;
+  }
+
+  // Class 5 outside its window: ended, not yet begun, or without dates.
+  void NotCurrent(Assignment* a) {
+    a->cls = "5";
+    switch (rng_.Below(3)) {
+      case 0:
+        a->gvo = DayText(-400);
+        a->gbi = DayText(-1 - static_cast<int>(rng_.Below(300)));
+        break;
+      case 1:
+        a->gvo = DayText(1 + static_cast<int>(rng_.Below(300)));
+        a->gbi = kNull;
+        break;
+      default:
+        a->gvo = kNull;
+        a->gbi = kNull;
+        break;
+    }
+  }
+
+  // The person row (95%), the previous day's balance (85%, a value in ten
+  // missing), this year's vacation (80%) and one to three vacation days
+  // (70%; a third day lies ahead).
+  void GeneratedPersonRows(ClientTables& t, const std::string& pnr) {
+    const char* salutations[] = {"Herr", "Frau", "Fräulein", "Dr."};
+    if (rng_.Below(100) < 95)
+      t.pnr(
+          {Txt(pnr), Int(static_cast<long long>(rng_.Below(3))), Txt(salutations[rng_.Below(4)])});
+    if (rng_.Below(100) < 85) {
+      std::vector<std::optional<int>> v(14);
+      for (auto& x : v) {
+        if (rng_.Below(10) != 0) x = static_cast<int>(rng_.Below(3600)) - 600;
+      }
+      BalanceRow(pnr, 1, Day(-1), v);
+    }
+    if (rng_.Below(100) < 80)
+      t.urv({Txt(pnr), Int(CurrentYear()), Real(20 + rng_.Below(21)),
+             Real(rng_.Below(41) / 4.0 - 2)});
+    if (rng_.Below(100) < 70) {
+      const int rows = 1 + static_cast<int>(rng_.Below(3));
+      for (int r = 0; r < rows; ++r) {
+        const int off =
+            r == 2 ? 1 + static_cast<int>(rng_.Below(30)) : -static_cast<int>(rng_.Below(300));
+        t.utg({Txt(pnr), DayText(off), Real(rng_.Below(61) / 2.0), Real(rng_.Below(61) / 2.0),
+               Real(rng_.Below(5) / 2.0)});
+      }
+    }
   }
 
   void AddClient(const Client& c, bool left_out) {
@@ -669,15 +754,17 @@ class Sample {
   void Vacation(ClientTables& t, const std::string& pnr, std::optional<double> gur,
                 std::optional<double> vjr, const std::vector<DayRecord>& days) {
     if (gur || vjr)
-      t.urv({Txt(pnr), Int(CurrentYear()), gur ? Real(*gur) : kNull,
-             vjr ? Real(*vjr) : kNull});
-    for (const auto& d : days) t.utg({Txt(pnr), Txt(d.date), Real(d.vtg), Real(d.rtg), Real(d.gut)});
+      t.urv({Txt(pnr), Int(CurrentYear()), gur ? Real(*gur) : kNull, vjr ? Real(*vjr) : kNull});
+    for (const auto& d : days)
+      t.utg({Txt(pnr), Txt(d.date), Real(d.vtg), Real(d.rtg), Real(d.gut)});
   }
 
   sqlite3* db_;
   Inserter mnd_, tfz_, tsm_, zls_, zbr_, asw_, awv_, sto_, stx_, tgb_;
   std::map<std::string, std::unique_ptr<ClientTables>> clients_;
   Lcg rng_;
+  const Windows windows_;
+  long zero_count_ = 0;
   int active_clients_ = 0;
   int left_out_clients_ = 0;
   std::string client_names_;
@@ -705,93 +792,123 @@ bool ParseCount(const char* s, long* n) {
   return true;
 }
 
-}  // namespace
-
-int main(int argc, char** argv) {
-  long badges = 0;
+struct Options {
+  long badges = 0;  // 0: the hand-made badges
   std::string file;
-  for (int i = 1; i < argc; ++i) {
-    std::string a = argv[i];
-    if (a == "-h" || a == "--help") {
-      Usage(stdout);
-      return 0;
-    }
-    if (a == "--version") {
-      std::printf("plomvarde-sample %s\n", PLOM_VERSION);
-      return 0;
-    }
-    if (a == "--badges" || a.rfind("--badges=", 0) == 0) {
-      const char* v = nullptr;
-      if (a == "--badges") {
-        if (i + 1 >= argc) {
-          Usage(stderr);
-          return kExitUsage;
-        }
-        v = argv[++i];
-      } else {
-        v = argv[i] + std::strlen("--badges=");
-      }
-      if (!ParseCount(v, &badges)) {
+};
+
+// Reads the command line into *opts. Returns the exit status to leave with
+// at once (help, usage errors), or nullopt to build.
+std::optional<int> ParseArguments(int argc, char** argv, Options* opts) {
+  static const option kLong[] = {{"badges", required_argument, nullptr, 'b'},
+                                 {"help", no_argument, nullptr, 'h'},
+                                 {"version", no_argument, nullptr, 'V'},
+                                 {nullptr, 0, nullptr, 0}};
+  opterr = 0;
+  for (int c; (c = getopt_long(argc, argv, ":h", kLong, nullptr)) != -1;) {
+    switch (c) {
+      case 'h':
+        Usage(stdout);
+        return 0;
+      case 'V':
+        std::printf("plomvarde-sample %s\n", PLOM_VERSION);
+        return 0;
+      case 'b':
+        if (ParseCount(optarg, &opts->badges)) break;
         std::fprintf(stderr, "plomvarde-sample: --badges needs a count from 1 to 9000000\n");
         return kExitUsage;
-      }
-    } else if (!a.empty() && a[0] == '-') {
-      std::fprintf(stderr, "plomvarde-sample: unknown option %s\n", a.c_str());
-      Usage(stderr);
-      return kExitUsage;
-    } else if (file.empty()) {
-      file = a;
-    } else {
-      Usage(stderr);
-      return kExitUsage;
+      case '?':
+        std::fprintf(stderr, "plomvarde-sample: unknown option %s\n", argv[optind - 1]);
+        Usage(stderr);
+        return kExitUsage;
+      default:  // an option without its value
+        Usage(stderr);
+        return kExitUsage;
     }
   }
-  if (file.empty()) {
+  if (optind + 1 != argc) {
     Usage(stderr);
     return kExitUsage;
   }
+  opts->file = argv[optind];
+  return std::nullopt;
+}
 
-  // Replace the file, with the journal files of an earlier database there.
+// Removes an earlier database at file with its journal files. Returns false
+// (and says why) when one of them cannot be removed.
+bool RemoveEarlierDatabase(const std::string& file) {
   for (const char* suffix : {"", "-wal", "-shm", "-journal"}) {
     std::string p = file + suffix;
     if (unlink(p.c_str()) != 0 && errno != ENOENT) {
       std::fprintf(stderr, "plomvarde-sample: cannot replace %s: %s\n", p.c_str(),
                    std::strerror(errno));
-      return kExitCantCreate;
+      return false;
     }
   }
-  sqlite3* db = nullptr;
-  if (sqlite3_open_v2(file.c_str(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr) !=
-      SQLITE_OK) {
-    std::fprintf(stderr, "plomvarde-sample: cannot create %s: %s\n", file.c_str(),
-                 db ? sqlite3_errmsg(db) : "out of memory");
-    sqlite3_close(db);
-    return kExitCantCreate;
+  return true;
+}
+
+struct CloseDatabase {
+  void operator()(sqlite3* db) const { sqlite3_close(db); }
+};
+using Database = std::unique_ptr<sqlite3, CloseDatabase>;
+
+// Creates an empty database at file; null (and says why) when it cannot.
+Database CreateDatabase(const std::string& file) {
+  sqlite3* raw = nullptr;
+  const int rc =
+      sqlite3_open_v2(file.c_str(), &raw, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr);
+  Database db(raw);
+  if (rc == SQLITE_OK) return db;
+  std::fprintf(stderr, "plomvarde-sample: cannot create %s: %s\n", file.c_str(),
+               raw ? sqlite3_errmsg(raw) : "out of memory");
+  return nullptr;
+}
+
+void Exec(sqlite3* db, const std::string& sql, const std::string& what) {
+  if (sqlite3_exec(db, sql.c_str(), nullptr, nullptr, nullptr) != SQLITE_OK) Fail(what, db);
+}
+
+// One big transaction without a journal (a failed build leaves a file that
+// is rebuilt anyway).
+void BeginBulkLoad(sqlite3* db) {
+  Exec(db, "PRAGMA journal_mode = OFF; PRAGMA synchronous = OFF", "journal mode");
+  Exec(db, "BEGIN", "begin");
+}
+
+// Commits the load; the file goes back to the WAL journal.
+void EndBulkLoad(sqlite3* db) {
+  Exec(db, "COMMIT", "commit");
+  Exec(db, "PRAGMA journal_mode = WAL", "journal mode");
+}
+
+// Fills every table; returns the summary line's counts.
+std::string FillTables(sqlite3* db, long badges) {
+  Sample sample(db);
+  sample.Structure(badges > 0);
+  if (badges > 0) {
+    sample.GeneratedBadges(badges);
+  } else {
+    sample.FeatureBadges();
   }
-  const std::string central = plom::CentralDdl();
-  if (sqlite3_exec(db, central.c_str(), nullptr, nullptr, nullptr) != SQLITE_OK)
-    Fail("central tables", db);
-  // One big transaction without a journal (a failed build leaves a file that
-  // is rebuilt anyway); the file goes back to the WAL journal at the end.
-  sqlite3_exec(db, "PRAGMA journal_mode = OFF; PRAGMA synchronous = OFF", nullptr, nullptr,
-               nullptr);
-  if (sqlite3_exec(db, "BEGIN", nullptr, nullptr, nullptr) != SQLITE_OK) Fail("begin", db);
-  std::string summary;
-  {
-    Sample sample(db);
-    sample.Structure(badges > 0);
-    if (badges > 0) {
-      sample.GeneratedBadges(badges);
-    } else {
-      sample.FeatureBadges();
-    }
-    sample.CountRights();
-    summary = sample.Summary();
-  }
-  if (sqlite3_exec(db, "COMMIT", nullptr, nullptr, nullptr) != SQLITE_OK) Fail("commit", db);
-  if (sqlite3_exec(db, "PRAGMA journal_mode = WAL", nullptr, nullptr, nullptr) != SQLITE_OK)
-    Fail("journal mode", db);
-  if (sqlite3_close(db) != SQLITE_OK) Fail("close", db);
-  std::printf("plomvarde-sample: %s: %s\n", file.c_str(), summary.c_str());
+  sample.CountRights();
+  return sample.Summary();
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  Options opts;
+  if (auto status = ParseArguments(argc, argv, &opts)) return *status;
+  if (!RemoveEarlierDatabase(opts.file)) return kExitCantCreate;
+  Database db = CreateDatabase(opts.file);
+  if (!db) return kExitCantCreate;
+  Exec(db.get(), plom::CentralDdl(), "central tables");
+  BeginBulkLoad(db.get());
+  const std::string summary = FillTables(db.get(), opts.badges);
+  EndBulkLoad(db.get());
+  if (sqlite3_close(db.get()) != SQLITE_OK) Fail("close", db.get());
+  db.release();
+  std::printf("plomvarde-sample: %s: %s\n", opts.file.c_str(), summary.c_str());
   return 0;
 }
