@@ -20,7 +20,7 @@ build: configure
 
 # The programs alone, without the tests.
 programs: configure
-	@cmake --build $(BUILD) -j $(JOBS) --target plomvarde plomvarde-ini plomvarde-sample plomvarde-show plomvarde-bench
+	@cmake --build $(BUILD) -j $(JOBS) --target plomvarde plomvarde-batch plomvarde-ini plomvarde-sample plomvarde-show plomvarde-bench
 
 demo: programs
 	@sh tools/demo.sh $(BUILD)

@@ -1,16 +1,25 @@
 // Benchmark of the download functions on sample installations.
 //
 //   plomvarde-bench [--sizes 10000,100000] [--work DIR] [--terminal TERM12] [--literal]
+//   plomvarde-bench --site N [--work DIR] [--rounds R]
 //
 // Builds one sample installation per size (plomvarde-sample --badges N, in
 // the directory of this program), then runs every download function once per
 // size in a child process of its own and prints wall time, badges per
 // second, peak memory (maximum resident set of the child) and statements
 // sent to the database per badge, as the runtime counts them.
+//
+// --site N: the site case. An installation of N badges gets a second
+// 12-reader terminal (TERM24, a copy of TERM12 with readers of its own);
+// the five functions on both terminals (10 runs) run as 10 separate
+// processes one after another and as one plomvarde-batch, in the same bench
+// run, and the files of both must be equal.
+#include <sqlite3.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -21,6 +30,8 @@
 #include <sstream>
 #include <string>
 #include <vector>
+
+#include <nlohmann/json.hpp>
 
 #include "config/cipher.h"
 #include "driver/run.h"
@@ -34,7 +45,8 @@ const char* kFunctions[] = {"VQDNL17P", "VQDNL31P", "VQDNL18P", "VQDNL60P", "IDS
 
 // The child: one run of the tool in the working directory; prints the
 // statement count and the badges read.
-int RunOne(const std::string& function, const std::string& terminal, bool literal) {
+int RunOne(const std::string& function, const std::string& terminal, bool literal,
+           const std::string& file = "bench.dnl") {
   FILE* out = std::tmpfile();
   plom::Messages msg(out);
   int64_t statements = 0;
@@ -42,7 +54,7 @@ int RunOne(const std::string& function, const std::string& terminal, bool litera
   opt.statements_sent = &statements;
   opt.reuse_answers = !literal;
   opt.group_lines = !literal;
-  int status = plom::RunTool({function, terminal, "bench.dnl", "1"}, msg, opt);
+  int status = plom::RunTool({function, terminal, file, "1"}, msg, opt);
   msg.Flush();
   std::rewind(out);
   long badges = 0;
@@ -57,6 +69,7 @@ int RunOne(const std::string& function, const std::string& terminal, bool litera
 
 struct Measure {
   double seconds = 0;
+  double cpu_seconds = 0;  // user + system time of the child
   long peak_kb = 0;
   long long statements = 0;
   long badges = 0;
@@ -65,8 +78,13 @@ struct Measure {
 
 bool g_literal = false;
 
+double CpuSeconds(const struct rusage& ru) {
+  return static_cast<double>(ru.ru_utime.tv_sec + ru.ru_stime.tv_sec) +
+         static_cast<double>(ru.ru_utime.tv_usec + ru.ru_stime.tv_usec) / 1e6;
+}
+
 Measure Spawn(const std::string& self, const std::string& cwd, const std::string& function,
-              const std::string& terminal) {
+              const std::string& terminal, const std::string& file = "bench.dnl") {
   Measure m;
   int pipefd[2];
   if (pipe(pipefd) != 0) return m;
@@ -77,7 +95,7 @@ Measure Spawn(const std::string& self, const std::string& cwd, const std::string
     close(pipefd[0]);
     if (chdir(cwd.c_str()) != 0) _exit(127);
     execl(self.c_str(), self.c_str(), "--one", function.c_str(), terminal.c_str(),
-          g_literal ? "literal" : "kept", nullptr);
+          g_literal ? "literal" : "kept", file.c_str(), nullptr);
     _exit(127);
   }
   close(pipefd[1]);
@@ -90,6 +108,7 @@ Measure Spawn(const std::string& self, const std::string& cwd, const std::string
   struct rusage ru {};
   wait4(pid, &wstatus, 0, &ru);
   m.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  m.cpu_seconds = CpuSeconds(ru);
   m.peak_kb = ru.ru_maxrss;
   std::sscanf(text.c_str(), "%lld %ld %d", &m.statements, &m.badges, &m.status);
   return m;
@@ -122,6 +141,146 @@ std::string Prepare(const fs::path& work, const fs::path& bin_dir, long n) {
   return (root / "run" / "terminal").string();
 }
 
+
+// A second 12-reader terminal: TERM12's readers under codes of their own
+// (Z24..), with TERM12's permissions, clients and terminal type.
+bool AddSecondTerminal(const fs::path& db) {
+  sqlite3* h = nullptr;
+  if (sqlite3_open(db.c_str(), &h) != SQLITE_OK) return false;
+  const char* sql =
+      "INSERT INTO \"ZrSystem.Zrt401Zls\" SELECT 'TERM24', ZlsLes, 'Z24' || substr(ZlsZko, 4) "
+      "FROM \"ZrSystem.Zrt401Zls\" WHERE ZlsTrm = 'TERM12';"
+      "INSERT INTO \"ZrSystem.Zrt404Zbr\" SELECT ZbrZbk, 'Z24' || substr(ZbrZko, 4), ZbrZtb "
+      "FROM \"ZrSystem.Zrt404Zbr\" WHERE ZbrZko LIKE 'Z12%';"
+      "INSERT INTO \"ZrSystem.Zrt115Tfz\" SELECT 'TERM24', TfzLiz, TfzMnd "
+      "FROM \"ZrSystem.Zrt115Tfz\" WHERE TfzTrm = 'TERM12';"
+      "INSERT INTO \"ZrSystem.Zrt114Tsm\" SELECT 'TERM24', TsmTyp "
+      "FROM \"ZrSystem.Zrt114Tsm\" WHERE TsmNam = 'TERM12';";
+  char* err = nullptr;
+  bool ok = sqlite3_exec(h, sql, nullptr, nullptr, &err) == SQLITE_OK;
+  if (!ok) std::fprintf(stderr, "second terminal: %s\n", err ? err : "?");
+  sqlite3_free(err);
+  sqlite3_close(h);
+  return ok;
+}
+
+struct SiteRun {
+  std::string function, terminal, file;
+};
+
+std::vector<SiteRun> SitePlan() {
+  std::vector<SiteRun> runs;
+  for (const char* t : {"TERM12", "TERM24"}) {
+    for (const char* fn : kFunctions) runs.push_back({fn, t, std::string("site_") + fn + "_" + t});
+  }
+  return runs;
+}
+
+// plomvarde-batch on the plan, standard output to a file; its report gives
+// the statements and records.
+Measure SpawnBatch(const fs::path& batch, const std::string& cwd, long long* records) {
+  Measure m;
+  auto start = std::chrono::steady_clock::now();
+  pid_t pid = fork();
+  if (pid == 0) {
+    if (chdir(cwd.c_str()) != 0) _exit(127);
+    FILE* out = std::freopen("site.out", "w", stdout);
+    if (out == nullptr) _exit(127);
+    execl(batch.c_str(), batch.c_str(), "--report", "site.jsonl", "site.plan", nullptr);
+    _exit(127);
+  }
+  int wstatus = 0;
+  struct rusage ru {};
+  wait4(pid, &wstatus, 0, &ru);
+  m.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  m.cpu_seconds = CpuSeconds(ru);
+  m.peak_kb = ru.ru_maxrss;
+  m.status = WIFEXITED(wstatus) ? WEXITSTATUS(wstatus) : -1;
+  std::ifstream rep(cwd + "/site.jsonl");
+  std::string line, last;
+  while (std::getline(rep, line)) last = line;
+  if (!last.empty()) {
+    auto j = nlohmann::json::parse(last, nullptr, false);
+    if (!j.is_discarded()) {
+      m.statements = j.value("statements", 0LL);
+      m.badges = j.value("badges_read", 0L);
+      *records = j.value("records_written", 0LL);
+    }
+  }
+  return m;
+}
+
+std::string ReadAll(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::stringstream s;
+  s << in.rdbuf();
+  return s.str();
+}
+
+int RunSite(const fs::path& self, const fs::path& work, long n, int rounds) {
+  std::string cwd = Prepare(work / "site", self.parent_path(), n);
+  if (!AddSecondTerminal(fs::path(cwd) / "../../files/plomvarde.db")) return 1;
+  std::vector<SiteRun> runs = SitePlan();
+  {
+    std::ofstream plan(cwd + "/site.plan");
+    for (const auto& r : runs) plan << r.function << " " << r.terminal << " " << r.file << " 1\n";
+  }
+  fs::path batch = self.parent_path() / "plomvarde-batch";
+  long long records = 0;
+  // Unmeasured: fills the line store and the files, as the night before did.
+  SpawnBatch(batch, cwd, &records);
+
+  Measure best_sep, best_batch;
+  best_sep.seconds = best_batch.seconds = 1e9;
+  bool equal = true;
+  for (int round = 0; round < rounds; ++round) {
+    Measure sep;
+    sep.status = 0;
+    for (const auto& r : runs) {
+      Measure m = Spawn(self.string(), cwd, r.function, r.terminal, r.file);
+      sep.seconds += m.seconds;
+      sep.cpu_seconds += m.cpu_seconds;
+      sep.peak_kb = std::max(sep.peak_kb, m.peak_kb);
+      sep.statements += m.statements;
+      sep.badges += m.badges;
+      sep.status = std::max(sep.status, m.status);
+    }
+    std::vector<std::string> files;
+    for (const auto& r : runs) files.push_back(ReadAll(cwd + "/" + r.file));
+    Measure b = SpawnBatch(batch, cwd, &records);
+    for (size_t i = 0; i < runs.size(); ++i) {
+      if (files[i].empty() || ReadAll(cwd + "/" + runs[i].file) != files[i]) {
+        std::fprintf(stderr, "site: %s differs between batch and separate runs\n",
+                     runs[i].file.c_str());
+        equal = false;
+      }
+    }
+    std::printf("round %d: separate %.2f s (cpu %.2f s), batch %.2f s (cpu %.2f s)\n", round + 1,
+                sep.seconds, sep.cpu_seconds, b.seconds, b.cpu_seconds);
+    std::fflush(stdout);
+    if (sep.seconds < best_sep.seconds) best_sep = sep;
+    if (b.seconds < best_batch.seconds) best_batch = b;
+  }
+  double rec = records > 0 ? static_cast<double>(records) : 1;
+  std::printf("\nsite: 10 runs (5 functions x TERM12, TERM24), %ld badges, %lld records written\n",
+              n, records);
+  std::printf("%-22s %8s %8s %8s %12s %10s %6s\n", "", "wall_s", "cpu_s", "peak_MB",
+              "statements", "stmts/rec", "exit");
+  std::printf("%-22s %8.2f %8.2f %8.1f %12lld %10.2f %6d\n", "10 separate processes",
+              best_sep.seconds, best_sep.cpu_seconds, best_sep.peak_kb / 1024.0,
+              best_sep.statements, best_sep.statements / rec, best_sep.status);
+  std::printf("%-22s %8.2f %8.2f %8.1f %12lld %10.2f %6d\n", "plomvarde-batch", best_batch.seconds,
+              best_batch.cpu_seconds, best_batch.peak_kb / 1024.0, best_batch.statements,
+              best_batch.statements / rec, best_batch.status);
+  double ratio = best_sep.seconds > 0 ? best_batch.seconds / best_sep.seconds : 0;
+  double cpu_ratio = best_sep.cpu_seconds > 0 ? best_batch.cpu_seconds / best_sep.cpu_seconds : 0;
+  std::printf("batch / separate wall time: %.2f (target <= 0.33), cpu time %.2f; statements per "
+              "record %.2f (target <= 2.5); peak %.1f MB (target < 400); files equal: %s\n",
+              ratio, cpu_ratio, best_batch.statements / rec, best_batch.peak_kb / 1024.0,
+              equal ? "yes" : "NO");
+  return equal && best_batch.status == 0 && best_sep.status == 0 ? 0 : 1;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -129,9 +288,11 @@ int main(int argc, char** argv) {
     std::printf("plomvarde-bench %s\n", PLOM_VERSION);
     return 0;
   }
-  if (argc >= 5 && std::strcmp(argv[1], "--one") == 0) {
-    return RunOne(argv[2], argv[3], std::strcmp(argv[4], "literal") == 0);
+  if (argc >= 6 && std::strcmp(argv[1], "--one") == 0) {
+    return RunOne(argv[2], argv[3], std::strcmp(argv[4], "literal") == 0, argv[5]);
   }
+  long site = 0;
+  int rounds = 2;
   std::vector<long> sizes = {10000, 100000};
   fs::path work = "bench-work";
   std::string terminal = "TERM12";
@@ -153,10 +314,15 @@ int main(int argc, char** argv) {
       work = argv[i + 1];
     } else if (opt == "--terminal") {
       terminal = argv[i + 1];
+    } else if (opt == "--site") {
+      site = std::atol(argv[i + 1]);
+    } else if (opt == "--rounds") {
+      rounds = std::max(1, std::atoi(argv[i + 1]));
     }
   }
   fs::path self = fs::canonical("/proc/self/exe");
   work = fs::absolute(work);
+  if (site > 0) return RunSite(self, work, site, rounds);
 
   std::map<std::pair<std::string, long>, Measure> results;
   std::printf("%-9s %8s %8s %10s %8s %10s %6s\n", "function", "badges", "wall_s", "badges/s",

@@ -5,7 +5,10 @@
 #include "installation/connection.h"
 #include "installation/line_store.h"
 #include "driver/download_file.h"
+#include "driver/write_out.h"
 #include "platform/files.h"
+
+#include <chrono>
 
 namespace plom {
 namespace {
@@ -35,15 +38,8 @@ std::string ToCapitals(std::string s) {
   return s;
 }
 
-// The run parameters the command line gives.
-struct RunParams {
-  std::string function;  // in capitals
-  std::string terminal;
-  std::string path;
-  bool replace = false;
-};
+}  // namespace
 
-// Checks and takes the arguments; prints the usage texts when they don't do.
 bool TakeArguments(const std::vector<std::string>& args, Messages& msg, RunParams* p) {
   if (args.size() < 4) {
     msg.Printf("Anzahl Parameter(mind. 4) unterschritten! AnzParam: %d",
@@ -76,6 +72,8 @@ bool TakeArguments(const std::vector<std::string>& args, Messages& msg, RunParam
   }
   return true;
 }
+
+namespace {
 
 struct Credentials {
   std::string login, password, server, schema;
@@ -145,9 +143,89 @@ RunOptions DefaultRunOptions() {
   return o;
 }
 
-int RunTool(const std::vector<std::string>& args, Messages& msg, const RunOptions& options) {
-  RunParams p;
-  if (!TakeArguments(args, msg, &p)) return kExitUsage;
+namespace {
+
+// Writes FILE.new instead of the file and tells what would change.
+int WriteDryRun(Messages& msg, const RunParams& p, int width, const std::string& old_data,
+                const std::string& data, RunFigures* f) {
+  std::string next = p.replace ? data : old_data + data;
+  RecordChanges c = CompareRecords(SplitRecords(old_data, width), SplitRecords(next, width), width);
+  f->added = c.added;
+  f->removed = c.removed;
+  f->changed = c.changed;
+  std::string beside = p.path + ".new";
+  if (!ReplaceFile(beside, next)) {
+    msg.Printf("Donwloadfile %s konnte nicht geoeffnet werden!\n", beside.c_str());
+    return kExitCantWrite;
+  }
+  msg.Printf("Probelauf: %s geschrieben, gegenueber %s: %lld neu, %lld entfernt, %lld geaendert\n",
+             beside.c_str(), p.path.c_str(), static_cast<long long>(c.added),
+             static_cast<long long>(c.removed), static_cast<long long>(c.changed));
+  return kExitOk;
+}
+
+// The guard refuses the new content: it goes beside the old file.
+int RejectNewContent(Messages& msg, const RunParams& p, size_t old_records, size_t new_records,
+                     int pct, const std::string& data, bool dry_run) {
+  msg.Printf("Downloadfile %s nicht ersetzt: %zu statt %zu Saetze (weniger als %d%%)!\n",
+             p.path.c_str(), new_records, old_records, pct);
+  if (dry_run) return kExitGuarded;
+  std::string beside = p.path + ".rejected";
+  if (!ReplaceFile(beside, data)) {
+    msg.Printf("Donwloadfile %s konnte nicht geoeffnet werden!\n", beside.c_str());
+    return kExitCantWrite;
+  }
+  msg.Printf("Neuer Inhalt in %s\n", beside.c_str());
+  return kExitGuarded;
+}
+
+// Writes the download file, unless the guard refuses it or the run is a dry
+// run.
+int WriteOut(Messages& msg, const RunParams& p, int width, const std::string& data,
+             size_t records, const RunOptions& options, RunFigures* f) {
+  if (options.dry_run) {
+    std::string old_data = ReadWholeFile(p.path);
+    int status = WriteDryRun(msg, p, width, old_data, data, f);
+    if (status != kExitOk) return status;
+  }
+  bool guarded = p.replace && options.guard_pct > 0;
+  size_t old_records = guarded ? CountFileRecords(p.path, width) : 0;
+  if (guarded && GuardTrips(old_records, records, options.guard_pct, kGuardMinRecords)) {
+    return RejectNewContent(msg, p, old_records, records, options.guard_pct, data,
+                            options.dry_run);
+  }
+  if (options.dry_run) return kExitOk;
+  bool written = p.replace ? ReplaceFile(p.path, data) : AppendFile(p.path, data);
+  if (!written) {
+    msg.Printf("Donwloadfile %s konnte nicht geoeffnet werden!\n", p.path.c_str());
+    return kExitCantWrite;
+  }
+  return kExitOk;
+}
+
+// Runs the generator for the terminal's client schemas (all client schemas
+// when it has none) and stores the lines; counts badges and lost lines in
+// *f. With hold, the lines are stored at once at the end; returns false when
+// that failed (nothing of them stored).
+bool GenerateLines(Connection& conn, Messages& msg, const RunParams& p,
+                   const DownloadFunction& fn, const RunOptions& options, bool hold,
+                   RunFigures* f) {
+  RunContext ctx(conn, msg, options.reuse_answers, options.shared);
+  std::vector<std::string> held;
+  if (hold) ctx.held_lines = &held;
+  if (RunSchemas(ctx, p, fn, false) == 0) RunSchemas(ctx, p, fn, true);
+  f->badges_read = ctx.badges_read;
+  f->lines_lost = ctx.lines_lost;
+  if (hold) return InsertLinesAtOnce(conn, p.path, held) == 0;
+  int rc = FlushLines(conn);
+  if (rc != 0) {
+    msg.Printf("Insert-Error Zrt999Tmp! ErrNr: %d\n", rc);
+    ++f->lines_lost;
+  }
+  return true;
+}
+
+int RunSteps(const RunParams& p, Messages& msg, const RunOptions& options, RunFigures* f) {
   const DownloadFunction& fn = *FindDownloadFunction(p.function);
 
   PathLock lock(p.path, options.lock_wait_ms);
@@ -173,11 +251,13 @@ int RunTool(const std::vector<std::string>& args, Messages& msg, const RunOption
   conn.line_group.enabled = options.group_lines;
   struct CountOnExit {
     Connection& c;
+    RunFigures* f;
     int64_t* out;
     ~CountOnExit() {
+      f->statements = c.statements_sent();
       if (out) *out = c.statements_sent();
     }
-  } count_on_exit{conn, options.statements_sent};
+  } count_on_exit{conn, f, options.statements_sent};
 
   rc = DeleteLines(conn, p.path);
   if (rc != 0 && rc != kSqlNotFound) {
@@ -185,21 +265,35 @@ int RunTool(const std::vector<std::string>& args, Messages& msg, const RunOption
     return kExitUnavailable;
   }
 
-  RunContext ctx(conn, msg, options.reuse_answers);
-  if (RunSchemas(ctx, p, fn, false) == 0) RunSchemas(ctx, p, fn, true);
+  bool stored = false;
+  if (options.hold_lines) {
+    std::string said;
+    Messages held_msg(&said);
+    stored = GenerateLines(conn, held_msg, p, fn, options, true, f);
+    if (stored && !said.empty()) msg.Printf("%s", said.c_str());
+  }
+  if (!stored) GenerateLines(conn, msg, p, fn, options, false, f);
+  std::vector<std::string> lines = ReadLines(conn, p.path);
+  f->records_written = static_cast<int64_t>(lines.size());
+  int status = WriteOut(msg, p, fn.width, RenderDownload(lines, fn.width), lines.size(), options, f);
+  if (status != kExitOk) return status;
+  return f->lines_lost > 0 ? kExitLinesLost : kExitOk;
+}
 
-  rc = FlushLines(conn);
-  if (rc != 0) {
-    msg.Printf("Insert-Error Zrt999Tmp! ErrNr: %d\n", rc);
-    ++ctx.lines_lost;
-  }
-  std::string data = RenderDownload(ReadLines(conn, p.path), fn.width);
-  bool written = p.replace ? ReplaceFile(p.path, data) : AppendFile(p.path, data);
-  if (!written) {
-    msg.Printf("Donwloadfile %s konnte nicht geoeffnet werden!\n", p.path.c_str());
-    return kExitCantWrite;
-  }
-  return ctx.lines_lost > 0 ? kExitLinesLost : kExitOk;
+}  // namespace
+
+RunFigures RunDownload(const RunParams& p, Messages& msg, const RunOptions& options) {
+  auto start = std::chrono::steady_clock::now();
+  RunFigures f;
+  f.status = RunSteps(p, msg, options, &f);
+  f.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  return f;
+}
+
+int RunTool(const std::vector<std::string>& args, Messages& msg, const RunOptions& options) {
+  RunParams p;
+  if (!TakeArguments(args, msg, &p)) return kExitUsage;
+  return RunDownload(p, msg, options).status;
 }
 
 }  // namespace plom

@@ -16,6 +16,8 @@ enum ExitStatus {
   kExitOk = 0,           // the download file was written with every line
   kExitLinesLost = 1,    // written, but lines were lost (a failed insert)
   kExitUsage = 64,       // too few arguments, unknown function, argument too long
+  kExitGuarded = 65,     // the new content held too few records: old file kept,
+                         // the new content beside it as FILE.rejected
   kExitUnavailable = 69, // connect failed, or the line store could not be emptied
   kExitCantWrite = 73,   // the download file could not be written
   kExitLocked = 75,      // another run holds the same download file
@@ -42,8 +44,54 @@ struct RunOptions {
   // When set, receives the number of statements the run sent to the
   // database (for measuring).
   int64_t* statements_sent = nullptr;
+  // The guard against a file emptied by a database that suddenly answers
+  // with almost no badges: a run that would replace a file of at least
+  // kGuardMinRecords records with one of fewer than guard_pct per cent of
+  // that count keeps the old file (kExitGuarded). 0: no guard.
+  int guard_pct = 0;
+  // Writes FILE.new instead of the download file and tells how many
+  // records would be added, removed and changed.
+  bool dry_run = false;
+  // Answers kept for all runs of a batch (see installation/shared_answers.h);
+  // none for a single run.
+  SharedAnswers* shared = nullptr;
+  // Stores the run's lines at once when the generators are done (several
+  // lines per INSERT) instead of one by one. When that fails, the run's
+  // generators run again storing line by line, so that the refused lines
+  // are found and reported as a run that stores one by one reports them.
+  bool hold_lines = false;
 };
 RunOptions DefaultRunOptions();
+constexpr size_t kGuardMinRecords = 20;
+constexpr int kDefaultGuardPct = 10;
+
+// The run parameters the command line gives.
+struct RunParams {
+  std::string function;  // in capitals
+  std::string terminal;
+  std::string path;
+  bool replace = false;
+};
+
+// Checks and takes the four arguments (program name excluded); prints the
+// usage texts and returns false when they don't do.
+bool TakeArguments(const std::vector<std::string>& args, Messages& msg, RunParams* p);
+
+// What a run did.
+struct RunFigures {
+  int status = kExitOk;
+  int64_t badges_read = 0;      // badge rows of all client schemas
+  int64_t records_written = 0;  // records of the new content
+  int lines_lost = 0;           // lines the line store refused
+  double seconds = 0;
+  int64_t statements = 0;       // statements sent to the database
+  // A dry run: records the new content would add, remove and change.
+  int64_t added = 0, removed = 0, changed = 0;
+};
+
+// One run with checked parameters (TakeArguments): lock, connect, line
+// store, generators, write-out. Every message goes to msg.
+RunFigures RunDownload(const RunParams& p, Messages& msg, const RunOptions& options);
 
 // Runs the tool with the command-line arguments (program name excluded).
 int RunTool(const std::vector<std::string>& args, Messages& msg, const RunOptions& options);

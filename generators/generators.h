@@ -4,8 +4,10 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 #include "installation/access_rights.h"
+#include "installation/shared_answers.h"
 #include "generators/messages.h"
 #include "db/runtime.h"
 #include "generators/admission.h"
@@ -33,9 +35,24 @@ struct RunContext {
   // Lines that the line store refused (a failed insert): the download file
   // then lacks them.
   int lines_lost = 0;
+  // Badge rows fetched by the run's generator passes (all client schemas).
+  int badges_read = 0;
 
-  RunContext(Connection& c, Messages& m, bool reuse_answers = true)
-      : conn(c), msg(m), admission(reuse_answers), access_rights(reuse_answers) {}
+  // Answers kept for all runs of a batch (none for a single run), and the
+  // kept lookups of the badge row at hand.
+  SharedAnswers* shared = nullptr;
+  const RowAnswers* kept = nullptr;
+  // When set, lines are held here instead of being stored one by one (the
+  // driver stores them at once when the generators are done).
+  std::vector<std::string>* held_lines = nullptr;
+  // The access-right answers in use: the batch's when shared, else the run's.
+  AccessRightCache* rights = &access_rights;
+
+  RunContext(Connection& c, Messages& m, bool reuse_answers = true,
+             SharedAnswers* shared_answers = nullptr)
+      : conn(c), msg(m), admission(reuse_answers), access_rights(reuse_answers),
+        shared(shared_answers),
+        rights(shared_answers ? shared_answers->access_rights() : &access_rights) {}
 };
 
 // A generator makes one pass for ctx.scope.

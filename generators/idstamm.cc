@@ -52,7 +52,7 @@ std::string JoinQuoted(const std::vector<std::string>& fields) {
 
 bool StoreBadge(RunContext& ctx, BadgeRecord* r, const std::string& path,
                 const std::string& terminal) {
-  bool resolved = ResolveAccessClass(ctx.conn, ctx.scope.schema, r, &ctx.access_rights);
+  bool resolved = ResolveAccessClass(ctx.conn, ctx.scope.schema, r, ctx.rights);
   r->time_flag = "0";
   r->access_flag = "0";
   if (!resolved) r->access_class = kNoClass;
@@ -66,7 +66,7 @@ bool StoreBadge(RunContext& ctx, BadgeRecord* r, const std::string& path,
   }
 
   // A person without a row leaves PnrSpr and PnrSal empty.
-  GetPersonSprSal(ctx.conn, ctx.scope.schema, r);
+  GetPersonSprSal(ctx.conn, ctx.scope.schema, r, ctx.kept);
   std::vector<std::string> fields = MasterDataFields(*r);
   if (!FieldsAreQuotable(fields)) {
     ctx.msg.Printf(

@@ -53,6 +53,10 @@ bool ClassFits(RunContext& ctx, const BadgeRecord& r) {
 }
 
 bool StoreLine(RunContext& ctx, const std::string& path, const std::string& line) {
+  if (ctx.held_lines != nullptr) {
+    ctx.held_lines->push_back(line);
+    return true;
+  }
   int rc = InsertLine(ctx.conn, path, line);
   if (rc == 0) return true;
   ctx.msg.Printf("Insert-Error Zrt999Tmp! ErrNr: %d", rc);
@@ -106,13 +110,27 @@ void ForEachBadge(RunContext& ctx, const std::function<bool(BadgeRecord*)>& stor
   BadgeRecord r;
   int badges = 0;
   int stored = 0;
-  OpenBadgeCursor(ctx.conn, ctx.scope.schema);
-  while (FetchBadge(ctx.conn, &r) == kSqlOk) {
-    ++badges;
-    if (store_badge(&r)) ++stored;
-    r.Clear();
+  if (ctx.shared) {
+    // The rows as the cursor delivers them, read once for the whole batch.
+    std::shared_ptr<const SchemaBadges> rows;
+    ctx.shared->GetBadgeRows(ctx.conn, ctx.scope.schema, &rows);
+    for (size_t i = 0; i < rows->size(); ++i) {
+      ++badges;
+      rows->Get(i, &r);
+      ctx.kept = &rows->answers(i);
+      if (store_badge(&r)) ++stored;
+    }
+    ctx.kept = nullptr;
+  } else {
+    OpenBadgeCursor(ctx.conn, ctx.scope.schema);
+    while (FetchBadge(ctx.conn, &r) == kSqlOk) {
+      ++badges;
+      if (store_badge(&r)) ++stored;
+      r.Clear();
+    }
+    CloseBadgeCursor(ctx.conn);
   }
-  CloseBadgeCursor(ctx.conn);
+  ctx.badges_read += badges;
   ReportCounts(ctx, badges, stored);
 }
 

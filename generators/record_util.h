@@ -50,7 +50,8 @@ bool ClassFits(RunContext& ctx, const BadgeRecord& r);
 
 // Stores the line under the path. On a refused insert prints the error
 // number, path and line (without line ends of their own) and counts the
-// line as lost. Returns whether the line was stored.
+// line as lost. Returns whether the line was stored. Lines held for the
+// driver (ctx.held_lines) count as stored.
 bool StoreLine(RunContext& ctx, const std::string& path, const std::string& line);
 
 // Whether the text holds a control character (a byte below 0x20, or 0x7F).

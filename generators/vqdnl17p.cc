@@ -30,7 +30,7 @@ size_t EntryColumn(int n) { return ReaderEntryColumn(kColReaders, n); }
 // Balance text 1 of the previous day; blank when there is no row or the
 // lookup failed, so the terminal never shows figures that were not read.
 void PutBalance(RunContext& ctx, BadgeRecord* r, std::string* line) {
-  int rc = GetBalances(ctx.conn, r);
+  int rc = GetBalances(ctx.conn, r, ctx.kept);
   if (rc == kSqlOk) {
     PutText(line, kColBalance, r->balance[0], kDisplayRoom);
     return;
@@ -42,7 +42,7 @@ void PutBalance(RunContext& ctx, BadgeRecord* r, std::string* line) {
 
 // The location short text replaces whatever entry 7 holds.
 void PutLocation(RunContext& ctx, BadgeRecord* r, std::string* line) {
-  int rc = GetLocationShortText(ctx.conn, r);
+  int rc = GetLocationShortText(ctx.conn, r, ctx.kept);
   if (rc == kSqlOk) {
     PutText(line, EntryColumn(kLocationEntry), kLocationEntryNumber, kReaderNumberLen);
     PutText(line, EntryColumn(kLocationEntry) + kReaderNumberLen, r->location_short, kClassRoom);
@@ -55,7 +55,7 @@ bool StoreBadge(RunContext& ctx, BadgeRecord* r, const std::string& path,
                 const std::string& terminal) {
   r->PresetReaderSlots();
   std::string line(kWidth, ' ');
-  bool resolved = ResolveAccessClass(ctx.conn, ctx.scope.schema, r, &ctx.access_rights);
+  bool resolved = ResolveAccessClass(ctx.conn, ctx.scope.schema, r, ctx.rights);
   if (!FitsFixedLayout(ctx, *r, false)) return false;
 
   PutText(&line, kColBadge, r->badge_number, kBadgeNumberRoom);

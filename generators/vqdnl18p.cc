@@ -32,7 +32,8 @@ constexpr size_t kColVacation[5] = {107, 127, 147, 167, 87};
 constexpr char kFourGroupType[] = "7598-002";
 constexpr size_t kColGroup5 = 94;
 
-using Labels = std::array<std::string, kLabelCount>;
+using Labels = LabelSlots;
+static_assert(kLabelSlots == kLabelCount);
 
 // What one pass reads once and keeps from badge to badge.
 struct DisplayPass {
@@ -53,6 +54,7 @@ std::string Today() {
 
 // The labels 301 to 308; a label that does not exist shows as blanks.
 Labels ReadLabels(RunContext& ctx) {
+  if (ctx.shared) return ctx.shared->Labels(ctx.conn);
   Labels labels;
   labels.fill(std::string(kLabelLen, ' '));
   OpenLabelCursor(ctx.conn);
@@ -70,7 +72,7 @@ DisplayPass PreparePass(RunContext& ctx, const std::string& terminal) {
 }
 
 void PutBalance(RunContext& ctx, const DisplayPass& pass, BadgeRecord* r, std::string* line) {
-  int rc = GetBalances(ctx.conn, r);
+  int rc = GetBalances(ctx.conn, r, ctx.kept);
   if (rc != kSqlOk) {
     ctx.msg.Printf("Ausweis:%s Person:%s Saldodaten nicht gefunden! %d\n", r->badge_number.c_str(),
                    r->personnel_number.c_str(), rc);
@@ -83,7 +85,7 @@ void PutBalance(RunContext& ctx, const DisplayPass& pass, BadgeRecord* r, std::s
 
 // Missing vacation rows show as zero; the texts are written in every case.
 void PutVacation(RunContext& ctx, BadgeRecord* r, std::string* line) {
-  int rc = GetVacation(ctx.conn, ctx.scope.schema, r);
+  int rc = GetVacation(ctx.conn, ctx.scope.schema, r, ctx.kept);
   if (rc != kSqlOk) {
     ctx.msg.Printf("Ausweis:%s Person:%s Urlaubsdaten nicht gefunden! %d\n",
                    r->badge_number.c_str(), r->personnel_number.c_str(), rc);

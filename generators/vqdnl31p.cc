@@ -42,7 +42,7 @@ void PutRecordFields(const BadgeRecord& r, std::string* line) {
 bool StoreBadge(RunContext& ctx, BadgeRecord* r, const std::string& path,
                 const std::string& terminal) {
   std::string line(kWidth, ' ');
-  bool resolved = ResolveAccessClass(ctx.conn, ctx.scope.schema, r, &ctx.access_rights);
+  bool resolved = ResolveAccessClass(ctx.conn, ctx.scope.schema, r, ctx.rights);
   if (!FitsFixedLayout(ctx, *r, true)) return false;
 
   PutFlag(&line, kColAccessFlag, false);
@@ -59,7 +59,7 @@ bool StoreBadge(RunContext& ctx, BadgeRecord* r, const std::string& path,
   PutFlag(&line, kColAccessFlag, true);
 
   // Without a location the short text stays empty and its columns blank.
-  GetLocationShortText(ctx.conn, r);
+  GetLocationShortText(ctx.conn, r, ctx.kept);
   PutRecordFields(*r, &line);
   return StoreRecord(ctx, *r, path, line);
 }

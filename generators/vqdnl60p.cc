@@ -25,7 +25,7 @@ constexpr size_t kColReaders = 31;
 // Balance text 1 of the previous day; blank when there is no row or the
 // lookup failed.
 void PutBalance(RunContext& ctx, BadgeRecord* r, std::string* line) {
-  if (GetBalances(ctx.conn, r) == kSqlOk) {
+  if (GetBalances(ctx.conn, r, ctx.kept) == kSqlOk) {
     PutText(line, kColBalance, r->balance[0], kDisplayRoom);
   } else {
     PutBlanks(line, kColBalance, kDisplayRoom);
@@ -36,7 +36,7 @@ bool StoreBadge(RunContext& ctx, BadgeRecord* r, const std::string& path,
                 const std::string& terminal) {
   r->PresetReaderSlots();
   std::string line(kWidth, ' ');
-  bool resolved = ResolveAccessClass(ctx.conn, ctx.scope.schema, r, &ctx.access_rights);
+  bool resolved = ResolveAccessClass(ctx.conn, ctx.scope.schema, r, ctx.rights);
   if (!FitsFixedLayout(ctx, *r, false)) return false;
 
   PutText(&line, kColBadge, r->badge_number, kBadgeNumberRoom);

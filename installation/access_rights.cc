@@ -44,6 +44,16 @@ constexpr Query kAbtQ = {stmt::kSelAbt, {kZuo, nullptr}, false, Extra::kDepartme
 constexpr Query kAbtGrp = {stmt::kSelAbtGrp, {kAbl, kZuo}, false, Extra::kNone, true};
 constexpr Query kAkr = {stmt::kSelAkr, {kBsv, nullptr}, false, Extra::kNone, false};
 
+// The kept answer of the key, when there is one.
+bool KeptAnswer(AccessRightCache* cache, const AccessRightCache::Key& key, int* sqlcode, Row* row) {
+  std::lock_guard<std::mutex> hold(cache->mu);
+  auto kept = cache->answers.find(key);
+  if (kept == cache->answers.end()) return false;
+  *sqlcode = kept->second.sqlcode;
+  *row = kept->second.row;
+  return true;
+}
+
 int RunQuery(Connection& c, const std::string& schema, const Query& q, BadgeRecord* r,
              AccessRightCache* cache = nullptr) {
   if (!IsValidSchemaName(schema)) return kInvalidSchema;
@@ -59,13 +69,12 @@ int RunQuery(Connection& c, const std::string& schema, const Query& q, BadgeReco
   int rc;
   bool keep = cache != nullptr && cache->enabled();
   AccessRightCache::Key cache_key{schema, q.statement.no, key};
-  auto kept = keep ? cache->answers.find(cache_key) : AccessRightCache::Answers::iterator();
-  if (keep && kept != cache->answers.end()) {
-    rc = kept->second.sqlcode;
-    row = kept->second.row;
-  } else {
+  if (!keep || !KeptAnswer(cache, cache_key, &rc, &row)) {
     rc = FetchFirstRow(c, q.statement.no, BuildStatement(q.statement.text, from), key, &row);
-    if (keep && (rc == kSqlOk || rc == kSqlNotFound)) cache->answers[cache_key] = {rc, row};
+    if (keep && (rc == kSqlOk || rc == kSqlNotFound)) {
+      std::lock_guard<std::mutex> hold(cache->mu);
+      cache->answers[cache_key] = {rc, row};
+    }
   }
   if (rc != kSqlOk) return rc;
 

@@ -9,6 +9,7 @@
 #pragma once
 
 #include <map>
+#include <mutex>
 #include <string>
 #include <tuple>
 
@@ -28,7 +29,8 @@ int BZU_SelAkr(Connection& c, const std::string& schema, BadgeRecord* r);
 // Answers of the access-right queries kept for a run. The rights do not
 // change while a run reads them, so each query needs to run only once per
 // client schema and key (many badges share a badge group). Only answers that
-// found a right or found none are kept; an error is asked again.
+// found a right or found none are kept; an error is asked again. The runs of
+// a batch share one cache: answers are looked up and kept under mu.
 class AccessRightCache {
  public:
   explicit AccessRightCache(bool enabled = true) : enabled_(enabled) {}
@@ -41,6 +43,7 @@ class AccessRightCache {
   using Key = std::tuple<std::string, int, std::string>;  // schema, statement, key
   using Answers = std::map<Key, Answer>;
   Answers answers;
+  std::mutex mu;
 
  private:
   bool enabled_;

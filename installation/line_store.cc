@@ -70,6 +70,43 @@ int InsertLine(Connection& c, const std::string& path, const std::string& line) 
   return rc;
 }
 
+namespace {
+
+// The INSERT statements of InsertLinesAtOnce, inside its transaction.
+int InsertAll(Connection& c, const std::string& path, const std::vector<std::string>& lines) {
+  size_t at = 0;
+  Params params;
+  for (; at + kLinesPerInsert <= lines.size(); at += kLinesPerInsert) {
+    params.assign(1, Param::Text(path));
+    for (size_t i = at; i < at + kLinesPerInsert; ++i) params.push_back(Param::Text(lines[i]));
+    int rc = c.Execute(stmt::kInsertLines.no, stmt::kInsertLines.text, params);
+    if (rc != 0) return rc;
+  }
+  for (; at < lines.size(); ++at) {
+    int rc = c.Execute(kInsert, kInsertSql, {Param::Text(path), Param::Text(lines[at])});
+    if (rc != 0) return rc;
+  }
+  return 0;
+}
+
+}  // namespace
+
+int InsertLinesAtOnce(Connection& c, const std::string& path,
+                      const std::vector<std::string>& lines) {
+  if (path.size() > kMaxPathLen) return kTooLong;
+  for (const std::string& l : lines) {
+    if (l.size() > kMaxLineLen) return kTooLong;
+  }
+  FlushLines(c);
+  if (lines.empty()) return 0;
+  int rc = c.Transaction(kInsertTx, kBeginInsertSql);
+  if (rc != 0) return rc;
+  rc = InsertAll(c, path, lines);
+  if (rc == 0) rc = c.Transaction(kCommit, kCommitSql);
+  if (rc != 0) c.Transaction(kInsertTx, kRollbackInsertSql);
+  return rc;
+}
+
 int DeleteLines(Connection& c, const std::string& path) {
   if (path.size() > kMaxPathLen) return kTooLong;
   FlushLines(c);

@@ -4,8 +4,10 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 #include "db/runtime.h"
+#include "installation/statements.h"
 
 namespace plom {
 
@@ -25,6 +27,16 @@ int InsertLine(Connection& c, const std::string& path, const std::string& line);
 // commit (0 when nothing was open).
 int FlushLines(Connection& c);
 constexpr int kLinesPerGroup = 2000;
+
+// Stores all lines of the path at once, in one transaction of INSERT
+// statements of kLinesPerInsert lines each (and single-line INSERTs for the
+// rest). All or nothing: 0 when every line is stored and committed;
+// otherwise the sqlcode of the first failure, after which the transaction
+// is rolled back and none of the lines is stored (the caller then stores
+// them one by one, to learn which line was refused). A path or line beyond
+// its column refuses the whole call with nothing sent.
+int InsertLinesAtOnce(Connection& c, const std::string& path,
+                      const std::vector<std::string>& lines);
 
 // Deletes the line store of the path: 0 deleted, 100 there were none.
 int DeleteLines(Connection& c, const std::string& path);

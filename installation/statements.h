@@ -162,6 +162,63 @@ inline constexpr Statement kLineCursor = {
     "ORDER BY TmpUsr, TmpStr "};
 inline constexpr Statement kCommit = {0, StatementKind::kTransaction, "  COMMIT TRANSACTION "};
 
+}  // namespace stmt
+
+// The line store's INSERT of many lines at once (a batch stores a run's
+// lines so): "  INSERT INTO ZrSystem.Zrt999Tmp ( TmpUsr, TmpStr ) VALUES
+// ( @p1, @p2 ), ( @p1, @p3 ), ... ( @p1, @p101 )  ", the path as @p1 and
+// kLinesPerInsert lines after it.
+inline constexpr size_t kLinesPerInsert = 100;
+
+namespace insert_many {
+
+inline constexpr char kHead[] = "  INSERT INTO ZrSystem.Zrt999Tmp ( TmpUsr, TmpStr ) VALUES ";
+inline constexpr char kTail[] = "  ";
+
+// Appends the text of a (or counts its bytes when out is null).
+constexpr size_t Put(const char* a, char* out) {
+  size_t n = 0;
+  for (; a[n] != '\0'; ++n) {
+    if (out != nullptr) out[n] = a[n];
+  }
+  return n;
+}
+
+constexpr size_t PutNumber(size_t v, char* out) {
+  char digits[8] = {};
+  size_t n = 0;
+  do {
+    digits[n++] = static_cast<char>('0' + v % 10);
+    v /= 10;
+  } while (v > 0);
+  for (size_t i = 0; i < n && out != nullptr; ++i) out[i] = digits[n - 1 - i];
+  return n;
+}
+
+// Writes the statement text into out (when not null); returns its length.
+constexpr size_t Write(char* out) {
+  size_t n = Put(kHead, out);
+  for (size_t i = 0; i < kLinesPerInsert; ++i) {
+    if (i > 0) n += Put(", ", out ? out + n : nullptr);
+    n += Put("( @p1, @p", out ? out + n : nullptr);
+    n += PutNumber(i + 2, out ? out + n : nullptr);
+    n += Put(" )", out ? out + n : nullptr);
+  }
+  return n + Put(kTail, out ? out + n : nullptr);
+}
+
+struct Text {
+  char text[Write(nullptr) + 1] = {};
+  constexpr Text() { Write(text); }
+};
+inline constexpr Text kText;
+
+}  // namespace insert_many
+
+namespace stmt {
+
+inline constexpr Statement kInsertLines = {48, StatementKind::kChange, insert_many::kText.text};
+
 // The client schemas.
 inline constexpr Statement kTerminalSchemaCursor = {
     46, StatementKind::kCursor,
@@ -183,7 +240,7 @@ inline constexpr Statement kStatements[] = {
     stmt::kYearAccount,     stmt::kBeginInsert,    stmt::kRollbackInsert,   stmt::kSaveLine,
     stmt::kRollbackLine,    stmt::kInsertLine,     stmt::kBeginDelete,      stmt::kRollbackDelete,
     stmt::kDeleteLines,     stmt::kLineCursor,     stmt::kCommit,           stmt::kTerminalSchemaCursor,
-    stmt::kAllSchemaCursor,
+    stmt::kAllSchemaCursor, stmt::kInsertLines,
 };
 
 // Whether no number keys two statements: every statement that is not

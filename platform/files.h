@@ -39,6 +39,12 @@ bool ReadWholeFile(const std::string& path, std::string* data);
 // host. Called once at the start of a program, before any output.
 void KeepStandardOutputBytes();
 
+// Whether standard error goes to a terminal (a person watches the run).
+bool StandardErrorIsTerminal();
+
+// The number of processor cores (at least 1).
+int CoreCount();
+
 // An exclusive lock for a download file path: a lock file beside it
 // ("<path>.lock"), held until destruction, which removes it.
 class PathLock {

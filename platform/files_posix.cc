@@ -20,6 +20,13 @@ std::string HostPath(std::string_view windows_path) {
   return path;
 }
 
+bool StandardErrorIsTerminal() { return ::isatty(STDERR_FILENO) == 1; }
+
+int CoreCount() {
+  long n = ::sysconf(_SC_NPROCESSORS_ONLN);
+  return n > 0 ? static_cast<int>(n) : 1;
+}
+
 namespace {
 
 bool WriteAll(int fd, const std::string& data) {

@@ -117,6 +117,14 @@ bool FailWith(DWORD error) {
 
 std::string HostPath(std::string_view windows_path) { return std::string(windows_path); }
 
+bool StandardErrorIsTerminal() { return ::_isatty(::_fileno(stderr)) != 0; }
+
+int CoreCount() {
+  SYSTEM_INFO info;
+  ::GetSystemInfo(&info);
+  return info.dwNumberOfProcessors > 0 ? static_cast<int>(info.dwNumberOfProcessors) : 1;
+}
+
 namespace {
 
 // Renames tmp over target. A target that another program holds open without

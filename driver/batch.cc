@@ -1,0 +1,457 @@
+#include "driver/batch.h"
+
+#include <getopt.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cerrno>
+#include <chrono>
+#include <cstdlib>
+#include <ctime>
+#include <filesystem>
+#include <fstream>
+#include <iostream>
+#include <map>
+#include <mutex>
+#include <nlohmann/json.hpp>
+#include <sstream>
+#include <thread>
+
+#include "db/codepage.h"
+#include "platform/files.h"
+
+namespace plom {
+namespace {
+
+constexpr size_t kRunFields = 4;
+
+// The fields of a plan line: blank- or tab-separated, up to a "#".
+std::vector<std::string> SplitFields(std::string line) {
+  line = line.substr(0, line.find('#'));
+  std::vector<std::string> fields;
+  std::istringstream in(line);
+  for (std::string f; in >> f;) fields.push_back(f);
+  return fields;
+}
+
+std::string FirstLine(const std::string& text) { return text.substr(0, text.find('\n')); }
+
+// The file as one name, whichever way the plan writes it.
+std::string FileKey(const std::string& path) {
+  std::error_code ec;
+  std::filesystem::path p = std::filesystem::absolute(path, ec);
+  if (ec) p = path;
+  return p.lexically_normal().string();
+}
+
+std::string LineRefusal(int line, const std::string& why) {
+  return "Zeile " + std::to_string(line) + ": " + why;
+}
+
+// Checks the fields of one line as the tool checks its arguments.
+bool TakeRun(int line, const std::vector<std::string>& fields, PlanRun* run, std::string* why) {
+  if (fields.size() != kRunFields) {
+    *why = LineRefusal(line, (fields.size() < kRunFields ? "zu wenige Felder (" : "zu viele Felder (") +
+                                 std::to_string(fields.size()) + " statt 4)");
+    return false;
+  }
+  std::string said;
+  Messages msg(&said);
+  run->line = line;
+  run->args = fields;
+  if (!TakeArguments(fields, msg, &run->params)) {
+    *why = LineRefusal(line, FirstLine(said));
+    return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+bool ParsePlan(const std::string& text, std::vector<PlanRun>* runs,
+               std::vector<std::string>* refusals) {
+  std::map<std::string, int> files;  // file -> line naming it first
+  std::istringstream in(text);
+  int line_no = 0;
+  size_t refused = refusals->size();
+  for (std::string line; std::getline(in, line);) {
+    ++line_no;
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    std::vector<std::string> fields = SplitFields(line);
+    if (fields.empty()) continue;
+    PlanRun run;
+    std::string why;
+    if (!TakeRun(line_no, fields, &run, &why)) {
+      refusals->push_back(why);
+      continue;
+    }
+    auto [it, first] = files.emplace(FileKey(run.params.path), line_no);
+    if (!first) {
+      refusals->push_back(LineRefusal(line_no, "Datei " + run.params.path +
+                                                   " steht schon in Zeile " +
+                                                   std::to_string(it->second)));
+      continue;
+    }
+    runs->push_back(std::move(run));
+  }
+  if (runs->empty() && refusals->size() == refused) {
+    refusals->push_back("Ablaufplan ohne Lauf");
+  }
+  return refusals->size() == refused;
+}
+
+namespace {
+
+std::string Joined(const std::vector<std::string>& fields) {
+  std::string s;
+  for (const auto& f : fields) s += (s.empty() ? "" : " ") + f;
+  return s;
+}
+
+std::string Utc(std::chrono::system_clock::time_point t) {
+  std::time_t tt = std::chrono::system_clock::to_time_t(t);
+  std::tm tm;
+  gmtime_r(&tt, &tm);
+  char buf[32];
+  std::strftime(buf, sizeof buf, "%Y-%m-%dT%H:%M:%SZ", &tm);
+  return buf;
+}
+
+std::string JsonLine(const nlohmann::json& j) {
+  return j.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace) + "\n";
+}
+
+nlohmann::json RunObject(const RunOutcome& o, bool dry_run) {
+  const RunFigures& f = o.figures;
+  nlohmann::json j = {
+      {"type", "run"},
+      {"line", o.run.line},
+      {"function", o.run.params.function},
+      {"terminal", Cp1252ToUtf8(o.run.params.terminal)},
+      {"file", Cp1252ToUtf8(o.run.params.path)},
+      {"new", o.run.params.replace},
+      {"badges_read", f.badges_read},
+      {"records_written", f.records_written},
+      {"lines_lost", f.lines_lost},
+      {"seconds", f.seconds},
+      {"statements", f.statements},
+      {"status", f.status},
+      {"messages", Cp1252ToUtf8(o.messages)},
+  };
+  if (dry_run) {
+    j["added"] = f.added;
+    j["removed"] = f.removed;
+    j["changed"] = f.changed;
+  }
+  return j;
+}
+
+struct Totals {
+  int64_t badges = 0, records = 0, lost = 0, statements = 0;
+  int status = kExitOk;
+};
+
+Totals Sum(const std::vector<RunOutcome>& outcomes) {
+  Totals t;
+  for (const auto& o : outcomes) {
+    t.badges += o.figures.badges_read;
+    t.records += o.figures.records_written;
+    t.lost += o.figures.lines_lost;
+    t.statements += o.figures.statements;
+    t.status = std::max(t.status, o.figures.status);
+  }
+  return t;
+}
+
+void PrintBlock(FILE* out, const RunOutcome& o, size_t index, size_t count) {
+  std::fprintf(out, "=== Lauf %zu/%zu (Zeile %d): %s ===\n", index + 1, count, o.run.line,
+               Joined(o.run.args).c_str());
+  std::fwrite(o.messages.data(), 1, o.messages.size(), out);
+  // Some messages have no line end of their own.
+  if (!o.messages.empty() && o.messages.back() != '\n') std::fputc('\n', out);
+  std::fflush(out);
+}
+
+void PrintSummary(FILE* out, const std::vector<RunOutcome>& outcomes, bool dry_run,
+                  double seconds) {
+  int file_width = 5;
+  for (const auto& o : outcomes) {
+    file_width = std::max(file_width, static_cast<int>(o.run.params.path.size()));
+  }
+  std::fprintf(out, "\n%-8s  %-10s  %-*s  %9s  %9s  %8s  %8s  %6s", "Funktion", "Terminal",
+               file_width, "Datei", "Ausweise", "Saetze", "verloren", "Sekunden", "Status");
+  if (dry_run) std::fprintf(out, "  %7s  %8s  %9s", "neu", "entfernt", "geaendert");
+  std::fputc('\n', out);
+  for (const auto& o : outcomes) {
+    const RunFigures& f = o.figures;
+    std::fprintf(out, "%-8s  %-10s  %-*s  %9lld  %9lld  %8d  %8.2f  %6d", o.run.params.function.c_str(),
+                 o.run.params.terminal.c_str(), file_width, o.run.params.path.c_str(),
+                 static_cast<long long>(f.badges_read), static_cast<long long>(f.records_written),
+                 f.lines_lost, f.seconds, f.status);
+    if (dry_run) {
+      std::fprintf(out, "  %7lld  %8lld  %9lld", static_cast<long long>(f.added),
+                   static_cast<long long>(f.removed), static_cast<long long>(f.changed));
+    }
+    std::fputc('\n', out);
+  }
+  Totals t = Sum(outcomes);
+  std::fprintf(out, "Laeufe: %zu  Ausweise: %lld  Saetze: %lld  verloren: %lld  Sekunden: %.2f  Status: %d\n",
+               outcomes.size(), static_cast<long long>(t.badges), static_cast<long long>(t.records),
+               static_cast<long long>(t.lost), seconds, t.status);
+  std::fflush(out);
+}
+
+// Prints the blocks in plan order as the runs end, and the progress line.
+class BlockPrinter {
+ public:
+  BlockPrinter(std::vector<RunOutcome>* outcomes, const BatchOptions& options)
+      : outcomes_(*outcomes), options_(options), done_(outcomes->size(), false),
+        start_(std::chrono::steady_clock::now()) {}
+
+  void Done(size_t index) {
+    std::lock_guard<std::mutex> hold(mu_);
+    done_[index] = true;
+    ++finished_;
+    badges_ += outcomes_[index].figures.badges_read;
+    while (next_ < done_.size() && done_[next_]) {
+      PrintBlock(options_.out, outcomes_[next_], next_, done_.size());
+      if (options_.report) {
+        std::string line = JsonLine(RunObject(outcomes_[next_], options_.run.dry_run));
+        std::fwrite(line.data(), 1, line.size(), options_.report);
+        std::fflush(options_.report);
+      }
+      ++next_;
+    }
+    ShowProgress();
+  }
+
+  void EndProgress() {
+    if (options_.progress == nullptr) return;
+    std::fprintf(options_.progress, "\r%*s\r", 70, "");
+    std::fflush(options_.progress);
+  }
+
+ private:
+  void ShowProgress() {
+    if (options_.progress == nullptr) return;
+    double elapsed =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - start_).count();
+    double rate = elapsed > 0 ? static_cast<double>(badges_) / elapsed : 0;
+    double left = elapsed / static_cast<double>(finished_) *
+                  static_cast<double>(done_.size() - finished_);
+    std::fprintf(options_.progress, "\rLaeufe %zu/%zu  %.0f Ausweise/s  noch ca. %.0f s   ",
+                 finished_, done_.size(), rate, left);
+    std::fflush(options_.progress);
+  }
+
+  std::vector<RunOutcome>& outcomes_;
+  const BatchOptions& options_;
+  std::mutex mu_;
+  std::vector<bool> done_;
+  size_t next_ = 0;
+  size_t finished_ = 0;
+  int64_t badges_ = 0;
+  std::chrono::steady_clock::time_point start_;
+};
+
+}  // namespace
+
+int RunBatch(const std::vector<PlanRun>& plan, const BatchOptions& options,
+             std::vector<RunOutcome>* outcomes_out) {
+  auto start = std::chrono::system_clock::now();
+  auto steady_start = std::chrono::steady_clock::now();
+  std::vector<RunOutcome> outcomes(plan.size());
+  for (size_t i = 0; i < plan.size(); ++i) outcomes[i].run = plan[i];
+  BlockPrinter printer(&outcomes, options);
+  SharedAnswers shared;
+  RunOptions run_options = options.run;
+  if (options.share) {
+    run_options.shared = &shared;
+    run_options.hold_lines = true;
+  }
+
+  std::atomic<size_t> next{0};
+  auto work = [&] {
+    for (size_t i; (i = next.fetch_add(1)) < plan.size();) {
+      Messages msg(&outcomes[i].messages);
+      outcomes[i].figures = RunDownload(plan[i].params, msg, run_options);
+      printer.Done(i);
+    }
+  };
+  size_t workers = std::min(plan.size(), static_cast<size_t>(std::max(1, options.jobs)));
+  std::vector<std::thread> threads;
+  for (size_t w = 1; w < workers; ++w) threads.emplace_back(work);
+  work();
+  for (auto& t : threads) t.join();
+  printer.EndProgress();
+
+  double seconds =
+      std::chrono::duration<double>(std::chrono::steady_clock::now() - steady_start).count();
+  PrintSummary(options.out, outcomes, options.run.dry_run, seconds);
+  Totals t = Sum(outcomes);
+  if (options.report) {
+    nlohmann::json j = {{"type", "batch"},
+                        {"start", Utc(start)},
+                        {"end", Utc(std::chrono::system_clock::now())},
+                        {"runs", outcomes.size()},
+                        {"badges_read", t.badges},
+                        {"records_written", t.records},
+                        {"lines_lost", t.lost},
+                        {"statements", t.statements},
+                        {"seconds", seconds},
+                        {"dry_run", options.run.dry_run},
+                        {"exit_status", t.status}};
+    std::string line = JsonLine(j);
+    std::fwrite(line.data(), 1, line.size(), options.report);
+    std::fflush(options.report);
+  }
+  if (outcomes_out) *outcomes_out = std::move(outcomes);
+  return t.status;
+}
+
+namespace {
+
+void PrintBatchUsage(FILE* out) {
+  std::fprintf(out,
+               "Aufruf: plomvarde-batch [OPTIONEN] PLAN\n"
+               "PLAN: je Zeile ein Lauf: DNL-Funktion Terminal-Name Pfad neu(1/0); - liest von der "
+               "Standardeingabe\n"
+               "  -j, --jobs N        N Laeufe gleichzeitig (Vorgabe: Anzahl Kerne)\n"
+               "      --report DATEI  Bericht als JSON Lines\n"
+               "      --guard PROZENT Datei behalten, wenn die neue weniger als PROZENT %% der "
+               "Saetze hat (Vorgabe 10, 0: aus)\n"
+               "      --dry-run       DATEI.new schreiben statt DATEI, Aenderungen zaehlen\n");
+}
+
+// A whole number from min to max, or false.
+bool TakeNumber(const char* text, int min, int max, int* out) {
+  char* end = nullptr;
+  errno = 0;
+  long n = std::strtol(text, &end, 10);
+  if (end == text || *end != '\0' || errno != 0 || n < min || n > max) return false;
+  *out = static_cast<int>(n);
+  return true;
+}
+
+bool ReadPlan(const std::string& name, std::string* text) {
+  if (name == "-") {
+    std::ostringstream s;
+    s << std::cin.rdbuf();
+    *text = s.str();
+    return !std::cin.bad();
+  }
+  std::ifstream in(name, std::ios::binary);
+  if (!in) return false;
+  std::ostringstream s;
+  s << in.rdbuf();
+  *text = s.str();
+  return !in.bad();
+}
+
+struct CommandLine {
+  int jobs = 0;
+  int guard_pct = kDefaultGuardPct;
+  bool dry_run = false;
+  std::string report;
+  std::string plan;
+};
+
+bool TakeCommandLine(const std::vector<std::string>& args, CommandLine* cl) {
+  std::vector<std::string> storage = {"plomvarde-batch"};
+  storage.insert(storage.end(), args.begin(), args.end());
+  std::vector<char*> argv;
+  for (auto& s : storage) argv.push_back(s.data());
+  argv.push_back(nullptr);
+  enum { kReport = 1000, kGuard, kDryRun, kHelp };
+  const option longs[] = {{"jobs", required_argument, nullptr, 'j'},
+                          {"report", required_argument, nullptr, kReport},
+                          {"guard", required_argument, nullptr, kGuard},
+                          {"dry-run", no_argument, nullptr, kDryRun},
+                          {"help", no_argument, nullptr, kHelp},
+                          {nullptr, 0, nullptr, 0}};
+  optind = 0;  // a fresh scan on every call
+  opterr = 0;
+  int argc = static_cast<int>(storage.size());
+  for (int c; (c = getopt_long(argc, argv.data(), "+j:h", longs, nullptr)) != -1;) {
+    switch (c) {
+      case 'j':
+        if (!TakeNumber(optarg, 1, 1024, &cl->jobs)) {
+          std::printf("Ungueltige Anzahl Laeufe: %s\n", optarg);
+          return false;
+        }
+        break;
+      case kReport: cl->report = optarg; break;
+      case kGuard:
+        if (!TakeNumber(optarg, 0, 100, &cl->guard_pct)) {
+          std::printf("Ungueltiger Prozentsatz: %s\n", optarg);
+          return false;
+        }
+        break;
+      case kDryRun: cl->dry_run = true; break;
+      default:
+        if (c == '?') std::printf("Unbekannte Option: %s\n", argv[optind - 1]);
+        return false;
+    }
+  }
+  if (argc - optind != 1) {
+    std::printf("Genau ein Ablaufplan erwartet!\n");
+    return false;
+  }
+  cl->plan = argv[optind];
+  return true;
+}
+
+}  // namespace
+
+int BatchMain(const std::vector<std::string>& args) {
+  CommandLine cl;
+  if (!TakeCommandLine(args, &cl)) {
+    PrintBatchUsage(stdout);
+    std::fflush(stdout);
+    return kExitUsage;
+  }
+  std::string text;
+  if (!ReadPlan(cl.plan, &text)) {
+    std::printf("Ablaufplan %s nicht lesbar!\n", cl.plan.c_str());
+    std::fflush(stdout);
+    return kExitUsage;
+  }
+  std::vector<PlanRun> plan;
+  std::vector<std::string> refusals;
+  if (!ParsePlan(text, &plan, &refusals)) {
+    for (const auto& r : refusals) std::printf("Ablaufplan %s, %s\n", cl.plan.c_str(), r.c_str());
+    std::printf("Ablaufplan abgelehnt, kein Lauf gestartet.\n");
+    std::fflush(stdout);
+    return kExitUsage;
+  }
+
+  BatchOptions options;
+  options.run = DefaultRunOptions();
+  options.run.guard_pct = cl.guard_pct;
+  options.run.dry_run = cl.dry_run;
+  options.jobs = cl.jobs > 0 ? cl.jobs : CoreCount();
+  options.progress = StandardErrorIsTerminal() ? stderr : nullptr;
+  FILE* report = nullptr;
+  if (!cl.report.empty()) {
+    report = std::fopen(cl.report.c_str(), "w");
+    if (report == nullptr) {
+      std::printf("Bericht %s konnte nicht geoeffnet werden!\n", cl.report.c_str());
+      std::fflush(stdout);
+      return kExitCantWrite;
+    }
+    options.report = report;
+  }
+  int status = RunBatch(plan, options);
+  if (report != nullptr) {
+    bool ok = !std::ferror(report);
+    ok = std::fclose(report) == 0 && ok;
+    if (!ok) {
+      std::printf("Bericht %s konnte nicht geschrieben werden!\n", cl.report.c_str());
+      status = std::max(status, static_cast<int>(kExitCantWrite));
+    }
+  }
+  std::fflush(stdout);
+  return status;
+}
+
+}  // namespace plom

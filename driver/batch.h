@@ -1,0 +1,59 @@
+// plomvarde-batch: the runs of a whole site from one plan, several at a
+// time, each run with its own connection and under the rules of a single
+// run of the tool (lock, line store, write-out, exit status).
+//
+// A plan holds one run per line: FUNCTION TERMINAL FILE NEW, separated by
+// blanks or tabs. "#" starts a comment; blank lines are ignored.
+#pragma once
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "driver/run.h"
+
+namespace plom {
+
+// One run of a plan and the line it stands on (counted from 1).
+struct PlanRun {
+  int line = 0;
+  std::vector<std::string> args;  // the four fields as written
+  RunParams params;
+};
+
+// Reads a plan's text. Every line that is not a valid run (unknown
+// function, too few or too many fields, a field beyond its width, a file
+// named twice) adds one message "Zeile N: ..." to *refusals. Returns true
+// when the plan holds at least one run and nothing was refused.
+bool ParsePlan(const std::string& text, std::vector<PlanRun>* runs,
+               std::vector<std::string>* refusals);
+
+// What happened to one run of the plan.
+struct RunOutcome {
+  PlanRun run;
+  RunFigures figures;
+  std::string messages;  // what the run printed (Windows-1252)
+};
+
+struct BatchOptions {
+  RunOptions run;            // configuration, lock wait, guard, dry run
+  int jobs = 1;              // runs at the same time
+  // Share what does not depend on the terminal between the runs (badge
+  // rows, balances, vacation, person data, location texts, labels, access
+  // rights): asked once per client schema and key.
+  bool share = true;
+  FILE* out = stdout;        // message blocks and the summary table
+  FILE* report = nullptr;    // JSON Lines, one object per run and one for the batch
+  FILE* progress = nullptr;  // the updating progress line (a terminal), or none
+};
+
+// Runs the plan. Each run's messages are printed as one block after a
+// header line naming it, in plan order as soon as the runs before it are
+// done; then the summary table. Returns the highest status of any run.
+int RunBatch(const std::vector<PlanRun>& plan, const BatchOptions& options,
+             std::vector<RunOutcome>* outcomes = nullptr);
+
+// The program: plomvarde-batch [OPTIONS] PLAN (program name excluded).
+int BatchMain(const std::vector<std::string>& args);
+
+}  // namespace plom
