@@ -20,7 +20,7 @@ build: configure
 
 # The programs alone, without the tests.
 programs: configure
-	@cmake --build $(BUILD) -j $(JOBS) --target plomvarde plomvarde-batch plomvarde-ini plomvarde-sample plomvarde-show plomvarde-bench
+	@cmake --build $(BUILD) -j $(JOBS) --target plomvarde plomvarde-batch plomvarde-ini plomvarde-sample plomvarde-show plomvarde-explain plomvarde-bench plomvarde-collation
 
 demo: programs
 	@sh tools/demo.sh $(BUILD)

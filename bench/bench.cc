@@ -1,13 +1,21 @@
 // Benchmark of the download functions on sample installations.
 //
 //   plomvarde-bench [--sizes 10000,100000] [--work DIR] [--terminal TERM12] [--literal]
+//                   [--odbc] [--latency-ms X]
 //   plomvarde-bench --site N [--work DIR] [--rounds R]
 //
 // Builds one sample installation per size (plomvarde-sample --badges N, in
 // the directory of this program), then runs every download function once per
 // size in a child process of its own and prints wall time, badges per
 // second, peak memory (maximum resident set of the child) and statements
-// sent to the database per badge, as the runtime counts them.
+// sent to the database per badge, as the runtime counts them, and round
+// trips per badge (on the ODBC path: what would cross the network to SQL
+// Server).
+//
+// --odbc reaches the same database through the driver manager and the
+// SQLite ODBC driver (a data source registered in the work directory).
+// --latency-ms X adds the wall time a site would see with X ms per round
+// trip: measured wall time + round trips * X.
 //
 // --site N: the site case. An installation of N badges gets a second
 // 12-reader terminal (TERM24, a copy of TERM12 with readers of its own);
@@ -49,9 +57,10 @@ int RunOne(const std::string& function, const std::string& terminal, bool litera
            const std::string& file = "bench.dnl") {
   FILE* out = std::tmpfile();
   plom::Messages msg(out);
-  int64_t statements = 0;
+  int64_t statements = 0, trips = 0;
   plom::RunOptions opt = plom::DefaultRunOptions();
   opt.statements_sent = &statements;
+  opt.round_trips = &trips;
   opt.reuse_answers = !literal;
   opt.group_lines = !literal;
   int status = plom::RunTool({function, terminal, file, "1"}, msg, opt);
@@ -63,7 +72,8 @@ int RunOne(const std::string& function, const std::string& terminal, bool litera
     long n = 0;
     if (std::sscanf(line, "Ausweise gesamt: %ld", &n) == 1) badges += n;
   }
-  std::printf("%lld %ld %d\n", static_cast<long long>(statements), badges, status);
+  std::printf("%lld %ld %d %lld\n", static_cast<long long>(statements), badges, status,
+              static_cast<long long>(trips));
   return 0;
 }
 
@@ -72,11 +82,14 @@ struct Measure {
   double cpu_seconds = 0;  // user + system time of the child
   long peak_kb = 0;
   long long statements = 0;
+  long long trips = 0;
   long badges = 0;
   int status = -1;
 };
 
 bool g_literal = false;
+bool g_odbc = false;
+double g_latency_ms = 0;
 
 double CpuSeconds(const struct rusage& ru) {
   return static_cast<double>(ru.ru_utime.tv_sec + ru.ru_stime.tv_sec) +
@@ -110,18 +123,45 @@ Measure Spawn(const std::string& self, const std::string& cwd, const std::string
   m.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
   m.cpu_seconds = CpuSeconds(ru);
   m.peak_kb = ru.ru_maxrss;
-  std::sscanf(text.c_str(), "%lld %ld %d", &m.statements, &m.badges, &m.status);
+  std::sscanf(text.c_str(), "%lld %ld %d %lld", &m.statements, &m.badges, &m.status, &m.trips);
   return m;
 }
 
-void WriteConfig(const fs::path& path, const std::string& db) {
+void WriteConfig(const fs::path& path, const std::string& server) {
   std::ofstream out(path, std::ios::binary);
   const std::pair<const char*, std::string> entries[] = {
-      {"LOGIN", "bench"}, {"PASS", "bench"}, {"SQLSERVER", "sqlite:" + db}, {"SCHEMA", "ZrSystem."}};
+      {"LOGIN", "bench"}, {"PASS", "bench"}, {"SQLSERVER", server}, {"SCHEMA", "ZrSystem."}};
   int n = 0;
   for (const auto& [key, value] : entries) {
     out << "DB;Korvantis;\r\n" << ++n << ";" << key << ";" << plom::EncipherValue(value) << "\r\n";
   }
+}
+
+constexpr char kDataSource[] = "PlomBench";
+
+std::string SqliteOdbcDriver() {
+  for (const char* p : {"/usr/lib/x86_64-linux-gnu/odbc/libsqlite3odbc.so",
+                        "/usr/lib/aarch64-linux-gnu/odbc/libsqlite3odbc.so",
+                        "/usr/lib/odbc/libsqlite3odbc.so", "/usr/lib64/libsqlite3odbc.so",
+                        "/usr/local/lib/libsqlite3odbc.so"}) {
+    if (fs::exists(p)) return p;
+  }
+  std::fprintf(stderr, "--odbc: SQLite ODBC driver (libsqliteodbc) not installed\n");
+  std::exit(1);
+}
+
+// The data source of the benchmark database, in odbc.ini files of the work
+// directory (the children find them through ODBCSYSINI); the line store's
+// collation comes from the extension module beside this program.
+void RegisterDataSource(const fs::path& work, const fs::path& db, const fs::path& bin_dir) {
+  fs::path dir = work / "odbc";
+  fs::create_directories(dir);
+  std::ofstream(dir / "odbcinst.ini") << "[PLite]\nDriver=" << SqliteOdbcDriver() << "\n";
+  std::ofstream(dir / "odbc.ini") << "[" << kDataSource << "]\nDriver=PLite\nDatabase="
+                                  << db.string() << "\nNoCreat=1\nLoadExt="
+                                  << (bin_dir / "libplomvarde-collation.so").string() << "\n";
+  setenv("ODBCSYSINI", dir.c_str(), 1);
+  unsetenv("ODBCINI");
 }
 
 // Lays out an installation of n badges; returns the working directory.
@@ -137,7 +177,12 @@ std::string Prepare(const fs::path& work, const fs::path& bin_dir, long n) {
     std::fprintf(stderr, "sample installation failed: %s\n", cmd.c_str());
     std::exit(1);
   }
-  WriteConfig(root / "files" / "korvantis.ini", "../../files/plomvarde.db");
+  if (g_odbc) {
+    RegisterDataSource(work, fs::absolute(db), bin_dir);
+    WriteConfig(root / "files" / "korvantis.ini", kDataSource);
+  } else {
+    WriteConfig(root / "files" / "korvantis.ini", "sqlite:../../files/plomvarde.db");
+  }
   return (root / "run" / "terminal").string();
 }
 
@@ -303,6 +348,9 @@ int main(int argc, char** argv) {
       // one transaction per line.
       g_literal = true;
       --i;
+    } else if (opt == "--odbc") {
+      g_odbc = true;
+      --i;
     } else if (i + 1 >= argc) {
       break;
     } else if (opt == "--sizes") {
@@ -314,6 +362,8 @@ int main(int argc, char** argv) {
       work = argv[i + 1];
     } else if (opt == "--terminal") {
       terminal = argv[i + 1];
+    } else if (opt == "--latency-ms") {
+      g_latency_ms = std::atof(argv[i + 1]);
     } else if (opt == "--site") {
       site = std::atol(argv[i + 1]);
     } else if (opt == "--rounds") {
@@ -325,16 +375,20 @@ int main(int argc, char** argv) {
   if (site > 0) return RunSite(self, work, site, rounds);
 
   std::map<std::pair<std::string, long>, Measure> results;
-  std::printf("%-9s %8s %8s %10s %8s %10s %6s\n", "function", "badges", "wall_s", "badges/s",
-              "peak_MB", "stmts/bdg", "exit");
+  std::printf("%-9s %8s %8s %10s %8s %10s %10s %8s %6s\n", "function", "badges", "wall_s",
+              "badges/s", "peak_MB", "stmts/bdg", "trips/bdg", "site_s", "exit");
   for (long n : sizes) {
     std::string cwd = Prepare(work, self.parent_path(), n);
     for (const char* fn : kFunctions) {
       Measure m = Spawn(self.string(), cwd, fn, terminal);
       results[{fn, n}] = m;
       double per = m.badges > 0 ? static_cast<double>(m.statements) / m.badges : 0;
-      std::printf("%-9s %8ld %8.2f %10.0f %8.1f %10.2f %6d\n", fn, m.badges, m.seconds,
-                  m.seconds > 0 ? m.badges / m.seconds : 0, m.peak_kb / 1024.0, per, m.status);
+      double trips = m.badges > 0 ? static_cast<double>(m.trips) / m.badges : 0;
+      // A site's wall time: this machine's plus the wire's for every round trip.
+      double site_s = m.seconds + static_cast<double>(m.trips) * g_latency_ms / 1000.0;
+      std::printf("%-9s %8ld %8.2f %10.0f %8.1f %10.2f %10.2f %8.1f %6d\n", fn, m.badges,
+                  m.seconds, m.seconds > 0 ? m.badges / m.seconds : 0, m.peak_kb / 1024.0, per,
+                  trips, site_s, m.status);
       std::fflush(stdout);
     }
   }

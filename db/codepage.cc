@@ -7,11 +7,10 @@ namespace {
 
 // Code points of 0x80..0x9F in Windows-1252; 0 where the byte is undefined
 // (those bytes map to the C1 control of the same value).
-constexpr char16_t kHigh[32] = {
-    0x20AC, 0,      0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021,
-    0x02C6, 0x2030, 0x0160, 0x2039, 0x0152, 0,      0x017D, 0,
-    0,      0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014,
-    0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0,      0x017E, 0x0178};
+constexpr char16_t kHigh[32] = {0x20AC, 0,      0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021,
+                                0x02C6, 0x2030, 0x0160, 0x2039, 0x0152, 0,      0x017D, 0,
+                                0,      0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014,
+                                0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0,      0x017E, 0x0178};
 
 char32_t ToCodePoint(unsigned char b) {
   if (b >= 0x80 && b < 0xA0 && kHigh[b - 0x80] != 0) return kHigh[b - 0x80];
@@ -64,6 +63,29 @@ std::string Cp1252ToUtf8(std::string_view s) {
   return out;
 }
 
+namespace {
+
+// The length of the well-formed UTF-8 sequence at s[i] and its code point
+// (0 for a byte that starts none: a stray continuation, an overlong form,
+// a surrogate, beyond U+10FFFF, or a sequence cut short).
+size_t Utf8Sequence(std::string_view s, size_t i, char32_t* cp) {
+  unsigned char b = static_cast<unsigned char>(s[i]);
+  size_t len = (b >> 5) == 6 ? 2 : (b >> 4) == 14 ? 3 : (b >> 3) == 30 ? 4 : 0;
+  if (len == 0 || i + len > s.size()) return 0;
+  char32_t v = len == 2 ? (b & 0x1F) : len == 3 ? (b & 0x0F) : (b & 0x07);
+  for (size_t k = 1; k < len; ++k) {
+    unsigned char c = static_cast<unsigned char>(s[i + k]);
+    if ((c & 0xC0) != 0x80) return 0;
+    v = (v << 6) | (c & 0x3F);
+  }
+  static constexpr char32_t kLeast[5] = {0, 0, 0x80, 0x800, 0x10000};
+  if (v < kLeast[len] || v > 0x10FFFF || (v >= 0xD800 && v <= 0xDFFF)) return 0;
+  *cp = v;
+  return len;
+}
+
+}  // namespace
+
 std::string Utf8ToCp1252(std::string_view s) {
   std::string out;
   out.reserve(s.size());
@@ -74,27 +96,10 @@ std::string Utf8ToCp1252(std::string_view s) {
     out.append(s.data() + i, run - i);  // a run of 7-bit characters as it is
     i = run;
     if (i == s.size()) break;
-    unsigned char b = static_cast<unsigned char>(s[i]);
-    int len = b < 0x80 ? 1 : (b >> 5) == 6 ? 2 : (b >> 4) == 14 ? 3 : (b >> 3) == 30 ? 4 : 0;
-    if (len == 0 || i + len > s.size()) {
-      out.push_back('?');
-      ++i;
-      continue;
-    }
-    char32_t cp = len == 1 ? b : len == 2 ? (b & 0x1F) : len == 3 ? (b & 0x0F) : (b & 0x07);
-    bool ok = true;
-    for (int k = 1; k < len; ++k) {
-      unsigned char c = static_cast<unsigned char>(s[i + k]);
-      if ((c & 0xC0) != 0x80) { ok = false; break; }
-      cp = (cp << 6) | (c & 0x3F);
-    }
-    if (!ok) {
-      out.push_back('?');
-      ++i;
-      continue;
-    }
-    out.push_back(ToByte(cp));
-    i += len;
+    char32_t cp = 0;
+    size_t len = Utf8Sequence(s, i, &cp);
+    out.push_back(len == 0 ? '?' : ToByte(cp));
+    i += len == 0 ? 1 : len;
   }
   return out;
 }

@@ -8,7 +8,9 @@
 namespace plom {
 
 std::string Cp1252ToUtf8(std::string_view s);
-// A character that Windows-1252 lacks becomes "?"; invalid UTF-8 bytes too.
+// A character that Windows-1252 lacks becomes "?"; so does each byte that
+// is not part of well-formed UTF-8 (overlong forms, surrogates, code points
+// beyond U+10FFFF, stray or missing continuation bytes).
 std::string Utf8ToCp1252(std::string_view s);
 
 std::u16string Cp1252ToUtf16(std::string_view s);

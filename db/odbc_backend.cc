@@ -2,6 +2,7 @@
 
 #include "platform/odbc_headers.h"
 
+#include <algorithm>
 #include <cctype>
 #include <cstdint>
 #include <cstdio>
@@ -15,9 +16,10 @@ namespace plom {
 namespace {
 
 constexpr SQLULEN kLoginTimeoutSeconds = 10;
-// Wide parameters are declared with one size, so that SQL Server keeps one
-// plan per statement whatever the length of the values.
-constexpr SQLULEN kWideParamSize = 4000;
+// Text parameters whose column width is not known are declared with one
+// size (SQL Server's largest varchar), so that SQL Server keeps one plan
+// per statement whatever the length of the values.
+constexpr SQLULEN kVarcharSize = 8000;
 constexpr size_t kFetchChunk = 1024;  // UTF-16 units per SQLGetData call
 
 using WString = std::basic_string<SQLWCHAR>;
@@ -59,11 +61,6 @@ class Handle {
   SQLHANDLE h_ = SQL_NULL_HANDLE;
 };
 
-struct Failure {
-  int sqlcode;
-  std::string error;
-};
-
 // The sqlcode and message of a failed call on the handle. The sqlcode comes
 // from the first record that carries a native error (drivers often put a
 // summary record without one first).
@@ -91,68 +88,7 @@ Failure Diagnose(SQLRETURN rc, SQLSMALLINT type, SQLHANDLE h,
     }
     if (native == 0) native = rec_native;
   }
-  return {SqlcodeFromDiag(rc, native, first_state),
-          DiagMessage(rc, first_state, text, secrets)};
-}
-
-// Transaction statements: BEGIN/COMMIT/ROLLBACK/SAVE TRAN[SACTION] [name].
-bool IsTransactionWords(std::string_view s) {
-  std::vector<std::string> words = SqlWords(s);
-  if (words.size() < 2 || words.size() > 3) return false;
-  if (!EqualsNoCase(words[1], "TRANSACTION") && !EqualsNoCase(words[1], "TRAN")) return false;
-  return EqualsNoCase(words[0], "BEGIN") || EqualsNoCase(words[0], "COMMIT") ||
-         EqualsNoCase(words[0], "ROLLBACK") || EqualsNoCase(words[0], "SAVE");
-}
-
-// Rewrites the numbered markers ?N of a translated text into "?".
-std::string PlainMarkers(std::string_view s, std::vector<int>* order) {
-  std::string out;
-  out.reserve(s.size());
-  size_t i = 0;
-  while (i < s.size()) {
-    char c = s[i];
-    size_t end = i;
-    if (c == '\'' || c == '"') {
-      end = i + 1;
-      while (end < s.size()) {
-        if (s[end] == c) {
-          if (end + 1 < s.size() && s[end + 1] == c) {
-            end += 2;
-            continue;
-          }
-          ++end;
-          break;
-        }
-        ++end;
-      }
-    } else if (c == '/' && i + 1 < s.size() && s[i + 1] == '*') {
-      end = s.find("*/", i + 2);
-      end = end == std::string_view::npos ? s.size() : end + 2;
-    } else if (c == '-' && i + 1 < s.size() && s[i + 1] == '-') {
-      end = s.find('\n', i);
-      end = end == std::string_view::npos ? s.size() : end + 1;
-    }
-    if (end > i) {
-      out.append(s.substr(i, end - i));
-      i = end;
-      continue;
-    }
-    if (c == '?') {
-      size_t j = i + 1;
-      int n = 0;
-      while (j < s.size() && std::isdigit(static_cast<unsigned char>(s[j]))) {
-        n = n * 10 + (s[j] - '0');
-        ++j;
-      }
-      out.push_back('?');
-      order->push_back(j > i + 1 ? n : static_cast<int>(order->size()) + 1);
-      i = j;
-      continue;
-    }
-    out.push_back(c);
-    ++i;
-  }
-  return out;
+  return {SqlcodeFromDiag(rc, native, first_state), DiagMessage(rc, first_state, text, secrets)};
 }
 
 Value ReadText(SQLHSTMT st, SQLUSMALLINT col, SQLRETURN* rc) {
@@ -273,39 +209,59 @@ bool IsSqliteDbms(std::string_view dbms_name) {
   return dbms_name.size() >= 6 && EqualsNoCase(dbms_name.substr(0, 6), "SQLite");
 }
 
-bool IsTransactionText(std::string_view tsql) { return IsTransactionWords(tsql); }
-
 std::string OdbcStatementText(std::string_view tsql, bool sqlite, std::vector<int>* order) {
-  order->clear();
-  if (sqlite) return PlainMarkers(TranslateForSqlite(tsql), order);
-  std::string numbers;
-  std::string out = ToOdbcMarkers(tsql, &numbers);
-  for (size_t i = 0; i < numbers.size();) {
-    size_t comma = numbers.find(',', i);
-    if (comma == std::string::npos) comma = numbers.size();
-    order->push_back(std::atoi(numbers.substr(i, comma - i).c_str()));
-    i = comma + 1;
-  }
-  return out;
+  if (sqlite) return PlainMarkers(TranslateForSqlite(tsql), '?', order);
+  return PlainMarkers(tsql, '@', order);
 }
 
 bool IsOdbcDataSource(std::string_view name) {
   if (name.empty() || name.find('=') != std::string_view::npos) return false;
   Handle env;
   if (!Succeeded(env.Alloc(SQL_HANDLE_ENV, SQL_NULL_HANDLE))) return false;
-  SQLSetEnvAttr(env.get(), SQL_ATTR_ODBC_VERSION, reinterpret_cast<SQLPOINTER>(SQL_OV_ODBC3),
-                0);
+  SQLSetEnvAttr(env.get(), SQL_ATTR_ODBC_VERSION, reinterpret_cast<SQLPOINTER>(SQL_OV_ODBC3), 0);
   SQLCHAR dsn[SQL_MAX_DSN_LENGTH + 1];
   SQLCHAR desc[256];
   SQLSMALLINT dsn_len = 0, desc_len = 0;
   SQLUSMALLINT dir = SQL_FETCH_FIRST;
-  while (Succeeded(SQLDataSources(env.get(), dir, dsn, sizeof dsn, &dsn_len, desc, sizeof desc,
-                                  &desc_len))) {
+  while (Succeeded(
+      SQLDataSources(env.get(), dir, dsn, sizeof dsn, &dsn_len, desc, sizeof desc, &desc_len))) {
     dir = SQL_FETCH_NEXT;
     if (EqualsNoCase(reinterpret_cast<const char*>(dsn), name)) return true;
   }
   return false;
 }
+
+namespace {
+
+// A row status the driver has not written.
+constexpr SQLUSMALLINT kStatusUnset = 0xFFFF;
+// The statement number of the session settings sent after connecting.
+constexpr int kSessionStatement = -1;
+
+// Closes the statement's cursor and drops its parameter bindings when the
+// statement is done with, whichever way it ends.
+class StatementGuard {
+ public:
+  explicit StatementGuard(SQLHSTMT h) : h_(h) {}
+  ~StatementGuard() {
+    SQLFreeStmt(h_, SQL_CLOSE);
+    SQLFreeStmt(h_, SQL_RESET_PARAMS);
+  }
+  StatementGuard(const StatementGuard&) = delete;
+  StatementGuard& operator=(const StatementGuard&) = delete;
+
+ private:
+  SQLHSTMT h_;
+};
+
+// The declared size of a text parameter: its column's width, or the one
+// size for all when unknown; never less than the value.
+SQLULEN DeclaredSize(const Param& p, size_t bytes) {
+  SQLULEN size = p.width > 0 ? p.width : kVarcharSize;
+  return bytes > size ? bytes : size;
+}
+
+}  // namespace
 
 struct OdbcBackend::Handles {
   Handle env;
@@ -318,204 +274,411 @@ struct OdbcBackend::Handles {
 
 struct OdbcBackend::Statement {
   Handle stmt;
-  std::string text;         // the statement text as the tool sent it
-  WString sql;              // the text as sent to the DBMS
-  std::vector<int> order;   // parameter number of each marker
-  bool prepared = false;    // sql is prepared on stmt
-  bool direct = false;      // the text has changed: execute directly
+  std::string text;        // the statement text as the tool sent it
+  WString sql;             // the text as sent to the DBMS
+  std::vector<int> order;  // parameter number of each marker
+  bool prepared = false;   // sql is prepared on stmt
+  bool direct = false;     // the text has changed: execute directly
+  bool arrays = true;      // the driver took a parameter array here
 };
 
 OdbcBackend::OdbcBackend() : h_(new Handles) {}
 
 OdbcBackend::~OdbcBackend() { statements_.clear(); }
 
-std::unique_ptr<Backend> OdbcBackend::Open(const ConnectSettings& s, int* sqlcode,
+std::string OdbcBackend::EdgeBytes(std::string_view cp1252) const {
+  if (options_.wide_text_params) {
+    WString w = ToWide(cp1252);
+    return std::string(reinterpret_cast<const char*>(w.data()), w.size() * sizeof(SQLWCHAR));
+  }
+  return sqlite_ ? Cp1252ToUtf8(cp1252) : std::string(cp1252);
+}
+
+bool OdbcBackend::Connect(const ConnectSettings& s, Failure* f) {
+  Handles& h = *h_;
+  SQLSetConnectAttr(h.dbc.get(), SQL_ATTR_LOGIN_TIMEOUT,
+                    reinterpret_cast<SQLPOINTER>(kLoginTimeoutSeconds), 0);
+  SQLRETURN rc;
+  std::string where;
+  if (s.server.find('=') == std::string::npos && IsOdbcDataSource(s.server)) {
+    // A data source takes login and password as they are: no quoting, so a
+    // password may hold ";", "}" or "=".
+    WString dsn = ToWide(s.server), uid = ToWide(s.login), pwd = ToWide(s.password);
+    rc = SQLConnectW(h.dbc.get(), dsn.data(), static_cast<SQLSMALLINT>(dsn.size()), uid.data(),
+                     static_cast<SQLSMALLINT>(uid.size()), pwd.data(),
+                     static_cast<SQLSMALLINT>(pwd.size()));
+    where = "connect (data source " + ScrubSecrets(s.server, secrets_) + ")";
+  } else {
+    std::string conn = BuildConnectionString(s, false);
+    WString wconn = ToWide(conn);
+    // The completed connection string is not asked for: it holds the password.
+    rc = SQLDriverConnectW(h.dbc.get(), nullptr, wconn.data(),
+                           static_cast<SQLSMALLINT>(wconn.size()), nullptr, 0, nullptr,
+                           SQL_DRIVER_NOPROMPT);
+    // Masked twice over: by key, and by value for a password that a
+    // malformed connection string does not show under its key.
+    std::string shown = MaskConnectionString(ScrubSecrets(conn, secrets_));
+    where = "connect (" + ScrubSecrets(shown, secrets_) + ")";
+  }
+  if (!Succeeded(rc)) {
+    *f = Diagnose(rc, SQL_HANDLE_DBC, h.dbc.get(), secrets_);
+    f->error = where + ": " + f->error;
+    return false;
+  }
+  h.connected = true;
+  return true;
+}
+
+void OdbcBackend::ReadDbmsName() {
+  SQLWCHAR name[128] = {0};
+  SQLSMALLINT name_len = 0;
+  if (Succeeded(SQLGetInfoW(h_->dbc.get(), SQL_DBMS_NAME, name, sizeof name, &name_len))) {
+    size_t n = static_cast<size_t>(name_len) / sizeof(SQLWCHAR);
+    if (n >= sizeof name / sizeof name[0]) n = sizeof name / sizeof name[0] - 1;
+    dbms_name_ = FromWide(name, n);
+  }
+  sqlite_ = IsSqliteDbms(dbms_name_);
+}
+
+bool OdbcBackend::PrepareSession(const ConnectSettings& s, bool data_source, Failure* f) {
+  if (sqlite_) return true;
+  if (data_source && !s.schema.empty()) {
+    // A data source names its own database; the configured one wins, as it
+    // does in a connection string.
+    WString db = ToWide(s.schema);
+    SQLRETURN rc = SQLSetConnectAttrW(h_->dbc.get(), SQL_ATTR_CURRENT_CATALOG, db.data(),
+                                      static_cast<SQLINTEGER>(db.size() * sizeof(SQLWCHAR)));
+    if (!Succeeded(rc)) {
+      *f = Diagnose(rc, SQL_HANDLE_DBC, h_->dbc.get(), secrets_);
+      f->error = "database " + s.schema + ": " + f->error;
+      return false;
+    }
+  }
+  // Row counts are what tells an INSERT that stored its row; a lock held
+  // by another session is waited for a bounded time.
+  std::string set = "SET NOCOUNT OFF; SET LOCK_TIMEOUT " +
+                    std::to_string(static_cast<int64_t>(options_.lock_timeout_s) * 1000);
+  Result r;
+  Statement* st = StatementFor(kSessionStatement, &r);
+  if (st != nullptr) {
+    st->direct = true;  // a plain batch: settings made in a prepared call would not last
+    r = Run(kSessionStatement, set, {}, 0);
+  }
+  if (r.sqlcode < 0) {
+    *f = Failure{r.sqlcode, "session settings: " + r.error};
+    return false;
+  }
+  return true;
+}
+
+std::unique_ptr<Backend> OdbcBackend::Open(const ConnectSettings& s,
+                                           const TransportOptions& options, int* sqlcode,
                                            std::string* error) {
   std::unique_ptr<OdbcBackend> b(new OdbcBackend);
   b->secrets_ = SecretsOf(s);
+  b->options_ = options;
   Handles& h = *b->h_;
-  auto fail = [&](SQLRETURN rc, const Handle& on, const char* what) {
-    Failure f = on.get() != SQL_NULL_HANDLE ? Diagnose(rc, on.type(), on.get(), b->secrets_)
-                                            : Failure{kOdbcFailed, "out of memory"};
+  auto fail = [&](const Failure& f, const std::string& what) {
     *sqlcode = f.sqlcode < 0 ? f.sqlcode : kOdbcFailed;
-    *error = std::string(what) + ": " + f.error;
+    *error = what.empty() ? f.error : what + ": " + f.error;
     return nullptr;
   };
   SQLRETURN rc = h.env.Alloc(SQL_HANDLE_ENV, SQL_NULL_HANDLE);
+  if (!Succeeded(rc)) return fail(Failure{kOdbcFailed, "out of memory"}, "ODBC environment");
+  rc = SQLSetEnvAttr(h.env.get(), SQL_ATTR_ODBC_VERSION, reinterpret_cast<SQLPOINTER>(SQL_OV_ODBC3),
+                     0);
   if (!Succeeded(rc)) {
-    h.env.Reset();
-    return fail(rc, h.env, "ODBC environment");
+    return fail(Diagnose(rc, SQL_HANDLE_ENV, h.env.get(), b->secrets_), "ODBC environment");
   }
-  rc = SQLSetEnvAttr(h.env.get(), SQL_ATTR_ODBC_VERSION,
-                     reinterpret_cast<SQLPOINTER>(SQL_OV_ODBC3), 0);
-  if (!Succeeded(rc)) return fail(rc, h.env, "ODBC environment");
   rc = h.dbc.Alloc(SQL_HANDLE_DBC, h.env.get());
-  if (!Succeeded(rc)) return fail(rc, h.env, "ODBC connection");
-  SQLSetConnectAttr(h.dbc.get(), SQL_ATTR_LOGIN_TIMEOUT,
-                    reinterpret_cast<SQLPOINTER>(kLoginTimeoutSeconds), 0);
-
-  bool dsn = s.server.find('=') == std::string::npos && IsOdbcDataSource(s.server);
-  std::string conn = BuildConnectionString(s, dsn);
-  WString wconn = ToWide(conn);
-  // The completed connection string is not asked for: it holds the password.
-  rc = SQLDriverConnectW(h.dbc.get(), nullptr, wconn.data(), static_cast<SQLSMALLINT>(wconn.size()),
-                         nullptr, 0, nullptr, SQL_DRIVER_NOPROMPT);
   if (!Succeeded(rc)) {
-    // Masked twice over: by key, and by value for a password that a
-    // malformed connection string does not show under its key.
-    std::string shown = MaskConnectionString(ScrubSecrets(conn, b->secrets_));
-    std::string where = "connect (" + ScrubSecrets(shown, b->secrets_) + ")";
-    return fail(rc, h.dbc, where.c_str());
+    return fail(Diagnose(rc, SQL_HANDLE_ENV, h.env.get(), b->secrets_), "ODBC connection");
   }
-  h.connected = true;
-
-  SQLWCHAR name[128] = {0};
-  SQLSMALLINT name_len = 0;
-  if (Succeeded(SQLGetInfoW(h.dbc.get(), SQL_DBMS_NAME, name, sizeof name, &name_len))) {
-    size_t n = static_cast<size_t>(name_len) / sizeof(SQLWCHAR);
-    if (n >= sizeof name / sizeof name[0]) n = sizeof name / sizeof name[0] - 1;
-    b->dbms_name_ = FromWide(name, n);
-  }
-  b->sqlite_ = IsSqliteDbms(b->dbms_name_);
+  Failure f{0, ""};
+  if (!b->Connect(s, &f)) return fail(f, "");
+  b->ReadDbmsName();
+  bool data_source = s.server.find('=') == std::string::npos && IsOdbcDataSource(s.server);
+  if (!b->PrepareSession(s, data_source, &f)) return fail(f, "");
   *sqlcode = kSqlOk;
   error->clear();
   return b;
 }
 
-Result OdbcBackend::Run(int stmt_no, std::string_view text, const Params& params,
-                        size_t max_rows) {
+Result OdbcBackend::Failed(SQLRETURN rc, SQLSMALLINT type, SQLHANDLE handle) const {
+  Failure f = Diagnose(rc, type, handle, secrets_);
   Result r;
-  if (sqlite_ && SqliteSkipsSavepoint(text, &savepoints_)) return r;
-  auto fail = [&](SQLRETURN rc, SQLSMALLINT type, SQLHANDLE handle) {
-    Failure f = Diagnose(rc, type, handle, secrets_);
-    r.sqlcode = f.sqlcode;
-    r.error = std::move(f.error);
-    r.rows.clear();
-    r.is_select = false;
-    return r;
-  };
+  r.sqlcode = f.sqlcode;
+  r.error = std::move(f.error);
+  return r;
+}
 
+OdbcBackend::Statement* OdbcBackend::StatementFor(int stmt_no, Result* r) {
   std::unique_ptr<Statement>& slot = statements_[stmt_no];
-  if (!slot) {
-    auto st = std::make_unique<Statement>();
-    SQLRETURN rc = st->stmt.Alloc(SQL_HANDLE_STMT, h_->dbc.get());
-    if (!Succeeded(rc)) {
-      statements_.erase(stmt_no);
-      return fail(rc, SQL_HANDLE_DBC, h_->dbc.get());
-    }
-    slot = std::move(st);
+  if (slot) return slot.get();
+  auto st = std::make_unique<Statement>();
+  SQLRETURN rc = st->stmt.Alloc(SQL_HANDLE_STMT, h_->dbc.get());
+  if (!Succeeded(rc)) {
+    statements_.erase(stmt_no);
+    *r = Failed(rc, SQL_HANDLE_DBC, h_->dbc.get());
+    return nullptr;
   }
-  Statement& st = *slot;
+  if (options_.query_timeout_s > 0) {
+    // A driver that cannot bound a statement's time says so with info;
+    // the statement then runs without the bound.
+    SQLSetStmtAttr(st->stmt.get(), SQL_ATTR_QUERY_TIMEOUT,
+                   reinterpret_cast<SQLPOINTER>(static_cast<SQLULEN>(options_.query_timeout_s)), 0);
+  }
+  slot = std::move(st);
+  return slot.get();
+}
+
+bool OdbcBackend::Prepare(Statement& st, std::string_view text, Result* r) {
+  if (!st.sql.empty() && st.text == text) return true;
+  bool transaction = IsTransactionText(text);
+  if (!st.sql.empty() && !transaction) st.direct = true;
+  st.text = std::string(text);
+  st.sql = ToWide(OdbcStatementText(text, sqlite_, &st.order));
+  st.prepared = false;
+  if (st.direct || transaction) return true;
+  ++round_trips_;
   SQLHSTMT hs = st.stmt.get();
-
-  if (st.sql.empty() || st.text != text) {
-    bool transaction = IsTransactionText(text);
-    if (!st.sql.empty() && !transaction) st.direct = true;
-    st.text = std::string(text);
-    st.sql = ToWide(OdbcStatementText(text, sqlite_, &st.order));
-    st.prepared = false;
-    if (!st.direct && !transaction) {
-      SQLRETURN rc = SQLPrepareW(hs, st.sql.data(), static_cast<SQLINTEGER>(st.sql.size()));
-      if (!Succeeded(rc)) {
-        st.text.clear();
-        st.sql.clear();
-        return fail(rc, SQL_HANDLE_STMT, hs);
-      }
-      st.prepared = true;
-    }
+  SQLRETURN rc = SQLPrepareW(hs, st.sql.data(), static_cast<SQLINTEGER>(st.sql.size()));
+  if (!Succeeded(rc)) {
+    st.text.clear();
+    st.sql.clear();
+    *r = Failed(rc, SQL_HANDLE_STMT, hs);
+    return false;
   }
+  st.prepared = true;
+  return true;
+}
 
-  // Bind the parameters in the order of the markers; the buffers live until
-  // the execution below has returned.
-  SQLFreeStmt(hs, SQL_RESET_PARAMS);
-  std::vector<WString> texts(st.order.size());
-  std::vector<SQLINTEGER> longs(st.order.size());
-  std::vector<SQLBIGINT> nums(st.order.size());
-  std::vector<SQLLEN> inds(st.order.size());
+SQLRETURN OdbcBackend::BindInts(SQLHSTMT hs, SQLUSMALLINT pos, int no,
+                                const std::vector<const Params*>& rows, Bound::Column* col) {
+  // Whole numbers go as int when every row's fits, as bigint otherwise.
+  bool wide = false;
+  col->nums.resize(rows.size());
+  for (size_t k = 0; k < rows.size(); ++k) {
+    col->nums[k] = (*rows[k])[static_cast<size_t>(no - 1)].num;
+    wide = wide || !FitsInt32(col->nums[k]);
+  }
+  return SQLBindParameter(hs, pos, SQL_PARAM_INPUT, SQL_C_SBIGINT, wide ? SQL_BIGINT : SQL_INTEGER,
+                          0, 0, col->nums.data(), sizeof(SQLBIGINT), col->inds.data());
+}
+
+SQLRETURN OdbcBackend::BindTexts(SQLHSTMT hs, SQLUSMALLINT pos, int no,
+                                 const std::vector<const Params*>& rows, Bound::Column* col) {
+  size_t n = rows.size();
+  size_t unit = options_.wide_text_params ? sizeof(SQLWCHAR) : 1;
+  std::vector<std::string> values(n);
+  size_t longest = 0, declared = 0;
+  for (size_t k = 0; k < n; ++k) {
+    const Param& p = (*rows[k])[static_cast<size_t>(no - 1)];
+    values[k] = EdgeBytes(p.text);
+    longest = std::max(longest, values[k].size());
+    declared = std::max<size_t>(declared, DeclaredSize(p, values[k].size() / unit));
+  }
+  col->stride = static_cast<SQLLEN>(longest + unit);
+  col->texts.assign(n * (longest + unit), '\0');
+  for (size_t k = 0; k < n; ++k) {
+    std::copy(values[k].begin(), values[k].end(), col->texts.begin() + k * (longest + unit));
+    col->inds[k] = static_cast<SQLLEN>(values[k].size());
+  }
+  // varchar, as the key columns are: an nvarchar parameter would make SQL
+  // Server compare the column as nvarchar and scan instead of seek.
+  return SQLBindParameter(hs, pos, SQL_PARAM_INPUT, unit == 1 ? SQL_C_CHAR : SQL_C_WCHAR,
+                          SQL_VARCHAR, declared, 0, col->texts.data(), col->stride,
+                          col->inds.data());
+}
+
+bool OdbcBackend::Bind(Statement& st, const std::vector<const Params*>& rows, Bound* b, Result* r) {
+  SQLHSTMT hs = st.stmt.get();
+  b->columns.assign(st.order.size(), Bound::Column());
   for (size_t i = 0; i < st.order.size(); ++i) {
     int no = st.order[i];
-    if (no < 1 || static_cast<size_t>(no) > params.size()) {
-      r.sqlcode = kOdbcFailed;
-      r.error = "parameter @p" + std::to_string(no) + " not given";
-      return r;
+    for (const Params* p : rows) {
+      if (no < 1 || static_cast<size_t>(no) > p->size()) {
+        r->sqlcode = kOdbcFailed;
+        r->error = "parameter @p" + std::to_string(no) + " not given";
+        return false;
+      }
     }
-    const Param& p = params[static_cast<size_t>(no - 1)];
+    Bound::Column& col = b->columns[i];
+    col.inds.assign(rows.size(), 0);
     SQLUSMALLINT pos = static_cast<SQLUSMALLINT>(i + 1);
-    SQLRETURN rc;
-    if (p.is_int && p.num >= INT32_MIN && p.num <= INT32_MAX) {
-      longs[i] = static_cast<SQLINTEGER>(p.num);
-      rc = SQLBindParameter(hs, pos, SQL_PARAM_INPUT, SQL_C_SLONG, SQL_INTEGER, 0, 0, &longs[i],
-                            0, &inds[i]);
-    } else if (p.is_int) {
-      nums[i] = p.num;
-      rc = SQLBindParameter(hs, pos, SQL_PARAM_INPUT, SQL_C_SBIGINT, SQL_BIGINT, 0, 0, &nums[i],
-                            0, &inds[i]);
-    } else {
-      texts[i] = ToWide(p.text);
-      inds[i] = static_cast<SQLLEN>(texts[i].size() * sizeof(SQLWCHAR));
-      SQLULEN size = texts[i].size() > kWideParamSize ? texts[i].size() : kWideParamSize;
-      rc = SQLBindParameter(hs, pos, SQL_PARAM_INPUT, SQL_C_WCHAR, SQL_WVARCHAR, size, 0,
-                            texts[i].data(), inds[i], &inds[i]);
+    SQLRETURN rc = (*rows[0])[static_cast<size_t>(no - 1)].is_int
+                       ? BindInts(hs, pos, no, rows, &col)
+                       : BindTexts(hs, pos, no, rows, &col);
+    if (!Succeeded(rc)) {
+      *r = Failed(rc, SQL_HANDLE_STMT, hs);
+      return false;
     }
-    if (!Succeeded(rc)) return fail(rc, SQL_HANDLE_STMT, hs);
   }
+  return true;
+}
 
-  SQLRETURN rc = st.prepared
-                     ? SQLExecute(hs)
+SQLRETURN OdbcBackend::Execute(Statement& st) {
+  ++round_trips_;
+  SQLHSTMT hs = st.stmt.get();
+  return st.prepared ? SQLExecute(hs)
                      : SQLExecDirectW(hs, st.sql.data(), static_cast<SQLINTEGER>(st.sql.size()));
-  if (rc == SQL_NO_DATA) {  // a searched change that touched no row
-    SQLFreeStmt(hs, SQL_CLOSE);
-    r.sqlcode = kSqlNotFound;
-    return r;
-  }
-  if (!Succeeded(rc)) {
-    Result f = fail(rc, SQL_HANDLE_STMT, hs);
-    SQLFreeStmt(hs, SQL_CLOSE);
-    return f;
-  }
+}
 
+void OdbcBackend::ReadRows(SQLHSTMT hs, size_t max_rows, Result* r) {
   SQLSMALLINT ncols = 0;
   SQLNumResultCols(hs, &ncols);
-  r.is_select = ncols > 0;
-  if (!r.is_select) {
-    SQLLEN count = 0;
-    if (Succeeded(SQLRowCount(hs, &count)) && count > 0) r.changes = count;
-    SQLFreeStmt(hs, SQL_CLOSE);
-    return r;
+  r->is_select = ncols > 0;
+  if (!r->is_select) {
+    SQLLEN count = -1;
+    if (!Succeeded(SQLRowCount(hs, &count))) count = -1;
+    r->changes = count < 0 ? -1 : count;  // -1: the server sent no count
+    return;
   }
-
   std::vector<Value::Type> types(static_cast<size_t>(ncols));
   for (SQLSMALLINT c = 0; c < ncols; ++c) {
     SQLWCHAR col_name[128];
     SQLSMALLINT name_len = 0, sql_type = 0, scale = 0, nullable = 0;
     SQLULEN size = 0;
-    rc = SQLDescribeColW(hs, static_cast<SQLUSMALLINT>(c + 1), col_name,
-                         static_cast<SQLSMALLINT>(sizeof col_name / sizeof col_name[0]),
-                         &name_len, &sql_type, &size, &scale, &nullable);
+    SQLRETURN rc = SQLDescribeColW(hs, static_cast<SQLUSMALLINT>(c + 1), col_name,
+                                   static_cast<SQLSMALLINT>(sizeof col_name / sizeof col_name[0]),
+                                   &name_len, &sql_type, &size, &scale, &nullable);
     types[static_cast<size_t>(c)] =
         Succeeded(rc) ? ValueTypeOf(sql_type, scale) : Value::Type::kText;
   }
+  SQLRETURN rc;
   while ((rc = SQLFetch(hs)) != SQL_NO_DATA) {
     if (!Succeeded(rc)) {
-      Result f = fail(rc, SQL_HANDLE_STMT, hs);
-      SQLFreeStmt(hs, SQL_CLOSE);
-      return f;
+      *r = Failed(rc, SQL_HANDLE_STMT, hs);
+      return;
     }
     Row row;
     row.reserve(types.size());
     for (size_t c = 0; c < types.size(); ++c) {
       row.push_back(ReadColumn(hs, static_cast<SQLUSMALLINT>(c + 1), types[c], &rc));
       if (!Succeeded(rc)) {
-        Result f = fail(rc, SQL_HANDLE_STMT, hs);
-        SQLFreeStmt(hs, SQL_CLOSE);
-        return f;
+        *r = Failed(rc, SQL_HANDLE_STMT, hs);
+        return;
       }
     }
-    r.rows.push_back(std::move(row));
-    if (max_rows != 0 && r.rows.size() >= max_rows) break;
+    r->rows.push_back(std::move(row));
+    if (max_rows != 0 && r->rows.size() >= max_rows) break;
   }
-  SQLFreeStmt(hs, SQL_CLOSE);
+}
+
+Result OdbcBackend::Run(int stmt_no, std::string_view text, const Params& params, size_t max_rows) {
+  Result r;
+  if (sqlite_ && SqliteSkipsSavepoint(text, &savepoints_)) {
+    ++round_trips_;  // SQL Server would get it: counted as it would go
+    return r;
+  }
+  Statement* st = StatementFor(stmt_no, &r);
+  if (st == nullptr || !Prepare(*st, text, &r)) return r;
+  SQLHSTMT hs = st->stmt.get();
+  StatementGuard guard(hs);
+  Bound bound;
+  if (!st->order.empty() && !Bind(*st, {&params}, &bound, &r)) return r;
+  SQLRETURN rc = Execute(*st);
+  if (rc == SQL_NO_DATA) {  // a searched change that touched no row
+    r.sqlcode = kSqlNotFound;
+    return r;
+  }
+  if (!Succeeded(rc)) return Failed(rc, SQL_HANDLE_STMT, hs);
+  ReadRows(hs, max_rows, &r);
   return r;
+}
+
+std::vector<Result> OdbcBackend::RunMany(int stmt_no, std::string_view text,
+                                         const std::vector<Params>& rows) {
+  std::vector<Result> results(rows.size());
+  if (rows.size() < 2 || !options_.param_arrays) return Backend::RunMany(stmt_no, text, rows);
+  Result r;
+  Statement* st = StatementFor(stmt_no, &r);
+  if (st == nullptr || !Prepare(*st, text, &r) || st->order.empty()) {
+    return Backend::RunMany(stmt_no, text, rows);
+  }
+  size_t done = 0;
+  while (done < rows.size() && st->arrays) {
+    size_t sent = RunArray(stmt_no, *st, rows, done, &results);
+    if (sent == 0) break;
+    done += sent;
+  }
+  for (; done < rows.size(); ++done) results[done] = Run(stmt_no, text, rows[done], 0);
+  return results;
+}
+
+size_t OdbcBackend::RunArray(int stmt_no, Statement& st, const std::vector<Params>& rows,
+                             size_t from, std::vector<Result>* results) {
+  SQLHSTMT hs = st.stmt.get();
+  size_t n = rows.size() - from;
+  std::vector<SQLUSMALLINT> status(n, kStatusUnset);
+  SQLULEN processed = 0;
+  std::vector<const Params*> set(n);
+  for (size_t k = 0; k < n; ++k) set[k] = &rows[from + k];
+  Bound bound;
+  Result r;
+  {
+    StatementGuard guard(hs);
+    if (!SetArray(hs, n, status.data(), &processed)) {
+      st.arrays = false;  // the driver cannot: one row per round trip
+      return 0;
+    }
+    if (!Bind(st, set, &bound, &r)) {
+      SetArray(hs, 1, nullptr, nullptr);
+      st.arrays = false;
+      return 0;
+    }
+    SQLRETURN rc = Execute(st);
+    SetArray(hs, 1, nullptr, nullptr);
+    ReadStatus(rc, processed, &status);
+  }
+  const std::string text = st.text;
+  // A failed row goes again alone: it fails again with its own sqlcode and
+  // message (it was undone alone). The rows from the first one the driver
+  // did not run go in the next array.
+  size_t judged = 0;
+  for (; judged < n; ++judged) {
+    SQLUSMALLINT s = status[judged];
+    if (s == SQL_PARAM_SUCCESS || s == SQL_PARAM_SUCCESS_WITH_INFO) {
+      (*results)[from + judged].changes = 1;
+    } else if (s == SQL_PARAM_ERROR) {
+      (*results)[from + judged] = Run(stmt_no, text, rows[from + judged], 0);
+    } else {
+      break;
+    }
+  }
+  if (judged == 0) st.arrays = false;
+  return judged;
+}
+
+void OdbcBackend::ReadStatus(SQLRETURN rc, SQLULEN processed,
+                             std::vector<SQLUSMALLINT>* status) const {
+  for (SQLUSMALLINT s : *status) {
+    if (s != kStatusUnset) return;  // the driver reported row by row
+  }
+  if (Succeeded(rc)) {  // success of the whole array is success of every row
+    status->assign(status->size(), SQL_PARAM_SUCCESS);
+    return;
+  }
+  // Only the count of processed rows: the rows before the failed one
+  // succeeded. ODBC counts the failed row among the processed ones; the
+  // SQLite ODBC driver counts only the rows before it.
+  size_t ok = sqlite_ ? processed : (processed > 0 ? processed - 1 : 0);
+  if (!sqlite_ && processed == 0) return;  // nothing ran: row by row
+  for (size_t k = 0; k < ok && k < status->size(); ++k) (*status)[k] = SQL_PARAM_SUCCESS;
+  if (ok < status->size()) (*status)[ok] = SQL_PARAM_ERROR;
+}
+
+bool OdbcBackend::SetArray(SQLHSTMT hs, size_t n, SQLUSMALLINT* status, SQLULEN* processed) {
+  auto set = [&](SQLINTEGER attr, SQLPOINTER value) {
+    return Succeeded(SQLSetStmtAttr(hs, attr, value, 0));
+  };
+  bool ok = set(SQL_ATTR_PARAM_BIND_TYPE, reinterpret_cast<SQLPOINTER>(SQL_PARAM_BIND_BY_COLUMN)) &&
+            set(SQL_ATTR_PARAMSET_SIZE, reinterpret_cast<SQLPOINTER>(static_cast<SQLULEN>(n))) &&
+            set(SQL_ATTR_PARAM_STATUS_PTR, status) && set(SQL_ATTR_PARAMS_PROCESSED_PTR, processed);
+  if (!ok || n == 1) return ok;
+  SQLULEN size = 0;
+  SQLGetStmtAttr(hs, SQL_ATTR_PARAMSET_SIZE, &size, 0, nullptr);
+  return size == n;
 }
 
 }  // namespace plom

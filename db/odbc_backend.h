@@ -27,6 +27,8 @@
 // password never appears in a message.
 #pragma once
 
+#include "platform/odbc_headers.h"
+
 #include <memory>
 #include <set>
 #include <string>
@@ -56,20 +58,36 @@ bool IsSqliteDbms(std::string_view dbms_name);
 // (1-based) of each marker in the order of the markers.
 std::string OdbcStatementText(std::string_view tsql, bool sqlite, std::vector<int>* order);
 
-// Whether the text is a BEGIN/COMMIT/ROLLBACK/SAVE TRANSACTION statement.
-bool IsTransactionText(std::string_view tsql);
+// The sqlcode and message of a failed ODBC call.
+struct Failure {
+  int sqlcode;
+  std::string error;
+};
 
 class OdbcBackend : public Backend {
  public:
   // Connects; on failure returns nullptr with a negative sqlcode and the
-  // message (password masked).
-  static std::unique_ptr<Backend> Open(const ConnectSettings& s, int* sqlcode,
-                                       std::string* error);
+  // message (password masked). A server name that names a data source is
+  // connected with SQLConnect (login and password as they are, the
+  // configured schema as current catalog); any other with a connection
+  // string. SQL Server then gets SET NOCOUNT OFF and SET LOCK_TIMEOUT (from
+  // options), checked; every statement handle gets the query timeout.
+  static std::unique_ptr<Backend> Open(const ConnectSettings& s, const TransportOptions& options,
+                                       int* sqlcode, std::string* error);
   ~OdbcBackend() override;
   OdbcBackend(const OdbcBackend&) = delete;
   OdbcBackend& operator=(const OdbcBackend&) = delete;
 
+  // Prepares (once per number and text), binds, executes, reads all rows.
   Result Run(int stmt_no, std::string_view text, const Params& params, size_t max_rows) override;
+  // The rows as one parameter array per round trip (SQL_ATTR_PARAMSET_SIZE,
+  // row status through SQL_ATTR_PARAM_STATUS_PTR) unless options say no or
+  // the driver cannot; a failed row is sent again alone for its sqlcode and
+  // message; rows the driver did not report on go one by one.
+  std::vector<Result> RunMany(int stmt_no, std::string_view text,
+                              const std::vector<Params>& rows) override;
+  // Unless the options switch parameter arrays off.
+  bool SendsRowsTogether() const override { return options_.param_arrays; }
 
   // The DBMS the driver reports (SQL_DBMS_NAME).
   const std::string& dbms_name() const { return dbms_name_; }
@@ -77,13 +95,51 @@ class OdbcBackend : public Backend {
  private:
   struct Handles;
   struct Statement;
+  // The buffers of one execution's parameters, in the order of the
+  // markers, alive until the execution has returned. Each marker's buffer
+  // holds one value per parameter row (column-wise binding).
+  struct Bound {
+    struct Column {
+      std::vector<char> texts;
+      std::vector<SQLBIGINT> nums;
+      std::vector<SQLLEN> inds;
+      SQLLEN stride = 0;
+    };
+    std::vector<Column> columns;
+  };
   OdbcBackend();
+
+  bool Connect(const ConnectSettings& s, Failure* f);
+  void ReadDbmsName();
+  bool PrepareSession(const ConnectSettings& s, bool data_source, Failure* f);
+  // A text parameter's bytes as bound: SQL_C_CHAR in Windows-1252 for SQL
+  // Server (the data source's client character set), in UTF-8 for SQLite;
+  // or UTF-16 (SQL_C_WCHAR) when the options ask for wide text.
+  std::string EdgeBytes(std::string_view cp1252) const;
+
+  Result Failed(SQLRETURN rc, SQLSMALLINT type, SQLHANDLE handle) const;
+  Statement* StatementFor(int stmt_no, Result* r);
+  bool Prepare(Statement& st, std::string_view text, Result* r);
+  bool Bind(Statement& st, const std::vector<const Params*>& rows, Bound* b, Result* r);
+  SQLRETURN BindInts(SQLHSTMT hs, SQLUSMALLINT pos, int no, const std::vector<const Params*>& rows,
+                     Bound::Column* col);
+  SQLRETURN BindTexts(SQLHSTMT hs, SQLUSMALLINT pos, int no, const std::vector<const Params*>& rows,
+                      Bound::Column* col);
+  SQLRETURN Execute(Statement& st);
+  void ReadRows(SQLHSTMT hs, size_t max_rows, Result* r);
+  size_t RunArray(int stmt_no, Statement& st, const std::vector<Params>& rows, size_t from,
+                  std::vector<Result>* results);
+  // Fills in row statuses the driver left unwritten, from the return code
+  // and the count of processed rows.
+  void ReadStatus(SQLRETURN rc, SQLULEN processed, std::vector<SQLUSMALLINT>* status) const;
+  static bool SetArray(SQLHSTMT hs, size_t n, SQLUSMALLINT* status, SQLULEN* processed);
 
   std::unique_ptr<Handles> h_;
   std::unordered_map<int, std::unique_ptr<Statement>> statements_;
   std::vector<std::string> secrets_;
   std::string dbms_name_;
   std::set<std::string> savepoints_;  // SQLite: savepoints set in the transaction
+  TransportOptions options_;
   bool sqlite_ = false;
 };
 

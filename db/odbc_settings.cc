@@ -1,8 +1,8 @@
 #include "db/odbc_settings.h"
 
-#include "db/tsql.h"
-
 #include <cctype>
+
+#include "db/tsql.h"
 
 namespace plom {
 namespace {

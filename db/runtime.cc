@@ -1,5 +1,6 @@
 #include "db/runtime.h"
 
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 
@@ -29,14 +30,33 @@ std::string Value::Text() const {
   return std::string();
 }
 
+namespace {
+
+int32_t Saturated(int64_t v) {
+  if (v > INT32_MAX) return INT32_MAX;
+  if (v < INT32_MIN) return INT32_MIN;
+  return static_cast<int32_t>(v);
+}
+
+int32_t Saturated(double v) {
+  if (std::isnan(v)) return 0;
+  if (v >= 2147483647.0) return INT32_MAX;
+  if (v <= -2147483648.0) return INT32_MIN;
+  return static_cast<int32_t>(v);
+}
+
+}  // namespace
+
+bool FitsInt32(int64_t v) { return v >= INT32_MIN && v <= INT32_MAX; }
+
 int32_t Value::Int() const {
   switch (type) {
     case Type::kInt:
-      return static_cast<int32_t>(i);
+      return Saturated(i);
     case Type::kReal:
-      return static_cast<int32_t>(r);
+      return Saturated(r);
     case Type::kText:
-      return static_cast<int32_t>(std::strtol(s.c_str(), nullptr, 10));
+      return Saturated(static_cast<int64_t>(std::strtoll(s.c_str(), nullptr, 10)));
     default:
       return 0;
   }
@@ -55,6 +75,29 @@ double Value::Real() const {
   }
 }
 
+int SecondsFrom(const char* value, int fallback) {
+  if (value == nullptr || *value == '\0') return fallback;
+  char* end = nullptr;
+  long v = std::strtol(value, &end, 10);
+  if (*end != '\0' || v < 0 || v > 86400) return fallback;
+  return static_cast<int>(v);
+}
+
+TransportOptions TransportOptions::FromEnvironment() {
+  TransportOptions o;
+  o.query_timeout_s = SecondsFrom(std::getenv("PLOMVARDE_QUERY_TIMEOUT"), o.query_timeout_s);
+  o.lock_timeout_s = SecondsFrom(std::getenv("PLOMVARDE_LOCK_TIMEOUT"), o.lock_timeout_s);
+  auto off = [](const char* name) {
+    const char* v = std::getenv(name);
+    return v != nullptr && std::string_view(v) == "0";
+  };
+  o.param_arrays = !off("PLOMVARDE_PARAM_ARRAYS");
+  const char* text = std::getenv("PLOMVARDE_TEXT_PARAMS");
+  o.wide_text_params = text != nullptr && std::string_view(text) == "wide";
+  o.savepoint_batch = !off("PLOMVARDE_SAVEPOINT_BATCH");
+  return o;
+}
+
 namespace {
 
 // A "sqlite:" database file: with the embedded backend where it is built in,
@@ -62,17 +105,18 @@ namespace {
 // "SQLite3" by Debian's package and as "SQLite3 ODBC Driver" by its Windows
 // installer; the first one found serves.
 std::unique_ptr<Backend> OpenSqliteFile(const std::string& path, const ConnectSettings& s,
-                                        int* sqlcode, std::string* error) {
+                                        const TransportOptions& options, int* sqlcode,
+                                        std::string* error) {
 #ifdef PLOM_HAVE_SQLITE
   (void)s;
-  return SqliteBackend::Open(path, sqlcode, error);
+  return SqliteBackend::Open(path, options, sqlcode, error);
 #elif defined(PLOM_HAVE_ODBC)
   std::string first_error;
   int first_code = 0;
   for (const char* driver : {"SQLite3", "SQLite3 ODBC Driver"}) {
     ConnectSettings via = s;
     via.server = SqliteOdbcConnectionString(driver, path);
-    auto backend = OdbcBackend::Open(via, sqlcode, error);
+    auto backend = OdbcBackend::Open(via, options, sqlcode, error);
     if (backend) return backend;
     // Keep the reason of a driver that was found over "no such driver".
     if (first_error.empty() || first_error.rfind("[IM002]", 0) == 0) {
@@ -86,6 +130,7 @@ std::unique_ptr<Backend> OpenSqliteFile(const std::string& path, const ConnectSe
 #else
   (void)path;
   (void)s;
+  (void)options;
   *sqlcode = -1;
   *error = "this build has no backend for a database file";
   return nullptr;
@@ -100,6 +145,11 @@ std::string SqliteOdbcConnectionString(std::string_view driver, std::string_view
 }
 
 std::unique_ptr<Backend> OpenBackend(const ConnectSettings& s, int* sqlcode, std::string* error) {
+  return OpenBackend(s, TransportOptions::FromEnvironment(), sqlcode, error);
+}
+
+std::unique_ptr<Backend> OpenBackend(const ConnectSettings& s, const TransportOptions& options,
+                                     int* sqlcode, std::string* error) {
   *sqlcode = 0;
   error->clear();
   if (s.server.empty()) {
@@ -118,15 +168,23 @@ std::unique_ptr<Backend> OpenBackend(const ConnectSettings& s, int* sqlcode, std
       *error = "no database file named";
       return nullptr;
     }
-    return OpenSqliteFile(path, s, sqlcode, error);
+    return OpenSqliteFile(path, s, options, sqlcode, error);
   }
 #ifdef PLOM_HAVE_ODBC
-  return OdbcBackend::Open(s, sqlcode, error);
+  return OdbcBackend::Open(s, options, sqlcode, error);
 #else
   *sqlcode = kSqlFailed;
   *error = "this build has no ODBC backend";
   return nullptr;
 #endif
+}
+
+std::vector<Result> Backend::RunMany(int stmt_no, std::string_view text,
+                                     const std::vector<Params>& rows) {
+  std::vector<Result> results;
+  results.reserve(rows.size());
+  for (const Params& p : rows) results.push_back(Run(stmt_no, text, p, 0));
+  return results;
 }
 
 int Connection::Finish(const Result& r) {
@@ -139,49 +197,88 @@ int Connection::Finish(const Result& r) {
 int Connection::Execute(int stmt_no, std::string_view text, const Params& params, Row* out) {
   if (!backend_) return last_sqlcode_ = kSqlFailed;
   Result r = backend_->Run(stmt_no, text, params, 1);
+  const Row* delivered = nullptr;
   if (r.sqlcode == 0) {
     if (r.is_select) {
       if (r.rows.empty()) {
         r.sqlcode = kSqlNotFound;
-      } else if (out != nullptr) {
-        *out = std::move(r.rows.front());
+      } else {
+        delivered = &r.rows.front();
       }
-    } else if (r.changes == 0) {
+    } else if (r.changes == 0) {  // -1: the server sent no count
       r.sqlcode = kSqlNotFound;
     }
   }
-  return Finish(r);
+  int rc = Finish(r);
+  Tell({StatementObserver::Kind::kExecute, stmt_no, text, &params, rc, delivered, r.rows.size()});
+  if (delivered != nullptr && out != nullptr) *out = std::move(r.rows.front());
+  return rc;
+}
+
+int Connection::ExecuteMany(int stmt_no, std::string_view text, const std::vector<Params>& rows,
+                            std::vector<int>* sqlcodes, std::vector<std::string>* errors) {
+  sqlcodes->assign(rows.size(), kSqlFailed);
+  if (errors) errors->assign(rows.size(), std::string());
+  if (!backend_) return last_sqlcode_ = kSqlFailed;
+  std::vector<Result> results = backend_->RunMany(stmt_no, text, rows);
+  int first = 0;
+  for (size_t i = 0; i < rows.size(); ++i) {
+    Result r =
+        i < results.size() ? std::move(results[i]) : Result{kSqlFailed, {}, 0, false, "no result"};
+    if (r.sqlcode == 0 && !r.is_select && r.changes == 0) r.sqlcode = kSqlNotFound;
+    (*sqlcodes)[i] = r.sqlcode;
+    if (r.sqlcode < 0 && errors) (*errors)[i] = r.error;
+    if (r.sqlcode != 0 && first == 0) {
+      first = r.sqlcode;
+      if (r.sqlcode < 0) last_error_ = r.error;
+    }
+    ++statements_sent_;
+    Tell({StatementObserver::Kind::kExecute, stmt_no, text, &rows[i], r.sqlcode, nullptr, 0});
+  }
+  return last_sqlcode_ = first;
 }
 
 int Connection::Transaction(int stmt_no, std::string_view text) {
   if (!backend_) return last_sqlcode_ = kSqlFailed;
-  return Finish(backend_->Run(stmt_no, text, {}, 0));
+  int rc = Finish(backend_->Run(stmt_no, text, {}, 0));
+  Tell({StatementObserver::Kind::kTransaction, stmt_no, text, nullptr, rc, nullptr, 0});
+  return rc;
 }
 
-int Connection::Open(int cursor_no, std::string_view text, const Params& params,
-                     size_t max_rows) {
+int Connection::Open(int cursor_no, std::string_view text, const Params& params, size_t max_rows) {
   cursors_.erase(cursor_no);
   if (!backend_) return last_sqlcode_ = kSqlFailed;
   Result r = backend_->Run(cursor_no, text, params, max_rows);
-  if (r.sqlcode == 0) cursors_[cursor_no].rows = std::move(r.rows);
-  return Finish(r);
+  int rc = Finish(r);
+  Tell({StatementObserver::Kind::kOpen, cursor_no, text, &params, rc, nullptr, r.rows.size()});
+  if (rc == 0) cursors_[cursor_no].rows = std::move(r.rows);
+  return rc;
 }
 
 int Connection::Fetch(int cursor_no, Row* out) {
+  using Kind = StatementObserver::Kind;
   auto it = cursors_.find(cursor_no);
   if (it == cursors_.end()) {
     last_error_ = "cursor not open";
+    Tell({Kind::kFetch, cursor_no, {}, nullptr, kSqlCursorNotOpen, nullptr, 0});
     return last_sqlcode_ = kSqlCursorNotOpen;
   }
   Cursor& cur = it->second;
-  if (cur.next >= cur.rows.size()) return last_sqlcode_ = kSqlNotFound;
-  *out = std::move(cur.rows[cur.next++]);
+  if (cur.next >= cur.rows.size()) {
+    Tell({Kind::kFetch, cursor_no, {}, nullptr, kSqlNotFound, nullptr, 0});
+    return last_sqlcode_ = kSqlNotFound;
+  }
+  Row& row = cur.rows[cur.next++];
+  Tell({Kind::kFetch, cursor_no, {}, nullptr, kSqlOk, &row, 1});
+  *out = std::move(row);
   return last_sqlcode_ = kSqlOk;
 }
 
 int Connection::Close(int cursor_no) {
   bool was_open = cursors_.erase(cursor_no) > 0;
-  return last_sqlcode_ = was_open ? kSqlOk : -2;
+  int rc = was_open ? kSqlOk : kSqlCursorNotOpen;
+  Tell({StatementObserver::Kind::kClose, cursor_no, {}, nullptr, rc, nullptr, 0});
+  return last_sqlcode_ = rc;
 }
 
 void TrimRight(std::string* s) {

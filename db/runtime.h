@@ -38,6 +38,11 @@ constexpr int kSqlFailed = -1;
 constexpr int kSqlCursorNotOpen = -2;
 // a value longer than the column it is meant for (nothing is sent).
 constexpr int kSqlTooLong = -3;
+// a fetched integer beyond the 32-bit range: the columns are SQL Server
+// int, where such a value is an arithmetic overflow error (8115); the
+// embedded database reports it the same way instead of passing it on.
+constexpr int kSqlIntOverflow = -8115;
+bool FitsInt32(int64_t v);
 
 // One column value of a fetched row.
 struct Value {
@@ -50,7 +55,8 @@ struct Value {
   bool IsNull() const { return type == Type::kNull; }
   // The value as text; NULL is the empty text.
   std::string Text() const;
-  // The value as a 32-bit integer; NULL and non-numeric texts give 0.
+  // The value as a 32-bit integer; NULL and non-numeric texts give 0, a
+  // number beyond the 32-bit range the nearest end of the range.
   int32_t Int() const;
   // The value as a floating point number; NULL gives 0.0.
   double Real() const;
@@ -62,9 +68,22 @@ struct Param {
   bool is_int = false;
   std::string text;  // Windows-1252
   int64_t num = 0;
+  // The width of the column a text is compared with or stored in (bytes);
+  // 0 when not known. SQL Server gets the text as varchar of this size.
+  size_t width = 0;
 
-  static Param Text(std::string_view t) { Param p; p.text = std::string(t); return p; }
-  static Param Int(int64_t n) { Param p; p.is_int = true; p.num = n; return p; }
+  static Param Text(std::string_view t, size_t width = 0) {
+    Param p;
+    p.text = std::string(t);
+    p.width = width;
+    return p;
+  }
+  static Param Int(int64_t n) {
+    Param p;
+    p.is_int = true;
+    p.num = n;
+    return p;
+  }
 };
 using Params = std::vector<Param>;
 
@@ -72,7 +91,7 @@ using Params = std::vector<Param>;
 struct Result {
   int sqlcode = 0;
   std::vector<Row> rows;   // the rows of a SELECT (up to the requested maximum)
-  int64_t changes = 0;     // rows changed by INSERT, UPDATE or DELETE
+  int64_t changes = 0;     // rows changed by INSERT, UPDATE or DELETE; -1 unknown
   bool is_select = false;  // the statement delivered a result set
   std::string error;       // the backend's message when sqlcode < 0
 };
@@ -82,23 +101,94 @@ struct Result {
 class Backend {
  public:
   virtual ~Backend() = default;
-  virtual Result Run(int stmt_no, std::string_view text, const Params& params,
-                     size_t max_rows) = 0;
+  virtual Result Run(int stmt_no, std::string_view text, const Params& params, size_t max_rows) = 0;
+
+  // Runs one statement without result set (an INSERT of one row) once per
+  // parameter row, in order; one result per row. A row that fails is
+  // undone alone, the others stand. This default sends one statement per
+  // row; a backend that can send the rows together overrides it.
+  virtual std::vector<Result> RunMany(int stmt_no, std::string_view text,
+                                      const std::vector<Params>& rows);
+  // Whether RunMany sends rows together (fewer round trips than rows), so
+  // that a caller holding many rows gains by handing them over at once.
+  virtual bool SendsRowsTogether() const { return false; }
+
+  // Requests that went to the database server so far: what a network
+  // between the tool and SQL Server would carry, one round trip each. A
+  // backend that runs in the process counts its statements.
+  virtual int64_t round_trips() const { return round_trips_; }
+
+ protected:
+  int64_t round_trips_ = 0;
+};
+
+// Sees what a Connection runs: every statement sent to the backend and
+// every fetch served from an open cursor, each after it ran, with its
+// sqlcode (last_sqlcode() and last_error() already tell its outcome). For
+// tracing and explaining runs; it must not run statements on the connection
+// itself.
+class StatementObserver {
+ public:
+  enum class Kind { kExecute, kTransaction, kOpen, kFetch, kClose };
+  struct Event {
+    Kind kind = Kind::kExecute;
+    int stmt_no = 0;
+    std::string_view text;           // empty for fetch and close
+    const Params* params = nullptr;  // nullptr where the statement has none
+    int sqlcode = 0;
+    // Execute: the row delivered (nullptr when none); Fetch: the row
+    // fetched (nullptr at the end or on error).
+    const Row* row = nullptr;
+    size_t rows = 0;  // Open: the rows the cursor holds
+  };
+  virtual ~StatementObserver() = default;
+  virtual void Saw(const Event& e) = 0;
 };
 
 // Connection settings as the configuration gives them.
 struct ConnectSettings {
-  std::string server;    // "sqlite:PATH", an ODBC data source, a connection string or a host
+  std::string server;  // "sqlite:PATH", an ODBC data source, a connection string or a host
   std::string login;
   std::string password;
-  std::string schema;    // the configured schema (database)
+  std::string schema;  // the configured schema (database)
 };
+
+// How long a statement may take and how statements travel; the
+// environment may change each (see FromEnvironment).
+struct TransportOptions {
+  // Seconds a statement may run before the driver cancels it (ODBC query
+  // timeout; 0: no limit). PLOMVARDE_QUERY_TIMEOUT.
+  int query_timeout_s = 600;
+  // Seconds a statement waits for another session's lock (SQL Server SET
+  // LOCK_TIMEOUT, the embedded database's busy timeout). PLOMVARDE_LOCK_TIMEOUT.
+  int lock_timeout_s = 120;
+  // Text parameters bound from UTF-16 (SQL_C_WCHAR) instead of Windows-1252
+  // bytes (SQL_C_CHAR); either way SQL Server gets varchar. For a driver
+  // that reads narrow text in the locale's character set.
+  // PLOMVARDE_TEXT_PARAMS=wide.
+  bool wide_text_params = false;
+  // Rows of one statement sent together as a parameter array where the
+  // driver supports it. PLOMVARDE_PARAM_ARRAYS=0 sends one row per round trip.
+  bool param_arrays = true;
+  // A savepoint sent in the same round trip as the statement it protects,
+  // where the DBMS takes both in one batch. PLOMVARDE_SAVEPOINT_BATCH=0
+  // sends each by itself.
+  bool savepoint_batch = true;
+
+  // The defaults with the environment's values; a value that is not a
+  // whole number of seconds (0 to 86400) leaves the default.
+  static TransportOptions FromEnvironment();
+};
+// The seconds a variable's value gives, or fallback when it gives none.
+int SecondsFrom(const char* value, int fallback);
 
 // Builds the backend that the server name selects; sets *error and returns
 // nullptr when the connect fails. "sqlite:PATH" names a database file (a
 // backslash in PATH counts as '/'): opened by the embedded backend, or, in a
 // build without it (Windows), through the SQLite ODBC driver.
 std::unique_ptr<Backend> OpenBackend(const ConnectSettings& s, int* sqlcode, std::string* error);
+std::unique_ptr<Backend> OpenBackend(const ConnectSettings& s, const TransportOptions& options,
+                                     int* sqlcode, std::string* error);
 
 // The ODBC connection string that opens a database file through the SQLite
 // ODBC driver of that name.
@@ -121,6 +211,14 @@ class Connection {
   // without rows and a change that touches no row give 100.
   int Execute(int stmt_no, std::string_view text, const Params& params, Row* out = nullptr);
 
+  // An INSERT (or other one-row change) once for each parameter row, sent
+  // together where the backend can. (*sqlcodes)[i] is row i's sqlcode as
+  // Execute gives it, (*errors)[i] the backend's message of a failed row; a
+  // failed row is undone alone. Returns 0 when every row succeeded, else
+  // the first failed row's sqlcode (also last_sqlcode()).
+  int ExecuteMany(int stmt_no, std::string_view text, const std::vector<Params>& rows,
+                  std::vector<int>* sqlcodes, std::vector<std::string>* errors = nullptr);
+
   // Transaction statements (BEGIN/COMMIT/ROLLBACK/SAVE TRANSACTION texts).
   int Transaction(int stmt_no, std::string_view text);
 
@@ -131,6 +229,10 @@ class Connection {
   int Fetch(int cursor_no, Row* out);
   int Close(int cursor_no);
 
+  // Every statement and fetch from now on is shown to the observer (nullptr:
+  // none). The observer must outlive its use.
+  void SetObserver(StatementObserver* observer) { observer_ = observer; }
+
   int last_sqlcode() const { return last_sqlcode_; }
   // Records the outcome of something that ran outside a statement (connect).
   void SetError(int sqlcode, std::string message) {
@@ -138,8 +240,13 @@ class Connection {
     last_error_ = std::move(message);
   }
   const std::string& last_error() const { return last_error_; }
-  // Statements sent to the backend so far (fetches from memory do not count).
+  // Statements sent to the backend so far (fetches from memory do not
+  // count; each row of ExecuteMany counts).
   int64_t statements_sent() const { return statements_sent_; }
+  // Whether ExecuteMany saves round trips on this connection.
+  bool sends_rows_together() const { return backend_ && backend_->SendsRowsTogether(); }
+  // Round trips to the database server so far (see Backend::round_trips).
+  int64_t round_trips() const { return backend_ ? backend_->round_trips() : 0; }
 
   // The line store's open group of inserts (see line_store.h).
   struct LineGroup {
@@ -155,12 +262,16 @@ class Connection {
     size_t next = 0;
   };
   int Finish(const Result& r);
+  void Tell(const StatementObserver::Event& e) {
+    if (observer_ != nullptr) observer_->Saw(e);
+  }
 
   std::unique_ptr<Backend> backend_;
   std::map<int, Cursor> cursors_;
   int last_sqlcode_ = 0;
   std::string last_error_;
   int64_t statements_sent_ = 0;
+  StatementObserver* observer_ = nullptr;
 };
 
 // Removes trailing blanks and tabs.

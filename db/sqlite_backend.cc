@@ -6,12 +6,11 @@
 #include <vector>
 
 #include "db/codepage.h"
+#include "db/sqlite_collation.h"
 #include "db/tsql.h"
 
 namespace plom {
 namespace {
-
-constexpr int kBusyTimeoutMs = 30000;
 
 int SqlcodeOf(int rc) { return rc == SQLITE_OK ? -1 : -rc; }
 
@@ -41,17 +40,58 @@ Value ColumnValue(sqlite3_stmt* st, int col) {
   return v;
 }
 
+int CompareForSqlite(void*, int n1, const void* a, int n2, const void* b) {
+  return CompareCp1252(n1, a, n2, b);
+}
+
+// Integers are 32-bit on SQL Server; a wider one is an overflow error
+// there, and so it is here (not a value cut to 32 bits by the reader).
+bool IntsFit(const Row& row, Result* r) {
+  for (size_t c = 0; c < row.size(); ++c) {
+    const Value& v = row[c];
+    if (v.type != Value::Type::kInt || FitsInt32(v.i)) continue;
+    r->sqlcode = kSqlIntOverflow;
+    r->error = "arithmetic overflow: column " + std::to_string(c + 1) + " holds " +
+               std::to_string(v.i) + ", beyond the 32-bit integer range";
+    return false;
+  }
+  return true;
+}
+
+// The number of pages of the open database file; 0 for an empty file.
+int PageCount(sqlite3* db, int* rc) {
+  sqlite3_stmt* st = nullptr;
+  *rc = sqlite3_prepare_v2(db, "PRAGMA page_count", -1, &st, nullptr);
+  int pages = 0;
+  if (*rc == SQLITE_OK && sqlite3_step(st) == SQLITE_ROW) pages = sqlite3_column_int(st, 0);
+  sqlite3_finalize(st);
+  return pages;
+}
+
 }  // namespace
 
-std::unique_ptr<SqliteBackend> SqliteBackend::Open(const std::string& path, int* sqlcode,
+int RegisterCp1252Collation(sqlite3* db) {
+  return sqlite3_create_collation_v2(db, kCp1252Collation, SQLITE_UTF8, nullptr, CompareForSqlite,
+                                     nullptr);
+}
+
+std::unique_ptr<SqliteBackend> SqliteBackend::Open(const std::string& path,
+                                                   const TransportOptions& options, int* sqlcode,
                                                    std::string* error) {
   sqlite3* db = nullptr;
-  int rc = sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX,
-                           nullptr);
+  int rc = sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX, nullptr);
+  if (rc == SQLITE_OK) rc = RegisterCp1252Collation(db);
   if (rc == SQLITE_OK) {
-    sqlite3_busy_timeout(db, kBusyTimeoutMs);
+    sqlite3_busy_timeout(db, options.lock_timeout_s * 1000);
     // A file that is not a database fails here, not at the first statement.
     rc = sqlite3_exec(db, "SELECT count(*) FROM sqlite_master", nullptr, nullptr, nullptr);
+  }
+  // An empty file would become a database at the first write: it is none.
+  if (rc == SQLITE_OK && PageCount(db, &rc) == 0 && rc == SQLITE_OK) {
+    *sqlcode = SqlcodeOf(SQLITE_NOTADB);
+    *error = "empty file, not a database";
+    sqlite3_close(db);
+    return nullptr;
   }
   if (rc != SQLITE_OK) {
     *sqlcode = SqlcodeOf(rc);
@@ -98,8 +138,8 @@ sqlite3_stmt* SqliteBackend::Prepare(int stmt_no, std::string_view text, Result*
 
 int SqliteBackend::Exec(const std::string& sql, Result* r) {
   sqlite3_stmt*& st = fixed_[sql];
-  if (st == nullptr &&
-      sqlite3_prepare_v3(db_, sql.c_str(), -1, SQLITE_PREPARE_PERSISTENT, &st, nullptr) != SQLITE_OK) {
+  if (st == nullptr && sqlite3_prepare_v3(db_, sql.c_str(), -1, SQLITE_PREPARE_PERSISTENT, &st,
+                                          nullptr) != SQLITE_OK) {
     r->sqlcode = SqlcodeOf(sqlite3_errcode(db_));
     r->error = Message(db_);
     sqlite3_finalize(st);
@@ -116,21 +156,15 @@ int SqliteBackend::Exec(const std::string& sql, Result* r) {
 }
 
 bool SqliteBackend::RunSavepoint(std::string_view text, Result* r) {
-  size_t first = text.find_first_not_of(" \t\r\n");
-  if (first == std::string_view::npos) return false;
-  std::string_view head = text.substr(first, 8);
-  bool save = head.size() >= 4 && EqualsNoCase(head.substr(0, 4), "SAVE");
-  bool rollback = head.size() == 8 && EqualsNoCase(head, "ROLLBACK") && !savepoints_.empty();
-  if (!save && !rollback) return false;
-  std::vector<std::string> w = SqlWords(text);
-  if (w.size() != 3 || !EqualsNoCase(w[1], "TRANSACTION")) return false;
-  const std::string& name = w[2];
-  if (EqualsNoCase(w[0], "SAVE")) {
+  auto t = ParseTransaction(text);
+  if (!t) return false;
+  const std::string& name = t->name;
+  if (t->kind == TransactionStatement::Kind::kSave) {
     savepoints_[name] = 0;
     return true;
   }
   auto it = savepoints_.find(name);
-  if (!EqualsNoCase(w[0], "ROLLBACK") || it == savepoints_.end()) return false;
+  if (t->kind != TransactionStatement::Kind::kRollback || it == savepoints_.end()) return false;
   if (it->second == 0) return true;  // the failed statement undid itself
   // Changes since the savepoint cannot be undone alone: undo everything
   // and say so, rather than keep a part.
@@ -144,6 +178,7 @@ bool SqliteBackend::RunSavepoint(std::string_view text, Result* r) {
 Result SqliteBackend::Run(int stmt_no, std::string_view text, const Params& params,
                           size_t max_rows) {
   Result r;
+  ++round_trips_;
   if (RunSavepoint(text, &r)) return r;
   sqlite3_stmt* st = Prepare(stmt_no, text, &r);
   if (st == nullptr) return r;
@@ -166,13 +201,16 @@ Result SqliteBackend::Run(int stmt_no, std::string_view text, const Params& para
     Row row;
     row.reserve(static_cast<size_t>(ncols));
     for (int c = 0; c < ncols; ++c) row.push_back(ColumnValue(st, c));
+    if (!IntsFit(row, &r)) break;
     r.rows.push_back(std::move(row));
     if (max_rows != 0 && r.rows.size() >= max_rows) {
       rc = SQLITE_DONE;
       break;
     }
   }
-  if (rc != SQLITE_DONE) {
+  if (r.sqlcode != 0) {
+    r.rows.clear();
+  } else if (rc != SQLITE_DONE) {
     r.sqlcode = SqlcodeOf(sqlite3_extended_errcode(db_) & 0xFF);
     r.error = Message(db_);
     r.rows.clear();
@@ -182,7 +220,7 @@ Result SqliteBackend::Run(int stmt_no, std::string_view text, const Params& para
       for (auto& [name, count] : savepoints_) ++count;
     }
   }
-  sqlite3_reset(st);  // ends the statement's read transaction
+  sqlite3_reset(st);                                     // ends the statement's read transaction
   if (sqlite3_get_autocommit(db_)) savepoints_.clear();  // the transaction ended
   return r;
 }

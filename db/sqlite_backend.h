@@ -1,13 +1,15 @@
 // The embedded backend: one SQLite 3 file.
 //
-// The file must exist (a missing or unreadable file is a failed connect).
+// The file must exist and be a database (a missing, unreadable or empty file
+// is a failed connect). A fetched integer beyond the 32-bit range fails the
+// statement with kSqlIntOverflow, as the int columns do on SQL Server.
 // Statements arrive as SQL Server texts and are translated once per
 // statement number; each is prepared once and rebound. Text crosses the edge
 // as UTF-8 and is converted to and from Windows-1252.
 #pragma once
 
-#include <memory>
 #include <map>
+#include <memory>
 #include <string>
 #include <unordered_map>
 
@@ -22,7 +24,11 @@ class SqliteBackend : public Backend {
  public:
   // Opens the database file; on failure returns nullptr with a negative
   // sqlcode and the message.
-  static std::unique_ptr<SqliteBackend> Open(const std::string& path, int* sqlcode,
+  // An empty file is refused, not made a database. options.lock_timeout_s
+  // is the busy timeout: how long a statement waits for another process's
+  // write lock.
+  static std::unique_ptr<SqliteBackend> Open(const std::string& path,
+                                             const TransportOptions& options, int* sqlcode,
                                              std::string* error);
   ~SqliteBackend() override;
 
@@ -50,7 +56,7 @@ class SqliteBackend : public Backend {
   sqlite3* db_;
   std::unordered_map<int, Prepared> prepared_;
   std::unordered_map<std::string, sqlite3_stmt*> fixed_;  // savepoint statements
-  std::map<std::string, int> savepoints_;  // savepoint -> changes since it was set
+  std::map<std::string, int> savepoints_;                 // savepoint -> changes since it was set
 };
 
 }  // namespace plom

@@ -8,6 +8,18 @@ namespace {
 
 bool IsIdentStart(char c) { return std::isalpha(static_cast<unsigned char>(c)) || c == '_'; }
 bool IsIdentChar(char c) { return std::isalnum(static_cast<unsigned char>(c)) || c == '_'; }
+bool IsDigit(char c) { return std::isdigit(static_cast<unsigned char>(c)) != 0; }
+
+size_t SkipDigits(std::string_view s, size_t i) {
+  while (i < s.size() && IsDigit(s[i])) ++i;
+  return i;
+}
+
+int NumberAt(std::string_view s, size_t begin, size_t end) {
+  int n = 0;
+  for (size_t i = begin; i < end && n < 100000; ++i) n = n * 10 + (s[i] - '0');
+  return n;
+}
 
 std::string_view Strip(std::string_view s) {
   while (!s.empty() && std::isspace(static_cast<unsigned char>(s.front()))) s.remove_prefix(1);
@@ -34,32 +46,22 @@ std::string_view StripParens(std::string_view s) {
   return s;
 }
 
-// Skips a quoted literal or comment starting at i; returns the index after it.
-size_t SkipQuoted(std::string_view s, size_t i) {
-  char q = s[i];
-  if (q == '/' ) {  // "/*" comment
-    size_t end = s.find("*/", i + 2);
-    return end == std::string_view::npos ? s.size() : end + 2;
+// The marker that starts at s[i], if one does (end == 0 otherwise).
+Marker MarkerAt(std::string_view s, size_t i, char sigil) {
+  Marker m;
+  if (s[i] != sigil) return m;
+  if (sigil == '?') {
+    m.begin = i;
+    m.end = SkipDigits(s, i + 1);
+    m.number = NumberAt(s, i + 1, m.end);
+    return m;
   }
-  if (q == '-') {  // "--" comment
-    size_t end = s.find('\n', i);
-    return end == std::string_view::npos ? s.size() : end + 1;
-  }
-  for (size_t j = i + 1; j < s.size(); ++j) {
-    if (s[j] == q) {
-      if (j + 1 < s.size() && s[j + 1] == q) { ++j; continue; }
-      return j + 1;
-    }
-  }
-  return s.size();
-}
-
-bool StartsQuoted(std::string_view s, size_t i) {
-  char c = s[i];
-  if (c == '\'' || c == '"') return true;
-  if (c == '/' && i + 1 < s.size() && s[i + 1] == '*') return true;
-  if (c == '-' && i + 1 < s.size() && s[i + 1] == '-') return true;
-  return false;
+  bool p = i + 2 < s.size() && (s[i + 1] == 'p' || s[i + 1] == 'P') && IsDigit(s[i + 2]);
+  if (!p || (i > 0 && IsIdentChar(s[i - 1]))) return m;
+  m.begin = i;
+  m.end = SkipDigits(s, i + 2);
+  m.number = NumberAt(s, i + 2, m.end);
+  return m;
 }
 
 // The arguments of a call whose "(" is at open; *close receives the index of
@@ -69,7 +71,10 @@ std::vector<std::string_view> CallArgs(std::string_view s, size_t open, size_t* 
   int depth = 0;
   size_t start = open + 1;
   for (size_t i = open; i < s.size();) {
-    if (StartsQuoted(s, i)) { i = SkipQuoted(s, i); continue; }
+    if (size_t end = SkipLiteral(s, i); end != i) {
+      i = end;
+      continue;
+    }
     char c = s[i];
     if (c == '(') {
       ++depth;
@@ -101,6 +106,30 @@ std::string Lower(std::string_view s) {
 
 std::string Translate(std::string_view s);
 
+// The argument of CONVERT(char(8), x, 112) when inner is exactly that call.
+std::optional<std::string_view> DateOfConvert(std::string_view inner) {
+  if (inner.size() <= 8 || !EqualsNoCase(inner.substr(0, 7), "CONVERT")) return std::nullopt;
+  size_t open = inner.find('(');
+  size_t close = 0;
+  auto in = CallArgs(inner, open, &close);
+  if (close + 1 == inner.size() && in.size() == 3 && Lower(in[2]) == "112" &&
+      Lower(in[0]) == "char(8)" && Strip(inner.substr(7, open - 7)).empty()) {
+    return in[1];
+  }
+  return std::nullopt;
+}
+
+// CONVERT(datetime, t, 112): t read as yyyymmdd, at midnight. The
+// expression appears once in the translation, so nesting stays linear.
+std::string DatetimeOf(std::string_view arg) {
+  if (auto x = DateOfConvert(StripParens(arg))) {
+    return "strftime('%Y-%m-%d 00:00:00', " + Translate(*x) + ")";
+  }
+  return "(SELECT substr(d,1,4)||'-'||substr(d,5,2)||'-'||substr(d,7,2)||' 00:00:00' FROM "
+         "(SELECT (" +
+         Translate(arg) + ") AS d))";
+}
+
 // CONVERT(type, expr, style): the two conversions with style 112.
 bool TranslateConvert(const std::vector<std::string_view>& args, std::string* out) {
   if (args.size() != 3 || Lower(args[2]) != "112") return false;
@@ -110,35 +139,68 @@ bool TranslateConvert(const std::vector<std::string_view>& args, std::string* ou
     return true;
   }
   if (type == "datetime") {
-    // CONVERT(datetime, CONVERT(char(8), x, 112), 112): x cut to its date.
-    std::string_view inner = StripParens(args[1]);
-    if (inner.size() > 8 && EqualsNoCase(inner.substr(0, 7), "CONVERT")) {
-      size_t open = inner.find('(');
-      size_t close = 0;
-      auto in = CallArgs(inner, open, &close);
-      if (close + 1 == inner.size() && in.size() == 3 && Lower(in[2]) == "112" &&
-          Lower(in[0]) == "char(8)" && Strip(inner.substr(7, open - 7)).empty()) {
-        *out += "strftime('%Y-%m-%d 00:00:00', " + Translate(in[1]) + ")";
-        return true;
-      }
-    }
-    std::string e = "(" + Translate(args[1]) + ")";
-    *out += "(substr(" + e + ",1,4)||'-'||substr(" + e + ",5,2)||'-'||substr(" + e +
-            ",7,2)||' 00:00:00')";
+    *out += DatetimeOf(args[1]);
     return true;
   }
   return false;
 }
 
-// When a parameter @pN starts at i (not inside a name), the index after it;
-// otherwise 0.
-size_t ParamEnd(std::string_view s, size_t i) {
-  if (s[i] != '@' || i + 2 >= s.size() || (s[i + 1] != 'p' && s[i + 1] != 'P') ||
-      !std::isdigit(static_cast<unsigned char>(s[i + 2])) || (i > 0 && IsIdentChar(s[i - 1]))) {
-    return 0;
+size_t SkipBlanks(std::string_view s, size_t i) {
+  while (i < s.size() && s[i] == ' ') ++i;
+  return i;
+}
+
+// CURRENT_TIMESTAMP [- n] whose word ends at j; returns the index after it.
+size_t TranslateNow(std::string_view s, size_t j, std::string* out) {
+  size_t k = SkipBlanks(s, j);
+  if (k < s.size() && s[k] == '-') {
+    size_t d = SkipBlanks(s, k + 1);
+    size_t e = SkipDigits(s, d);
+    if (e > d && (e == s.size() || !IsIdentChar(s[e]))) {
+      *out += "datetime('now','localtime','-";
+      out->append(s.substr(d, e - d));
+      *out += " days')";
+      return e;
+    }
   }
-  size_t j = i + 2;
-  while (j < s.size() && std::isdigit(static_cast<unsigned char>(s[j]))) ++j;
+  *out += "datetime('now','localtime')";
+  return j;
+}
+
+// CONVERT(...) or DATEPART(year, ...) with "(" at open; returns the index
+// after the call, or 0 when it is not one the translation knows.
+size_t TranslateCall(std::string_view s, std::string_view word, size_t open, std::string* out) {
+  size_t close = 0;
+  auto args = CallArgs(s, open, &close);
+  if (EqualsNoCase(word, "CONVERT") && TranslateConvert(args, out)) return close + 1;
+  if (EqualsNoCase(word, "DATEPART") && args.size() == 2 && Lower(args[0]) == "year") {
+    *out += "CAST(strftime('%Y', " + Translate(args[1]) + ") AS INTEGER)";
+    return close + 1;
+  }
+  return 0;
+}
+
+// The name or keyword starting at i; returns the index after what it
+// consumed.
+size_t TranslateWord(std::string_view s, size_t i, std::string* out) {
+  size_t j = i;
+  while (j < s.size() && IsIdentChar(s[j])) ++j;
+  std::string_view word = s.substr(i, j - i);
+  if (j + 1 < s.size() && s[j] == '.' && IsIdentStart(s[j + 1])) {  // schema.Table
+    size_t k = j + 1;
+    while (k < s.size() && IsIdentChar(s[k])) ++k;
+    *out += '"';
+    out->append(s.substr(i, k - i));
+    *out += '"';
+    return k;
+  }
+  if (EqualsNoCase(word, "CURRENT_TIMESTAMP")) return TranslateNow(s, j, out);
+  size_t after = SkipBlanks(s, j);
+  if (after < s.size() && s[after] == '(' &&
+      (EqualsNoCase(word, "CONVERT") || EqualsNoCase(word, "DATEPART"))) {
+    if (size_t end = TranslateCall(s, word, after, out)) return end;
+  }
+  out->append(word);
   return j;
 }
 
@@ -147,109 +209,133 @@ std::string Translate(std::string_view s) {
   out.reserve(s.size() + 64);
   size_t i = 0;
   while (i < s.size()) {
-    if (StartsQuoted(s, i)) {
-      size_t end = SkipQuoted(s, i);
-      out.append(s.substr(i, end - i));
-      i = end;
-      continue;
+    size_t next = SkipLiteral(s, i);
+    if (next != i) {
+      out.append(s.substr(i, next - i));
+    } else if (Marker m = MarkerAt(s, i, '@'); m.end != 0) {
+      out += '?';
+      out.append(s.substr(m.begin + 2, m.end - m.begin - 2));
+      next = m.end;
+    } else if (IsDigit(s[i])) {
+      next = i;
+      while (next < s.size() && (IsIdentChar(s[next]) || s[next] == '.')) ++next;
+      out.append(s.substr(i, next - i));
+    } else if (IsIdentStart(s[i])) {
+      next = TranslateWord(s, i, &out);
+    } else {
+      out.push_back(s[i]);
+      next = i + 1;
     }
-    char c = s[i];
-    if (size_t j = ParamEnd(s, i)) {
-      out += "?";
-      out.append(s.substr(i + 2, j - i - 2));
-      i = j;
-      continue;
-    }
-    if (std::isdigit(static_cast<unsigned char>(c))) {
-      size_t j = i;
-      while (j < s.size() && (IsIdentChar(s[j]) || s[j] == '.')) ++j;
-      out.append(s.substr(i, j - i));
-      i = j;
-      continue;
-    }
-    if (!IsIdentStart(c)) {
-      out.push_back(c);
-      ++i;
-      continue;
-    }
-    size_t j = i;
-    while (j < s.size() && IsIdentChar(s[j])) ++j;
-    std::string_view word = s.substr(i, j - i);
-    // schema.Table
-    if (j + 1 < s.size() && s[j] == '.' && IsIdentStart(s[j + 1])) {
-      size_t k = j + 1;
-      while (k < s.size() && IsIdentChar(s[k])) ++k;
-      out += '"';
-      out.append(s.substr(i, k - i));
-      out += '"';
-      i = k;
-      continue;
-    }
-    size_t after = j;
-    while (after < s.size() && s[after] == ' ') ++after;
-    if (EqualsNoCase(word, "CURRENT_TIMESTAMP")) {
-      // CURRENT_TIMESTAMP - n: n days before now.
-      size_t k = after;
-      if (k < s.size() && s[k] == '-') {
-        ++k;
-        while (k < s.size() && s[k] == ' ') ++k;
-        size_t d = k;
-        while (k < s.size() && std::isdigit(static_cast<unsigned char>(s[k]))) ++k;
-        if (k > d && (k == s.size() || !IsIdentChar(s[k]))) {
-          out += "datetime('now','localtime','-";
-          out.append(s.substr(d, k - d));
-          out += " days')";
-          i = k;
-          continue;
-        }
-      }
-      out += "datetime('now','localtime')";
-      i = j;
-      continue;
-    }
-    if (after < s.size() && s[after] == '(' &&
-        (EqualsNoCase(word, "CONVERT") || EqualsNoCase(word, "DATEPART"))) {
-      size_t close = 0;
-      auto args = CallArgs(s, after, &close);
-      std::string conv;
-      if (EqualsNoCase(word, "CONVERT") && TranslateConvert(args, &conv)) {
-        out += conv;
-        i = close + 1;
-        continue;
-      }
-      if (EqualsNoCase(word, "DATEPART") && args.size() == 2 && Lower(args[0]) == "year") {
-        out += "CAST(strftime('%Y', " + Translate(args[1]) + ") AS INTEGER)";
-        i = close + 1;
-        continue;
-      }
-    }
-    out.append(word);
-    i = j;
+    i = next;
   }
   return out;
 }
 
-// Transaction statements: BEGIN/COMMIT/ROLLBACK/SAVE TRAN[SACTION] [name].
-bool TranslateTransaction(std::string_view s, std::string* out) {
-  auto w = SqlWords(s);
-  if (w.size() < 2 || w.size() > 3) return false;
-  if (!EqualsNoCase(w[1], "TRANSACTION") && !EqualsNoCase(w[1], "TRAN")) return false;
-  std::string name = w.size() == 3 ? w[2] : "";
-  if (EqualsNoCase(w[0], "BEGIN")) {
-    *out = "BEGIN IMMEDIATE";
-  } else if (EqualsNoCase(w[0], "COMMIT")) {
-    *out = "COMMIT";
-  } else if (EqualsNoCase(w[0], "ROLLBACK")) {
-    *out = "ROLLBACK";
-  } else if (EqualsNoCase(w[0], "SAVE") && !name.empty()) {
-    *out = "SAVEPOINT " + name;
-  } else {
-    return false;
+std::string SqliteTransaction(const TransactionStatement& t) {
+  switch (t.kind) {
+    case TransactionStatement::Kind::kBegin:
+      return "BEGIN IMMEDIATE";
+    case TransactionStatement::Kind::kCommit:
+      return "COMMIT";
+    case TransactionStatement::Kind::kRollback:
+      return "ROLLBACK";
+    case TransactionStatement::Kind::kSave:
+      return "SAVEPOINT " + t.name;
   }
-  return true;
+  return std::string();
 }
 
 }  // namespace
+
+size_t SkipLiteral(std::string_view s, size_t i) {
+  if (i >= s.size()) return i;
+  char q = s[i];
+  bool pair = i + 1 < s.size();
+  if (q == '/' && pair && s[i + 1] == '*') {
+    size_t end = s.find("*/", i + 2);
+    return end == std::string_view::npos ? s.size() : end + 2;
+  }
+  if (q == '-' && pair && s[i + 1] == '-') {
+    size_t end = s.find('\n', i);
+    return end == std::string_view::npos ? s.size() : end + 1;
+  }
+  if (q != '\'' && q != '"') return i;
+  for (size_t j = i + 1; j < s.size(); ++j) {
+    if (s[j] != q) continue;
+    if (j + 1 < s.size() && s[j + 1] == q) {
+      ++j;
+      continue;
+    }
+    return j + 1;
+  }
+  return s.size();
+}
+
+std::vector<Marker> FindMarkers(std::string_view s, char sigil) {
+  std::vector<Marker> markers;
+  size_t i = 0;
+  while (i < s.size()) {
+    if (size_t end = SkipLiteral(s, i); end != i) {
+      i = end;
+      continue;
+    }
+    Marker m = MarkerAt(s, i, sigil);
+    if (m.end == 0) {
+      ++i;
+      continue;
+    }
+    if (m.number == 0) m.number = static_cast<int>(markers.size()) + 1;
+    markers.push_back(m);
+    i = m.end;
+  }
+  return markers;
+}
+
+std::string PlainMarkers(std::string_view s, char sigil, std::vector<int>* order) {
+  if (order) order->clear();
+  std::string out;
+  out.reserve(s.size());
+  size_t at = 0;
+  for (const Marker& m : FindMarkers(s, sigil)) {
+    out.append(s.substr(at, m.begin - at));
+    out += '?';
+    at = m.end;
+    if (order) order->push_back(m.number);
+  }
+  out.append(s.substr(at));
+  return out;
+}
+
+std::optional<TransactionStatement> ParseTransaction(std::string_view tsql) {
+  // Up to four words, without copying: most texts stop at the fourth.
+  std::string_view w[4];
+  size_t n = 0, i = 0;
+  while (n < 4) {
+    while (i < tsql.size() && std::isspace(static_cast<unsigned char>(tsql[i]))) ++i;
+    if (i == tsql.size()) break;
+    size_t j = i;
+    while (j < tsql.size() && !std::isspace(static_cast<unsigned char>(tsql[j]))) ++j;
+    w[n++] = tsql.substr(i, j - i);
+    i = j;
+  }
+  if (n < 2 || n > 3) return std::nullopt;
+  if (!EqualsNoCase(w[1], "TRANSACTION") && !EqualsNoCase(w[1], "TRAN")) return std::nullopt;
+  TransactionStatement t;
+  if (n == 3) t.name = std::string(w[2]);
+  using Kind = TransactionStatement::Kind;
+  if (EqualsNoCase(w[0], "BEGIN")) {
+    t.kind = Kind::kBegin;
+  } else if (EqualsNoCase(w[0], "COMMIT")) {
+    t.kind = Kind::kCommit;
+  } else if (EqualsNoCase(w[0], "ROLLBACK")) {
+    t.kind = Kind::kRollback;
+  } else if (EqualsNoCase(w[0], "SAVE") && !t.name.empty()) {
+    t.kind = Kind::kSave;
+  } else {
+    return std::nullopt;
+  }
+  return t;
+}
 
 bool EqualsNoCase(std::string_view a, std::string_view b) {
   if (a.size() != b.size()) return false;
@@ -276,49 +362,20 @@ std::vector<std::string> SqlWords(std::string_view s) {
 }
 
 bool SqliteSkipsSavepoint(std::string_view tsql, std::set<std::string>* open) {
-  auto w = SqlWords(tsql);
-  if (w.size() < 2 || w.size() > 3) return false;
-  if (!EqualsNoCase(w[1], "TRANSACTION") && !EqualsNoCase(w[1], "TRAN")) return false;
-  std::string name = w.size() == 3 ? w[2] : "";
-  if (EqualsNoCase(w[0], "SAVE") && !name.empty()) {
-    open->insert(name);
+  auto t = ParseTransaction(tsql);
+  if (!t) return false;
+  if (t->kind == TransactionStatement::Kind::kSave) {
+    open->insert(t->name);
     return true;
   }
-  if (EqualsNoCase(w[0], "ROLLBACK") && open->count(name)) return true;
+  if (t->kind == TransactionStatement::Kind::kRollback && open->count(t->name)) return true;
   open->clear();  // BEGIN, COMMIT or a full ROLLBACK
   return false;
 }
 
 std::string TranslateForSqlite(std::string_view tsql) {
-  std::string tx;
-  if (TranslateTransaction(tsql, &tx)) return tx;
+  if (auto t = ParseTransaction(tsql)) return SqliteTransaction(*t);
   return Translate(tsql);
-}
-
-std::string ToOdbcMarkers(std::string_view s, std::string* order) {
-  std::string out;
-  out.reserve(s.size());
-  size_t i = 0;
-  while (i < s.size()) {
-    if (StartsQuoted(s, i)) {
-      size_t end = SkipQuoted(s, i);
-      out.append(s.substr(i, end - i));
-      i = end;
-      continue;
-    }
-    if (size_t j = ParamEnd(s, i)) {
-      out += '?';
-      if (order) {
-        order->append(s.substr(i + 2, j - i - 2));
-        order->push_back(',');
-      }
-      i = j;
-      continue;
-    }
-    out.push_back(s[i]);
-    ++i;
-  }
-  return out;
 }
 
 }  // namespace plom

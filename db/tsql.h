@@ -1,4 +1,5 @@
-// Translation of the tool's SQL Server statement texts into SQLite SQL.
+// The tool's SQL Server statement texts: one lexer, the parser of the
+// transaction statements, and the translation into SQLite SQL.
 //
 // The statements use a small part of T-SQL, and only that is translated:
 //   @p1, @p2                         -> ?1, ?2
@@ -9,14 +10,52 @@
 //   DATEPART(year, x)                -> the year of x as integer
 //   BEGIN/COMMIT/ROLLBACK/SAVE TRANSACTION [name] -> SQLite transactions
 // Everything else (string literals, comments, quoted names) passes as it is.
+// The translation is at most linear in the size of the text.
 #pragma once
 
+#include <optional>
 #include <set>
 #include <string>
 #include <string_view>
 #include <vector>
 
 namespace plom {
+
+// The lexer: the end of the literal, quoted name or comment ('...', "...",
+// /*...*/, --...) that starts at s[i], or i when none starts there. An
+// unterminated one runs to the end of the text.
+size_t SkipLiteral(std::string_view s, size_t i);
+
+// A parameter marker of a statement text: @pN in the tool's texts, ?N or a
+// bare ? in a translated text. number is N (1-based); a bare "?" is
+// numbered by its position among the markers.
+struct Marker {
+  size_t begin = 0;
+  size_t end = 0;
+  int number = 0;
+};
+// The markers outside literals and comments, in text order. sigil is '@'
+// for @pN (not inside a name) or '?' for ?N and ?.
+std::vector<Marker> FindMarkers(std::string_view s, char sigil);
+
+// The text with each of its markers replaced by "?"; *order (when not null)
+// receives each marker's parameter number in the order of the markers.
+std::string PlainMarkers(std::string_view s, char sigil, std::vector<int>* order);
+
+// Rewrites @p1, @p2 ... into ODBC parameter markers "?".
+inline std::string ToOdbcMarkers(std::string_view tsql, std::vector<int>* order = nullptr) {
+  return PlainMarkers(tsql, '@', order);
+}
+
+// BEGIN/COMMIT/ROLLBACK/SAVE TRAN[SACTION] [name], the only transaction
+// statements the tool sends. SAVE needs a name.
+struct TransactionStatement {
+  enum class Kind { kBegin, kCommit, kRollback, kSave };
+  Kind kind = Kind::kBegin;
+  std::string name;  // empty when none is given
+};
+std::optional<TransactionStatement> ParseTransaction(std::string_view tsql);
+inline bool IsTransactionText(std::string_view tsql) { return ParseTransaction(tsql).has_value(); }
 
 std::string TranslateForSqlite(std::string_view tsql);
 
@@ -32,10 +71,5 @@ std::vector<std::string> SqlWords(std::string_view s);
 // one of these two (nothing is to be run); *open keeps the savepoint names
 // of the transaction and is emptied by BEGIN, COMMIT and a full ROLLBACK.
 bool SqliteSkipsSavepoint(std::string_view tsql, std::set<std::string>* open);
-
-// Rewrites @p1, @p2 ... into ODBC parameter markers "?" (in order of
-// appearance); *order receives the markers' parameter numbers, each
-// followed by ",".
-std::string ToOdbcMarkers(std::string_view tsql, std::string* order = nullptr);
 
 }  // namespace plom

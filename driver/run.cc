@@ -90,26 +90,25 @@ Credentials ReadCredentials(const std::string& config_path) {
   return c;
 }
 
-// Runs the generator for each schema of a cursor; returns how many there were.
-int RunSchemas(RunContext& ctx, const RunParams& p, const DownloadFunction& fn, bool all) {
-  Connection& c = ctx.conn;
+// Visits each schema of a cursor; returns how many there were.
+int VisitSchemas(Connection& c, Messages& msg, const std::string& terminal, bool all,
+                 const std::function<void(const std::string&)>& visit) {
   int found = 0;
   std::string schema;
   if (all) {
     OpenAllSchemaCursor(c);
   } else {
-    OpenTerminalSchemaCursor(c, p.terminal);
+    OpenTerminalSchemaCursor(c, terminal);
   }
   while ((all ? FetchAllSchema(c, &schema) : FetchTerminalSchema(c, &schema)) == 0) {
     ++found;
     if (!IsValidSchemaName(schema)) {
       // Client schema names enter statement texts: only plain names do.
-      ctx.msg.Printf("Schema %s ungueltig, Mandant wird uebersprungen!\n", schema.c_str());
+      msg.Printf("Schema %s ungueltig, Mandant wird uebersprungen!\n", schema.c_str());
       continue;
     }
-    ctx.scope = RunScope{p.path, p.terminal, schema};
-    ctx.msg.Printf("Schema: %s\n", schema.c_str());
-    fn.generate(ctx);
+    msg.Printf("Schema: %s\n", schema.c_str());
+    visit(schema);
   }
   if (all) {
     CloseAllSchemaCursor(c);
@@ -118,6 +117,17 @@ int RunSchemas(RunContext& ctx, const RunParams& p, const DownloadFunction& fn, 
   }
   return found;
 }
+
+// Takes the lines of a run and holds them for the driver, which stores
+// them at once when the generators are done.
+class HeldLines : public LineSink {
+ public:
+  int Insert(const std::string& path, const std::string& line) override {
+    lines.push_back(line);
+    return kSqlOk;
+  }
+  std::vector<std::string> lines;
+};
 
 std::vector<std::string> ReadLines(Connection& c, const std::string& path) {
   std::vector<std::string> lines;
@@ -135,6 +145,26 @@ const DownloadFunction* FindDownloadFunction(const std::string& name) {
     if (name == f.name) return &f;
   }
   return nullptr;
+}
+
+void VisitRunSchemas(Connection& c, Messages& msg, const std::string& terminal,
+                     const std::function<void(const std::string& schema)>& visit) {
+  if (VisitSchemas(c, msg, terminal, false, visit) == 0) VisitSchemas(c, msg, terminal, true, visit);
+}
+
+int ConnectAsRun(Connection* conn, Messages& msg, const std::string& config_path) {
+  Credentials cred = ReadCredentials(config_path);
+  int rc = ConnectDatabase(conn, cred.login, cred.password, cred.server, cred.schema);
+  if (rc == 0) return 0;
+  msg.Printf("DB-Connect-Error: %d!", rc);
+  msg.Printf("Name:%s Pwd:%s Net:%s Schema:%s\n", cred.login.c_str(), "***",
+             cred.server.c_str(), cred.schema.c_str());
+  std::string why = conn->last_error();
+  // The backend's reason, never with the password in it.
+  for (size_t at; !cred.password.empty() && (at = why.find(cred.password)) != std::string::npos;)
+    why.replace(at, cred.password.size(), "***");
+  if (!why.empty()) msg.Printf("%s\n", why.c_str());
+  return rc;
 }
 
 RunOptions DefaultRunOptions() {
@@ -211,12 +241,15 @@ bool GenerateLines(Connection& conn, Messages& msg, const RunParams& p,
                    const DownloadFunction& fn, const RunOptions& options, bool hold,
                    RunFigures* f) {
   RunContext ctx(conn, msg, options.reuse_answers, options.shared);
-  std::vector<std::string> held;
-  if (hold) ctx.held_lines = &held;
-  if (RunSchemas(ctx, p, fn, false) == 0) RunSchemas(ctx, p, fn, true);
+  HeldLines held;
+  if (hold) ctx.sink = &held;
+  VisitRunSchemas(conn, msg, p.terminal, [&](const std::string& schema) {
+    ctx.scope = RunScope{p.path, p.terminal, schema};
+    fn.generate(ctx);
+  });
   f->badges_read = ctx.badges_read;
   f->lines_lost = ctx.lines_lost;
-  if (hold) return InsertLinesAtOnce(conn, p.path, held) == 0;
+  if (hold) return InsertLinesAtOnce(conn, p.path, held.lines) == 0;
   int rc = FlushLines(conn);
   if (rc != 0) {
     msg.Printf("Insert-Error Zrt999Tmp! ErrNr: %d\n", rc);
@@ -234,32 +267,22 @@ int RunSteps(const RunParams& p, Messages& msg, const RunOptions& options, RunFi
     return kExitLocked;
   }
 
-  Credentials cred = ReadCredentials(options.config_path);
   Connection conn;
-  int rc = ConnectDatabase(&conn, cred.login, cred.password, cred.server, cred.schema);
-  if (rc != 0) {
-    msg.Printf("DB-Connect-Error: %d!", rc);
-    msg.Printf("Name:%s Pwd:%s Net:%s Schema:%s\n", cred.login.c_str(), "***",
-               cred.server.c_str(), cred.schema.c_str());
-    std::string why = conn.last_error();
-    // The backend's reason, never with the password in it.
-    for (size_t at; !cred.password.empty() && (at = why.find(cred.password)) != std::string::npos;)
-      why.replace(at, cred.password.size(), "***");
-    if (!why.empty()) msg.Printf("%s\n", why.c_str());
-    return kExitUnavailable;
-  }
+  if (ConnectAsRun(&conn, msg, options.config_path) != 0) return kExitUnavailable;
   conn.line_group.enabled = options.group_lines;
   struct CountOnExit {
     Connection& c;
     RunFigures* f;
     int64_t* out;
+    int64_t* trips;
     ~CountOnExit() {
       f->statements = c.statements_sent();
       if (out) *out = c.statements_sent();
+      if (trips) *trips = c.round_trips();
     }
-  } count_on_exit{conn, f, options.statements_sent};
+  } count_on_exit{conn, f, options.statements_sent, options.round_trips};
 
-  rc = DeleteLines(conn, p.path);
+  int rc = DeleteLines(conn, p.path);
   if (rc != 0 && rc != kSqlNotFound) {
     msg.Printf("Error Tab. Zrt999Tmp loeschen! ErrNr: %d User: %s", rc, p.path.c_str());
     return kExitUnavailable;

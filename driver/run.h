@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -44,6 +45,8 @@ struct RunOptions {
   // When set, receives the number of statements the run sent to the
   // database (for measuring).
   int64_t* statements_sent = nullptr;
+  // When set, receives the number of round trips to the database server.
+  int64_t* round_trips = nullptr;
   // The guard against a file emptied by a database that suddenly answers
   // with almost no badges: a run that would replace a file of at least
   // kGuardMinRecords records with one of fewer than guard_pct per cent of
@@ -92,6 +95,18 @@ struct RunFigures {
 // One run with checked parameters (TakeArguments): lock, connect, line
 // store, generators, write-out. Every message goes to msg.
 RunFigures RunDownload(const RunParams& p, Messages& msg, const RunOptions& options);
+
+// Connects as a run does: credentials from the configuration file at
+// config_path. A failed connect is printed as the run prints it (the
+// password never); returns 0 or the sqlcode of the failure.
+int ConnectAsRun(Connection* conn, Messages& msg, const std::string& config_path);
+
+// Visits the client schemas a run of the terminal visits, in the run's
+// order: those assigned to the terminal, or all when none is. Each valid
+// one is announced ("Schema: ...") and handed to visit; an invalid name is
+// reported and passed over.
+void VisitRunSchemas(Connection& c, Messages& msg, const std::string& terminal,
+                     const std::function<void(const std::string& schema)>& visit);
 
 // Runs the tool with the command-line arguments (program name excluded).
 int RunTool(const std::vector<std::string>& args, Messages& msg, const RunOptions& options);

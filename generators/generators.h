@@ -11,6 +11,7 @@
 #include "generators/messages.h"
 #include "db/runtime.h"
 #include "generators/admission.h"
+#include "installation/line_store.h"
 
 namespace plom {
 
@@ -32,6 +33,10 @@ struct RunContext {
   RunScope scope;
   AdmissionCache admission;
   AccessRightCache access_rights;
+  // Where the generators hand their lines: the line store, unless another
+  // sink is set (it must outlive the context).
+  LineStoreSink line_store;
+  LineSink* sink = &line_store;
   // Lines that the line store refused (a failed insert): the download file
   // then lacks them.
   int lines_lost = 0;
@@ -42,15 +47,16 @@ struct RunContext {
   // kept lookups of the badge row at hand.
   SharedAnswers* shared = nullptr;
   const RowAnswers* kept = nullptr;
-  // When set, lines are held here instead of being stored one by one (the
-  // driver stores them at once when the generators are done).
-  std::vector<std::string>* held_lines = nullptr;
   // The access-right answers in use: the batch's when shared, else the run's.
   AccessRightCache* rights = &access_rights;
 
   RunContext(Connection& c, Messages& m, bool reuse_answers = true,
              SharedAnswers* shared_answers = nullptr)
-      : conn(c), msg(m), admission(reuse_answers), access_rights(reuse_answers),
+      : conn(c),
+        msg(m),
+        admission(reuse_answers),
+        access_rights(reuse_answers),
+        line_store(c),
         shared(shared_answers),
         rights(shared_answers ? shared_answers->access_rights() : &access_rights) {}
 };

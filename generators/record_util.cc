@@ -53,11 +53,7 @@ bool ClassFits(RunContext& ctx, const BadgeRecord& r) {
 }
 
 bool StoreLine(RunContext& ctx, const std::string& path, const std::string& line) {
-  if (ctx.held_lines != nullptr) {
-    ctx.held_lines->push_back(line);
-    return true;
-  }
-  int rc = InsertLine(ctx.conn, path, line);
+  int rc = ctx.sink->Insert(path, line);
   if (rc == 0) return true;
   ctx.msg.Printf("Insert-Error Zrt999Tmp! ErrNr: %d", rc);
   ctx.msg.Printf("User: %s  String: %s", path.c_str(), line.c_str());

@@ -50,8 +50,9 @@ bool ClassFits(RunContext& ctx, const BadgeRecord& r);
 
 // Stores the line under the path. On a refused insert prints the error
 // number, path and line (without line ends of their own) and counts the
-// line as lost. Returns whether the line was stored. Lines held for the
-// driver (ctx.held_lines) count as stored.
+// line as lost. Returns whether the line was stored. The line goes to
+// ctx.sink: the line store, or whatever else the caller set there (lines
+// held for the driver, a report).
 bool StoreLine(RunContext& ctx, const std::string& path, const std::string& line);
 
 // Whether the text holds a control character (a byte below 0x20, or 0x7F).

@@ -41,8 +41,8 @@ int CountRows(Connection& c, int no, const char* text, const std::string& code,
               const std::string& access_class, int* count) {
   Row row;
   int rc = c.Execute(no, text,
-                     {Param::Text(Cut(access_class, kClassWidth - 1)),
-                      Param::Text(Cut(code, kReaderCodeWidth - 1))},
+                     {Param::Text(Cut(access_class, kClassWidth - 1), kClassWidth - 1),
+                      Param::Text(Cut(code, kReaderCodeWidth - 1), kReaderCodeWidth - 1)},
                      &row);
   if (rc == kSqlOk) *count = ColumnInt(row, 0);
   return rc;
@@ -75,7 +75,7 @@ std::string ZeroFill8(const std::string& s) {
 
 int OpenBadgeCursor(Connection& c, const std::string& schema) {
   return c.Open(kBadgeCursorNo, kOpenBadgeCursor,
-                {Param::Text(Cut(schema, kSchemaWidth - 1))});
+                {Param::Text(Cut(schema, kSchemaWidth - 1), kSchemaWidth - 1)});
 }
 
 int FetchBadge(Connection& c, BadgeRecord* r) {
@@ -98,8 +98,9 @@ int FetchBadge(Connection& c, BadgeRecord* r) {
 int CloseBadgeCursor(Connection& c) { return c.Close(kBadgeCursorNo); }
 
 int OpenReaderCursor(Connection& c, const std::string& terminal, int highest) {
-  return c.Open(kReaderCursorNo, kOpenReaderCursor,
-                {Param::Text(Cut(terminal, kTerminalWidth - 1)), Param::Int(highest)});
+  return c.Open(
+      kReaderCursorNo, kOpenReaderCursor,
+      {Param::Text(Cut(terminal, kTerminalWidth - 1), kTerminalWidth - 1), Param::Int(highest)});
 }
 
 int FetchReader(Connection& c, int* number, std::string* code) {
@@ -126,15 +127,16 @@ int CountReaderTimeBlocks(Connection& c, const std::string& code,
 int GetTerminalType(Connection& c, const std::string& terminal, std::string* type) {
   Row row;
   int rc = c.Execute(kTerminalTypeNo, kTerminalType,
-                     {Param::Text(Cut(terminal, kTerminalWidth - 1))}, &row);
+                     {Param::Text(Cut(terminal, kTerminalWidth - 1), kTerminalWidth - 1)}, &row);
   if (rc == kSqlOk) *type = ColumnText(row, 0, kTypeWidth);
   return rc;
 }
 
 int GetLocationShortText(Connection& c, BadgeRecord* r) {
   Row row;
-  int rc = c.Execute(kLocationTextNo, kLocationText,
-                     {Param::Text(Cut(r->badge_number, kBadgeNumberWidth - 1))}, &row);
+  int rc = c.Execute(
+      kLocationTextNo, kLocationText,
+      {Param::Text(Cut(r->badge_number, kBadgeNumberWidth - 1), kBadgeNumberWidth - 1)}, &row);
   if (rc == kSqlOk) r->location_short = Cut(ColumnText(row, 0, kShortTextWidth), kLocationShortLen);
   return rc;
 }

@@ -111,7 +111,7 @@ int GetPersonSprSal(Connection& c, const std::string& schema, BadgeRecord* r) {
 int GetBalances(Connection& c, BadgeRecord* r) {
   int32_t value[8] = {0, 0, 0, 0, 0, 0, 0, 0};
   Row row;
-  int rc = c.Execute(kBalanceNo, kBalances, {Param::Text(PersonnelKey(*r))}, &row);
+  int rc = c.Execute(kBalanceNo, kBalances, {Param::Text(PersonnelKey(*r), kPnrWidth - 1)}, &row);
   if (rc == kSqlOk) {
     for (size_t i = 0; i < 8; ++i) value[i] = ColumnInt(row, i);
   }

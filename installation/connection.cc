@@ -44,7 +44,7 @@ int ConnectDatabase(Connection* c, const std::string& login, const std::string& 
 
 int OpenTerminalSchemaCursor(Connection& c, const std::string& terminal) {
   return c.Open(kTerminalSchemaCursor, kTerminalSchemaSql,
-                {Param::Text(Cut(terminal, kMaxTerminalLen))});
+                {Param::Text(Cut(terminal, kMaxTerminalLen), kMaxTerminalLen)});
 }
 int FetchTerminalSchema(Connection& c, std::string* schema) {
   return FetchSchema(c, kTerminalSchemaCursor, schema);

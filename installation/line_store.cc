@@ -50,7 +50,7 @@ int InsertGrouped(Connection& c, const std::string& path, const std::string& lin
   }
   ++c.line_group.lines;
   c.Transaction(kInsertTx, kSaveLineSql);
-  int rc = c.Execute(kInsert, kInsertSql, {Param::Text(path), Param::Text(line)});
+  int rc = c.Execute(kInsert, kInsertSql, {Param::Text(path, kMaxPathLen), Param::Text(line, kMaxLineLen)});
   if (rc != 0) c.Transaction(kInsertTx, kRollbackLineSql);
   return rc;
 }
@@ -61,7 +61,7 @@ int InsertLine(Connection& c, const std::string& path, const std::string& line) 
   if (path.size() > kMaxPathLen || line.size() > kMaxLineLen) return kTooLong;
   if (c.line_group.enabled) return InsertGrouped(c, path, line);
   c.Transaction(kInsertTx, kBeginInsertSql);
-  int rc = c.Execute(kInsert, kInsertSql, {Param::Text(path), Param::Text(line)});
+  int rc = c.Execute(kInsert, kInsertSql, {Param::Text(path, kMaxPathLen), Param::Text(line, kMaxLineLen)});
   if (rc == 0) {
     c.Transaction(kCommit, kCommitSql);
   } else {
@@ -111,7 +111,7 @@ int DeleteLines(Connection& c, const std::string& path) {
   if (path.size() > kMaxPathLen) return kTooLong;
   FlushLines(c);
   c.Transaction(kDeleteTx, kBeginDeleteSql);
-  int rc = c.Execute(kDelete, kDeleteSql, {Param::Text(path)});
+  int rc = c.Execute(kDelete, kDeleteSql, {Param::Text(path, kMaxPathLen)});
   if (rc == 0) {
     c.Transaction(kCommit, kCommitSql);
   } else {
@@ -122,7 +122,7 @@ int DeleteLines(Connection& c, const std::string& path) {
 
 int OpenLineCursor(Connection& c, const std::string& path) {
   FlushLines(c);
-  return c.Open(kLineCursor, kLineCursorSql, {Param::Text(Cut(path, kMaxPathLen))});
+  return c.Open(kLineCursor, kLineCursorSql, {Param::Text(Cut(path, kMaxPathLen), kMaxPathLen)});
 }
 
 int FetchLine(Connection& c, std::string* line) {

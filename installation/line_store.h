@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "db/runtime.h"
+#include "installation/line_sink.h"
 #include "installation/statements.h"
 
 namespace plom {
@@ -40,6 +41,18 @@ int InsertLinesAtOnce(Connection& c, const std::string& path,
 
 // Deletes the line store of the path: 0 deleted, 100 there were none.
 int DeleteLines(Connection& c, const std::string& path);
+
+// The line store as the generators' sink: each line goes in by InsertLine.
+class LineStoreSink : public LineSink {
+ public:
+  explicit LineStoreSink(Connection& c) : c_(c) {}
+  int Insert(const std::string& path, const std::string& line) override {
+    return InsertLine(c_, path, line);
+  }
+
+ private:
+  Connection& c_;
+};
 
 int OpenLineCursor(Connection& c, const std::string& path);
 // The next line, right-trimmed of blanks and tabs.

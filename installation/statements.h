@@ -229,6 +229,19 @@ inline constexpr Statement kAllSchemaCursor = {
     47, StatementKind::kCursor,
     "/* MND_SCHEMAALL_C 47 nohold */ SELECT MndSch FROM ZrSystem.Zrt112Mnd WHERE MndKon <> 1  "};
 
+// Every row of one badge number with the conditions of the badge cursor,
+// asked per row instead of filtered (plomvarde-explain: why a badge is not
+// listed).
+inline constexpr Statement kBadgeRows = {
+    49, StatementKind::kCursor,
+    "/* ASW_ROWS_C 49 nohold */ SELECT CONVERT(char(8),AswGvo,112), "
+    "CONVERT(char(8),AswGbi,112), AswBkl, MNDSCH, MNDNUM, MndKon, CASE WHEN "
+    "((CURRENT_TIMESTAMP >= AswGvo AND AswGbi IS null) OR (CURRENT_TIMESTAMP <= AswGbi AND "
+    "AswGvo IS null) OR (CURRENT_TIMESTAMP >= AswGvo AND CURRENT_TIMESTAMP <= AswGbi)) THEN 1 "
+    "ELSE 0 END, (SELECT COUNT(*) FROM ZrSystem.Zrt113Awv WHERE AWVNUM = ASWNUM) FROM "
+    "ZrSystem.Zrt301Asw LEFT OUTER JOIN ZrSystem.Zrt112Mnd ON ASWLIZ = MNDLIZ AND ASWMND = "
+    "MNDNUM WHERE AswNum = @p1 ORDER BY AswGvo, AswBkl "};
+
 }  // namespace stmt
 
 // The whole table, in number order.
@@ -240,7 +253,7 @@ inline constexpr Statement kStatements[] = {
     stmt::kYearAccount,     stmt::kBeginInsert,    stmt::kRollbackInsert,   stmt::kSaveLine,
     stmt::kRollbackLine,    stmt::kInsertLine,     stmt::kBeginDelete,      stmt::kRollbackDelete,
     stmt::kDeleteLines,     stmt::kLineCursor,     stmt::kCommit,           stmt::kTerminalSchemaCursor,
-    stmt::kAllSchemaCursor, stmt::kInsertLines,
+    stmt::kAllSchemaCursor, stmt::kInsertLines,   stmt::kBadgeRows,
 };
 
 // Whether no number keys two statements: every statement that is not

@@ -88,10 +88,13 @@ CREATE TABLE IF NOT EXISTS "ZrSystem.O2001SALTEXTE" (
   StxTxt TEXT COLLATE RTRIM
 );
 
--- The line store of the download files.
+-- The line store of the download files. Lines sort by their Windows-1252
+-- bytes (collation WIN1252, trailing blanks ignored), as on SQL Server; the
+-- tool registers it, other SQLite clients load it from the extension module
+-- libplomvarde-collation.
 CREATE TABLE IF NOT EXISTS "ZrSystem.Zrt999Tmp" (
   TmpUsr TEXT COLLATE RTRIM NOT NULL,
-  TmpStr TEXT COLLATE RTRIM NOT NULL
+  TmpStr TEXT COLLATE WIN1252 NOT NULL
 );
 -- Keyed by path only: the lines of one path are few enough to sort when
 -- they are read back, and each insert then writes one index entry the

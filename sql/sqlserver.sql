@@ -29,6 +29,11 @@
 -- download file come back in the order of their bytes whatever the
 -- database's collation (the embedded database sorts the same way), and a
 -- download file path matches only itself.
+--
+-- Every lookup the tool makes per badge has an index led by the columns it
+-- filters on, so that it seeks. The tool sends its text parameters as
+-- varchar, the type of the key columns: keep them varchar (an nvarchar
+-- column would be compared by conversion and scanned).
 
 IF SCHEMA_ID('ZrSystem') IS NULL EXEC('CREATE SCHEMA ZrSystem');
 GO
@@ -42,6 +47,10 @@ CREATE TABLE ZrSystem.Zrt112Mnd (
   MndKon int NOT NULL CONSTRAINT DF_Zrt112Mnd_MndKon DEFAULT 0,
   CONSTRAINT PK_Zrt112Mnd PRIMARY KEY (MndLiz, MndNum)
 );
+GO
+-- A schema belongs to one client; the badge cursor finds its client by it.
+IF NOT EXISTS (SELECT 1 FROM sys.indexes WHERE name = 'UX_Zrt112Mnd_Sch')
+CREATE UNIQUE INDEX UX_Zrt112Mnd_Sch ON ZrSystem.Zrt112Mnd (MndSch) WHERE MndSch IS NOT NULL;
 GO
 
 -- Terminals assigned to clients.
@@ -104,8 +113,16 @@ CREATE TABLE ZrSystem.Zrt301Asw (
   AswMnd int NOT NULL
 );
 GO
+-- A client's badges in the order the badge cursor delivers them: no sort.
+IF EXISTS (SELECT 1 FROM sys.indexes WHERE name = 'IX_Zrt301Asw_Mnd'
+           AND object_id = OBJECT_ID('ZrSystem.Zrt301Asw'))
+   AND NOT EXISTS (SELECT 1 FROM sys.index_columns ic JOIN sys.indexes i
+                   ON i.object_id = ic.object_id AND i.index_id = ic.index_id
+                   WHERE i.name = 'IX_Zrt301Asw_Mnd' AND ic.key_ordinal = 5)
+DROP INDEX IX_Zrt301Asw_Mnd ON ZrSystem.Zrt301Asw;
+GO
 IF NOT EXISTS (SELECT 1 FROM sys.indexes WHERE name = 'IX_Zrt301Asw_Mnd')
-CREATE INDEX IX_Zrt301Asw_Mnd ON ZrSystem.Zrt301Asw (AswLiz, AswMnd, AswNum);
+CREATE INDEX IX_Zrt301Asw_Mnd ON ZrSystem.Zrt301Asw (AswLiz, AswMnd, AswNum, AswGvo, AswBkl);
 GO
 
 -- Badge-to-location assignments and locations.
@@ -141,8 +158,13 @@ CREATE TABLE ZrSystem.Zrt999Tmp (
   TmpStr varchar(512) COLLATE Latin1_General_BIN2 NOT NULL
 );
 GO
-IF NOT EXISTS (SELECT 1 FROM sys.indexes WHERE name = 'IX_Zrt999Tmp_UsrStr')
-CREATE INDEX IX_Zrt999Tmp_UsrStr ON ZrSystem.Zrt999Tmp (TmpUsr, TmpStr);
+-- Clustered: the table is emptied and refilled every run, and a heap would
+-- keep its emptied pages; the lines of a path are read back in this order.
+IF EXISTS (SELECT 1 FROM sys.indexes WHERE name = 'IX_Zrt999Tmp_UsrStr')
+DROP INDEX IX_Zrt999Tmp_UsrStr ON ZrSystem.Zrt999Tmp;
+GO
+IF NOT EXISTS (SELECT 1 FROM sys.indexes WHERE name = 'CX_Zrt999Tmp_UsrStr')
+CREATE CLUSTERED INDEX CX_Zrt999Tmp_UsrStr ON ZrSystem.Zrt999Tmp (TmpUsr, TmpStr);
 GO
 
 -- Daily balances in minutes, one row per person, time type and day.
@@ -160,8 +182,12 @@ CREATE TABLE dbo.Zrt320Tgb (
   TgbVt7 int NULL, TgbSa7 int NULL
 );
 GO
-IF NOT EXISTS (SELECT 1 FROM sys.indexes WHERE name = 'IX_Zrt320Tgb_PnrDtm')
-CREATE INDEX IX_Zrt320Tgb_PnrDtm ON dbo.Zrt320Tgb (TgbPnr, TgbZtr, TgbDtm);
+-- Clustered on the lookup's key: one seek reads the day's row.
+IF EXISTS (SELECT 1 FROM sys.indexes WHERE name = 'IX_Zrt320Tgb_PnrDtm')
+DROP INDEX IX_Zrt320Tgb_PnrDtm ON dbo.Zrt320Tgb;
+GO
+IF NOT EXISTS (SELECT 1 FROM sys.indexes WHERE name = 'CX_Zrt320Tgb_PnrZtrDtm')
+CREATE CLUSTERED INDEX CX_Zrt320Tgb_PnrZtrDtm ON dbo.Zrt320Tgb (TgbPnr, TgbZtr, TgbDtm);
 GO
 
 -- ---------------------------------------------------------------------

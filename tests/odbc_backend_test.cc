@@ -5,6 +5,8 @@
 #ifdef PLOM_HAVE_ODBC
 
 #include "db/odbc_backend.h"
+#include "db/sqlite_collation.h"
+#include "db/tsql.h"
 
 #include <gtest/gtest.h>
 
@@ -108,9 +110,9 @@ TEST(OdbcStatementText, SqliteGetsTheTranslationWithPlainMarkers) {
   EXPECT_EQ(order, (std::vector<int>{2, 1}));
   // A translation that repeats an expression repeats its marker.
   EXPECT_EQ(OdbcStatementText("SELECT CONVERT(datetime, @p1, 112)", true, &order),
-            "SELECT (substr(( ?),1,4)||'-'||substr(( ?),5,2)||'-'||substr(( ?),7,2)||' "
-            "00:00:00')");
-  EXPECT_EQ(order, (std::vector<int>{1, 1, 1}));
+            "SELECT (SELECT substr(d,1,4)||'-'||substr(d,5,2)||'-'||substr(d,7,2)||' 00:00:00' "
+            "FROM (SELECT ( ?) AS d))");
+  EXPECT_EQ(order, (std::vector<int>{1}));
   EXPECT_EQ(OdbcStatementText("  ROLLBACK TRANSACTION Tmp_UsrDel_Sp ", true, &order), "ROLLBACK");
   EXPECT_TRUE(order.empty());
 }
@@ -196,6 +198,8 @@ std::string SqliteOdbcDriver() {
 }
 
 constexpr char kPassword[] = "Pa;ss{w}ord";
+// The line store's collation for the SQLite ODBC driver.
+constexpr char kCollationModule[] = PLOM_BINARY_DIR "/libplomvarde-collation.so";
 
 class OdbcSqlite : public ::testing::Test {
  protected:
@@ -204,7 +208,8 @@ class OdbcSqlite : public ::testing::Test {
     if (driver_.empty()) GTEST_SKIP() << "SQLite ODBC driver (libsqliteodbc) not installed";
     db_.AddClientTables("M01");
     db_.AddClientTables("M02");
-    settings_.server = "DRIVER=" + driver_ + ";DATABASE=" + db_.path() + ";NoCreat=1";
+    settings_.server = "DRIVER=" + driver_ + ";DATABASE=" + db_.path() + ";NoCreat=1;LoadExt=" +
+                       kCollationModule;
     settings_.login = "sa";
     settings_.password = kPassword;
     settings_.schema = "ZrSystem";
@@ -230,6 +235,7 @@ class OdbcSqlite : public ::testing::Test {
   std::string StoredBytes(const std::string& sql) {
     sqlite3* raw = nullptr;
     sqlite3_open_v2(db_.path().c_str(), &raw, SQLITE_OPEN_READONLY, nullptr);
+    RegisterCp1252Collation(raw);
     sqlite3_stmt* st = nullptr;
     std::string out;
     if (sqlite3_prepare_v2(raw, sql.c_str(), -1, &st, nullptr) == SQLITE_OK &&
@@ -241,6 +247,9 @@ class OdbcSqlite : public ::testing::Test {
     sqlite3_close(raw);
     return out;
   }
+
+  void TextParametersGoAsVarchar();
+  void DataSourceConnects();
 
   std::string driver_;
   TestDb db_;
@@ -385,6 +394,19 @@ TEST_F(OdbcSqlite, TransactionsAndTheLineStore) {
   EXPECT_EQ(CountLines(*c, "t"), 1);
 }
 
+// Through the SQLite ODBC driver the line store sorts as on the embedded
+// database: by Windows-1252 bytes.
+TEST_F(OdbcSqlite, LinesSortByWindows1252Bytes) {
+  auto c = Connect();
+  for (const char* line : {"\xE4", "Z", "\x80"}) ASSERT_EQ(InsertLine(*c, "s", line), 0);
+  ASSERT_EQ(FlushLines(*c), 0);
+  ASSERT_EQ(OpenLineCursor(*c, "s"), 0) << c->last_error();
+  std::vector<std::string> lines;
+  std::string line;
+  while (FetchLine(*c, &line) == 0) lines.push_back(line);
+  EXPECT_EQ(lines, (std::vector<std::string>{"Z", "\x80", "\xE4"}));
+}
+
 // A refused insert in the middle of a group is undone alone; the lines
 // around it stay.
 TEST_F(OdbcSqlite, RefusedInsertInAGroupIsUndoneAlone) {
@@ -490,6 +512,177 @@ TEST_F(OdbcSqlite, FailedConnectHidesThePassword) {
   }
 }
 
+// A driver registration of its own for a test: odbcinst.ini with the
+// SQLite ODBC driver and the driver manager's trace, odbc.ini with a data
+// source on the test database. ODBCSYSINI points there while it lives.
+class OdbcRegistration {
+ public:
+  OdbcRegistration(const std::string& driver, const std::string& db_path) : dir_(test::TempDir()) {
+    test::WriteFile(dir_ + "/odbcinst.ini", "[ODBC]\nTrace=Yes\nTraceFile=" + trace() +
+                                                "\n\n[PLite]\nDriver=" + driver + "\n");
+    test::WriteFile(dir_ + "/odbc.ini",
+                    "[PlomDsn]\nDriver=PLite\nDatabase=" + db_path + "\nNoCreat=1\nLoadExt=" +
+                        kCollationModule + "\n");
+    const char* old = std::getenv("ODBCSYSINI");
+    had_old_ = old != nullptr;
+    if (had_old_) old_ = old;
+    setenv("ODBCSYSINI", dir_.c_str(), 1);
+    unsetenv("ODBCINI");
+  }
+  ~OdbcRegistration() {
+    if (had_old_) {
+      setenv("ODBCSYSINI", old_.c_str(), 1);
+    } else {
+      unsetenv("ODBCSYSINI");
+    }
+    std::filesystem::remove_all(dir_);
+  }
+  std::string trace() const { return dir_ + "/trace.log"; }
+  std::string Trace() const { return test::ReadFile(trace()); }
+
+ private:
+  std::string dir_;
+  std::string old_;
+  bool had_old_ = false;
+};
+
+// Counts the occurrences of a text.
+size_t Occurrences(const std::string& s, const std::string& what) {
+  size_t n = 0;
+  for (size_t at = s.find(what); at != std::string::npos; at = s.find(what, at + 1)) ++n;
+  return n;
+}
+
+// The driver manager reads its ini files once per process: a test with a
+// registration of its own runs its body in a fresh process of the test
+// program, which exits 0 when no expectation failed.
+#define IN_FRESH_PROCESS(body)                                                   \
+  do {                                                                         \
+    GTEST_FLAG_SET(death_test_style, "threadsafe");                            \
+    EXPECT_EXIT(                                                               \
+        {                                                                      \
+          body;                                                                \
+          std::exit(::testing::Test::HasFailure() ? 1 : 0);                    \
+        },                                                                     \
+        ::testing::ExitedWithCode(0), "");                                     \
+  } while (0)
+
+// What the driver manager saw: every text parameter goes as varchar from
+// narrow characters, declared with its column's width; umlauts and the
+// euro sign arrive and come back intact.
+TEST_F(OdbcSqlite, TextParametersGoAsVarcharOfTheColumnWidth) {
+  IN_FRESH_PROCESS(TextParametersGoAsVarchar());
+}
+
+void OdbcSqlite::TextParametersGoAsVarchar() {
+  OdbcRegistration reg(driver_, db_.path());
+  settings_.server =
+      "DRIVER=PLite;DATABASE=" + db_.path() + ";NoCreat=1;LoadExt=" + kCollationModule;
+  {
+    auto c = Connect();
+    const std::string line = "\x80 Gr\xFC\xDF" "e \xE4";
+    ASSERT_EQ(InsertLine(*c, "\xE4.dnl", line), 0) << c->last_error();
+    ASSERT_EQ(FlushLines(*c), 0);
+    EXPECT_EQ(StoredBytes("SELECT TmpStr FROM \"ZrSystem.Zrt999Tmp\""),
+              "\xE2\x82\xAC Gr\xC3\xBC\xC3\x9F" "e \xC3\xA4");
+    ASSERT_EQ(OpenLineCursor(*c, "\xE4.dnl"), 0) << c->last_error();
+    std::string got;
+    ASSERT_EQ(FetchLine(*c, &got), 0);
+    EXPECT_EQ(got, line);
+  }
+  std::string trace = reg.Trace();
+  ASSERT_FALSE(trace.empty()) << "no driver manager trace at " << reg.trace();
+  // unixODBC writes one "SQLBindParameter" entry per bound parameter.
+  size_t binds = Occurrences(trace, "SQLBindParameter");
+  ASSERT_GE(binds, 3u) << trace;
+  EXPECT_EQ(Occurrences(trace, "SQL_WVARCHAR"), 0u);
+  EXPECT_EQ(Occurrences(trace, "SQL_C_WCHAR") , 0u);
+  EXPECT_NE(trace.find("SQL_VARCHAR"), std::string::npos);
+  // Path 100, line 512: the widths of TmpUsr and TmpStr.
+  EXPECT_NE(trace.find("Col Def = 100"), std::string::npos);
+  EXPECT_NE(trace.find("Col Def = 512"), std::string::npos);
+}
+
+// A data source is connected with SQLConnect: a password with ";", "}" and
+// "=" needs no quoting and is never shown.
+TEST_F(OdbcSqlite, DataSourceConnectsWithPasswordAsItIs) {
+  IN_FRESH_PROCESS(DataSourceConnects());
+}
+
+void OdbcSqlite::DataSourceConnects() {
+  OdbcRegistration reg(driver_, db_.path());
+  settings_.server = "PlomDsn";
+  settings_.password = "a;b}c=d}}";
+  settings_.schema = "";
+  ASSERT_TRUE(IsOdbcDataSource("PlomDsn"));
+  {
+    auto c = Connect();
+    ASSERT_TRUE(c->connected());
+    EXPECT_EQ(InsertLine(*c, "dsn", "x"), 0) << c->last_error();
+    EXPECT_EQ(FlushLines(*c), 0);
+    EXPECT_EQ(CountLines(*c, "dsn"), 1);
+  }
+  std::string trace = reg.Trace();
+  EXPECT_NE(trace.find("SQLConnect"), std::string::npos) << trace;
+  EXPECT_EQ(trace.find("SQLDriverConnect"), std::string::npos);
+  EXPECT_EQ(trace.find("a;b}c=d"), std::string::npos);
+}
+
+// Rows sent as a parameter array: one round trip for many rows, a refused
+// row undone alone and reported at its place; the same results with arrays
+// switched off.
+TEST_F(OdbcSqlite, ParameterArraysStoreRowsInOneRoundTrip) {
+  db_.Exec(
+      "CREATE TRIGGER refuse BEFORE INSERT ON \"ZrSystem.Zrt999Tmp\" WHEN NEW.TmpStr LIKE 'bad%' "
+      "BEGIN SELECT RAISE(ABORT, 'refused'); END;");
+  const struct {
+    bool arrays;
+    bool wide;
+    const char* path;
+  } modes[] = {{true, false, "arr"}, {false, false, "one"}, {true, true, "wide"}};
+  for (const auto& mode : modes) {
+    SCOPED_TRACE(mode.path);
+    bool arrays = mode.arrays;
+    TransportOptions o;
+    o.param_arrays = arrays;
+    o.wide_text_params = mode.wide;
+    int code = 0;
+    std::string err;
+    auto backend = OdbcBackend::Open(settings_, o, &code, &err);
+    ASSERT_TRUE(backend != nullptr) << err;
+    Connection c(std::move(backend));
+    std::string path = mode.path;
+    std::vector<Params> rows;
+    for (int i = 0; i < 50; ++i) {
+      std::string line = (i == 7 || i == 30 ? "bad" : "l\xE4") + std::to_string(i);
+      rows.push_back({Param::Text(path, 100), Param::Text(line, 512)});
+    }
+    ASSERT_EQ(c.Transaction(41, "  BEGIN TRANSACTION Tmp_PKeyIns_Sp "), 0);
+    int64_t before = c.round_trips();
+    std::vector<int> codes;
+    std::vector<std::string> errors;
+    EXPECT_LT(c.ExecuteMany(42, kInsertSql, rows, &codes, &errors), 0);
+    int64_t trips = c.round_trips() - before;
+    ASSERT_EQ(c.Transaction(0, "  COMMIT TRANSACTION "), 0) << c.last_error();
+    ASSERT_EQ(codes.size(), rows.size());
+    for (size_t i = 0; i < codes.size(); ++i) {
+      if (i == 7 || i == 30) {
+        EXPECT_LT(codes[i], 0) << i;
+        EXPECT_NE(errors[i].find("refused"), std::string::npos) << errors[i];
+      } else {
+        EXPECT_EQ(codes[i], 0) << i;
+      }
+    }
+    EXPECT_EQ(CountLines(c, path), 48);
+    EXPECT_EQ(StoredBytes("SELECT TmpStr FROM \"ZrSystem.Zrt999Tmp\" WHERE TmpUsr = '" + path +
+                          "' AND TmpStr LIKE '%49'"),
+              "l\xC3\xA4" "49");
+    // The prepare, then three arrays and each refused row again alone; or
+    // the prepare and 50 executions.
+    EXPECT_EQ(trips, arrays ? 6 : 51);
+  }
+}
+
 TEST(OdbcFreeTds, ConnectToNothingFailsCleanlyAndQuickly) {
   ConnectSettings s;
   s.server = "127.0.0.1,1";  // nothing listens on port 1
@@ -562,11 +755,12 @@ TEST(OdbcWholeRun, SameFilesAndMessagesThroughBothBackends) {
   // for a configuration value.
   std::filesystem::create_directories(root + "/odbc");
   test::WriteFile(root + "/odbc/odbcinst.ini", "[PLite]\nDriver=" + driver + "\n");
-  test::WriteFile(root + "/odbc/odbc.ini", "");
+  test::WriteFile(root + "/odbc/odbc.ini", "[PLiteRun]\nDriver=PLite\nDatabase=../../files/p.db\n"
+                                           "LoadExt=" + std::string(kCollationModule) + "\n");
   const std::string env = "ODBCSYSINI='" + root + "/odbc'";
 
   Installation embedded = LayOut(root, "e", sample, "sqlite:../../files/p.db");
-  Installation odbc = LayOut(root, "o", sample, "DRIVER=PLite;DATABASE=../../files/p.db");
+  Installation odbc = LayOut(root, "o", sample, "PLiteRun");
   const char* functions[] = {"VQDNL17P", "VQDNL18P", "VQDNL31P", "VQDNL60P", "IDSTAMM"};
   const char* terminals[] = {"TERM12", "TERM03", "TERM00"};
   for (const char* t : terminals) {

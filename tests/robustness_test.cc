@@ -44,7 +44,7 @@ TEST(Robustness, RandomTextsThroughTheParsers) {
   std::string dir = test::TempDir();
   for (int i = 0; i < 3000; ++i) {
     std::string s = texts.Next();
-    std::string order;
+    std::vector<int> order;
     TranslateForSqlite(s);
     ToOdbcMarkers(s, &order);
     SqlWords(s);

@@ -3,8 +3,15 @@
 #include "db/runtime.h"
 
 #include <gtest/gtest.h>
+#include <sqlite3.h>
+
+#include <chrono>
+#include <cmath>
+#include <filesystem>
 
 #include "db/codepage.h"
+#include "db/sqlite_backend.h"
+#include "db/sqlite_collation.h"
 #include "installation/connection.h"
 #include "installation/line_store.h"
 #include "tests/test_util.h"
@@ -24,6 +31,230 @@ TEST(Codepage, RoundTrips) {
   EXPECT_EQ(Utf8ToCp1252("a\xC3"), "a?");                   // cut sequence
   EXPECT_EQ(Utf8ToCp1252("\xF0\x9F\x98\x80"), "?");         // emoji
   EXPECT_EQ(Utf16ToCp1252(u"\U0001F600x"), "?x");
+}
+
+// Well-formed UTF-8 only: every byte of a broken sequence becomes "?".
+TEST(Codepage, InvalidUtf8IsRejected) {
+  const struct {
+    const char* utf8;
+    const char* cp1252;
+  } cases[] = {
+      {"\xC0\x8A", "??"},                // overlong line feed
+      {"\xC1\xBF", "??"},                // overlong DEL
+      {"\xE0\x80\x8A", "???"},          // overlong, three bytes
+      {"\xF0\x80\x82\xAC", "????"},    // overlong euro sign
+      {"\xED\xA0\x80", "???"},          // a surrogate
+      {"\xF4\x90\x80\x80", "????"},    // beyond U+10FFFF
+      {"\x80x", "?x"},                    // stray continuation
+      {"\xE2\x82x", "??x"},              // cut short
+      {"\xC2\x81", "\x81"},             // U+0081: a byte Windows-1252 leaves undefined
+      {"\xC2\x80", "?"},                 // U+0080: its byte is the euro sign's
+      {"\xE2\x82\xAC", "\x80"},        // the euro sign
+      {"\xF0\x90\x80\x80", "?"},       // U+10000, well-formed, not in Windows-1252
+  };
+  for (const auto& c : cases) EXPECT_EQ(Utf8ToCp1252(c.utf8), c.cp1252) << c.utf8;
+}
+
+// Beyond the 32-bit range a value saturates instead of wrapping (or, for
+// a real, being undefined).
+TEST(Value, IntSaturates) {
+  auto real = [](double d) {
+    Value v;
+    v.type = Value::Type::kReal;
+    v.r = d;
+    return v;
+  };
+  auto integer = [](int64_t i) {
+    Value v;
+    v.type = Value::Type::kInt;
+    v.i = i;
+    return v;
+  };
+  auto text = [](const char* t) {
+    Value v;
+    v.type = Value::Type::kText;
+    v.s = t;
+    return v;
+  };
+  EXPECT_EQ(real(1e12).Int(), INT32_MAX);
+  EXPECT_EQ(real(-1e12).Int(), INT32_MIN);
+  EXPECT_EQ(real(2147483647.9).Int(), INT32_MAX);
+  EXPECT_EQ(real(-2147483648.0).Int(), INT32_MIN);
+  EXPECT_EQ(real(-12.7).Int(), -12);
+  EXPECT_EQ(real(std::nan("")).Int(), 0);
+  EXPECT_EQ(real(1.0 / 0.0).Int(), INT32_MAX);
+  EXPECT_EQ(integer(2147483648LL).Int(), INT32_MAX);
+  EXPECT_EQ(integer(-2147483649LL).Int(), INT32_MIN);
+  EXPECT_EQ(integer(-5).Int(), -5);
+  EXPECT_EQ(text("99999999999").Int(), INT32_MAX);
+  EXPECT_EQ(text("-99999999999").Int(), INT32_MIN);
+  EXPECT_EQ(text("42x").Int(), 42);
+}
+
+TEST(TransportOptions, SecondsFromTheEnvironment) {
+  EXPECT_EQ(SecondsFrom(nullptr, 600), 600);
+  EXPECT_EQ(SecondsFrom("", 600), 600);
+  EXPECT_EQ(SecondsFrom("30", 600), 30);
+  EXPECT_EQ(SecondsFrom("0", 120), 0);
+  EXPECT_EQ(SecondsFrom("86400", 120), 86400);
+  EXPECT_EQ(SecondsFrom("86401", 120), 120);
+  EXPECT_EQ(SecondsFrom("-1", 120), 120);
+  EXPECT_EQ(SecondsFrom("5s", 120), 120);
+  EXPECT_EQ(SecondsFrom("99999999999999999999", 120), 120);
+  setenv("PLOMVARDE_QUERY_TIMEOUT", "7", 1);
+  setenv("PLOMVARDE_LOCK_TIMEOUT", "x", 1);
+  setenv("PLOMVARDE_PARAM_ARRAYS", "0", 1);
+  TransportOptions o = TransportOptions::FromEnvironment();
+  unsetenv("PLOMVARDE_QUERY_TIMEOUT");
+  unsetenv("PLOMVARDE_LOCK_TIMEOUT");
+  unsetenv("PLOMVARDE_PARAM_ARRAYS");
+  EXPECT_EQ(o.query_timeout_s, 7);
+  EXPECT_EQ(o.lock_timeout_s, 120);
+  EXPECT_FALSE(o.param_arrays);
+  EXPECT_TRUE(o.savepoint_batch);
+  TransportOptions d = TransportOptions::FromEnvironment();
+  EXPECT_EQ(d.query_timeout_s, 600);
+  EXPECT_TRUE(d.param_arrays);
+}
+
+// A zero-byte file is not a database: refused, and left as it was.
+TEST(Connect, EmptyFileIsNoDatabase) {
+  std::string dir = test::TempDir();
+  test::WriteFile(dir + "/empty.db", "");
+  Connection c;
+  EXPECT_LT(ConnectDatabase(&c, "sa", "pw", "sqlite:" + dir + "/empty.db", "ZrSystem"), 0);
+  EXPECT_FALSE(c.connected());
+  EXPECT_NE(c.last_error().find("empty file"), std::string::npos) << c.last_error();
+  EXPECT_EQ(test::ReadFile(dir + "/empty.db"), "");
+  EXPECT_FALSE(std::filesystem::exists(dir + "/empty.db-wal"));
+}
+
+// Integers wider than 32 bits fail the statement on the embedded database,
+// as they overflow SQL Server's int.
+TEST(Runtime, IntegerBeyond32BitsIsAnOverflowError) {
+  TestDb db;
+  auto c = db.Connect();
+  Row r;
+  EXPECT_EQ(c->Execute(1, "SELECT 2147483647, -2147483648", {}, &r), 0);
+  EXPECT_EQ(r[0].Int(), INT32_MAX);
+  EXPECT_EQ(c->Execute(2, "SELECT 1, 2147483647 + 1", {}, &r), kSqlIntOverflow);
+  EXPECT_NE(c->last_error().find("2147483648"), std::string::npos) << c->last_error();
+  EXPECT_NE(c->last_error().find("32-bit"), std::string::npos);
+  EXPECT_EQ(c->Open(3, "SELECT -2147483649", {}), kSqlIntOverflow);
+  EXPECT_EQ(c->Fetch(3, &r), -2);  // no cursor with a part of the rows
+}
+
+// A statement blocked by another process's write lock waits as long as
+// PLOMVARDE_LOCK_TIMEOUT says, then fails.
+TEST(Runtime, LockWaitIsBounded) {
+  TestDb db;
+  sqlite3* other = nullptr;
+  ASSERT_EQ(sqlite3_open(db.path().c_str(), &other), SQLITE_OK);
+  ASSERT_EQ(sqlite3_exec(other, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr), SQLITE_OK);
+  TransportOptions o;
+  o.lock_timeout_s = 1;
+  int code = 0;
+  std::string err;
+  Connection c(SqliteBackend::Open(db.path(), o, &code, &err));
+  ASSERT_TRUE(c.connected()) << err;
+  auto start = std::chrono::steady_clock::now();
+  EXPECT_EQ(c.Transaction(41, "  BEGIN TRANSACTION Tmp_PKeyIns_Sp "), -SQLITE_BUSY);
+  double waited = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  EXPECT_GE(waited, 0.9);
+  EXPECT_LT(waited, 5.0);
+  sqlite3_exec(other, "ROLLBACK", nullptr, nullptr, nullptr);
+  sqlite3_close(other);
+}
+
+// A backend whose answers the test sets: how the connection reads them.
+class ScriptedBackend : public Backend {
+ public:
+  Result Run(int, std::string_view text, const Params& params, size_t) override {
+    ++round_trips_;
+    texts.emplace_back(text);
+    Result r = next;
+    if (!params.empty() && params[0].text == "fail") r = Result{-7, {}, 0, false, "refused"};
+    return r;
+  }
+  Result next;
+  std::vector<std::string> texts;
+};
+
+TEST(Runtime, UnknownRowCountIsNoNotFound) {
+  auto owned = std::make_unique<ScriptedBackend>();
+  ScriptedBackend* b = owned.get();
+  Connection c(std::move(owned));
+  b->next.changes = -1;  // NOCOUNT: the server sent no count
+  EXPECT_EQ(c.Execute(1, "INSERT", {}), 0);
+  b->next.changes = 0;
+  EXPECT_EQ(c.Execute(1, "DELETE", {}), 100);
+  b->next.changes = 3;
+  EXPECT_EQ(c.Execute(1, "DELETE", {}), 0);
+}
+
+// Without parameter arrays a backend runs the rows one by one; results
+// come back per row, in order, the first failure returned.
+TEST(Runtime, ExecuteManyRowByRowReportsEachRow) {
+  auto owned = std::make_unique<ScriptedBackend>();
+  ScriptedBackend* b = owned.get();
+  Connection c(std::move(owned));
+  b->next.changes = 1;
+  std::vector<Params> rows = {{Param::Text("a")}, {Param::Text("fail")}, {Param::Text("b")},
+                              {Param::Text("fail")}};
+  std::vector<int> codes;
+  std::vector<std::string> errors;
+  EXPECT_EQ(c.ExecuteMany(42, "INSERT", rows, &codes, &errors), -7);
+  EXPECT_EQ(codes, (std::vector<int>{0, -7, 0, -7}));
+  EXPECT_EQ(errors[1], "refused");
+  EXPECT_EQ(errors[0], "");
+  EXPECT_EQ(c.round_trips(), 4);
+  EXPECT_EQ(c.statements_sent(), 4);
+  EXPECT_EQ(c.ExecuteMany(42, "INSERT", {}, &codes), 0);
+  EXPECT_TRUE(codes.empty());
+}
+
+// Lines come back in the order of their Windows-1252 bytes, as from SQL
+// Server's binary collation: the euro sign (0x80) before "ä" (0xE4).
+TEST(LineStore, SortsByWindows1252Bytes) {
+  TestDb db;
+  auto c = db.Connect();
+  for (const char* line : {"\xE4", "Z", "\x80", "a", "\x80 ", "\xE4\x80"}) {
+    ASSERT_EQ(InsertLine(*c, "p", line), 0) << c->last_error();
+  }
+  ASSERT_EQ(FlushLines(*c), 0);
+  ASSERT_EQ(OpenLineCursor(*c, "p"), 0) << c->last_error();
+  std::vector<std::string> lines;
+  std::string line;
+  while (FetchLine(*c, &line) == 0) lines.push_back(line);
+  EXPECT_EQ(lines, (std::vector<std::string>{"Z", "a", "\x80", "\x80", "\xE4", "\xE4\x80"}));
+}
+
+TEST(LineStore, CollationComparesWindows1252BytesWithoutTrailingBlanks) {
+  auto cmp = [](const std::string& a, const std::string& b) {
+    std::string x = Cp1252ToUtf8(a), y = Cp1252ToUtf8(b);
+    return CompareCp1252(static_cast<int>(x.size()), x.data(), static_cast<int>(y.size()),
+                         y.data());
+  };
+  EXPECT_LT(cmp("Z", "\x80"), 0);
+  EXPECT_LT(cmp("\x80", "\xE4"), 0);
+  EXPECT_GT(cmp("\xE4", "\x80"), 0);
+  EXPECT_LT(cmp("\x9F", "\xA0"), 0);  // Ÿ before the no-break space
+  EXPECT_EQ(cmp("ab  ", "ab"), 0);
+  EXPECT_LT(cmp("ab", "ab\t"), 0);
+  EXPECT_LT(cmp("a", "b"), 0);
+  EXPECT_EQ(cmp("", "   "), 0);
+}
+
+// A nested date conversion runs on SQLite and gives the date at midnight.
+TEST(Runtime, NestedDateConversionRunsOnSqlite) {
+  TestDb db;
+  auto c = db.Connect();
+  Row r;
+  ASSERT_EQ(c->Execute(1, "SELECT CONVERT(datetime, CONVERT(datetime, '2026' + '1209', 112), 112)",
+                       {}, &r), 0) << c->last_error();
+  ASSERT_EQ(c->Execute(2, "SELECT CONVERT(datetime, @p1, 112)", {Param::Text("20261209")}, &r), 0)
+      << c->last_error();
+  EXPECT_EQ(r[0].Text(), "2026-12-09 00:00:00");
 }
 
 TEST(Connect, EmbeddedFailures) {

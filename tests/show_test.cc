@@ -397,6 +397,17 @@ TEST_F(ShowTest, TableOfOneFile) {
   EXPECT_EQ(err_, "");
 }
 
+// Options may follow the file names; the files are those named, in order.
+TEST_F(ShowTest, OptionsAfterTheFiles) {
+  std::string a = File("a.dnl", Rec60("1002")), b = File("b.dnl", Rec60("1003"));
+  ASSERT_EQ(Run({a, "--tsv"}), 0) << err_;
+  EXPECT_EQ(out_.find(a + ": VQDNL60P"), std::string::npos) << "tsv, not the table";
+  EXPECT_NE(out_.find("1002"), std::string::npos) << out_;
+  EXPECT_EQ(Run({a, b, "--diff"}), 1) << err_;
+  EXPECT_NE(out_.find("old: " + a), std::string::npos) << out_;
+  EXPECT_NE(out_.find("new: " + b), std::string::npos) << out_;
+}
+
 TEST_F(ShowTest, BadRecordNamedWithItsLineAndExit65) {
   std::string path = File("a.dnl", Rec60("A") + Rec60("B", "20241301") + Rec60("C").substr(0, 20));
   EXPECT_EQ(Run({path}), show::kShowBadData);

@@ -7,6 +7,7 @@
 #include <array>
 
 #include "installation/access_rights.h"
+#include "installation/badge_diagnosis.h"
 #include "installation/badge_queries.h"
 #include "installation/balance_queries.h"
 #include "installation/connection.h"
@@ -47,7 +48,7 @@ TEST(Statements, CursorCommentCarriesItsNumber) {
     std::string head = text.substr(0, end);
     EXPECT_EQ(head.substr(head.rfind(' ') + 1), std::to_string(st.no)) << text;
   }
-  EXPECT_EQ(cursors, 6);
+  EXPECT_EQ(cursors, 7);
 }
 
 // Per-client texts take exactly one %s (the table list); no other text has a
@@ -115,6 +116,10 @@ TEST(Statements, EveryTextRunsOnTheEmbeddedDatabase) {
   EXPECT_EQ(count, 1);
   expect_ok(GetTerminalType(c, "T1", &s), "terminal type");
   expect_ok(GetLocationShortText(c, &r), "location short text");
+  std::vector<BadgeRowFacts> rows;
+  expect_ok(ListBadgeRows(c, "471", &rows), "badge rows");
+  ASSERT_EQ(rows.size(), 1u);
+  EXPECT_TRUE(ListedFor(rows[0], "M01"));
 
   using Query = int (*)(Connection&, const std::string&, BadgeRecord*);
   const std::pair<const char*, Query> rights[] = {

@@ -4,6 +4,7 @@
 
 #include <filesystem>
 
+#include "db/sqlite_collation.h"
 #include "installation/sqlite_ddl.h"
 #include "tests/test_util.h"
 
@@ -24,6 +25,7 @@ void TestDb::Exec(const std::string& sql) {
   sqlite3* db = nullptr;
   int rc = sqlite3_open(path_.c_str(), &db);
   ASSERT_EQ(rc, SQLITE_OK);
+  ASSERT_EQ(RegisterCp1252Collation(db), SQLITE_OK);
   sqlite3_busy_timeout(db, 5000);
   char* err = nullptr;
   rc = sqlite3_exec(db, sql.c_str(), nullptr, nullptr, &err);

@@ -27,7 +27,8 @@ TEST(TsqlTranslate, Constructs) {
       {"UtgDtm <= CONVERT(datetime,CONVERT(char(8),CURRENT_TIMESTAMP,112),112)",
        "UtgDtm <= strftime('%Y-%m-%d 00:00:00', datetime('now','localtime'))"},
       {"CONVERT(datetime, x, 112)",
-       "(substr(( x),1,4)||'-'||substr(( x),5,2)||'-'||substr(( x),7,2)||' 00:00:00')"},
+       "(SELECT substr(d,1,4)||'-'||substr(d,5,2)||'-'||substr(d,7,2)||' 00:00:00' FROM (SELECT "
+       "( x) AS d))"},
       {"URVJHR = DATEPART(year, CURRENT_TIMESTAMP)",
        "URVJHR = CAST(strftime('%Y',  datetime('now','localtime')) AS INTEGER)"},
       {"COALESCE(UtgVtg, 0.0)", "COALESCE(UtgVtg, 0.0)"},
@@ -47,11 +48,69 @@ TEST(TsqlTranslate, Constructs) {
 }
 
 TEST(TsqlTranslate, OdbcMarkers) {
-  std::string order;
+  std::vector<int> order;
   EXPECT_EQ(ToOdbcMarkers("WHERE a = @p2 AND b = @p1 AND c = '@p1'", &order),
             "WHERE a = ? AND b = ? AND c = '@p1'");
-  EXPECT_EQ(order, "2,1,");
+  EXPECT_EQ(order, (std::vector<int>{2, 1}));
+  EXPECT_EQ(ToOdbcMarkers("-- @p1\nWHERE a = @p12 /* @p3 */", &order),
+            "-- @p1\nWHERE a = ? /* @p3 */");
+  EXPECT_EQ(order, (std::vector<int>{12}));
   EXPECT_EQ(ToOdbcMarkers("x@p1"), "x@p1");  // part of a name, not a parameter
+}
+
+// Nested conversions: the translation grows by a bounded amount per level,
+// not by a factor.
+TEST(TsqlTranslate, NestedConversionsGrowLinearly) {
+  std::string text = "x";
+  size_t last = TranslateForSqlite(text).size();
+  size_t last_growth = 0;
+  for (int level = 1; level <= 40; ++level) {
+    text = "CONVERT(datetime, " + text + ", 112)";
+    size_t size = TranslateForSqlite(text).size();
+    size_t growth = size - last;
+    if (level > 1) EXPECT_EQ(growth, last_growth) << "level " << level;
+    last_growth = growth;
+    last = size;
+  }
+  EXPECT_LT(last, 5000u);
+}
+
+TEST(TsqlTransactions, Parse) {
+  using Kind = TransactionStatement::Kind;
+  const struct {
+    const char* text;
+    bool ok;
+    Kind kind;
+    const char* name;
+  } cases[] = {
+      {"  BEGIN TRANSACTION Tmp_PKeyIns_Sp ", true, Kind::kBegin, "Tmp_PKeyIns_Sp"},
+      {"  COMMIT TRANSACTION ", true, Kind::kCommit, ""},
+      {"rollback tran x", true, Kind::kRollback, "x"},
+      {"SAVE TRANSACTION Tmp_PKeyIns_Sv", true, Kind::kSave, "Tmp_PKeyIns_Sv"},
+      {"SAVE TRANSACTION", false, Kind::kBegin, ""},
+      {"BEGIN", false, Kind::kBegin, ""},
+      {"COMMIT TRANSACTION a b", false, Kind::kBegin, ""},
+      {"SELECT TRANSACTION", false, Kind::kBegin, ""},
+      {"BEGIN WORK", false, Kind::kBegin, ""},
+  };
+  for (const auto& c : cases) {
+    auto t = ParseTransaction(c.text);
+    ASSERT_EQ(t.has_value(), c.ok) << c.text;
+    if (!c.ok) continue;
+    EXPECT_EQ(t->kind, c.kind) << c.text;
+    EXPECT_EQ(t->name, c.name) << c.text;
+  }
+}
+
+TEST(TsqlMarkers, NumbersAndPositions) {
+  auto m = FindMarkers("a = ?12 AND b = ? AND c = '?'", '?');
+  ASSERT_EQ(m.size(), 2u);
+  EXPECT_EQ(m[0].number, 12);
+  EXPECT_EQ(m[0].begin, 4u);
+  EXPECT_EQ(m[0].end, 7u);
+  EXPECT_EQ(m[1].number, 2);  // a bare "?" counts by its position
+  EXPECT_EQ(m[1].begin, 16u);
+  EXPECT_TRUE(FindMarkers("name@p1 \"@p2\" --@p3", '@').empty());
 }
 
 }  // namespace

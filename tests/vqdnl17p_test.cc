@@ -226,6 +226,19 @@ TEST(VQDNL17P, FailedBalanceLookupShowsBlanks) {
   EXPECT_NE(r.out.find(Counts(1, 1)), std::string::npos);
 }
 
+// A balance beyond the 32-bit range is an overflow error, as SQL Server's
+// int sum is: the balance message with its sqlcode and 7 blanks, not a
+// figure cut to 32 bits.
+TEST(VQDNL17P, BalanceBeyond32BitsIsAnOverflowNotAWrappedFigure) {
+  GenDb db;
+  db.AddBadge(BadgeRow("B1").Pnr("P1"));
+  db.AddBalance("P1", 2147483647, 1);
+  auto r = db.Run(GenerateVQDNL17P);
+  ASSERT_EQ(r.lines.size(), 1u);
+  EXPECT_EQ(r.lines[0], Head("B1", "20060101", "10") + Blanks(55));
+  EXPECT_EQ(r.out.rfind("Saldo Ermitteln. Saldo:  0,00 , SQLCode:-8115\n", 0), 0u) << r.out;
+}
+
 TEST(VQDNL17P, FailedLocationLookupIsReportedAndLineKept) {
   GenDb db;
   db.AddBadge(BadgeRow("B1").Location("12"));

@@ -123,7 +123,7 @@ run VQDNL18P TERM03 TERM03.18P
 run VQDNL17P TERM00 TERM00.17P
 
 # One badge's records field by field, then what a change in the database
-# changes in the file.
+# changes in the file, then why another badge is left out.
 if [ -x "$BUILD/plomvarde-show" ]; then
   echo "== demo/run/terminal\$ plomvarde-show --badge 1002 TERM12.60P"
   (cd "$WORK" && "$BUILD/plomvarde-show" --badge 1002 TERM12.60P) | sed 's/^/   /'
@@ -137,6 +137,13 @@ if [ -x "$BUILD/plomvarde-show" ]; then
     (cd "$WORK" && "$BUILD/plomvarde-show" --diff TERM12.60P TERM12.60P.new) | sed 's/^/   /'
     echo
   fi
+fi
+
+# Why a badge is left out: badge 1006 is refused on TERM12 in VQDNL31P.
+if [ -x "$BUILD/plomvarde-explain" ]; then
+  echo "== demo/run/terminal\$ plomvarde-explain VQDNL31P TERM12 1006"
+  (cd "$WORK" && "$BUILD/plomvarde-explain" VQDNL31P TERM12 1006) | sed 's/^/   /'
+  echo
 fi
 
 rm -f "$DEMO/output.txt"

@@ -83,6 +83,7 @@
 #include <variant>
 #include <vector>
 
+#include "db/sqlite_collation.h"
 #include "installation/sqlite_ddl.h"
 #include "version.h"
 
@@ -859,7 +860,8 @@ Database CreateDatabase(const std::string& file) {
   const int rc =
       sqlite3_open_v2(file.c_str(), &raw, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr);
   Database db(raw);
-  if (rc == SQLITE_OK) return db;
+  // The line store's lines sort by the collation the tool registers too.
+  if (rc == SQLITE_OK && plom::RegisterCp1252Collation(raw) == SQLITE_OK) return db;
   std::fprintf(stderr, "plomvarde-sample: cannot create %s: %s\n", file.c_str(),
                raw ? sqlite3_errmsg(raw) : "out of memory");
   return nullptr;

@@ -384,7 +384,8 @@ bool Parse(const std::vector<std::string>& args, Options* o, std::string* err, b
         return false;
     }
   }
-  for (int i = optind; i < static_cast<int>(storage.size()); ++i) o->files.push_back(storage[i]);
+  // getopt_long moved the files behind the options: read them from argv.
+  for (int i = optind; i < static_cast<int>(storage.size()); ++i) o->files.push_back(argv[i]);
   if (formats > 1) {
     *err += "plomvarde-show: --tsv and --json exclude each other\n";
     return false;
