@@ -10,9 +10,11 @@ set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 set(CPACK_PACKAGE_DIRECTORY ${CMAKE_BINARY_DIR}/packages)
 set(CPACK_STRIP_FILES ON)
 if(WIN32)
-  # plomvarde-VERSION-windows-x64.zip: the programs, README and the SQL Server
-  # DDL side by side in one folder.
+  # plomvarde-VERSION-windows-x64.zip: the programs, their collation module
+  # (loaded by the SQLite ODBC driver), README and the SQL Server DDL side by
+  # side in one folder.
   install(TARGETS ${PLOM_PROGRAMS} RUNTIME DESTINATION .)
+  install(TARGETS plomvarde-collation LIBRARY DESTINATION . RUNTIME DESTINATION .)
   install(FILES ${CMAKE_SOURCE_DIR}/README.md ${CMAKE_SOURCE_DIR}/sql/sqlserver.sql DESTINATION .)
   set(CPACK_GENERATOR ZIP)
   set(CPACK_SYSTEM_NAME windows-x64)

@@ -571,6 +571,7 @@ Result OdbcBackend::Run(int stmt_no, std::string_view text, const Params& params
     ++round_trips_;  // SQL Server would get it: counted as it would go
     return r;
   }
+  if (sqlite_ && IsAppLockText(text)) return SqliteAppLock(params);
   Statement* st = StatementFor(stmt_no, &r);
   if (st == nullptr || !Prepare(*st, text, &r)) return r;
   SQLHSTMT hs = st->stmt.get();
@@ -679,6 +680,24 @@ bool OdbcBackend::SetArray(SQLHSTMT hs, size_t n, SQLUSMALLINT* status, SQLULEN*
   SQLULEN size = 0;
   SQLGetStmtAttr(hs, SQL_ATTR_PARAMSET_SIZE, &size, 0, nullptr);
   return size == n;
+}
+
+Result OdbcBackend::SqliteAppLock(const Params& params) {
+  if (sqlite_file_.empty()) {
+    // The statement number of no statement of the tool.
+    Result list = Run(-1, "PRAGMA database_list", {}, 0);
+    if (list.sqlcode != 0) return list;
+    for (const Row& row : list.rows) {
+      if (row.size() >= 3 && row[1].Text() == "main") sqlite_file_ = row[2].Text();
+    }
+    if (sqlite_file_.empty()) {
+      Result r;
+      r.sqlcode = kOdbcFailed;
+      r.error = "sp_getapplock: the data source names no database file";
+      return r;
+    }
+  }
+  return app_locks_.Take(sqlite_file_, params);
 }
 
 }  // namespace plom

@@ -36,6 +36,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "db/key_locks.h"
 #include "db/runtime.h"
 
 namespace plom {
@@ -141,6 +142,11 @@ class OdbcBackend : public Backend {
   std::set<std::string> savepoints_;  // SQLite: savepoints set in the transaction
   TransportOptions options_;
   bool sqlite_ = false;
+  // SQLite: sp_getapplock is answered here, with a lock beside the
+  // database file, as the embedded backend does.
+  Result SqliteAppLock(const Params& params);
+  SessionAppLocks app_locks_;
+  std::string sqlite_file_;
 };
 
 // Whether the driver manager knows a data source of this name (user or

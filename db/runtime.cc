@@ -11,6 +11,7 @@
 #include "db/odbc_backend.h"
 #endif
 #include "db/odbc_settings.h"
+#include "platform/files.h"
 
 namespace plom {
 
@@ -115,7 +116,7 @@ std::unique_ptr<Backend> OpenSqliteFile(const std::string& path, const ConnectSe
   int first_code = 0;
   for (const char* driver : {"SQLite3", "SQLite3 ODBC Driver"}) {
     ConnectSettings via = s;
-    via.server = SqliteOdbcConnectionString(driver, path);
+    via.server = SqliteOdbcConnectionString(driver, path, CollationModulePath());
     auto backend = OdbcBackend::Open(via, options, sqlcode, error);
     if (backend) return backend;
     // Keep the reason of a driver that was found over "no such driver".
@@ -139,9 +140,11 @@ std::unique_ptr<Backend> OpenSqliteFile(const std::string& path, const ConnectSe
 
 }  // namespace
 
-std::string SqliteOdbcConnectionString(std::string_view driver, std::string_view path) {
+std::string SqliteOdbcConnectionString(std::string_view driver, std::string_view path,
+                                       std::string_view collation_module) {
   // NoCreat: a missing file is a failed connect, as with the embedded backend.
-  return "DRIVER={" + std::string(driver) + "};Database=" + QuoteConnValue(path) + ";NoCreat=1";
+  return "DRIVER={" + std::string(driver) + "};Database=" + QuoteConnValue(path) +
+         ";NoCreat=1;LoadExt=" + QuoteConnValue(collation_module);
 }
 
 std::unique_ptr<Backend> OpenBackend(const ConnectSettings& s, int* sqlcode, std::string* error) {

@@ -191,8 +191,10 @@ std::unique_ptr<Backend> OpenBackend(const ConnectSettings& s, const TransportOp
                                      int* sqlcode, std::string* error);
 
 // The ODBC connection string that opens a database file through the SQLite
-// ODBC driver of that name.
-std::string SqliteOdbcConnectionString(std::string_view driver, std::string_view path);
+// ODBC driver of that name, with the extension module that gives the driver
+// the line store's collation (LoadExt).
+std::string SqliteOdbcConnectionString(std::string_view driver, std::string_view path,
+                                       std::string_view collation_module);
 
 // The one connection of a run, with the state the statements share
 // (current client schema, open cursors, last sqlcode).
@@ -205,6 +207,8 @@ class Connection {
 
   bool connected() const { return backend_ != nullptr; }
   void Attach(std::unique_ptr<Backend> backend) { backend_ = std::move(backend); }
+  // Takes the backend away (the connection is then closed for statements).
+  std::unique_ptr<Backend> Detach() { return std::move(backend_); }
 
   // A statement without cursor: INSERT, DELETE, UPDATE, or a singleton
   // SELECT whose first row goes to *out (when out is not null). A SELECT
@@ -248,13 +252,6 @@ class Connection {
   // Round trips to the database server so far (see Backend::round_trips).
   int64_t round_trips() const { return backend_ ? backend_->round_trips() : 0; }
 
-  // The line store's open group of inserts (see line_store.h).
-  struct LineGroup {
-    bool enabled = true;  // group inserts; false: one transaction per line
-    bool open = false;
-    int lines = 0;
-  };
-  LineGroup line_group;
 
  private:
   struct Cursor {

@@ -106,7 +106,7 @@ std::unique_ptr<SqliteBackend> SqliteBackend::Open(const std::string& path,
   // page cache of up to 64 MB keeps those lookups off the disk.
   sqlite3_exec(db, "PRAGMA cache_size=-8192", nullptr, nullptr, nullptr);
   sqlite3_exec(db, "PRAGMA mmap_size=268435456", nullptr, nullptr, nullptr);
-  return std::unique_ptr<SqliteBackend>(new SqliteBackend(db));
+  return std::unique_ptr<SqliteBackend>(new SqliteBackend(db, path));
 }
 
 SqliteBackend::~SqliteBackend() {
@@ -160,6 +160,11 @@ bool SqliteBackend::RunSavepoint(std::string_view text, Result* r) {
   if (!t) return false;
   const std::string& name = t->name;
   if (t->kind == TransactionStatement::Kind::kSave) {
+    if (sqlite3_get_autocommit(db_)) {
+      r->sqlcode = kSqlFailed;
+      r->error = "no transaction is active for savepoint " + name;
+      return true;
+    }
     savepoints_[name] = 0;
     return true;
   }
@@ -180,6 +185,7 @@ Result SqliteBackend::Run(int stmt_no, std::string_view text, const Params& para
   Result r;
   ++round_trips_;
   if (RunSavepoint(text, &r)) return r;
+  if (IsAppLockText(text)) return app_locks_.Take(path_, params);
   sqlite3_stmt* st = Prepare(stmt_no, text, &r);
   if (st == nullptr) return r;
   sqlite3_reset(st);

@@ -13,6 +13,7 @@
 #include <string>
 #include <unordered_map>
 
+#include "db/key_locks.h"
 #include "db/runtime.h"
 
 struct sqlite3;
@@ -35,7 +36,7 @@ class SqliteBackend : public Backend {
   Result Run(int stmt_no, std::string_view text, const Params& params, size_t max_rows) override;
 
  private:
-  explicit SqliteBackend(sqlite3* db) : db_(db) {}
+  SqliteBackend(sqlite3* db, std::string path) : db_(db), path_(std::move(path)) {}
   sqlite3_stmt* Prepare(int stmt_no, std::string_view text, Result* r);
   // Savepoints: SAVE TRANSACTION x and ROLLBACK TRANSACTION x of an open
   // savepoint x. Returns false when the text is not one of these.
@@ -45,7 +46,11 @@ class SqliteBackend : public Backend {
   // change succeeded is exact without any SQLite savepoint (the line store
   // sets one before each insert). A savepoint with successful changes
   // behind it is not undone alone: the whole transaction is rolled back and
-  // the rollback fails, so nothing is kept by halves.
+  // the rollback fails, so nothing is kept by halves. A SAVE fails when no
+  // transaction is open (SQLite may have rolled it back by itself, on a
+  // full disk for one): the transaction is found gone. A rollback to a
+  // savepoint of a transaction that is gone is no savepoint statement and
+  // fails in SQLite.
   bool RunSavepoint(std::string_view text, Result* r);
   int Exec(const std::string& sql, Result* r);
 
@@ -54,6 +59,8 @@ class SqliteBackend : public Backend {
     sqlite3_stmt* stmt = nullptr;
   };
   sqlite3* db_;
+  std::string path_;        // the database file
+  SessionAppLocks app_locks_;  // sp_getapplock, held for the session
   std::unordered_map<int, Prepared> prepared_;
   std::unordered_map<std::string, sqlite3_stmt*> fixed_;  // savepoint statements
   std::map<std::string, int> savepoints_;                 // savepoint -> changes since it was set

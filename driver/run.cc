@@ -4,6 +4,7 @@
 #include "installation/access_rights.h"
 #include "installation/connection.h"
 #include "installation/line_store.h"
+#include "generators/record_util.h"
 #include "driver/download_file.h"
 #include "driver/write_out.h"
 #include "platform/files.h"
@@ -90,17 +91,17 @@ Credentials ReadCredentials(const std::string& config_path) {
   return c;
 }
 
-// Visits each schema of a cursor; returns how many there were.
+// Visits each schema of a cursor; returns how many there were. An error of
+// the cursor's open or fetch ends the visits and goes to *error: a schema
+// left out would leave its badges out of the file.
 int VisitSchemas(Connection& c, Messages& msg, const std::string& terminal, bool all,
-                 const std::function<void(const std::string&)>& visit) {
+                 const std::function<void(const std::string&)>& visit, int* error,
+                 std::string* failed_cursor) {
   int found = 0;
   std::string schema;
-  if (all) {
-    OpenAllSchemaCursor(c);
-  } else {
-    OpenTerminalSchemaCursor(c, terminal);
-  }
-  while ((all ? FetchAllSchema(c, &schema) : FetchTerminalSchema(c, &schema)) == 0) {
+  int rc = all ? OpenAllSchemaCursor(c) : OpenTerminalSchemaCursor(c, terminal);
+  while (rc == kSqlOk &&
+         (rc = all ? FetchAllSchema(c, &schema) : FetchTerminalSchema(c, &schema)) == kSqlOk) {
     ++found;
     if (!IsValidSchemaName(schema)) {
       // Client schema names enter statement texts: only plain names do.
@@ -110,12 +111,63 @@ int VisitSchemas(Connection& c, Messages& msg, const std::string& terminal, bool
     msg.Printf("Schema: %s\n", schema.c_str());
     visit(schema);
   }
+  if (rc < 0) {
+    *error = rc;
+    *failed_cursor = all ? "MND_SCHEMAALL_C" : "MND_SCHEMAREST_C";
+  }
   if (all) {
     CloseAllSchemaCursor(c);
   } else {
     CloseTerminalSchemaCursor(c);
   }
   return found;
+}
+
+// Says why the run ends without touching the download file.
+int ReportFailure(Messages& msg, const RunParams& p, int sqlcode, const std::string& what,
+                  const std::string& reason) {
+  msg.Printf("DB-Fehler bei %s! ErrNr: %d\n", what.c_str(), sqlcode);
+  if (!reason.empty()) msg.Printf("%s\n", reason.c_str());
+  msg.Printf("Downloadfile %s bleibt unveraendert.\n", p.path.c_str());
+  return kExitUnavailable;
+}
+
+int ReportLock(Messages& msg, const RunParams& p, const PathLock& lock) {
+  if (lock.state() == PathLock::State::kNoDirectory) {
+    msg.Printf("Donwloadfile %s konnte nicht geoeffnet werden!\n", p.path.c_str());
+    return kExitCantWrite;
+  }
+  if (lock.state() == PathLock::State::kBusy) {
+    msg.Printf("Downloadfile %s wird von einem anderen Lauf erstellt!\n", p.path.c_str());
+  } else {
+    msg.Printf("Sperrdatei %s.lock nicht verwendbar: %s\n", p.path.c_str(),
+               lock.reason().c_str());
+  }
+  return kExitLocked;
+}
+
+int Connect(const RunOptions& options, Messages& msg, Connection* conn) {
+  Credentials cred = ReadCredentials(options.config_path);
+  int rc = ConnectDatabase(conn, cred.login, cred.password, cred.server, cred.schema);
+  if (rc == 0) return kExitOk;
+  msg.Printf("DB-Connect-Error: %d!", rc);
+  msg.Printf("Name:%s Pwd:%s Net:%s Schema:%s\n", cred.login.c_str(), "***",
+             cred.server.c_str(), cred.schema.c_str());
+  std::string why = conn->last_error();
+  // The backend's reason, never with the password in it.
+  for (size_t at; !cred.password.empty() && (at = why.find(cred.password)) != std::string::npos;)
+    why.replace(at, cred.password.size(), "***");
+  if (!why.empty()) msg.Printf("%s\n", why.c_str());
+  return kExitUnavailable;
+}
+
+// Writes the download file; says why it could not be written.
+int WriteDownload(Messages& msg, const RunParams& p, const std::string& data) {
+  WriteResult w = p.replace ? ReplaceFile(p.path, data) : AppendFile(p.path, data);
+  if (w.ok()) return kExitOk;
+  msg.Printf("Donwloadfile %s konnte nicht geoeffnet werden!\n", p.path.c_str());
+  if (w.status == WriteResult::Status::kFailed) msg.Printf("%s\n", w.reason.c_str());
+  return kExitCantWrite;
 }
 
 // Takes the lines of a run and holds them for the driver, which stores
@@ -129,15 +181,6 @@ class HeldLines : public LineSink {
   std::vector<std::string> lines;
 };
 
-std::vector<std::string> ReadLines(Connection& c, const std::string& path) {
-  std::vector<std::string> lines;
-  std::string line;
-  OpenLineCursor(c, path);
-  while (FetchLine(c, &line) == 0) lines.push_back(line);
-  CloseLineCursor(c);
-  return lines;
-}
-
 }  // namespace
 
 const DownloadFunction* FindDownloadFunction(const std::string& name) {
@@ -147,9 +190,16 @@ const DownloadFunction* FindDownloadFunction(const std::string& name) {
   return nullptr;
 }
 
-void VisitRunSchemas(Connection& c, Messages& msg, const std::string& terminal,
-                     const std::function<void(const std::string& schema)>& visit) {
-  if (VisitSchemas(c, msg, terminal, false, visit) == 0) VisitSchemas(c, msg, terminal, true, visit);
+int VisitRunSchemas(Connection& c, Messages& msg, const std::string& terminal,
+                    const std::function<void(const std::string& schema)>& visit,
+                    std::string* failed_cursor) {
+  int error = kSqlOk;
+  std::string cursor;
+  if (VisitSchemas(c, msg, terminal, false, visit, &error, &cursor) == 0 && error == kSqlOk) {
+    VisitSchemas(c, msg, terminal, true, visit, &error, &cursor);
+  }
+  if (failed_cursor != nullptr) *failed_cursor = cursor;
+  return error;
 }
 
 int ConnectAsRun(Connection* conn, Messages& msg, const std::string& config_path) {
@@ -225,51 +275,101 @@ int WriteOut(Messages& msg, const RunParams& p, int width, const std::string& da
                             options.dry_run);
   }
   if (options.dry_run) return kExitOk;
-  bool written = p.replace ? ReplaceFile(p.path, data) : AppendFile(p.path, data);
-  if (!written) {
-    msg.Printf("Donwloadfile %s konnte nicht geoeffnet werden!\n", p.path.c_str());
-    return kExitCantWrite;
-  }
-  return kExitOk;
+  return WriteDownload(msg, p, data);
 }
 
 // Runs the generator for the terminal's client schemas (all client schemas
 // when it has none) and stores the lines; counts badges and lost lines in
-// *f. With hold, the lines are stored at once at the end; returns false when
-// that failed (nothing of them stored).
-bool GenerateLines(Connection& conn, Messages& msg, const RunParams& p,
-                   const DownloadFunction& fn, const RunOptions& options, bool hold,
-                   RunFigures* f) {
-  RunContext ctx(conn, msg, options.reuse_answers, options.shared);
+// *f. With hold, the lines are stored at once at the end; *held_stored
+// tells whether that worked (false: nothing of them stored). Returns
+// kExitOk, or kExitUnavailable after saying why the run ends (a failing
+// cursor, a line store that takes nothing more).
+int GenerateLines(Connection& conn, Messages& msg, const RunParams& p,
+                  const DownloadFunction& fn, const RunOptions& options, bool hold,
+                  RunFigures* f, bool* held_stored) {
+  RunContext ctx(conn, msg, options.reuse_answers, options.shared, options.group_lines);
   HeldLines held;
   if (hold) ctx.sink = &held;
-  VisitRunSchemas(conn, msg, p.terminal, [&](const std::string& schema) {
-    ctx.scope = RunScope{p.path, p.terminal, schema};
-    fn.generate(ctx);
-  });
+  std::string cursor;
+  int rc = VisitRunSchemas(
+      conn, msg, p.terminal,
+      [&](const std::string& schema) {
+        if (ctx.failed()) return;
+        ctx.scope = RunScope{p.path, p.terminal, schema};
+        fn.generate(ctx);
+      },
+      &cursor);
+  if (rc < 0) ctx.Fail(rc, cursor, conn.last_error());
   f->badges_read = ctx.badges_read;
-  f->lines_lost = ctx.lines_lost;
-  if (hold) return InsertLinesAtOnce(conn, p.path, held.lines) == 0;
-  int rc = FlushLines(conn);
-  if (rc != 0) {
-    msg.Printf("Insert-Error Zrt999Tmp! ErrNr: %d\n", rc);
-    ++f->lines_lost;
+  if (!ctx.failed()) {
+    if (hold) {
+      *held_stored = ctx.lines.InsertAtOnce(p.path, held.lines) == 0;
+    } else {
+      ctx.lines.Flush();
+      ReportRefusedLines(ctx);
+    }
   }
-  return true;
+  f->lines_lost = ctx.lines_lost;
+  if (ctx.failed()) {
+    return ReportFailure(msg, p, ctx.failure.sqlcode, ctx.failure.what, ctx.failure.reason);
+  }
+  return kExitOk;
+}
+
+// The run after the connect: the line store's lock, the line store,
+// generators, write-out.
+int RunConnected(Connection& conn, Messages& msg, const RunParams& p,
+                 const DownloadFunction& fn, const RunOptions& options, RunFigures* f) {
+  int rc = LockLineStore(conn, p.path, options.lock_wait_ms);
+  if (rc == kSqlLineStoreLocked) {
+    msg.Printf("Downloadfile %s wird von einem anderen Lauf erstellt!\n", p.path.c_str());
+    return kExitLocked;
+  }
+  if (rc != 0) return ReportFailure(msg, p, rc, "Sperre Zrt999Tmp", conn.last_error());
+
+  rc = LineStore(conn).Delete(p.path);
+  if (rc != 0 && rc != kSqlNotFound) {
+    msg.Printf("Error Tab. Zrt999Tmp loeschen! ErrNr: %d User: %s", rc, p.path.c_str());
+    return kExitUnavailable;
+  }
+
+  bool stored = false;
+  if (options.hold_lines) {
+    std::string said;
+    Messages held_msg(&said);
+    int status = GenerateLines(conn, held_msg, p, fn, options, true, f, &stored);
+    if ((stored || status != kExitOk) && !said.empty()) msg.Printf("%s", said.c_str());
+    if (status != kExitOk) return status;
+  }
+  if (!stored) {
+    int status = GenerateLines(conn, msg, p, fn, options, false, f, &stored);
+    if (status != kExitOk) return status;
+  }
+  std::vector<std::string> lines;
+  rc = ReadLines(conn, p.path, &lines);
+  if (rc != 0) return ReportFailure(msg, p, rc, "TMP_USRSTR_C", conn.last_error());
+  // Every line refused: no single lines were refused, the line store took
+  // nothing at all.
+  if (f->lines_lost > 0 && lines.empty()) {
+    return ReportFailure(msg, p, kSqlFailed, "Zrt999Tmp", "keine Zeile gespeichert");
+  }
+  f->records_written = static_cast<int64_t>(lines.size());
+  int status = WriteOut(msg, p, fn.width, RenderDownload(lines, fn.width), lines.size(), options, f);
+  if (status != kExitOk) return status;
+  return f->lines_lost > 0 ? kExitLinesLost : kExitOk;
 }
 
 int RunSteps(const RunParams& p, Messages& msg, const RunOptions& options, RunFigures* f) {
   const DownloadFunction& fn = *FindDownloadFunction(p.function);
 
   PathLock lock(p.path, options.lock_wait_ms);
-  if (lock.state() == PathLock::State::kBusy) {
-    msg.Printf("Downloadfile %s wird von einem anderen Lauf erstellt!\n", p.path.c_str());
-    return kExitLocked;
-  }
+  if (lock.state() != PathLock::State::kHeld) return ReportLock(msg, p, lock);
+  RemoveLeftTemporaries(p.path);
 
   Connection conn;
-  if (ConnectAsRun(&conn, msg, options.config_path) != 0) return kExitUnavailable;
-  conn.line_group.enabled = options.group_lines;
+  int status = Connect(options, msg, &conn);
+  if (status != kExitOk) return status;
+  if (options.wrap_backend) conn.Attach(options.wrap_backend(conn.Detach()));
   struct CountOnExit {
     Connection& c;
     RunFigures* f;
@@ -281,26 +381,7 @@ int RunSteps(const RunParams& p, Messages& msg, const RunOptions& options, RunFi
       if (trips) *trips = c.round_trips();
     }
   } count_on_exit{conn, f, options.statements_sent, options.round_trips};
-
-  int rc = DeleteLines(conn, p.path);
-  if (rc != 0 && rc != kSqlNotFound) {
-    msg.Printf("Error Tab. Zrt999Tmp loeschen! ErrNr: %d User: %s", rc, p.path.c_str());
-    return kExitUnavailable;
-  }
-
-  bool stored = false;
-  if (options.hold_lines) {
-    std::string said;
-    Messages held_msg(&said);
-    stored = GenerateLines(conn, held_msg, p, fn, options, true, f);
-    if (stored && !said.empty()) msg.Printf("%s", said.c_str());
-  }
-  if (!stored) GenerateLines(conn, msg, p, fn, options, false, f);
-  std::vector<std::string> lines = ReadLines(conn, p.path);
-  f->records_written = static_cast<int64_t>(lines.size());
-  int status = WriteOut(msg, p, fn.width, RenderDownload(lines, fn.width), lines.size(), options, f);
-  if (status != kExitOk) return status;
-  return f->lines_lost > 0 ? kExitLinesLost : kExitOk;
+  return RunConnected(conn, msg, p, fn, options, f);
 }
 
 }  // namespace
@@ -315,8 +396,11 @@ RunFigures RunDownload(const RunParams& p, Messages& msg, const RunOptions& opti
 
 int RunTool(const std::vector<std::string>& args, Messages& msg, const RunOptions& options) {
   RunParams p;
-  if (!TakeArguments(args, msg, &p)) return kExitUsage;
-  return RunDownload(p, msg, options).status;
+  int status = TakeArguments(args, msg, &p) ? RunDownload(p, msg, options).status : kExitUsage;
+  // Messages that could not be printed: the file is as the run left it,
+  // but the status tells.
+  if (!msg.Flush() && status == kExitOk) status = kExitCantWrite;
+  return status;
 }
 
 }  // namespace plom

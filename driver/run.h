@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -19,9 +20,9 @@ enum ExitStatus {
   kExitUsage = 64,       // too few arguments, unknown function, argument too long
   kExitGuarded = 65,     // the new content held too few records: old file kept,
                          // the new content beside it as FILE.rejected
-  kExitUnavailable = 69, // connect failed, or the line store could not be emptied
-  kExitCantWrite = 73,   // the download file could not be written
-  kExitLocked = 75,      // another run holds the same download file
+  kExitUnavailable = 69, // the database failed (connect, line store, a cursor); file untouched
+  kExitCantWrite = 73,   // the download file (or standard output) could not be written
+  kExitLocked = 75,      // another run holds the same download file, or no lock could be taken
 };
 
 // A download function: its generator and record width (0: unpadded lines).
@@ -63,6 +64,9 @@ struct RunOptions {
   // generators run again storing line by line, so that the refused lines
   // are found and reported as a run that stores one by one reports them.
   bool hold_lines = false;
+  // When set, wraps the backend once connected (tests put a scripted
+  // backend in front of the real one).
+  std::function<std::unique_ptr<Backend>(std::unique_ptr<Backend>)> wrap_backend;
 };
 RunOptions DefaultRunOptions();
 constexpr size_t kGuardMinRecords = 20;
@@ -104,9 +108,12 @@ int ConnectAsRun(Connection* conn, Messages& msg, const std::string& config_path
 // Visits the client schemas a run of the terminal visits, in the run's
 // order: those assigned to the terminal, or all when none is. Each valid
 // one is announced ("Schema: ...") and handed to visit; an invalid name is
-// reported and passed over.
-void VisitRunSchemas(Connection& c, Messages& msg, const std::string& terminal,
-                     const std::function<void(const std::string& schema)>& visit);
+// reported and passed over. Returns 0, or the negative sqlcode of a schema
+// cursor's failing open or fetch (the visits end there; *failed_cursor, when
+// given, names the cursor): an error is never the end of the schemas.
+int VisitRunSchemas(Connection& c, Messages& msg, const std::string& terminal,
+                    const std::function<void(const std::string& schema)>& visit,
+                    std::string* failed_cursor = nullptr);
 
 // Runs the tool with the command-line arguments (program name excluded).
 int RunTool(const std::vector<std::string>& args, Messages& msg, const RunOptions& options);

@@ -33,10 +33,11 @@ struct RunContext {
   RunScope scope;
   AdmissionCache admission;
   AccessRightCache access_rights;
+  // Where the run's lines go.
+  LineStore lines;
   // Where the generators hand their lines: the line store, unless another
   // sink is set (it must outlive the context).
-  LineStoreSink line_store;
-  LineSink* sink = &line_store;
+  LineSink* sink = &lines;
   // Lines that the line store refused (a failed insert): the download file
   // then lacks them.
   int lines_lost = 0;
@@ -50,13 +51,29 @@ struct RunContext {
   // The access-right answers in use: the batch's when shared, else the run's.
   AccessRightCache* rights = &access_rights;
 
+  // The first failure that ends the run without writing the download file:
+  // a cursor that decides which badges go into the file failed, or the line
+  // store takes no more lines. Generators stop at once when it is set.
+  struct Failure {
+    int sqlcode = 0;     // negative once failed
+    std::string what;    // what failed (a cursor, the line store)
+    std::string reason;  // the backend's message
+  };
+  Failure failure;
+  bool failed() const { return failure.sqlcode != 0; }
+  // Records the failure (the first one counts).
+  void Fail(int sqlcode, std::string what, std::string reason) {
+    if (failed()) return;
+    failure = Failure{sqlcode < 0 ? sqlcode : kSqlFailed, std::move(what), std::move(reason)};
+  }
+
   RunContext(Connection& c, Messages& m, bool reuse_answers = true,
-             SharedAnswers* shared_answers = nullptr)
+             SharedAnswers* shared_answers = nullptr, bool group_lines = true)
       : conn(c),
         msg(m),
         admission(reuse_answers),
         access_rights(reuse_answers),
-        line_store(c),
+        lines(c, group_lines),
         shared(shared_answers),
         rights(shared_answers ? shared_answers->access_rights() : &access_rights) {}
 };

@@ -14,8 +14,10 @@ class Messages {
   // Collects the messages at the end of *text instead of printing them.
   explicit Messages(std::string* text) : out_(nullptr), text_(text) {}
   void Printf(const char* fmt, ...) __attribute__((format(gnu_printf, 2, 3)));
-  void Flush() {
-    if (out_ != nullptr) std::fflush(out_);
+  // Flushes; false when anything printed so far could not be written.
+  bool Flush() {
+    if (out_ == nullptr) return true;
+    return std::fflush(out_) == 0 && !std::ferror(out_);
   }
 
  private:

@@ -52,12 +52,32 @@ bool ClassFits(RunContext& ctx, const BadgeRecord& r) {
   return false;
 }
 
-bool StoreLine(RunContext& ctx, const std::string& path, const std::string& line) {
-  int rc = ctx.sink->Insert(path, line);
-  if (rc == 0) return true;
-  ctx.msg.Printf("Insert-Error Zrt999Tmp! ErrNr: %d", rc);
+namespace {
+
+void ReportRefused(RunContext& ctx, int sqlcode, const std::string& path,
+                   const std::string& line) {
+  ctx.msg.Printf("Insert-Error Zrt999Tmp! ErrNr: %d", sqlcode);
   ctx.msg.Printf("User: %s  String: %s", path.c_str(), line.c_str());
   ++ctx.lines_lost;
+}
+
+}  // namespace
+
+void ReportRefusedLines(RunContext& ctx) {
+  for (const LineStore::Refusal& r : ctx.lines.TakeRefused()) {
+    ReportRefused(ctx, r.sqlcode, r.path, r.line);
+  }
+  if (ctx.lines.broken()) {
+    ctx.Fail(ctx.lines.broken_sqlcode(), "Zrt999Tmp", ctx.lines.broken_reason());
+  }
+}
+
+bool StoreLine(RunContext& ctx, const std::string& path, const std::string& line) {
+  int rc = ctx.sink->Insert(path, line);
+  bool broken = ctx.lines.broken();
+  ReportRefusedLines(ctx);
+  if (rc == 0) return true;
+  if (!broken) ReportRefused(ctx, rc, path, line);
   return false;
 }
 
@@ -106,11 +126,12 @@ void ForEachBadge(RunContext& ctx, const std::function<bool(BadgeRecord*)>& stor
   BadgeRecord r;
   int badges = 0;
   int stored = 0;
+  int rc = kSqlOk;
   if (ctx.shared) {
     // The rows as the cursor delivers them, read once for the whole batch.
     std::shared_ptr<const SchemaBadges> rows;
-    ctx.shared->GetBadgeRows(ctx.conn, ctx.scope.schema, &rows);
-    for (size_t i = 0; i < rows->size(); ++i) {
+    rc = ctx.shared->GetBadgeRows(ctx.conn, ctx.scope.schema, &rows);
+    for (size_t i = 0; rc >= 0 && i < rows->size() && !ctx.failed(); ++i) {
       ++badges;
       rows->Get(i, &r);
       ctx.kept = &rows->answers(i);
@@ -118,15 +139,19 @@ void ForEachBadge(RunContext& ctx, const std::function<bool(BadgeRecord*)>& stor
     }
     ctx.kept = nullptr;
   } else {
-    OpenBadgeCursor(ctx.conn, ctx.scope.schema);
-    while (FetchBadge(ctx.conn, &r) == kSqlOk) {
+    rc = OpenBadgeCursor(ctx.conn, ctx.scope.schema);
+    while (rc == kSqlOk && (rc = FetchBadge(ctx.conn, &r)) == kSqlOk) {
       ++badges;
       if (store_badge(&r)) ++stored;
       r.Clear();
+      if (ctx.failed()) break;
     }
     CloseBadgeCursor(ctx.conn);
   }
   ctx.badges_read += badges;
+  // An error is never the end of the badges: the file would lack them.
+  if (rc < 0) ctx.Fail(rc, "ASW_VQDNL_C", ctx.conn.last_error());
+  if (ctx.failed()) return;
   ReportCounts(ctx, badges, stored);
 }
 

@@ -52,8 +52,16 @@ bool ClassFits(RunContext& ctx, const BadgeRecord& r);
 // number, path and line (without line ends of their own) and counts the
 // line as lost. Returns whether the line was stored. The line goes to
 // ctx.sink: the line store, or whatever else the caller set there (lines
-// held for the driver, a report).
+// held for the driver, a report). When the line store breaks (the database
+// takes no line at all), records the run's failure instead and prints
+// nothing.
 bool StoreLine(RunContext& ctx, const std::string& path, const std::string& line);
+
+// Reports the lines that the line store refused when it stored a failed
+// group again (each counted as lost), and records the run's failure when
+// the line store broke. StoreLine calls it; the driver calls it after the
+// last flush.
+void ReportRefusedLines(RunContext& ctx);
 
 // Whether the text holds a control character (a byte below 0x20, or 0x7F).
 bool HasControlCharacter(std::string_view s);
@@ -84,7 +92,9 @@ void PutReaderEntries(const BadgeRecord& r, size_t first_column, int highest_rea
 // One generator pass over the current badges of ctx.scope.schema: hands
 // each fetched badge row to store_badge, which returns whether it stored a
 // line, then prints the counts. The record is cleared before the first
-// fetch and after every badge.
+// fetch and after every badge. An error of the badge cursor's open or
+// fetch, or a broken line store, records the run's failure and ends the
+// pass at once (no count line).
 void ForEachBadge(RunContext& ctx, const std::function<bool(BadgeRecord*)>& store_badge);
 
 }  // namespace plom

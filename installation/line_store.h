@@ -14,49 +14,121 @@ namespace plom {
 
 constexpr size_t kMaxPathLen = 100;  // TmpUsr
 constexpr size_t kMaxLineLen = 512;  // TmpStr
-
-// Stores one line. Returns the sqlcode of the INSERT; a failed insert is
-// undone alone and the lines before it stay.
-//
-// Inserts are grouped: a transaction holds up to kLinesPerGroup lines, each
-// behind its own savepoint (the savepoint is what a failure rolls back to).
-// FlushLines commits the open group; the driver calls it before it reads
-// the lines back. With c.line_group.enabled off, every line is its own
-// transaction (begin, insert, commit or rollback).
-int InsertLine(Connection& c, const std::string& path, const std::string& line);
-// Commits the open group of inserts, if any. Returns the sqlcode of the
-// commit (0 when nothing was open).
-int FlushLines(Connection& c);
 constexpr int kLinesPerGroup = 2000;
 
-// Stores all lines of the path at once, in one transaction of INSERT
-// statements of kLinesPerInsert lines each (and single-line INSERTs for the
-// rest). All or nothing: 0 when every line is stored and committed;
-// otherwise the sqlcode of the first failure, after which the transaction
-// is rolled back and none of the lines is stored (the caller then stores
-// them one by one, to learn which line was refused). A path or line beyond
-// its column refuses the whole call with nothing sent.
-int InsertLinesAtOnce(Connection& c, const std::string& path,
-                      const std::vector<std::string>& lines);
-
-// Deletes the line store of the path: 0 deleted, 100 there were none.
-int DeleteLines(Connection& c, const std::string& path);
-
-// The line store as the generators' sink: each line goes in by InsertLine.
-class LineStoreSink : public LineSink {
+// Stores the lines of a run. Every transaction statement's result is
+// looked at; a line counts as stored only once its COMMIT has succeeded.
+//
+// Grouped (the default): a transaction holds up to kLinesPerGroup lines,
+// each behind its own savepoint (what a refused insert rolls back to). The
+// group's lines stay in memory until its COMMIT succeeds. When a group
+// cannot be finished (its COMMIT or a SAVE fails, or its transaction is
+// found gone), the group is rolled back and its lines are stored again one
+// per transaction. Ungrouped: every line is its own transaction (begin,
+// insert, commit or rollback).
+//
+// Storing a line alone has three outcomes. Stored (a line refused while an
+// equal line of the same path is already stored counts as stored: the
+// first attempt did arrive). Refused: the insert failed and was rolled back;
+// the line is missing from the file and the run goes on. Broken: a
+// transaction statement failed, or no line of a failed group could be
+// stored again: the database fails as a whole, the store takes no more
+// lines and the run must end without writing the file.
+class LineStore : public LineSink {
  public:
-  explicit LineStoreSink(Connection& c) : c_(c) {}
-  int Insert(const std::string& path, const std::string& line) override {
-    return InsertLine(c_, path, line);
-  }
+  struct Refusal {
+    std::string path;
+    std::string line;
+    int sqlcode = 0;
+    std::string reason;  // the backend's message
+  };
+
+  explicit LineStore(Connection& c, bool grouped = true) : c_(c), grouped_(grouped) {}
+  // A group that was never flushed is rolled back: no line is committed
+  // that the run did not ask for.
+  ~LineStore();
+  LineStore(const LineStore&) = delete;
+  LineStore& operator=(const LineStore&) = delete;
+
+  // Stores one line (or holds it in the open group). Returns 0, or the
+  // sqlcode with which this line was refused (kSqlTooLong beyond the column
+  // widths), or, once broken, the sqlcode that broke the store.
+  int Insert(const std::string& path, const std::string& line) override;
+
+  // Commits the open group, storing its lines again one by one when the
+  // commit fails. Returns 0 when every line held so far is stored or
+  // refused (see TakeRefused), else the sqlcode that broke the store.
+  int Flush();
+
+  // Flushes, then deletes the line store of the path in its own
+  // transaction. Returns 0 deleted, 100 there were none; negative when the
+  // lines could not be deleted (a failed BEGIN is returned at once, nothing
+  // is retried).
+  int Delete(const std::string& path);
+
+  // Flushes, then stores all lines of the path at once, in one transaction
+  // of INSERT statements of kLinesPerInsert lines each (and single-line
+  // INSERTs for the rest). All or nothing: 0 when every line is stored and
+  // committed; otherwise the sqlcode of the first failure, after which the
+  // transaction is rolled back and none of the lines is stored (the caller
+  // then stores them one by one, to learn which line was refused). A path
+  // or line beyond its column refuses the whole call with nothing sent.
+  int InsertAtOnce(const std::string& path, const std::vector<std::string>& lines);
+
+  // Lines of failed groups that were refused when stored again, since the
+  // last call (oldest first).
+  std::vector<Refusal> TakeRefused();
+
+  bool broken() const { return broken_ != 0; }
+  // The sqlcode that broke the store (0 while it works) and the backend's
+  // message with it.
+  int broken_sqlcode() const { return broken_; }
+  const std::string& broken_reason() const { return broken_reason_; }
 
  private:
+  struct Line {
+    std::string path, line;
+  };
+  enum class Outcome { kStored, kRefused, kBroken };
+
+  int InsertGrouped(const Line& l);
+  // Ends a group that cannot be finished and stores its lines (and extra,
+  // when given) again one per transaction. Returns the result for extra.
+  int GroupFailed(const Line* extra);
+  Outcome StoreAlone(const Line& l, int* sqlcode);
+  bool AlreadyStored(const Line& l);
+  int Break(int sqlcode);
+
   Connection& c_;
+  bool grouped_;
+  bool open_ = false;
+  std::vector<Line> pending_;  // the open group's lines, not yet committed
+  std::vector<Refusal> refused_;
+  int broken_ = 0;
+  std::string broken_reason_;
 };
 
+// The sqlcode of a line store that another run held for the whole wait.
+constexpr int kSqlLineStoreLocked = -1222;
+
+// Takes the lock of the path's line store inside the database, for the rest
+// of the session: sp_getapplock, exclusive, owned by the session, on the
+// resource "Zrt999Tmp " + path (path and wait go as parameters). Runs of one
+// path on any machine then follow each other. Returns 0 held,
+// kSqlLineStoreLocked when not granted within wait_ms, another negative
+// sqlcode when the statement failed.
+int LockLineStore(Connection& c, const std::string& path, int wait_ms);
+
+// Cursor TMP_USRSTR_C over the line store of a path, lines in ascending
+// order of their text. Flush the LineStore before opening it.
 int OpenLineCursor(Connection& c, const std::string& path);
 // The next line, right-trimmed of blanks and tabs.
 int FetchLine(Connection& c, std::string* line);
 int CloseLineCursor(Connection& c);
+
+// Every line of the path, in the order of the line cursor. Returns 0, or
+// the negative sqlcode of a failed open or fetch (then *lines is not to be
+// used): an error is never taken for the end of the lines.
+int ReadLines(Connection& c, const std::string& path, std::vector<std::string>* lines);
 
 }  // namespace plom

@@ -161,6 +161,22 @@ inline constexpr Statement kLineCursor = {
     "/* TMP_USRSTR_C 45 nohold */ SELECT TmpStr FROM  ZRSystem.Zrt999Tmp WHERE TmpUsr = @p1     "
     "ORDER BY TmpUsr, TmpStr "};
 inline constexpr Statement kCommit = {0, StatementKind::kTransaction, "  COMMIT TRANSACTION "};
+// Whether a line is stored already (a line stored again after a commit
+// whose answer was lost).
+inline constexpr Statement kCountLine = {
+    50, StatementKind::kRow,
+    "SELECT COUNT(*) FROM ZrSystem.Zrt999Tmp WHERE TmpUsr = @p1 AND TmpStr = @p2 "};
+// The lock of a path's line store for the session: @p1 the resource, @p2
+// the wait in milliseconds; the one result is sp_getapplock's return code.
+// The row counts that the procedure may send under NOCOUNT OFF would come
+// before it, so NOCOUNT is on around the call and off again (as the
+// connection keeps it) before the SELECT. The embedded backend answers it
+// with a lock file of its own.
+inline constexpr Statement kLockLineStore = {
+    51, StatementKind::kRow,
+    "SET NOCOUNT ON; DECLARE @r int; EXEC @r = sp_getapplock @Resource = @p1, "
+    "@LockMode = 'Exclusive', @LockOwner = 'Session', @LockTimeout = @p2; SET NOCOUNT OFF; "
+    "SELECT @r "};
 
 }  // namespace stmt
 
@@ -253,7 +269,8 @@ inline constexpr Statement kStatements[] = {
     stmt::kYearAccount,     stmt::kBeginInsert,    stmt::kRollbackInsert,   stmt::kSaveLine,
     stmt::kRollbackLine,    stmt::kInsertLine,     stmt::kBeginDelete,      stmt::kRollbackDelete,
     stmt::kDeleteLines,     stmt::kLineCursor,     stmt::kCommit,           stmt::kTerminalSchemaCursor,
-    stmt::kAllSchemaCursor, stmt::kInsertLines,   stmt::kBadgeRows,
+    stmt::kAllSchemaCursor, stmt::kInsertLines,     stmt::kBadgeRows,        stmt::kCountLine,
+    stmt::kLockLineStore,
 };
 
 // Whether no number keys two statements: every statement that is not

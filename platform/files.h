@@ -1,9 +1,10 @@
 // The file system as the tool uses it: the atomic write-out of a download
-// file, the lock that keeps two runs of one download file apart, and host
+// file, the locks that keep two runs of one download file apart, and host
 // paths. Everything that differs between POSIX and Windows hosts lives
 // behind this header (files_posix.cc, and its Windows counterpart).
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <string_view>
 
@@ -13,6 +14,13 @@ namespace plom {
 // host opens it: on POSIX hosts every backslash becomes '/'; on Windows the
 // path is unchanged.
 std::string HostPath(std::string_view windows_path);
+
+// The line store's collation as an SQLite extension module, for the SQLite
+// ODBC driver to load: PLOMVARDE_COLLATION_MODULE when set (a test under
+// Wine names the host's module, which the host's driver loads), otherwise
+// the module beside the running program ("plomvarde-collation.dll" on
+// Windows, "libplomvarde-collation.so" elsewhere).
+std::string CollationModulePath();
 
 // Paths are Windows-1252 byte strings like every text of the tool; on
 // Windows they are opened by their wide-character names, so a path with
@@ -24,13 +32,54 @@ std::string HostPath(std::string_view windows_path);
 // mode 0600 on POSIX hosts, on Windows the permissions of the folder apply).
 enum class FileAccess { kShared, kOwnerOnly };
 
-// Replaces the file atomically: a temporary file beside it, flushed, then
-// renamed over it. On failure the old file stays as it was and errno tells
-// the reason.
-bool ReplaceFile(const std::string& path, const std::string& data,
-                 FileAccess access = FileAccess::kShared);
-// Appends the data in one write (creates the file when missing).
-bool AppendFile(const std::string& path, const std::string& data);
+// How a write-out of a file ended.
+struct WriteResult {
+  enum class Status {
+    kOk,
+    kCannotOpen,  // no file could be opened or created to write to
+    kFailed,      // opened, but writing, flushing or renaming failed
+  };
+  Status status = Status::kOk;
+  // The system's reason when not kOk, in its own words ("No space left on
+  // device").
+  std::string reason;
+
+  bool ok() const { return status == Status::kOk; }
+  explicit operator bool() const { return ok(); }
+};
+
+// Writes the download file so that a reader (or a run killed at any moment)
+// sees either the old file or the complete new one, never a part:
+//
+// - The new content goes to a temporary file of an unpredictable name,
+//   created exclusively (never through a planted link) in the directory of
+//   the file that is replaced, made durable, then renamed over it; the
+//   directory is made durable after the rename.
+// - When path names a link, the file it leads to is replaced and the link
+//   stays. A path that leads to no file yet gets a new file there.
+// - The replaced file keeps its permissions (and its owner and group where
+//   the process may set them); a new file gets the permissions the host
+//   gives new files. With FileAccess::kOwnerOnly the file ends up readable
+//   and writable by its owner alone, whatever it was before.
+// - A path that leads to something other than a regular file (a device, a
+//   pipe) is written in place.
+//
+// On failure the old file stays exactly as it was and no temporary file is
+// left behind.
+WriteResult ReplaceFile(const std::string& path, const std::string& data,
+                        FileAccess access = FileAccess::kShared);
+
+// Appends the data with the same guarantee: the old content and the data
+// are written to a temporary file that replaces the old one as ReplaceFile
+// does (a missing file is created). A path that leads to something other
+// than a regular file is appended to in place.
+WriteResult AppendFile(const std::string& path, const std::string& data);
+
+// Removes the temporary files that runs killed during ReplaceFile or
+// AppendFile of this path left behind. Call it only while holding the
+// path's PathLock. Returns how many were removed.
+int RemoveLeftTemporaries(const std::string& path);
+
 // Reads the whole file, bytes as they are. False when it cannot be read.
 bool ReadWholeFile(const std::string& path, std::string* data);
 
@@ -46,22 +95,54 @@ bool StandardErrorIsTerminal();
 int CoreCount();
 
 // An exclusive lock for a download file path: a lock file beside it
-// ("<path>.lock"), held until destruction, which removes it.
+// ("<path>.lock"), held until destruction, which removes it. The lock file
+// is never opened through a link and must be a regular file.
 class PathLock {
  public:
-  enum class State { kHeld, kBusy, kUnavailable };
-  // Waits up to wait_ms for the lock. kUnavailable: no lock file could be
-  // made (the run then goes on unlocked; the write-out will tell).
+  enum class State {
+    kHeld,
+    kBusy,         // another holder kept it for the whole wait
+    kUnavailable,  // no lock could be taken at all (see reason())
+    kNoDirectory,  // the directory of the path does not exist: no file can be written there
+  };
+  // Waits up to wait_ms for the lock.
   PathLock(const std::string& path, int wait_ms);
   ~PathLock();
   PathLock(const PathLock&) = delete;
   PathLock& operator=(const PathLock&) = delete;
   State state() const { return state_; }
+  // Why the lock is unavailable, in the system's words.
+  const std::string& reason() const { return reason_; }
 
  private:
   std::string lock_path_;
-  int fd_ = -1;             // the lock file on POSIX hosts
-  void* handle_ = nullptr;  // the lock file on Windows
+  std::string reason_;
+  intptr_t handle_ = -1;
+  State state_ = State::kUnavailable;
+};
+
+// An exclusive lock on a key (a text) among all processes of this host that
+// use the same lock file: the lock of the line store of one download file
+// inside one embedded database. Keys that differ may, rarely, share a lock
+// (they then wait for each other); equal keys always do. The lock file is
+// created when missing (with the read and write permissions of the file
+// permissions_of, when given: whoever may write the database may lock) and
+// never opened through a link. Held until destruction or until the process
+// ends.
+class KeyLock {
+ public:
+  enum class State { kHeld, kBusy, kUnavailable };
+  KeyLock(const std::string& lock_file, std::string_view key, int wait_ms,
+          const std::string& permissions_of = std::string());
+  ~KeyLock();
+  KeyLock(const KeyLock&) = delete;
+  KeyLock& operator=(const KeyLock&) = delete;
+  State state() const { return state_; }
+  const std::string& reason() const { return reason_; }
+
+ private:
+  std::string reason_;
+  intptr_t handle_ = -1;
   State state_ = State::kUnavailable;
 };
 

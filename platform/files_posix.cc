@@ -1,14 +1,21 @@
 // The file system on POSIX hosts.
-#include "platform/files.h"
-
+#include <dirent.h>
 #include <fcntl.h>
+#include <limits.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cctype>
 #include <cerrno>
 #include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
 #include <thread>
+
+#include "platform/files.h"
 
 namespace plom {
 
@@ -20,6 +27,17 @@ std::string HostPath(std::string_view windows_path) {
   return path;
 }
 
+std::string CollationModulePath() {
+  const char* named = std::getenv("PLOMVARDE_COLLATION_MODULE");
+  if (named != nullptr && *named != '\0') return named;
+  std::string exe(PATH_MAX, '\0');
+  ssize_t n = ::readlink("/proc/self/exe", exe.data(), exe.size());
+  exe.resize(n > 0 ? static_cast<size_t>(n) : 0);
+  size_t slash = exe.rfind('/');
+  std::string dir = slash == std::string::npos ? "." : exe.substr(0, slash);
+  return dir + "/libplomvarde-collation.so";
+}
+
 bool StandardErrorIsTerminal() { return ::isatty(STDERR_FILENO) == 1; }
 
 int CoreCount() {
@@ -29,12 +47,89 @@ int CoreCount() {
 
 namespace {
 
-bool WriteAll(int fd, const std::string& data) {
+constexpr char kTempInfix[] = ".tmp.";
+constexpr size_t kTempRandomLen = 6;  // the XXXXXX of mkstemp
+constexpr int kMaxLinks = 40;
+constexpr auto kLockPoll = std::chrono::milliseconds(50);
+
+std::string Reason(int err) { return std::strerror(err); }
+
+// Closes a descriptor when it goes out of scope.
+class Fd {
+ public:
+  explicit Fd(int fd = -1) : fd_(fd) {}
+  ~Fd() { Close(); }
+  Fd(const Fd&) = delete;
+  Fd& operator=(const Fd&) = delete;
+  int get() const { return fd_; }
+  bool ok() const { return fd_ >= 0; }
+  // Closes now; returns the errno of a failed close (0 when it succeeded).
+  int Close() {
+    int err = 0;
+    if (fd_ >= 0 && ::close(fd_) != 0) err = errno;
+    fd_ = -1;
+    return err;
+  }
+
+ private:
+  int fd_;
+};
+
+std::string DirOf(const std::string& path) {
+  size_t slash = path.rfind('/');
+  if (slash == std::string::npos) return ".";
+  if (slash == 0) return "/";
+  return path.substr(0, slash);
+}
+
+std::string BaseOf(const std::string& path) {
+  size_t slash = path.rfind('/');
+  return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+// The file a path leads to, following links (relative link texts count
+// from the link's directory). The result may name no file yet.
+bool ResolveLinks(const std::string& path, std::string* target, int* err) {
+  std::string at = path;
+  for (int hops = 0; hops <= kMaxLinks; ++hops) {
+    struct stat st;
+    if (::lstat(at.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) {
+      *target = at;
+      return true;
+    }
+    std::string link(static_cast<size_t>(st.st_size > 0 ? st.st_size : PATH_MAX) + 1, '\0');
+    ssize_t n = ::readlink(at.c_str(), link.data(), link.size());
+    if (n < 0) {
+      *err = errno;
+      return false;
+    }
+    link.resize(static_cast<size_t>(n));
+    at = (!link.empty() && link[0] == '/') ? link : DirOf(at) + "/" + link;
+  }
+  *err = ELOOP;
+  return false;
+}
+
+// The permission bits the host gives a new file (0666 less the umask),
+// read without changing the process's umask.
+mode_t NewFileMode() {
+  std::ifstream status("/proc/self/status");
+  std::string line;
+  while (std::getline(status, line)) {
+    if (line.rfind("Umask:", 0) == 0) {
+      return static_cast<mode_t>(0666 & ~std::stoi(line.substr(6), nullptr, 8));
+    }
+  }
+  return 0644;
+}
+
+bool WriteAll(int fd, std::string_view data, int* err) {
   size_t done = 0;
   while (done < data.size()) {
     ssize_t n = ::write(fd, data.data() + done, data.size() - done);
     if (n < 0) {
       if (errno == EINTR) continue;
+      *err = errno;
       return false;
     }
     done += static_cast<size_t>(n);
@@ -42,24 +137,124 @@ bool WriteAll(int fd, const std::string& data) {
   return true;
 }
 
+// Copies what is left to read of one descriptor to another.
+bool CopyAll(int from, int to, int* err) {
+  char buf[65536];
+  for (;;) {
+    ssize_t n = ::read(from, buf, sizeof buf);
+    if (n == 0) return true;
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      *err = errno;
+      return false;
+    }
+    if (!WriteAll(to, std::string_view(buf, static_cast<size_t>(n)), err)) return false;
+  }
+}
+
+WriteResult Fail(WriteResult::Status status, int err) {
+  WriteResult r;
+  r.status = status;
+  r.reason = Reason(err);
+  return r;
+}
+
+// Writes into a file that is not a regular file (a device, a pipe).
+WriteResult WriteInPlace(const std::string& target, const std::string& data, bool append) {
+  Fd fd(::open(target.c_str(), O_WRONLY | O_NOCTTY | O_CLOEXEC | (append ? O_APPEND : O_TRUNC)));
+  if (!fd.ok()) return Fail(WriteResult::Status::kCannotOpen, errno);
+  int err = 0;
+  if (!WriteAll(fd.get(), data, &err)) return Fail(WriteResult::Status::kFailed, err);
+  if ((err = fd.Close()) != 0) return Fail(WriteResult::Status::kFailed, err);
+  return WriteResult();
+}
+
+// Makes the directory's entries durable (the rename into it).
+void SyncDirectory(const std::string& dir) {
+  Fd fd(::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  if (fd.ok()) ::fsync(fd.get());
+}
+
+// Gives the temporary file the owner, group and permissions of the file it
+// replaces (owner and group as far as the process may set them), or those
+// of a new file; an owner-only file gets 0600 either way.
+bool TakeOverAttributes(int fd, const struct stat* old, FileAccess access) {
+  if (old != nullptr && ::fchown(fd, old->st_uid, old->st_gid) != 0) {
+    ::fchown(fd, static_cast<uid_t>(-1), old->st_gid);
+  }
+  // After chown, which may clear set-id bits.
+  if (access == FileAccess::kOwnerOnly) return ::fchmod(fd, 0600) == 0;
+  ::fchmod(fd, old != nullptr ? (old->st_mode & 07777) : NewFileMode());
+  return true;
+}
+
+// The temporary file, beside the target, filled with the old content (when
+// appending) and the data, made durable.
+WriteResult WriteTemporary(const std::string& target, const struct stat* old,
+                           const std::string& data, bool append, FileAccess access,
+                           std::string* tmp_path) {
+  std::string tmp =
+      DirOf(target) + "/" + BaseOf(target) + kTempInfix + std::string(kTempRandomLen, 'X');
+  Fd fd(::mkostemp(tmp.data(), O_CLOEXEC));
+  if (!fd.ok()) return Fail(WriteResult::Status::kCannotOpen, errno);
+  *tmp_path = tmp;
+  if (!TakeOverAttributes(fd.get(), old, access)) {
+    return Fail(WriteResult::Status::kFailed, errno);
+  }
+  int err = 0;
+  if (append && old != nullptr) {
+    Fd in(::open(target.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC));
+    if (!in.ok()) return Fail(WriteResult::Status::kCannotOpen, errno);
+    if (!CopyAll(in.get(), fd.get(), &err)) return Fail(WriteResult::Status::kFailed, err);
+  }
+  if (!WriteAll(fd.get(), data, &err)) return Fail(WriteResult::Status::kFailed, err);
+  if (::fsync(fd.get()) != 0) return Fail(WriteResult::Status::kFailed, errno);
+  if ((err = fd.Close()) != 0) return Fail(WriteResult::Status::kFailed, err);
+  return WriteResult();
+}
+
+WriteResult WriteOut(const std::string& path, const std::string& data, bool append,
+                     FileAccess access) {
+  std::string target;
+  int err = 0;
+  if (!ResolveLinks(path, &target, &err)) return Fail(WriteResult::Status::kCannotOpen, err);
+  struct stat st;
+  bool exists = ::lstat(target.c_str(), &st) == 0;
+  if (!exists && errno != ENOENT) return Fail(WriteResult::Status::kCannotOpen, errno);
+  if (exists && !S_ISREG(st.st_mode)) return WriteInPlace(target, data, append);
+
+  std::string tmp;
+  WriteResult r = WriteTemporary(target, exists ? &st : nullptr, data, append, access, &tmp);
+  if (r.ok() && ::rename(tmp.c_str(), target.c_str()) != 0) {
+    r = Fail(WriteResult::Status::kFailed, errno);
+  }
+  if (!r.ok()) {
+    if (!tmp.empty()) ::unlink(tmp.c_str());
+    return r;
+  }
+  SyncDirectory(DirOf(target));
+  return r;
+}
+
+bool IsTemporaryOf(const std::string& name, const std::string& base) {
+  std::string prefix = base + kTempInfix;
+  if (name.size() != prefix.size() + kTempRandomLen || name.compare(0, prefix.size(), prefix) != 0)
+    return false;
+  for (size_t i = prefix.size(); i < name.size(); ++i) {
+    unsigned char ch = static_cast<unsigned char>(name[i]);
+    if (!std::isalnum(ch)) return false;
+  }
+  return true;
+}
+
 }  // namespace
 
-bool ReplaceFile(const std::string& path, const std::string& data, FileAccess access) {
-  std::string tmp = path + ".tmp." + std::to_string(::getpid());
-  mode_t mode = access == FileAccess::kOwnerOnly ? 0600 : 0644;
-  int fd = ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, mode);
-  if (fd < 0) return false;
-  // A file left behind by an earlier process of the same id keeps its mode.
-  bool ok = access != FileAccess::kOwnerOnly || ::fchmod(fd, mode) == 0;
-  ok = ok && WriteAll(fd, data) && ::fsync(fd) == 0;
-  ok = (::close(fd) == 0) && ok;
-  if (ok) ok = ::rename(tmp.c_str(), path.c_str()) == 0;
-  if (!ok) {
-    int reason = errno;
-    ::unlink(tmp.c_str());
-    errno = reason;
-  }
-  return ok;
+WriteResult ReplaceFile(const std::string& path, const std::string& data, FileAccess access) {
+  return WriteOut(path, data, false, access);
+}
+
+WriteResult AppendFile(const std::string& path, const std::string& data) {
+  return WriteOut(path, data, true, FileAccess::kShared);
 }
 
 bool ReadWholeFile(const std::string& path, std::string* data) {
@@ -80,11 +275,20 @@ bool ReadWholeFile(const std::string& path, std::string* data) {
 
 void KeepStandardOutputBytes() {}  // POSIX streams never translate
 
-bool AppendFile(const std::string& path, const std::string& data) {
-  int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
-  if (fd < 0) return false;
-  bool ok = WriteAll(fd, data) && ::fsync(fd) == 0;
-  return (::close(fd) == 0) && ok;
+int RemoveLeftTemporaries(const std::string& path) {
+  std::string target;
+  int err = 0;
+  if (!ResolveLinks(path, &target, &err)) return 0;
+  std::string dir = DirOf(target), base = BaseOf(target);
+  DIR* d = ::opendir(dir.c_str());
+  if (d == nullptr) return 0;
+  int removed = 0;
+  while (struct dirent* e = ::readdir(d)) {
+    // unlinkat removes a planted link itself, never what it leads to.
+    if (IsTemporaryOf(e->d_name, base) && ::unlinkat(::dirfd(d), e->d_name, 0) == 0) ++removed;
+  }
+  ::closedir(d);
+  return removed;
 }
 
 namespace {
@@ -93,45 +297,129 @@ namespace {
 // removes the lock file; a waiter may hold the removed one).
 bool StillNamed(int fd, const std::string& path) {
   struct stat open_file, named;
-  return ::fstat(fd, &open_file) == 0 && ::stat(path.c_str(), &named) == 0 &&
+  return ::fstat(fd, &open_file) == 0 && ::lstat(path.c_str(), &named) == 0 &&
          open_file.st_dev == named.st_dev && open_file.st_ino == named.st_ino;
 }
+
+// Opens (creating it when missing) a lock file: never through a link, never
+// waiting on a pipe, and only a regular file will do. A file it creates gets
+// the read and write permissions of permissions_of when that is given.
+int OpenLockFile(const std::string& path, std::string* reason,
+                 const std::string& permissions_of = std::string()) {
+  constexpr int kFlags = O_RDWR | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY;
+  int fd = ::open(path.c_str(), kFlags);
+  if (fd < 0 && errno == ENOENT) {
+    fd = ::open(path.c_str(), kFlags | O_CREAT | O_EXCL, 0644);
+    struct stat like;
+    if (fd >= 0 && !permissions_of.empty() && ::stat(permissions_of.c_str(), &like) == 0) {
+      ::fchmod(fd, like.st_mode & 0666);
+    }
+    if (fd < 0 && errno == EEXIST) fd = ::open(path.c_str(), kFlags);  // made meanwhile
+  }
+  if (fd < 0) {
+    *reason = Reason(errno);
+    return -1;
+  }
+  struct stat st;
+  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    *reason = "not a regular file";
+    ::close(fd);
+    errno = EINVAL;
+    return -1;
+  }
+  return fd;
+}
+
+bool Busy(int err) { return err == EWOULDBLOCK || err == EAGAIN || err == EACCES || err == EINTR; }
 
 }  // namespace
 
 PathLock::PathLock(const std::string& path, int wait_ms) : lock_path_(path + ".lock") {
   auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(wait_ms);
+  int fd = -1;
   for (;;) {
-    if (fd_ < 0) fd_ = ::open(lock_path_.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
-    if (fd_ < 0) {
-      state_ = State::kUnavailable;
+    if (fd < 0) fd = OpenLockFile(lock_path_, &reason_);
+    if (fd < 0) {
+      state_ = errno == ENOENT ? State::kNoDirectory : State::kUnavailable;
       return;
     }
-    if (::flock(fd_, LOCK_EX | LOCK_NB) == 0) {
-      if (StillNamed(fd_, lock_path_)) {
+    if (::flock(fd, LOCK_EX | LOCK_NB) == 0) {
+      if (StillNamed(fd, lock_path_)) {
+        handle_ = fd;
         state_ = State::kHeld;
         return;
       }
-      ::close(fd_);  // the file was removed meanwhile: lock the new one
-      fd_ = -1;
+      ::close(fd);  // the file was removed meanwhile: lock the new one
+      fd = -1;
       continue;
     }
-    if (errno != EWOULDBLOCK && errno != EINTR) {
+    if (!Busy(errno)) {
+      reason_ = Reason(errno);
+      ::close(fd);
       state_ = State::kUnavailable;
       return;
     }
     if (std::chrono::steady_clock::now() >= deadline) {
+      ::close(fd);
       state_ = State::kBusy;
       return;
     }
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    std::this_thread::sleep_for(kLockPoll);
   }
 }
 
 PathLock::~PathLock() {
-  if (fd_ < 0) return;
-  if (state_ == State::kHeld) ::unlink(lock_path_.c_str());  // removed while still held
-  ::close(fd_);  // releases the lock
+  if (handle_ < 0) return;
+  ::unlink(lock_path_.c_str());        // removed while still held
+  ::close(static_cast<int>(handle_));  // releases the lock
+}
+
+namespace {
+
+// Where in the lock file a key's lock lies: FNV-1a of the key, kept within
+// the offsets every file system takes.
+off_t KeyOffset(std::string_view key) {
+  uint64_t h = 1469598103934665603ULL;
+  for (unsigned char ch : key) {
+    h ^= ch;
+    h *= 1099511628211ULL;
+  }
+  return static_cast<off_t>(h & ((uint64_t{1} << 40) - 1));
+}
+
+}  // namespace
+
+KeyLock::KeyLock(const std::string& lock_file, std::string_view key, int wait_ms,
+                 const std::string& permissions_of) {
+  int fd = OpenLockFile(lock_file, &reason_, permissions_of);
+  if (fd < 0) return;
+  // A lock of the open file description: two KeyLocks of one process
+  // exclude each other as two processes do.
+  struct flock fl = {};
+  fl.l_type = F_WRLCK;
+  fl.l_whence = SEEK_SET;
+  fl.l_start = KeyOffset(key);
+  fl.l_len = 1;
+  auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(wait_ms);
+  while (::fcntl(fd, F_OFD_SETLK, &fl) != 0) {
+    if (!Busy(errno)) {
+      reason_ = Reason(errno);
+      ::close(fd);
+      return;
+    }
+    if (std::chrono::steady_clock::now() >= deadline) {
+      ::close(fd);
+      state_ = State::kBusy;
+      return;
+    }
+    std::this_thread::sleep_for(kLockPoll);
+  }
+  handle_ = fd;
+  state_ = State::kHeld;
+}
+
+KeyLock::~KeyLock() {
+  if (handle_ >= 0) ::close(static_cast<int>(handle_));
 }
 
 }  // namespace plom

@@ -20,6 +20,9 @@
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <random>
 #include <thread>
 
 namespace plom {
@@ -117,6 +120,23 @@ bool FailWith(DWORD error) {
 
 std::string HostPath(std::string_view windows_path) { return std::string(windows_path); }
 
+std::string CollationModulePath() {
+  const char* named = std::getenv("PLOMVARDE_COLLATION_MODULE");
+  if (named != nullptr && *named != '\0') return named;
+  std::wstring exe(32768, L'\0');
+  DWORD n = ::GetModuleFileNameW(nullptr, exe.data(), static_cast<DWORD>(exe.size()));
+  exe.resize(n);
+  size_t sep = exe.find_last_of(L"\\/");
+  std::wstring dir = sep == std::wstring::npos ? L"." : exe.substr(0, sep);
+  std::wstring module = dir + L"\\plomvarde-collation.dll";
+  int len = ::WideCharToMultiByte(kCodePage, 0, module.data(), static_cast<int>(module.size()),
+                                  nullptr, 0, nullptr, nullptr);
+  std::string narrow(static_cast<size_t>(len), '\0');
+  ::WideCharToMultiByte(kCodePage, 0, module.data(), static_cast<int>(module.size()),
+                        narrow.data(), len, nullptr, nullptr);
+  return narrow;
+}
+
 bool StandardErrorIsTerminal() { return ::_isatty(::_fileno(stderr)) != 0; }
 
 int CoreCount() {
@@ -127,14 +147,32 @@ int CoreCount() {
 
 namespace {
 
-// Renames tmp over target. A target that another program holds open without
-// shared deletion (a reader of the download file) refuses the rename for a
-// moment: tried again for about two seconds.
+constexpr wchar_t kTempInfix[] = L".tmp.";
+constexpr size_t kTempRandomLen = 6;
+constexpr auto kLockPoll = std::chrono::milliseconds(50);
+
+// The reason of the last failed call, in the words strerror gives on every
+// host.
+std::string LastReason() {
+  FailWith(::GetLastError());
+  return std::strerror(errno);
+}
+
+WriteResult Fail(WriteResult::Status status, const std::string& reason) {
+  WriteResult r;
+  r.status = status;
+  r.reason = reason;
+  return r;
+}
+
 bool IsDirectory(const std::wstring& path) {
   DWORD attributes = ::GetFileAttributesW(path.c_str());
   return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
 }
 
+// Renames tmp over target. A target that another program holds open without
+// shared deletion (a reader of the download file) refuses the rename for a
+// moment: tried again for about two seconds.
 bool RenameOver(const std::wstring& tmp, const std::wstring& target) {
   for (int attempt = 0;; ++attempt) {
     if (::MoveFileExW(tmp.c_str(), target.c_str(),
@@ -144,9 +182,86 @@ bool RenameOver(const std::wstring& tmp, const std::wstring& target) {
     DWORD why = ::GetLastError();
     bool busy = why == ERROR_SHARING_VIOLATION || why == ERROR_ACCESS_DENIED ||
                 why == ERROR_LOCK_VIOLATION;
-    if (!busy || attempt >= 40 || IsDirectory(target)) return false;
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    if (!busy || attempt >= 40 || IsDirectory(target)) {
+      ::SetLastError(why);
+      return false;
+    }
+    std::this_thread::sleep_for(kLockPoll);
   }
+}
+
+// An unpredictable name beside target, created exclusively (a name taken
+// by another file is never opened: another one is drawn).
+Handle CreateTemporary(const std::wstring& target, std::wstring* tmp) {
+  static const wchar_t kChars[] = L"ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
+  std::random_device random;
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    std::wstring name = target + kTempInfix;
+    for (size_t i = 0; i < kTempRandomLen; ++i) name += kChars[random() % 62];
+    HANDLE h = ::CreateFileW(name.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                             FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (h != INVALID_HANDLE_VALUE || ::GetLastError() != ERROR_FILE_EXISTS) {
+      if (h != INVALID_HANDLE_VALUE) *tmp = name;
+      return Handle(h);
+    }
+  }
+  ::SetLastError(ERROR_FILE_EXISTS);
+  return Handle(INVALID_HANDLE_VALUE);
+}
+
+// Whether the path names an existing file; false with the reason when it
+// cannot be told.
+bool Exists(const std::wstring& path, bool* exists, std::string* reason) {
+  DWORD attributes = ::GetFileAttributesW(path.c_str());
+  if (attributes != INVALID_FILE_ATTRIBUTES) {
+    *exists = true;
+    return true;
+  }
+  DWORD why = ::GetLastError();
+  *exists = false;
+  if (why == ERROR_FILE_NOT_FOUND) return true;
+  ::SetLastError(why);
+  *reason = LastReason();
+  return false;
+}
+
+// The temporary file filled with content, made durable, renamed over target.
+WriteResult WriteOut(const std::wstring& target, const std::string& content) {
+  std::wstring tmp;
+  Handle f = CreateTemporary(target, &tmp);
+  if (!f.valid()) return Fail(WriteResult::Status::kCannotOpen, LastReason());
+  bool ok = WriteAll(f.get(), content) && ::FlushFileBuffers(f.get());
+  std::string reason = ok ? std::string() : LastReason();
+  if (!f.Close() && ok) {
+    ok = false;
+    reason = LastReason();
+  }
+  if (ok && !RenameOver(tmp, target)) {
+    ok = false;
+    reason = LastReason();
+  }
+  if (ok) return WriteResult();
+  ::DeleteFileW(tmp.c_str());
+  return Fail(WriteResult::Status::kFailed, reason);
+}
+
+bool IsTemporaryOf(const std::wstring& name, const std::wstring& base) {
+  std::wstring prefix = base + kTempInfix;
+  if (name.size() != prefix.size() + kTempRandomLen || name.compare(0, prefix.size(), prefix) != 0)
+    return false;
+  for (size_t i = prefix.size(); i < name.size(); ++i) {
+    wchar_t ch = name[i];
+    bool alnum = (ch >= L'0' && ch <= L'9') || (ch >= L'A' && ch <= L'Z') || (ch >= L'a' && ch <= L'z');
+    if (!alnum) return false;
+  }
+  return true;
+}
+
+// The folder of a path ("." when it names none) and the name in it.
+void SplitPath(const std::wstring& path, std::wstring* dir, std::wstring* base) {
+  size_t sep = path.find_last_of(L"\\/");
+  *dir = sep == std::wstring::npos ? L"." : path.substr(0, sep == 0 ? 1 : sep);
+  *base = sep == std::wstring::npos ? path : path.substr(sep + 1);
 }
 
 }  // namespace
@@ -154,63 +269,43 @@ bool RenameOver(const std::wstring& tmp, const std::wstring& target) {
 // The temporary file is renamed over the target with MoveFileExW: one rename
 // that replaces the target whole. (ReplaceFileW would keep the target's
 // attributes but moves the old file aside first and fails on a missing
-// target, so it is no atomic replace.)
-// A file only its owner may read gets no rights of its own here: it takes
-// those of its folder, which an installation keeps closed.
-bool ReplaceFile(const std::string& path, const std::string& data, FileAccess /*access*/) {
-  std::wstring target = Wide(path);
-  std::wstring tmp = target + L".tmp." + std::to_wstring(::GetCurrentProcessId());
-  Handle f(::CreateFileW(tmp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                         FILE_ATTRIBUTE_NORMAL, nullptr));
-  if (!f.valid()) return FailWith(::GetLastError());
-  bool ok = WriteAll(f.get(), data) && ::FlushFileBuffers(f.get());
-  ok = f.Close() && ok;
-  if (ok) ok = RenameOver(tmp, target);
-  if (ok) return true;
-  DWORD why = ::GetLastError();
-  ::DeleteFileW(tmp.c_str());
-  return FailWith(why);
+// target, so it is no atomic replace.) The new file therefore takes the
+// permissions its folder passes on; a file only its owner may read gets no
+// rights of its own here either: an installation keeps that folder closed.
+// A path that names a folder cannot be written (the rename is refused).
+WriteResult ReplaceFile(const std::string& path, const std::string& data, FileAccess /*access*/) {
+  return WriteOut(Wide(path), data);
 }
 
-namespace {
-
-// Appenders take turns on the last byte a file could have: far beyond its
-// end, so that no reader of the data is ever locked out.
-class AppendTurn {
- public:
-  explicit AppendTurn(HANDLE h) : h_(h) {
-    at_.Offset = 0xFFFFFFFEu;
-    at_.OffsetHigh = 0x7FFFFFFFu;
-    held_ = ::LockFileEx(h_, LOCKFILE_EXCLUSIVE_LOCK, 0, 1, 0, &at_) != 0;
+// Concurrent appenders of one file hold its PathLock (as the driver does).
+WriteResult AppendFile(const std::string& path, const std::string& data) {
+  std::wstring target = Wide(path);
+  bool exists = false;
+  std::string reason;
+  if (!Exists(target, &exists, &reason)) return Fail(WriteResult::Status::kCannotOpen, reason);
+  std::string content;
+  if (exists && !ReadWholeFile(path, &content)) {
+    return Fail(WriteResult::Status::kCannotOpen, LastReason());
   }
-  ~AppendTurn() {
-    if (held_) ::UnlockFileEx(h_, 0, 1, 0, &at_);
-  }
-  AppendTurn(const AppendTurn&) = delete;
-  AppendTurn& operator=(const AppendTurn&) = delete;
-  bool held() const { return held_; }
+  return WriteOut(target, content + data);
+}
 
- private:
-  HANDLE h_;
-  OVERLAPPED at_ = {};
-  bool held_ = false;
-};
-
-}  // namespace
-
-bool AppendFile(const std::string& path, const std::string& data) {
-  // With append access alone every write lands at the end of the file; the
-  // turn keeps the writes of two appenders from landing on one end.
-  Handle f(::CreateFileW(Wide(path).c_str(), FILE_APPEND_DATA,
-                         FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                         OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
-  if (!f.valid()) return false;
-  bool ok;
-  {
-    AppendTurn turn(f.get());
-    ok = turn.held() && WriteAll(f.get(), data) && ::FlushFileBuffers(f.get());
-  }
-  return f.Close() && ok;
+int RemoveLeftTemporaries(const std::string& path) {
+  std::wstring dir, base;
+  SplitPath(Wide(path), &dir, &base);
+  WIN32_FIND_DATAW found;
+  HANDLE search = ::FindFirstFileW((dir + L"\\" + base + kTempInfix + L"*").c_str(), &found);
+  if (search == INVALID_HANDLE_VALUE) return 0;
+  int removed = 0;
+  do {
+    bool plain = (found.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) == 0;
+    if (plain && IsTemporaryOf(found.cFileName, base) &&
+        ::DeleteFileW((dir + L"\\" + found.cFileName).c_str())) {
+      ++removed;
+    }
+  } while (::FindNextFileW(search, &found));
+  ::FindClose(search);
+  return removed;
 }
 
 bool ReadWholeFile(const std::string& path, std::string* data) {
@@ -254,43 +349,82 @@ bool StillNamed(HANDLE h, const std::wstring& path) {
          a.nFileIndexHigh == b.nFileIndexHigh && a.nFileIndexLow == b.nFileIndexLow;
 }
 
-bool TryLock(HANDLE h) {
+// Opens a lock file, creating it when missing. Every handle of a lock file
+// shares delete access, so that the holder of a PathLock can remove the file
+// while others wait on it. A link (reparse point) is opened as itself and
+// refused: only a plain file will do.
+HANDLE OpenLockFile(const std::wstring& name, std::string* reason) {
+  HANDLE h = ::CreateFileW(name.c_str(), GENERIC_READ | GENERIC_WRITE | DELETE,
+                           FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                           OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT,
+                           nullptr);
+  if (h == INVALID_HANDLE_VALUE) {
+    *reason = LastReason();
+    return h;
+  }
+  BY_HANDLE_FILE_INFORMATION info;
+  if (!FileId(h, &info) ||
+      (info.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) != 0) {
+    *reason = "not a regular file";
+    ::CloseHandle(h);
+    ::SetLastError(ERROR_INVALID_NAME);
+    return INVALID_HANDLE_VALUE;
+  }
+  return h;
+}
+
+// Where in the lock file a key's lock lies: FNV-1a of the key, kept within
+// 40 bits, as on POSIX hosts.
+uint64_t KeyOffset(std::string_view key) {
+  uint64_t h = 1469598103934665603ULL;
+  for (unsigned char ch : key) {
+    h ^= ch;
+    h *= 1099511628211ULL;
+  }
+  return h & ((uint64_t{1} << 40) - 1);
+}
+
+bool TryLockAt(HANDLE h, uint64_t offset) {
   OVERLAPPED at = {};
+  at.Offset = static_cast<DWORD>(offset);
+  at.OffsetHigh = static_cast<DWORD>(offset >> 32);
   return ::LockFileEx(h, LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, 1, 0, &at) != 0;
 }
 
 }  // namespace
 
-// Every handle of a lock file shares delete access, so the holder can remove
-// the file while others wait on it. A file that is removed but still open
-// cannot be opened again (access denied) until its last handle closes: a
-// waiter treats that like a held lock and tries again.
+// A file that is removed but still open cannot be opened again (access
+// denied) until its last handle closes: a waiter treats that like a held
+// lock and tries again.
 PathLock::PathLock(const std::string& path, int wait_ms) : lock_path_(path + ".lock") {
   const std::wstring name = Wide(lock_path_);
   auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(wait_ms);
   Handle h(INVALID_HANDLE_VALUE);
   for (;;) {
-    if (!h.valid()) {
-      h.Reset(::CreateFileW(name.c_str(), GENERIC_READ | GENERIC_WRITE | DELETE,
-                            FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                            OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
-    }
+    if (!h.valid()) h.Reset(OpenLockFile(name, &reason_));
     bool pending_delete = false;
     if (!h.valid()) {
-      if (::GetLastError() != ERROR_ACCESS_DENIED) {
+      DWORD why = ::GetLastError();
+      if (why == ERROR_PATH_NOT_FOUND) {
+        state_ = State::kNoDirectory;
+        return;
+      }
+      if (why != ERROR_ACCESS_DENIED) {
         state_ = State::kUnavailable;
         return;
       }
       pending_delete = true;
-    } else if (TryLock(h.get())) {
+    } else if (TryLockAt(h.get(), 0)) {
       if (StillNamed(h.get(), name)) {
-        handle_ = h.Release();
+        handle_ = reinterpret_cast<intptr_t>(h.Release());
         state_ = State::kHeld;
+        reason_.clear();
         return;
       }
       h.Reset(INVALID_HANDLE_VALUE);  // the file was removed meanwhile: lock the new one
       continue;
     } else if (::GetLastError() != ERROR_LOCK_VIOLATION) {
+      reason_ = LastReason();
       state_ = State::kUnavailable;
       return;
     }
@@ -298,19 +432,48 @@ PathLock::PathLock(const std::string& path, int wait_ms) : lock_path_(path + ".l
       state_ = pending_delete ? State::kUnavailable : State::kBusy;
       return;
     }
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    std::this_thread::sleep_for(kLockPoll);
   }
 }
 
 PathLock::~PathLock() {
-  if (handle_ == nullptr) return;
-  HANDLE h = static_cast<HANDLE>(handle_);
+  if (handle_ == -1) return;
+  HANDLE h = reinterpret_cast<HANDLE>(handle_);
   // Marked for removal while still locked; gone when the handle closes.
   FILE_DISPOSITION_INFO remove = {TRUE};
   ::SetFileInformationByHandle(h, FileDispositionInfo, &remove, sizeof remove);
   OVERLAPPED at = {};
   ::UnlockFileEx(h, 0, 1, 0, &at);
   ::CloseHandle(h);
+}
+
+// Locks of a handle: two KeyLocks of one process exclude each other as two
+// processes do. The read and write permissions of the database file need no
+// copying here: the lock file takes those of its folder, as the database did.
+KeyLock::KeyLock(const std::string& lock_file, std::string_view key, int wait_ms,
+                 const std::string& /*permissions_of*/) {
+  Handle h(OpenLockFile(Wide(lock_file), &reason_));
+  if (!h.valid()) return;
+  const uint64_t offset = KeyOffset(key);
+  auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(wait_ms);
+  while (!TryLockAt(h.get(), offset)) {
+    if (::GetLastError() != ERROR_LOCK_VIOLATION) {
+      reason_ = LastReason();
+      return;
+    }
+    if (std::chrono::steady_clock::now() >= deadline) {
+      state_ = State::kBusy;
+      return;
+    }
+    std::this_thread::sleep_for(kLockPoll);
+  }
+  handle_ = reinterpret_cast<intptr_t>(h.Release());
+  state_ = State::kHeld;
+}
+
+// Closing the handle releases its locks.
+KeyLock::~KeyLock() {
+  if (handle_ != -1) ::CloseHandle(reinterpret_cast<HANDLE>(handle_));
 }
 
 }  // namespace plom

@@ -91,7 +91,24 @@ TEST(DownloadFile, LockKeepsASecondRunOut) {
   PathLock again(path, 0);
   EXPECT_EQ(again.state(), PathLock::State::kHeld);
   PathLock nowhere(dir + "/missing/t.dnl", 0);
-  EXPECT_EQ(nowhere.state(), PathLock::State::kUnavailable);
+  EXPECT_EQ(nowhere.state(), PathLock::State::kNoDirectory);
+}
+
+TEST(KeyLocks, EqualKeysExcludeEachOther) {
+  std::string file = test::TempDir() + "/db-applock";
+  auto first = std::make_unique<KeyLock>(file, "Zrt999Tmp dl.dnl", 0);
+  ASSERT_EQ(first->state(), KeyLock::State::kHeld);
+  EXPECT_EQ(KeyLock(file, "Zrt999Tmp dl.dnl", 100).state(), KeyLock::State::kBusy);
+  EXPECT_EQ(KeyLock(file, "Zrt999Tmp other.dnl", 0).state(), KeyLock::State::kHeld);
+  // Another lock file is another database.
+  EXPECT_EQ(KeyLock(file + "2", "Zrt999Tmp dl.dnl", 0).state(), KeyLock::State::kHeld);
+  std::thread waiter([&] {
+    KeyLock later(file, "Zrt999Tmp dl.dnl", 5000);
+    EXPECT_EQ(later.state(), KeyLock::State::kHeld);
+  });
+  std::this_thread::sleep_for(std::chrono::milliseconds(150));
+  first.reset();
+  waiter.join();
 }
 
 }  // namespace

@@ -8,6 +8,7 @@
 
 #include <atomic>
 #include <cerrno>
+#include <cstdlib>
 #include <chrono>
 #include <filesystem>
 #include <string>
@@ -102,7 +103,8 @@ TEST_F(FilesTest, NamesWithUmlautsNameOneFile) {
   EXPECT_EQ(read, "new");
 }
 
-// Appends of many writers at once each land whole, one after the other.
+// Appends of many writers at once, each holding the path's lock as runs do,
+// each land whole, one after the other.
 TEST_F(FilesTest, AppendsOfConcurrentWritersLandWhole) {
   const std::string path = dir_ + "/shared.dnl";
   constexpr int kWriters = 6, kEach = 40, kBlock = 300;
@@ -111,7 +113,11 @@ TEST_F(FilesTest, AppendsOfConcurrentWritersLandWhole) {
   for (int w = 0; w < kWriters; ++w) {
     writers.emplace_back([&, w] {
       for (int i = 0; i < kEach; ++i) {
-        if (!AppendFile(path, std::string(kBlock, static_cast<char>('A' + w)))) ++failed;
+        PathLock lock(path, 60000);
+        if (lock.state() != PathLock::State::kHeld ||
+            !AppendFile(path, std::string(kBlock, static_cast<char>('A' + w)))) {
+          ++failed;
+        }
       }
     });
   }
@@ -122,6 +128,48 @@ TEST_F(FilesTest, AppendsOfConcurrentWritersLandWhole) {
   for (size_t at = 0; at < data.size(); at += kBlock) {
     EXPECT_EQ(data.substr(at, kBlock), std::string(kBlock, data[at])) << "block at " << at;
   }
+}
+
+// What killed runs left behind beside the download file is removed; files
+// of other names stay.
+TEST_F(FilesTest, LeftTemporariesOfThePathAreRemoved) {
+  const std::string path = dir_ + "/t.dnl";
+  ASSERT_TRUE(ReplaceFile(path, "file"));
+  ASSERT_TRUE(ReplaceFile(path + ".tmp.Ab3xY9", "left"));
+  ASSERT_TRUE(ReplaceFile(path + ".tmp.000000", "left"));
+  const char* kept[] = {".tmp.1234", ".tmp.ABCDEFG", ".tmpx12345", ".tmp.AB-DEF", ".lock"};
+  for (const char* k : kept) ASSERT_TRUE(ReplaceFile(path + k, "mine"));
+  ASSERT_TRUE(ReplaceFile(dir_ + "/other.dnl.tmp.ABCDEF", "other file's"));
+  EXPECT_EQ(RemoveLeftTemporaries(path), 2);
+  std::string read;
+  ASSERT_TRUE(ReadWholeFile(path, &read));
+  EXPECT_EQ(read, "file");
+  for (const char* k : kept) EXPECT_TRUE(ReadWholeFile(path + k, &read)) << k;
+  EXPECT_TRUE(ReadWholeFile(dir_ + "/other.dnl.tmp.ABCDEF", &read));
+  EXPECT_FALSE(ReadWholeFile(path + ".tmp.Ab3xY9", &read));
+  EXPECT_EQ(RemoveLeftTemporaries(path), 0);
+}
+
+// A write-out that fails tells why, in the system's words.
+TEST_F(FilesTest, FailedWriteOutTellsWhy) {
+  WriteResult r = ReplaceFile(dir_ + "/no/such/folder/x.dnl", "x");
+  EXPECT_EQ(r.status, WriteResult::Status::kCannotOpen);
+  EXPECT_FALSE(r.reason.empty());
+  r = AppendFile(dir_ + "/no/such/folder/x.dnl", "x");
+  EXPECT_FALSE(r.ok());
+  EXPECT_FALSE(r.reason.empty());
+}
+
+// The collation module is named by the environment or lies beside the
+// program.
+TEST(CollationModule, NamedBesideTheProgram) {
+  std::string module = CollationModulePath();
+  auto ends = [&](const std::string& tail) {
+    return module.size() > tail.size() && module.compare(module.size() - tail.size(), tail.size(), tail) == 0;
+  };
+  EXPECT_TRUE(ends("/libplomvarde-collation.so") || ends("\\plomvarde-collation.dll") ||
+              std::getenv("PLOMVARDE_COLLATION_MODULE") != nullptr)
+      << module;
 }
 
 // Replacing never shows a reader a partial file: each read sees one of the

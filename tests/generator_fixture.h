@@ -174,7 +174,7 @@ class GenDb {
     RunContext ctx(*conn, msg, reuse_answers);
     ctx.scope = RunScope{path, terminal, schema};
     generate(ctx);
-    FlushLines(*conn);
+    ctx.lines.Flush();
     GenResult r;
     r.out = cap.Text();
     r.lines = StoredLines(path);

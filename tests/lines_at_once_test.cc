@@ -23,8 +23,9 @@ TEST(LinesAtOnce, ChunkBoundaries) {
   for (size_t n : {0u, 1u, 99u, 100u, 101u, 250u}) {
     GenDb db;
     auto c = db.db().Connect();
+    LineStore store(*c);
     std::vector<std::string> lines = Lines(n);
-    ASSERT_EQ(InsertLinesAtOnce(*c, "p", lines), 0) << n;
+    ASSERT_EQ(store.InsertAtOnce("p", lines), 0) << n;
     EXPECT_EQ(db.StoredLines("p"), lines) << n;
     // Begin, one INSERT per full chunk, one per line left over, commit.
     int64_t expected = n == 0 ? 0 : 2 + n / kLinesPerInsert + n % kLinesPerInsert;
@@ -35,8 +36,9 @@ TEST(LinesAtOnce, ChunkBoundaries) {
 TEST(LinesAtOnce, AnotherPathStaysApart) {
   GenDb db;
   auto c = db.db().Connect();
-  ASSERT_EQ(InsertLinesAtOnce(*c, "a", Lines(150)), 0);
-  ASSERT_EQ(InsertLinesAtOnce(*c, "b", {"x"}), 0);
+  LineStore store(*c);
+  ASSERT_EQ(store.InsertAtOnce("a", Lines(150)), 0);
+  ASSERT_EQ(store.InsertAtOnce("b", {"x"}), 0);
   EXPECT_EQ(db.StoredLines("a").size(), 150u);
   EXPECT_EQ(db.StoredLines("b"), std::vector<std::string>{"x"});
 }
@@ -46,11 +48,12 @@ TEST(LinesAtOnce, ARefusedLineStoresNothing) {
     GenDb db;
     db.RefuseLinesStartingWith(refused);
     auto c = db.db().Connect();
-    EXPECT_LT(InsertLinesAtOnce(*c, "p", Lines(202)), 0) << refused;
+    LineStore store(*c);
+    EXPECT_LT(store.InsertAtOnce("p", Lines(202)), 0) << refused;
     EXPECT_TRUE(db.StoredLines("p").empty()) << refused;
     // The connection is usable afterwards, outside any transaction.
-    EXPECT_EQ(InsertLine(*c, "q", "after"), 0);
-    EXPECT_EQ(FlushLines(*c), 0);
+    EXPECT_EQ(store.Insert("q", "after"), 0);
+    EXPECT_EQ(store.Flush(), 0);
     EXPECT_EQ(db.StoredLines("q"), std::vector<std::string>{"after"});
   }
 }
@@ -58,13 +61,14 @@ TEST(LinesAtOnce, ARefusedLineStoresNothing) {
 TEST(LinesAtOnce, TooLongRefusedBeforeAnythingIsSent) {
   GenDb db;
   auto c = db.db().Connect();
+  LineStore store(*c);
   std::vector<std::string> lines = Lines(5);
   lines.push_back(std::string(kMaxLineLen + 1, 'x'));
-  EXPECT_LT(InsertLinesAtOnce(*c, "p", lines), 0);
-  EXPECT_LT(InsertLinesAtOnce(*c, std::string(kMaxPathLen + 1, 'p'), Lines(3)), 0);
+  EXPECT_LT(store.InsertAtOnce("p", lines), 0);
+  EXPECT_LT(store.InsertAtOnce(std::string(kMaxPathLen + 1, 'p'), Lines(3)), 0);
   EXPECT_EQ(c->statements_sent(), 0);
   lines.back() = std::string(kMaxLineLen, 'x');
-  EXPECT_EQ(InsertLinesAtOnce(*c, "p", lines), 0);
+  EXPECT_EQ(store.InsertAtOnce("p", lines), 0);
   EXPECT_EQ(db.StoredLines("p").size(), 6u);
 }
 

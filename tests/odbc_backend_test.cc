@@ -117,6 +117,47 @@ TEST(OdbcStatementText, SqliteGetsTheTranslationWithPlainMarkers) {
   EXPECT_TRUE(order.empty());
 }
 
+// The line store's lock goes to SQL Server as one batch with its two
+// parameters as markers (path and wait bound, never spliced into the
+// text); the batch's own variable is no parameter, and its one result is
+// the return code.
+TEST(OdbcStatementText, LineStoreLockBatch) {
+  struct Capture : Backend {
+    std::string text;
+    Params params;
+    Result Run(int, std::string_view t, const Params& p, size_t) override {
+      text = std::string(t);
+      params = p;
+      Result r;
+      r.is_select = true;
+      Value v;
+      v.type = Value::Type::kInt;
+      v.i = 1;  // granted after a wait
+      r.rows.push_back({v});
+      return r;
+    }
+  };
+  auto backend = std::make_unique<Capture>();
+  Capture* seen = backend.get();
+  Connection c(std::move(backend));
+  ASSERT_EQ(LockLineStore(c, "d'l.dnl", 1500), 0);
+  ASSERT_EQ(seen->params.size(), 2u);
+  EXPECT_EQ(seen->params[0].text, "Zrt999Tmp d'l.dnl");
+  EXPECT_EQ(seen->params[1].num, 1500);
+  EXPECT_EQ(seen->text.find("d'l"), std::string::npos);
+  std::vector<int> order;
+  std::string sent = OdbcStatementText(seen->text, false, &order);
+  EXPECT_EQ(order, (std::vector<int>{1, 2}));
+  EXPECT_NE(sent.find("sp_getapplock @Resource = ?,"), std::string::npos) << sent;
+  EXPECT_NE(sent.find("@LockOwner = 'Session'"), std::string::npos) << sent;
+  EXPECT_NE(sent.find("@LockMode = 'Exclusive'"), std::string::npos) << sent;
+  // Row counts of the procedure are kept out of the batch's results; the
+  // connection's NOCOUNT OFF holds again before the SELECT.
+  size_t on = sent.find("SET NOCOUNT ON;"), exec = sent.find("EXEC @r"),
+         off = sent.find("SET NOCOUNT OFF;"), select = sent.find("SELECT @r");
+  EXPECT_TRUE(on < exec && exec < off && off < select && select != std::string::npos) << sent;
+}
+
 TEST(OdbcStatementText, TransactionTexts) {
   const struct {
     const char* text;
@@ -379,18 +420,20 @@ TEST_F(OdbcSqlite, TransactionsAndTheLineStore) {
   EXPECT_EQ(StoredBytes("SELECT TmpStr FROM \"ZrSystem.Zrt999Tmp\""), "kept");
 
   // The line store's operations as the driver issues them.
-  EXPECT_EQ(DeleteLines(*c, "a.dnl"), 100);
-  EXPECT_EQ(InsertLine(*c, "a.dnl", "B"), 0);
-  EXPECT_EQ(InsertLine(*c, "a.dnl", "A"), 0);
-  EXPECT_LT(InsertLine(*c, "a.dnl", std::string(513, 'x')), 0);
+  LineStore store(*c);
+  EXPECT_EQ(store.Delete("a.dnl"), 100);
+  EXPECT_EQ(store.Insert("a.dnl", "B"), 0);
+  EXPECT_EQ(store.Insert("a.dnl", "A"), 0);
+  EXPECT_LT(store.Insert("a.dnl", std::string(513, 'x')), 0);
+  ASSERT_EQ(store.Flush(), 0) << c->last_error();
   std::vector<std::string> lines;
   std::string line;
   ASSERT_EQ(OpenLineCursor(*c, "a.dnl"), 0) << c->last_error();
   while (FetchLine(*c, &line) == 0) lines.push_back(line);
   EXPECT_EQ(CloseLineCursor(*c), 0);
   EXPECT_EQ(lines, (std::vector<std::string>{"A", "B"}));
-  EXPECT_EQ(DeleteLines(*c, "a.dnl"), 0);
-  EXPECT_EQ(DeleteLines(*c, "a.dnl"), 100);
+  EXPECT_EQ(store.Delete("a.dnl"), 0);
+  EXPECT_EQ(store.Delete("a.dnl"), 100);
   EXPECT_EQ(CountLines(*c, "t"), 1);
 }
 
@@ -398,8 +441,11 @@ TEST_F(OdbcSqlite, TransactionsAndTheLineStore) {
 // database: by Windows-1252 bytes.
 TEST_F(OdbcSqlite, LinesSortByWindows1252Bytes) {
   auto c = Connect();
-  for (const char* line : {"\xE4", "Z", "\x80"}) ASSERT_EQ(InsertLine(*c, "s", line), 0);
-  ASSERT_EQ(FlushLines(*c), 0);
+  {
+    LineStore store(*c);
+    for (const char* line : {"\xE4", "Z", "\x80"}) ASSERT_EQ(store.Insert("s", line), 0);
+    ASSERT_EQ(store.Flush(), 0);
+  }
   ASSERT_EQ(OpenLineCursor(*c, "s"), 0) << c->last_error();
   std::vector<std::string> lines;
   std::string line;
@@ -414,10 +460,11 @@ TEST_F(OdbcSqlite, RefusedInsertInAGroupIsUndoneAlone) {
       "CREATE TRIGGER refuse BEFORE INSERT ON \"ZrSystem.Zrt999Tmp\" WHEN NEW.TmpStr = 'bad' "
       "BEGIN SELECT RAISE(ABORT, 'refused'); END;");
   auto c = Connect();
-  EXPECT_EQ(InsertLine(*c, "g", "one"), 0);
-  EXPECT_LT(InsertLine(*c, "g", "bad"), 0);
-  EXPECT_EQ(InsertLine(*c, "g", "two"), 0);
-  EXPECT_EQ(FlushLines(*c), 0) << c->last_error();
+  LineStore store(*c);
+  EXPECT_EQ(store.Insert("g", "one"), 0);
+  EXPECT_LT(store.Insert("g", "bad"), 0);
+  EXPECT_EQ(store.Insert("g", "two"), 0);
+  EXPECT_EQ(store.Flush(), 0) << c->last_error();
   EXPECT_EQ(CountLines(*c, "g"), 2);
 }
 
@@ -429,12 +476,13 @@ TEST_F(OdbcSqlite, CursorsStayOpenTogether) {
   auto c = Connect();
   ASSERT_EQ(OpenTerminalSchemaCursor(*c, "T2"), 0) << c->last_error();
   ASSERT_EQ(OpenLineCursor(*c, "x"), 0);
+  LineStore store(*c);
   std::string schema, line;
   std::vector<std::string> seen;
   while (FetchTerminalSchema(*c, &schema) == 0) {
     seen.push_back(schema);
     // Statements and transactions between fetches close nothing.
-    EXPECT_EQ(InsertLine(*c, "y", schema), 0);
+    EXPECT_EQ(store.Insert("y", schema), 0);
     ASSERT_EQ(FetchLine(*c, &line), 0);
     seen.push_back(line);
   }
@@ -443,8 +491,21 @@ TEST_F(OdbcSqlite, CursorsStayOpenTogether) {
   EXPECT_EQ(line, "3");
   std::sort(seen.begin(), seen.end());
   EXPECT_EQ(seen, (std::vector<std::string>{"1", "2", "M01", "M02"}));
-  EXPECT_EQ(FlushLines(*c), 0);
+  EXPECT_EQ(store.Flush(), 0);
   EXPECT_EQ(CountLines(*c, "y"), 2);
+}
+
+// Through ODBC on SQLite the line store's lock is the embedded one: two
+// sessions on one database file exclude each other.
+TEST_F(OdbcSqlite, LineStoreLockBetweenSessions) {
+  auto c = Connect();
+  auto d = Connect();
+  ASSERT_EQ(LockLineStore(*c, "dl.dnl", 0), 0) << c->last_error();
+  EXPECT_EQ(LockLineStore(*c, "dl.dnl", 0), 0);  // held by this session already
+  EXPECT_EQ(LockLineStore(*d, "dl.dnl", 0), kSqlLineStoreLocked);
+  EXPECT_EQ(LockLineStore(*d, "other.dnl", 0), 0);
+  c.reset();
+  EXPECT_EQ(LockLineStore(*d, "dl.dnl", 0), 0);
 }
 
 TEST_F(OdbcSqlite, ChangedTextIsPreparedAnew) {
@@ -581,8 +642,11 @@ void OdbcSqlite::TextParametersGoAsVarchar() {
   {
     auto c = Connect();
     const std::string line = "\x80 Gr\xFC\xDF" "e \xE4";
-    ASSERT_EQ(InsertLine(*c, "\xE4.dnl", line), 0) << c->last_error();
-    ASSERT_EQ(FlushLines(*c), 0);
+    {
+      LineStore store(*c);
+      ASSERT_EQ(store.Insert("\xE4.dnl", line), 0) << c->last_error();
+      ASSERT_EQ(store.Flush(), 0);
+    }
     EXPECT_EQ(StoredBytes("SELECT TmpStr FROM \"ZrSystem.Zrt999Tmp\""),
               "\xE2\x82\xAC Gr\xC3\xBC\xC3\x9F" "e \xC3\xA4");
     ASSERT_EQ(OpenLineCursor(*c, "\xE4.dnl"), 0) << c->last_error();
@@ -618,8 +682,11 @@ void OdbcSqlite::DataSourceConnects() {
   {
     auto c = Connect();
     ASSERT_TRUE(c->connected());
-    EXPECT_EQ(InsertLine(*c, "dsn", "x"), 0) << c->last_error();
-    EXPECT_EQ(FlushLines(*c), 0);
+    {
+      LineStore store(*c);
+      EXPECT_EQ(store.Insert("dsn", "x"), 0) << c->last_error();
+      EXPECT_EQ(store.Flush(), 0);
+    }
     EXPECT_EQ(CountLines(*c, "dsn"), 1);
   }
   std::string trace = reg.Trace();

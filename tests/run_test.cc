@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <string>
 #include <vector>
@@ -233,7 +234,9 @@ TEST_F(GenRun, LineStoreThatCannotBeEmptiedEndsTheRun) {
 // The lines stay in the line store; the next run of the path replaces them.
 TEST_F(GenRun, FileThatCannotBeWrittenKeepsTheLines) {
   db_.AddBadge(BadgeRow("A1"));
-  std::string path = dir_ + "/sub/TERM1.dnl";
+  // A directory where the file should be: nothing can be opened to write.
+  std::string path = dir_ + "/sub";
+  ASSERT_EQ(mkdir(path.c_str(), 0755), 0);
   std::string out;
   EXPECT_EQ(Run({"VQDNL60P", kTerminal, path, "1"}, &out), kExitCantWrite);
   EXPECT_NE(out.find("Donwloadfile " + path + " konnte nicht geoeffnet werden!\n"),
@@ -241,7 +244,7 @@ TEST_F(GenRun, FileThatCannotBeWrittenKeepsTheLines) {
       << out;
   EXPECT_EQ(db_.StoredLines(path), std::vector<std::string>{Rec60("A1")});
 
-  ASSERT_EQ(mkdir((dir_ + "/sub").c_str(), 0755), 0);
+  ASSERT_EQ(rmdir(path.c_str()), 0);
   EXPECT_EQ(Run({"VQDNL60P", kTerminal, path, "1"}), kExitOk);
   EXPECT_EQ(ReadFile(path), Rec60("A1"));
   EXPECT_EQ(db_.StoredLines(path), std::vector<std::string>{Rec60("A1")});

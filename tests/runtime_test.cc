@@ -218,10 +218,13 @@ TEST(Runtime, ExecuteManyRowByRowReportsEachRow) {
 TEST(LineStore, SortsByWindows1252Bytes) {
   TestDb db;
   auto c = db.Connect();
-  for (const char* line : {"\xE4", "Z", "\x80", "a", "\x80 ", "\xE4\x80"}) {
-    ASSERT_EQ(InsertLine(*c, "p", line), 0) << c->last_error();
+  {
+    LineStore store(*c);
+    for (const char* line : {"\xE4", "Z", "\x80", "a", "\x80 ", "\xE4\x80"}) {
+      ASSERT_EQ(store.Insert("p", line), 0) << c->last_error();
+    }
+    ASSERT_EQ(store.Flush(), 0);
   }
-  ASSERT_EQ(FlushLines(*c), 0);
   ASSERT_EQ(OpenLineCursor(*c, "p"), 0) << c->last_error();
   std::vector<std::string> lines;
   std::string line;
@@ -304,8 +307,11 @@ TEST(Runtime, CursorsStayOpenAcrossTransactions) {
   Row r;
   ASSERT_EQ(c->Fetch(10, &r), 0);
   EXPECT_EQ(r[0].Text(), "1");
-  EXPECT_EQ(InsertLine(*c, "c", "x"), 0);
-  EXPECT_EQ(FlushLines(*c), 0);
+  {
+    LineStore store(*c);
+    EXPECT_EQ(store.Insert("c", "x"), 0);
+    EXPECT_EQ(store.Flush(), 0);
+  }
   c->Transaction(41, "  BEGIN TRANSACTION T ");
   c->Execute(42, "DELETE FROM ZrSystem.Zrt999Tmp", {});
   c->Transaction(41, "  ROLLBACK TRANSACTION T ");
@@ -342,13 +348,13 @@ TEST(Runtime, StatementsAreCountedAndPreparedOnce) {
   TestDb db;
   auto c = db.Connect();
   int64_t before = c->statements_sent();
-  c->line_group.enabled = false;
-  for (int i = 0; i < 3; ++i) InsertLine(*c, "p", "line" + std::to_string(i));
+  LineStore single(*c, false);
+  for (int i = 0; i < 3; ++i) single.Insert("p", "line" + std::to_string(i));
   EXPECT_EQ(c->statements_sent() - before, 9);  // begin, insert, commit each
-  c->line_group.enabled = true;
+  LineStore grouped(*c);
   before = c->statements_sent();
-  for (int i = 0; i < 3; ++i) InsertLine(*c, "q", "line" + std::to_string(i));
-  FlushLines(*c);
+  for (int i = 0; i < 3; ++i) grouped.Insert("q", "line" + std::to_string(i));
+  grouped.Flush();
   EXPECT_EQ(c->statements_sent() - before, 8);  // begin, savepoint + insert each, commit
   Row r;
   c->Execute(7, "SELECT COUNT(*) FROM ZrSystem.Zrt999Tmp WHERE TmpUsr = @p1", {Param::Text("p")}, &r);
@@ -361,17 +367,19 @@ TEST(Runtime, StatementsAreCountedAndPreparedOnce) {
 TEST(LineStore, StoresTrimsAndSorts) {
   TestDb db;
   auto c = db.Connect();
-  EXPECT_EQ(DeleteLines(*c, "a.dnl"), kSqlNotFound);
-  EXPECT_EQ(InsertLine(*c, "a.dnl", "B  "), 0);
-  EXPECT_EQ(InsertLine(*c, "a.dnl", "A \t"), 0);
-  EXPECT_EQ(InsertLine(*c, "a.dnl", "   "), 0);
-  EXPECT_EQ(InsertLine(*c, "a.dnl", "C\n"), 0);
-  EXPECT_EQ(InsertLine(*c, "a.dnl", "B  "), 0);  // the same line twice is kept twice
-  EXPECT_EQ(InsertLine(*c, "b.dnl", "other"), 0);
+  LineStore store(*c);
+  EXPECT_EQ(store.Delete("a.dnl"), kSqlNotFound);
+  EXPECT_EQ(store.Insert("a.dnl", "B  "), 0);
+  EXPECT_EQ(store.Insert("a.dnl", "A \t"), 0);
+  EXPECT_EQ(store.Insert("a.dnl", "   "), 0);
+  EXPECT_EQ(store.Insert("a.dnl", "C\n"), 0);
+  EXPECT_EQ(store.Insert("a.dnl", "B  "), 0);  // the same line twice is kept twice
+  EXPECT_EQ(store.Insert("b.dnl", "other"), 0);
   // Beyond the column widths: refused, nothing stored.
-  EXPECT_LT(InsertLine(*c, "a.dnl", std::string(513, 'x')), 0);
-  EXPECT_LT(InsertLine(*c, std::string(101, 'p'), "x"), 0);
-  EXPECT_EQ(InsertLine(*c, "a.dnl", std::string(512, 'y')), 0);
+  EXPECT_LT(store.Insert("a.dnl", std::string(513, 'x')), 0);
+  EXPECT_LT(store.Insert(std::string(101, 'p'), "x"), 0);
+  EXPECT_EQ(store.Insert("a.dnl", std::string(512, 'y')), 0);
+  ASSERT_EQ(store.Flush(), 0);
 
   std::vector<std::string> got;
   std::string line;
@@ -381,8 +389,8 @@ TEST(LineStore, StoresTrimsAndSorts) {
   std::vector<std::string> want = {"", "A", "B", "B", "C\n", std::string(512, 'y')};
   EXPECT_EQ(got, want);
 
-  EXPECT_EQ(DeleteLines(*c, "a.dnl"), 0);
-  EXPECT_EQ(DeleteLines(*c, "a.dnl"), kSqlNotFound);
+  EXPECT_EQ(store.Delete("a.dnl"), 0);
+  EXPECT_EQ(store.Delete("a.dnl"), kSqlNotFound);
   ASSERT_EQ(OpenLineCursor(*c, "b.dnl"), 0);
   ASSERT_EQ(FetchLine(*c, &line), 0);
   EXPECT_EQ(line, "other");
@@ -397,14 +405,15 @@ TEST(LineStore, FailedInsertIsUndoneAlone) {
         "CREATE TRIGGER refuse BEFORE INSERT ON \"ZrSystem.Zrt999Tmp\" WHEN NEW.TmpStr = 'bad' "
         "BEGIN SELECT RAISE(ABORT, 'refused'); END;");
     auto c = db.Connect();
-    c->line_group.enabled = grouped;
-    EXPECT_EQ(InsertLine(*c, "p", "one"), 0);
-    EXPECT_LT(InsertLine(*c, "p", "bad"), 0);
+    LineStore store(*c, grouped);
+    EXPECT_EQ(store.Insert("p", "one"), 0);
+    EXPECT_LT(store.Insert("p", "bad"), 0);
     EXPECT_NE(c->last_error().find("refused"), std::string::npos);
-    EXPECT_EQ(InsertLine(*c, "p", "two"), 0);
-    EXPECT_LT(InsertLine(*c, "p", "bad"), 0);
-    EXPECT_EQ(InsertLine(*c, "p", "three"), 0);
-    EXPECT_EQ(FlushLines(*c), 0);
+    EXPECT_EQ(store.Insert("p", "two"), 0);
+    EXPECT_LT(store.Insert("p", "bad"), 0);
+    EXPECT_EQ(store.Insert("p", "three"), 0);
+    EXPECT_EQ(store.Flush(), 0);
+    EXPECT_FALSE(store.broken());
     std::vector<std::string> got;
     std::string line;
     OpenLineCursor(*c, "p");
@@ -430,13 +439,43 @@ TEST(Runtime, SavepointCoveringTwoChangesRollsBackEverything) {
   EXPECT_EQ(n[0].Int(), 0);
 }
 
+// A savepoint needs a transaction: one found gone (ended, or rolled back
+// by SQLite itself) fails the SAVE instead of letting the next statement
+// commit on its own.
+TEST(Runtime, SaveWithoutTransactionFails) {
+  TestDb db;
+  auto c = db.Connect();
+  EXPECT_LT(c->Transaction(1, "SAVE TRANSACTION S"), 0);
+  EXPECT_NE(c->last_error().find("no transaction"), std::string::npos) << c->last_error();
+  ASSERT_EQ(c->Transaction(2, "BEGIN TRANSACTION T"), 0);
+  EXPECT_EQ(c->Transaction(1, "SAVE TRANSACTION S"), 0);
+  ASSERT_EQ(c->Transaction(3, "COMMIT TRANSACTION"), 0);
+  EXPECT_LT(c->Transaction(1, "SAVE TRANSACTION S"), 0);
+}
+
+// The lock of a path's line store: sessions on one database exclude each
+// other until the holder's connection ends; paths and databases are apart.
+TEST(LineStore, LockBetweenSessions) {
+  TestDb db, other_db;
+  auto c = db.Connect();
+  auto d = db.Connect();
+  ASSERT_EQ(LockLineStore(*c, "dl.dnl", 0), 0);
+  EXPECT_EQ(LockLineStore(*c, "dl.dnl", 0), 0);
+  EXPECT_EQ(LockLineStore(*d, "dl.dnl", 100), kSqlLineStoreLocked);
+  EXPECT_EQ(LockLineStore(*d, "DL.dnl", 0), 0);  // the path text, case and all
+  EXPECT_EQ(LockLineStore(*other_db.Connect(), "dl.dnl", 0), 0);
+  c.reset();
+  EXPECT_EQ(LockLineStore(*d, "dl.dnl", 0), 0);
+}
+
 // Lines of a group larger than one transaction all arrive, and what was
 // stored is committed for another connection to see.
 TEST(LineStore, GroupsSpanManyTransactions) {
   TestDb db;
   auto c = db.Connect();
-  for (int i = 0; i < kLinesPerGroup * 2 + 5; ++i) ASSERT_EQ(InsertLine(*c, "p", std::to_string(i)), 0);
-  EXPECT_EQ(FlushLines(*c), 0);
+  LineStore store(*c);
+  for (int i = 0; i < kLinesPerGroup * 2 + 5; ++i) ASSERT_EQ(store.Insert("p", std::to_string(i)), 0);
+  EXPECT_EQ(store.Flush(), 0);
   auto other = db.Connect();
   Row n;
   other->Execute(1, "SELECT COUNT(*) FROM ZrSystem.Zrt999Tmp WHERE TmpUsr = @p1", {Param::Text("p")}, &n);

@@ -136,8 +136,13 @@ TEST(Statements, EveryTextRunsOnTheEmbeddedDatabase) {
   expect_ok(FetchLabel(c, &s), "label fetch");
   expect_ok(CloseLabelCursor(c), "labels close");
   expect_ok(GetVacation(c, schema, &r), "vacation");
-  expect_ok(InsertLine(c, "p", "x"), "insert line");
-  expect_ok(DeleteLines(c, "p"), "delete lines");
+  {
+    LineStore store(c);
+    expect_ok(store.Insert("p", "x"), "insert line");
+    expect_ok(store.Flush(), "commit lines");
+    expect_ok(store.Delete("p"), "delete lines");
+  }
+  expect_ok(LockLineStore(c, "p", 0), "line store lock");
   expect_ok(OpenLineCursor(c, "p"), "line cursor");
 }
 

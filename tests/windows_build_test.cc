@@ -61,8 +61,10 @@ class WindowsBuild : public ::testing::Test {
     if (!root_.empty()) fs::remove_all(root_);
   }
 
-  Outcome Wine(const std::string& exe, const std::vector<std::string>& args) {
-    std::string cmd = "wine " + test::ShellQuote(win_ + "/" + exe);
+  // env: assignments put before the command ("NAME=value ").
+  Outcome Wine(const std::string& exe, const std::vector<std::string>& args,
+               const std::string& env = std::string()) {
+    std::string cmd = env + "wine " + test::ShellQuote(win_ + "/" + exe);
     for (const auto& a : args) cmd += " " + test::ShellQuote(a);
     Outcome o;
     o.out = test::Shell(cwd_, cmd + " 2>/dev/null", &o.status);
@@ -115,6 +117,17 @@ TEST_F(WindowsBuild, ReplaceAndAppend) {
     ++entries;
   }
   EXPECT_EQ(entries, 2);  // no temporary or lock file left
+}
+
+// Without its collation module the SQLite ODBC driver cannot read the line
+// store back: the run ends 69 and the old download file stays as it was.
+TEST_F(WindowsBuild, LineStoreWithoutCollationEndsTheRun) {
+  test::WriteFile(cwd_ + "/out.dnl", "old\r\n");
+  Outcome o = Wine("plomvarde.exe", {"VQDNL60P", "TERM03", "out.dnl", "1"},
+                   "PLOMVARDE_COLLATION_MODULE=/nonexistent/libplomvarde-collation.so ");
+  EXPECT_EQ(o.status, 69) << o.out;
+  EXPECT_EQ(Read("out.dnl"), "old\r\n");
+  EXPECT_FALSE(fs::exists(cwd_ + "/out.dnl.lock"));
 }
 
 // An umlaut in the path reaches the file system as the character, not as a

@@ -75,9 +75,9 @@ std::string Printable(std::string_view s) {
 // Writes data to path so that a reader sees either the old or the new file;
 // only the owner may read it (it holds credentials).
 bool WriteAtomically(const std::string& path, const std::string& data) {
-  if (plom::ReplaceFile(path, data, plom::FileAccess::kOwnerOnly)) return true;
-  std::fprintf(stderr, "plomvarde-ini: cannot write %s: %s\n", path.c_str(),
-               std::strerror(errno));
+  plom::WriteResult w = plom::ReplaceFile(path, data, plom::FileAccess::kOwnerOnly);
+  if (w.ok()) return true;
+  std::fprintf(stderr, "plomvarde-ini: cannot write %s: %s\n", path.c_str(), w.reason.c_str());
   return false;
 }
 

@@ -23,6 +23,9 @@ export WINEDLLOVERRIDES="mscoree,mshtml="
 # the code page 1252 (its default for an English locale).
 export LC_ALL=C.UTF-8
 unset DISPLAY
+# Wine's odbc32 hands connections to the host's unixODBC, so the host's
+# SQLite ODBC driver loads the collation module: the host's build of it.
+export PLOMVARDE_COLLATION_MODULE="$BUILD/libplomvarde-collation.so"
 if [ ! -f "$WINEPREFIX/system.reg" ]; then
   echo "test-windows: setting up the Wine prefix $WINEPREFIX"
   wineboot --init >/dev/null 2>&1 || true
