@@ -191,41 +191,51 @@ namespace insert_many {
 inline constexpr char kHead[] = "  INSERT INTO ZrSystem.Zrt999Tmp ( TmpUsr, TmpStr ) VALUES ";
 inline constexpr char kTail[] = "  ";
 
-// Appends the text of a (or counts its bytes when out is null).
-constexpr size_t Put(const char* a, char* out) {
+// Writes (or, when counting, only counts) the bytes of the statement text.
+// No pointer is compared with null: a sanitizing build does not take such a
+// comparison for a constant expression.
+struct Writer {
+  char* out;
+  bool counting;
   size_t n = 0;
-  for (; a[n] != '\0'; ++n) {
-    if (out != nullptr) out[n] = a[n];
+
+  constexpr void Put(const char* a) {
+    for (size_t i = 0; a[i] != '\0'; ++i, ++n) {
+      if (!counting) out[n] = a[i];
+    }
   }
-  return n;
-}
+  constexpr void PutNumber(size_t v) {
+    char digits[8] = {};
+    size_t len = 0;
+    do {
+      digits[len++] = static_cast<char>('0' + v % 10);
+      v /= 10;
+    } while (v > 0);
+    while (len > 0) {
+      if (!counting) out[n] = digits[len - 1];
+      --len;
+      ++n;
+    }
+  }
+};
 
-constexpr size_t PutNumber(size_t v, char* out) {
-  char digits[8] = {};
-  size_t n = 0;
-  do {
-    digits[n++] = static_cast<char>('0' + v % 10);
-    v /= 10;
-  } while (v > 0);
-  for (size_t i = 0; i < n && out != nullptr; ++i) out[i] = digits[n - 1 - i];
-  return n;
-}
-
-// Writes the statement text into out (when not null); returns its length.
-constexpr size_t Write(char* out) {
-  size_t n = Put(kHead, out);
+// Writes the statement text into out (unless counting); returns its length.
+constexpr size_t Write(char* out, bool counting) {
+  Writer w{out, counting};
+  w.Put(kHead);
   for (size_t i = 0; i < kLinesPerInsert; ++i) {
-    if (i > 0) n += Put(", ", out ? out + n : nullptr);
-    n += Put("( @p1, @p", out ? out + n : nullptr);
-    n += PutNumber(i + 2, out ? out + n : nullptr);
-    n += Put(" )", out ? out + n : nullptr);
+    if (i > 0) w.Put(", ");
+    w.Put("( @p1, @p");
+    w.PutNumber(i + 2);
+    w.Put(" )");
   }
-  return n + Put(kTail, out ? out + n : nullptr);
+  w.Put(kTail);
+  return w.n;
 }
 
 struct Text {
-  char text[Write(nullptr) + 1] = {};
-  constexpr Text() { Write(text); }
+  char text[Write(nullptr, true) + 1] = {};
+  constexpr Text() { Write(text, false); }
 };
 inline constexpr Text kText;
 

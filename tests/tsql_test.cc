@@ -68,7 +68,9 @@ TEST(TsqlTranslate, NestedConversionsGrowLinearly) {
     text = "CONVERT(datetime, " + text + ", 112)";
     size_t size = TranslateForSqlite(text).size();
     size_t growth = size - last;
-    if (level > 1) EXPECT_EQ(growth, last_growth) << "level " << level;
+    if (level > 1) {
+      EXPECT_EQ(growth, last_growth) << "level " << level;
+    }
     last_growth = growth;
     last = size;
   }
