@@ -1,9 +1,11 @@
 # Quick start: `make demo` and `make test`. Both install missing Debian packages first.
 BUILD ?= build
+WINBUILD ?= build-windows
 MAKEFLAGS += --no-print-directory
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 
-.PHONY: all deps configure build programs demo test test-sanitize bench clean
+.PHONY: all deps configure build programs demo test test-sanitize bench clean \
+	windows-deps windows-configure windows test-windows package
 
 all: build
 
@@ -41,5 +43,30 @@ test-sanitize: deps
 bench: programs
 	@sh bench/run.sh $(BUILD)
 
+# Windows: every program cross-built with MinGW-w64 into $(WINBUILD)/*.exe.
+windows-deps:
+	@sh tools/ensure-deps.sh windows
+
+windows-configure: windows-deps
+	@cmake -S . -B $(WINBUILD) -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64.cmake \
+	  -DCMAKE_BUILD_TYPE=Release >/dev/null
+
+windows: windows-configure
+	@cmake --build $(WINBUILD) -j $(JOBS) --target plomvarde-programs
+
+# The Windows programs and portable tests under Wine, against the sample
+# installation and the Linux golden files.
+test-windows: build windows-configure
+	@cmake --build $(WINBUILD) -j $(JOBS)
+	@sh tools/test-windows.sh $(BUILD) $(WINBUILD)
+
+# packages/: plomvarde-VERSION-windows-x64.zip and plomvarde_VERSION_amd64.deb
+package: programs windows
+	@cd $(BUILD) && cpack -G DEB >/dev/null
+	@cd $(WINBUILD) && cpack -G ZIP >/dev/null
+	@mkdir -p packages
+	@cp $(BUILD)/packages/*.deb $(WINBUILD)/packages/*.zip packages/
+	@ls -1 packages/*.deb packages/*.zip
+
 clean:
-	rm -rf $(BUILD) $(SANITIZE_BUILD)
+	rm -rf $(BUILD) $(SANITIZE_BUILD) $(WINBUILD) packages

@@ -43,6 +43,7 @@
 
 #include "config/cipher.h"
 #include "driver/run.h"
+#include "version.h"
 
 namespace fs = std::filesystem;
 
@@ -331,6 +332,10 @@ int RunSite(const fs::path& self, const fs::path& work, long n, int rounds) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  if (argc == 2 && std::strcmp(argv[1], "--version") == 0) {
+    std::printf("plomvarde-bench %s\n", PLOM_VERSION);
+    return 0;
+  }
   if (argc >= 6 && std::strcmp(argv[1], "--one") == 0) {
     return RunOne(argv[2], argv[3], std::strcmp(argv[4], "literal") == 0, argv[5]);
   }

@@ -15,13 +15,8 @@ constexpr size_t kSecondLineRoom = 399;
 
 // Reads the whole file as text: CR LF becomes LF, a lone CR stays.
 bool ReadTextFile(const std::string& path, std::string* text) {
-  FILE* f = std::fopen(path.c_str(), "rb");
-  if (f == nullptr) return false;
   std::string raw;
-  char buf[4096];
-  size_t n;
-  while ((n = std::fread(buf, 1, sizeof buf, f)) > 0) raw.append(buf, n);
-  std::fclose(f);
+  if (!ReadWholeFile(path, &raw)) return false;
   text->clear();
   text->reserve(raw.size());
   for (size_t i = 0; i < raw.size(); i++) {

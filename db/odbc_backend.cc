@@ -1,8 +1,6 @@
 #include "db/odbc_backend.h"
 
-#include <sql.h>
-#include <sqlext.h>
-#include <sqlucode.h>
+#include "platform/odbc_headers.h"
 
 #include <algorithm>
 #include <cctype>

@@ -27,7 +27,7 @@
 // password never appears in a message.
 #pragma once
 
-#include <sql.h>
+#include "platform/odbc_headers.h"
 
 #include <memory>
 #include <set>

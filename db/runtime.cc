@@ -4,10 +4,14 @@
 #include <cstdio>
 #include <cstdlib>
 
+#ifdef PLOM_HAVE_SQLITE
 #include "db/sqlite_backend.h"
+#endif
 #ifdef PLOM_HAVE_ODBC
 #include "db/odbc_backend.h"
 #endif
+#include "db/odbc_settings.h"
+#include "platform/files.h"
 
 namespace plom {
 
@@ -95,6 +99,54 @@ TransportOptions TransportOptions::FromEnvironment() {
   return o;
 }
 
+namespace {
+
+// A "sqlite:" database file: with the embedded backend where it is built in,
+// otherwise through the SQLite ODBC driver. The driver is registered as
+// "SQLite3" by Debian's package and as "SQLite3 ODBC Driver" by its Windows
+// installer; the first one found serves.
+std::unique_ptr<Backend> OpenSqliteFile(const std::string& path, const ConnectSettings& s,
+                                        const TransportOptions& options, int* sqlcode,
+                                        std::string* error) {
+#ifdef PLOM_HAVE_SQLITE
+  (void)s;
+  return SqliteBackend::Open(path, options, sqlcode, error);
+#elif defined(PLOM_HAVE_ODBC)
+  std::string first_error;
+  int first_code = 0;
+  for (const char* driver : {"SQLite3", "SQLite3 ODBC Driver"}) {
+    ConnectSettings via = s;
+    via.server = SqliteOdbcConnectionString(driver, path, CollationModulePath());
+    auto backend = OdbcBackend::Open(via, options, sqlcode, error);
+    if (backend) return backend;
+    // Keep the reason of a driver that was found over "no such driver".
+    if (first_error.empty() || first_error.rfind("[IM002]", 0) == 0) {
+      first_error = *error;
+      first_code = *sqlcode;
+    }
+  }
+  *sqlcode = first_code;
+  *error = first_error;
+  return nullptr;
+#else
+  (void)path;
+  (void)s;
+  (void)options;
+  *sqlcode = -1;
+  *error = "this build has no backend for a database file";
+  return nullptr;
+#endif
+}
+
+}  // namespace
+
+std::string SqliteOdbcConnectionString(std::string_view driver, std::string_view path,
+                                       std::string_view collation_module) {
+  // NoCreat: a missing file is a failed connect, as with the embedded backend.
+  return "DRIVER={" + std::string(driver) + "};Database=" + QuoteConnValue(path) +
+         ";NoCreat=1;LoadExt=" + QuoteConnValue(collation_module);
+}
+
 std::unique_ptr<Backend> OpenBackend(const ConnectSettings& s, int* sqlcode, std::string* error) {
   return OpenBackend(s, TransportOptions::FromEnvironment(), sqlcode, error);
 }
@@ -119,7 +171,7 @@ std::unique_ptr<Backend> OpenBackend(const ConnectSettings& s, const TransportOp
       *error = "no database file named";
       return nullptr;
     }
-    return SqliteBackend::Open(path, options, sqlcode, error);
+    return OpenSqliteFile(path, s, options, sqlcode, error);
   }
 #ifdef PLOM_HAVE_ODBC
   return OdbcBackend::Open(s, options, sqlcode, error);

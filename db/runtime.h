@@ -183,10 +183,18 @@ struct TransportOptions {
 int SecondsFrom(const char* value, int fallback);
 
 // Builds the backend that the server name selects; sets *error and returns
-// nullptr when the connect fails.
+// nullptr when the connect fails. "sqlite:PATH" names a database file (a
+// backslash in PATH counts as '/'): opened by the embedded backend, or, in a
+// build without it (Windows), through the SQLite ODBC driver.
 std::unique_ptr<Backend> OpenBackend(const ConnectSettings& s, int* sqlcode, std::string* error);
 std::unique_ptr<Backend> OpenBackend(const ConnectSettings& s, const TransportOptions& options,
                                      int* sqlcode, std::string* error);
+
+// The ODBC connection string that opens a database file through the SQLite
+// ODBC driver of that name, with the extension module that gives the driver
+// the line store's collation (LoadExt).
+std::string SqliteOdbcConnectionString(std::string_view driver, std::string_view path,
+                                       std::string_view collation_module);
 
 // The one connection of a run, with the state the statements share
 // (current client schema, open cursors, last sqlcode).

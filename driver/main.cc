@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "driver/run.h"
+#include "platform/files.h"
 
 namespace {
 
@@ -24,6 +25,7 @@ int GuardFromEnvironment() {
 }  // namespace
 
 int main(int argc, char** argv) {
+  plom::KeepStandardOutputBytes();
   std::vector<std::string> args(argv + 1, argv + argc);
   plom::Messages msg(stdout);
   plom::RunOptions options = plom::DefaultRunOptions();

@@ -13,7 +13,7 @@ class Messages {
   explicit Messages(FILE* out = stdout) : out_(out) {}
   // Collects the messages at the end of *text instead of printing them.
   explicit Messages(std::string* text) : out_(nullptr), text_(text) {}
-  void Printf(const char* fmt, ...) __attribute__((format(printf, 2, 3)));
+  void Printf(const char* fmt, ...) __attribute__((format(gnu_printf, 2, 3)));
   // Flushes; false when anything printed so far could not be written.
   bool Flush() {
     if (out_ == nullptr) return true;

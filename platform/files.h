@@ -15,8 +15,21 @@ namespace plom {
 // path is unchanged.
 std::string HostPath(std::string_view windows_path);
 
+// The line store's collation as an SQLite extension module, for the SQLite
+// ODBC driver to load: PLOMVARDE_COLLATION_MODULE when set (a test under
+// Wine names the host's module, which the host's driver loads), otherwise
+// the module beside the running program ("plomvarde-collation.dll" on
+// Windows, "libplomvarde-collation.so" elsewhere).
+std::string CollationModulePath();
+
+// Paths are Windows-1252 byte strings like every text of the tool; on
+// Windows they are opened by their wide-character names, so a path with
+// umlauts names the same file that Explorer shows. Files are written and
+// read as the bytes given, on every host (no line-end translation).
+
 // Who may read a file the tool writes: everyone the host lets (download
-// files), or the owner alone (the configuration file with its credentials).
+// files), or the owner alone (the configuration file with its credentials;
+// mode 0600 on POSIX hosts, on Windows the permissions of the folder apply).
 enum class FileAccess { kShared, kOwnerOnly };
 
 // How a write-out of a file ended.
@@ -66,6 +79,14 @@ WriteResult AppendFile(const std::string& path, const std::string& data);
 // AppendFile of this path left behind. Call it only while holding the
 // path's PathLock. Returns how many were removed.
 int RemoveLeftTemporaries(const std::string& path);
+
+// Reads the whole file, bytes as they are. False when it cannot be read.
+bool ReadWholeFile(const std::string& path, std::string* data);
+
+// Makes standard output pass the bytes as written (Windows would turn each
+// line feed into CR LF), so that the messages are the same bytes on every
+// host. Called once at the start of a program, before any output.
+void KeepStandardOutputBytes();
 
 // Whether standard error goes to a terminal (a person watches the run).
 bool StandardErrorIsTerminal();

@@ -10,6 +10,7 @@
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <thread>
@@ -24,6 +25,17 @@ std::string HostPath(std::string_view windows_path) {
     if (ch == '\\') ch = '/';
   }
   return path;
+}
+
+std::string CollationModulePath() {
+  const char* named = std::getenv("PLOMVARDE_COLLATION_MODULE");
+  if (named != nullptr && *named != '\0') return named;
+  std::string exe(PATH_MAX, '\0');
+  ssize_t n = ::readlink("/proc/self/exe", exe.data(), exe.size());
+  exe.resize(n > 0 ? static_cast<size_t>(n) : 0);
+  size_t slash = exe.rfind('/');
+  std::string dir = slash == std::string::npos ? "." : exe.substr(0, slash);
+  return dir + "/libplomvarde-collation.so";
 }
 
 bool StandardErrorIsTerminal() { return ::isatty(STDERR_FILENO) == 1; }
@@ -244,6 +256,24 @@ WriteResult ReplaceFile(const std::string& path, const std::string& data, FileAc
 WriteResult AppendFile(const std::string& path, const std::string& data) {
   return WriteOut(path, data, true, FileAccess::kShared);
 }
+
+bool ReadWholeFile(const std::string& path, std::string* data) {
+  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return false;
+  data->clear();
+  char buf[65536];
+  for (;;) {
+    ssize_t n = ::read(fd, buf, sizeof buf);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) {
+      ::close(fd);
+      return n == 0;
+    }
+    data->append(buf, static_cast<size_t>(n));
+  }
+}
+
+void KeepStandardOutputBytes() {}  // POSIX streams never translate
 
 int RemoveLeftTemporaries(const std::string& path) {
   std::string target;

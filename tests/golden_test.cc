@@ -2,7 +2,7 @@
 // download function, download files and standard output byte for byte.
 //
 // Dates that move with the day of the run are written in the golden files
-// as {D+n} (yyyymmdd of today + n days) and {TODAY} (the "%d.%m.%y" date).
+// as placeholders (test::StableDates).
 // PLOM_UPDATE_GOLDEN=1 rewrites the golden files from the current output.
 #include <gtest/gtest.h>
 
@@ -13,6 +13,7 @@
 #include <map>
 
 #include "driver/run.h"
+#include "tests/shell.h"
 #include "tests/test_util.h"
 
 namespace plom {
@@ -62,11 +63,11 @@ class Golden : public test::SampleInstallation {
   void Check(const std::string& function, const std::string& terminal) {
     std::string name = function + "_" + terminal;
     int status = 0;
-    std::string out = Shell(cwd_, kBin + "/plomvarde " + function + " " + terminal + " out.dnl 1",
+    std::string out = test::Shell(cwd_, kBin + "/plomvarde " + function + " " + terminal + " out.dnl 1",
                           &status);
     EXPECT_EQ(status, 0) << name;
-    std::string file = Stable(test::ReadFile(cwd_ + "/out.dnl"));
-    out = Stable(out);
+    std::string file = test::StableDates(test::ReadFile(cwd_ + "/out.dnl"));
+    out = test::StableDates(out);
     if (std::getenv("PLOM_UPDATE_GOLDEN")) {
       test::WriteFile(kGolden + name + ".dnl", file);
       test::WriteFile(kGolden + name + ".out", out);
@@ -105,14 +106,14 @@ TEST_F(Golden, RunsAtTheSameTimeOnOneDatabase) {
     }
     script += "wait";
     int status = 0;
-    Shell(cwd_, script, &status);
+    test::Shell(cwd_, script, &status);
     ASSERT_EQ(status, 0);
     for (auto& r : runs) {
       std::string name = std::string(r[0]) + "_" + r[1];
       EXPECT_EQ(test::ReadFile(cwd_ + "/" + name + ".rc"), "0\n") << name;
-      EXPECT_EQ(Stable(test::ReadFile(cwd_ + "/" + name + ".dnl")),
+      EXPECT_EQ(test::StableDates(test::ReadFile(cwd_ + "/" + name + ".dnl")),
                 test::ReadFile(kGolden + name + ".dnl")) << name;
-      EXPECT_EQ(Stable(test::ReadFile(cwd_ + "/" + name + ".out")),
+      EXPECT_EQ(test::StableDates(test::ReadFile(cwd_ + "/" + name + ".out")),
                 test::ReadFile(kGolden + name + ".out")) << name;
     }
     script.clear();

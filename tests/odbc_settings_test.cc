@@ -253,5 +253,33 @@ TEST(OdbcSqlServerDdl, CoversEveryEmbeddedTableWithBoundWidths) {
   }
 }
 
+// A database file through the SQLite ODBC driver (builds without the
+// embedded backend): the path and the collation module whole, even with a
+// ';', and no new file made.
+TEST(SqliteOdbc, ConnectionStringNamesDriverFileAndCollationModule) {
+  struct {
+    const char* driver;
+    const char* path;
+    const char* module;
+    const char* want;
+  } cases[] = {
+      {"SQLite3", "../../files/plomvarde.db", "/opt/plomvarde/libplomvarde-collation.so",
+       "DRIVER={SQLite3};Database=../../files/plomvarde.db;NoCreat=1;"
+       "LoadExt=/opt/plomvarde/libplomvarde-collation.so"},
+      {"SQLite3 ODBC Driver", "C:/K/a;b.db", "C:\\Program Files\\x;y\\plomvarde-collation.dll",
+       "DRIVER={SQLite3 ODBC Driver};Database={C:/K/a;b.db};NoCreat=1;"
+       "LoadExt={C:\\Program Files\\x;y\\plomvarde-collation.dll}"},
+  };
+  for (const auto& c : cases) {
+    std::string conn = SqliteOdbcConnectionString(c.driver, c.path, c.module);
+    EXPECT_EQ(conn, c.want);
+    auto attrs = ParseConnectionString(conn);
+    ASSERT_EQ(attrs.size(), 4u);
+    EXPECT_EQ(attrs[1].value, c.path);
+    EXPECT_EQ(attrs[3].key, "LoadExt");
+    EXPECT_EQ(attrs[3].value, c.module);
+  }
+}
+
 }  // namespace
 }  // namespace plom

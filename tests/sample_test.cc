@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "tests/test_util.h"
+#include "version.h"
 
 namespace plom::test {
 namespace {
@@ -380,6 +381,12 @@ TEST(SampleCommandLine, HelpGoesToStandardOutputAndBuildsNothing) {
   }
   EXPECT_FALSE(std::filesystem::exists(dir + "/y.db"));
   std::filesystem::remove_all(dir);
+}
+
+TEST(SampleCommandLine, VersionIsTheProjectVersion) {
+  std::string out;
+  EXPECT_EQ(RunSample("--version", &out), 0);
+  EXPECT_EQ(out, std::string("plomvarde-sample ") + PLOM_VERSION + "\n");
 }
 
 TEST(SampleScaled, GivesTheCountAcrossThreeClientsDeterministically) {

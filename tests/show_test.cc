@@ -582,3 +582,16 @@ TEST_F(ShowTest, ProgramExitStatus) {
 
 }  // namespace
 }  // namespace plom
+
+namespace plom {
+namespace {
+
+TEST(ShowVersion, PrintsTheProjectVersion) {
+  std::string out, err;
+  EXPECT_EQ(show::RunShow({"--version"}, &out, &err), show::kShowOk);
+  EXPECT_EQ(out, "plomvarde-show 1.0.0\n");
+  EXPECT_EQ(err, "");
+}
+
+}  // namespace
+}  // namespace plom

@@ -39,6 +39,10 @@ class TestDb {
 std::string DateTime(int offset_days, bool at_midnight = true);
 // Local date shifted by whole days as yyyymmdd.
 std::string Ymd(int offset_days);
+// The text with the dates near today (yyyymmdd within 800 days) written as
+// {D+n} / {D-n}, and today's "%d.%m.%y" date as {TODAY}: the form of the
+// golden files.
+std::string StableDates(std::string s);
 // A fresh temporary directory.
 std::string TempDir();
 // Reads a whole file; empty when missing.
@@ -49,6 +53,8 @@ void WriteFile(const std::string& path, const std::string& data);
 std::string Lit(const char* s);
 std::string Lit(const std::string& s);
 
+// Child processes through the POSIX shell (defined in tests/shell.cc, which
+// only POSIX builds of the tests hold).
 // The exit status in a std::system or pclose result; -1 when the command
 // did not exit by itself.
 int ExitStatus(int wait_status);

@@ -4,8 +4,6 @@
 // Exit status: 0 done, 1 file cannot be read or written, 2 a value or key
 // the file cannot hold, 64 bad arguments.
 
-#include <unistd.h>
-
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -15,6 +13,7 @@
 #include "config/cipher.h"
 #include "config/config_file.h"
 #include "platform/files.h"
+#include "version.h"
 
 namespace {
 
@@ -32,6 +31,7 @@ void Usage(FILE* out) {
       "       plomvarde-ini show FILE [--show-password]\n"
       "       plomvarde-ini encipher VALUE\n"
       "       plomvarde-ini decipher DIGITS\n"
+      "       plomvarde-ini --version\n"
       "\n"
       "write     writes FILE anew (atomically, mode 0600) with one entry per\n"
       "          pair, numbered from 1, lines ending in CR LF. Values are\n"
@@ -152,6 +152,10 @@ int main(int argc, char** argv) {
   std::vector<std::string> args(argv + 1, argv + argc);
   if (args.size() == 1 && (args[0] == "--help" || args[0] == "-h")) {
     Usage(stdout);
+    return kExitOk;
+  }
+  if (args.size() == 1 && args[0] == "--version") {
+    std::printf("plomvarde-ini %s\n", PLOM_VERSION);
     return kExitOk;
   }
   const std::string cmd = args.empty() ? "" : args[0];

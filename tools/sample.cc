@@ -85,6 +85,7 @@
 
 #include "db/sqlite_collation.h"
 #include "installation/sqlite_ddl.h"
+#include "version.h"
 
 namespace {
 
@@ -777,7 +778,8 @@ void Usage(FILE* out) {
       "usage: plomvarde-sample [--badges N] FILE\n"
       "  Builds an embedded sample installation in FILE (an existing file is replaced).\n"
       "  --badges N  instead of the hand-made badges, N generated badges over the\n"
-      "              clients M01, M02 and M03 (for benchmarks; deterministic per N)\n",
+      "              clients M01, M02 and M03 (for benchmarks; deterministic per N)\n"
+      "  --version   prints the version\n",
       out);
 }
 
@@ -801,12 +803,16 @@ struct Options {
 std::optional<int> ParseArguments(int argc, char** argv, Options* opts) {
   static const option kLong[] = {{"badges", required_argument, nullptr, 'b'},
                                  {"help", no_argument, nullptr, 'h'},
+                                 {"version", no_argument, nullptr, 'V'},
                                  {nullptr, 0, nullptr, 0}};
   opterr = 0;
   for (int c; (c = getopt_long(argc, argv, ":h", kLong, nullptr)) != -1;) {
     switch (c) {
       case 'h':
         Usage(stdout);
+        return 0;
+      case 'V':
+        std::printf("plomvarde-sample %s\n", PLOM_VERSION);
         return 0;
       case 'b':
         if (ParseCount(optarg, &opts->badges)) break;

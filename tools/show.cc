@@ -10,6 +10,7 @@
 
 #include "db/codepage.h"
 #include "platform/files.h"
+#include "version.h"
 
 namespace plom::show {
 namespace {
@@ -24,6 +25,7 @@ using Json = nlohmann::ordered_json;
 constexpr char kUsage[] =
     "Usage: plomvarde-show [--function F] [--badge B] [--tsv | --json] FILE\n"
     "       plomvarde-show [--function F] [--tsv | --json] --diff OLD NEW\n"
+    "       plomvarde-show --version\n"
     "Shows the records of a download file field by field, or what changed\n"
     "between two download files of one layout. F: VQDNL17P, VQDNL31P, VQDNL18P,\n"
     "VQDNL60P or IDSTAMM, for a file whose layout cannot be told (an empty file).\n";
@@ -34,6 +36,7 @@ struct Options {
   bool has_badge = false;
   Format format = Format::kTable;
   bool diff = false;
+  bool version = false;
   std::vector<std::string> files;
 };
 
@@ -361,7 +364,7 @@ bool Parse(const std::vector<std::string>& args, Options* o, std::string* err, b
       {"function", required_argument, nullptr, 'f'}, {"badge", required_argument, nullptr, 'b'},
       {"tsv", no_argument, nullptr, 't'},            {"json", no_argument, nullptr, 'j'},
       {"diff", no_argument, nullptr, 'd'},           {"help", no_argument, nullptr, 'h'},
-      {nullptr, 0, nullptr, 0}};
+      {"version", no_argument, nullptr, 'V'},        {nullptr, 0, nullptr, 0}};
   optind = 0;  // a fresh scan on every call
   opterr = 0;
   int formats = 0;
@@ -374,6 +377,7 @@ bool Parse(const std::vector<std::string>& args, Options* o, std::string* err, b
       case 'j': o->format = Format::kJson; ++formats; break;
       case 'd': o->diff = true; break;
       case 'h': *help = true; return true;
+      case 'V': o->version = true; return true;
       default:
         *err += "plomvarde-show: unknown option or missing value: " +
                 std::string(argv[optind - 1] ? argv[optind - 1] : "") + "\n";
@@ -431,6 +435,10 @@ int RunShow(const std::vector<std::string>& args, std::string* out, std::string*
   }
   if (help) {
     *out += kUsage;
+    return kShowOk;
+  }
+  if (o.version) {
+    *out += std::string("plomvarde-show ") + PLOM_VERSION + "\n";
     return kShowOk;
   }
   const Layout* named = nullptr;
