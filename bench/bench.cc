@@ -147,10 +147,10 @@ void WriteConfig(const fs::path& path, const std::string& server) {
 constexpr char kDataSource[] = "PlomBench";
 
 std::string SqliteOdbcDriver() {
-  for (const char* p : {"/usr/lib/x86_64-linux-gnu/odbc/libsqlite3odbc.so",
-                        "/usr/lib/aarch64-linux-gnu/odbc/libsqlite3odbc.so",
-                        "/usr/lib/odbc/libsqlite3odbc.so", "/usr/lib64/libsqlite3odbc.so",
-                        "/usr/local/lib/libsqlite3odbc.so"}) {
+  for (const char* p :
+       {"/usr/lib/x86_64-linux-gnu/odbc/libsqlite3odbc.so",
+        "/usr/lib/aarch64-linux-gnu/odbc/libsqlite3odbc.so", "/usr/lib/odbc/libsqlite3odbc.so",
+        "/usr/lib64/libsqlite3odbc.so", "/usr/local/lib/libsqlite3odbc.so"}) {
     if (fs::exists(p)) return p;
   }
   std::fprintf(stderr, "--odbc: SQLite ODBC driver (libsqliteodbc) not installed\n");
@@ -164,8 +164,9 @@ void RegisterDataSource(const fs::path& work, const fs::path& db, const fs::path
   fs::path dir = work / "odbc";
   fs::create_directories(dir);
   std::ofstream(dir / "odbcinst.ini") << "[PLite]\nDriver=" << SqliteOdbcDriver() << "\n";
-  std::ofstream(dir / "odbc.ini") << "[" << kDataSource << "]\nDriver=PLite\nDatabase="
-                                  << db.string() << "\nNoCreat=1\nLoadExt="
+  std::ofstream(dir / "odbc.ini") << "[" << kDataSource
+                                  << "]\nDriver=PLite\nDatabase=" << db.string()
+                                  << "\nNoCreat=1\nLoadExt="
                                   << (bin_dir / "libplomvarde-collation.so").string() << "\n";
   setenv("ODBCSYSINI", dir.c_str(), 1);
   unsetenv("ODBCINI");
@@ -192,7 +193,6 @@ std::string Prepare(const fs::path& work, const fs::path& bin_dir, long n) {
   }
   return (root / "run" / "terminal").string();
 }
-
 
 // A second 12-reader terminal: TERM12's readers under codes of their own
 // (Z24..), with TERM12's permissions, clients and terminal type.
@@ -312,8 +312,8 @@ int RunSite(const fs::path& self, const fs::path& work, long n, int rounds) {
   double rec = records > 0 ? static_cast<double>(records) : 1;
   std::printf("\nsite: 10 runs (5 functions x TERM12, TERM24), %ld badges, %lld records written\n",
               n, records);
-  std::printf("%-22s %8s %8s %8s %12s %10s %6s\n", "", "wall_s", "cpu_s", "peak_MB",
-              "statements", "stmts/rec", "exit");
+  std::printf("%-22s %8s %8s %8s %12s %10s %6s\n", "", "wall_s", "cpu_s", "peak_MB", "statements",
+              "stmts/rec", "exit");
   std::printf("%-22s %8.2f %8.2f %8.1f %12lld %10.2f %6d\n", "10 separate processes",
               best_sep.seconds, best_sep.cpu_seconds, best_sep.peak_kb / 1024.0,
               best_sep.statements, best_sep.statements / rec, best_sep.status);
@@ -322,10 +322,11 @@ int RunSite(const fs::path& self, const fs::path& work, long n, int rounds) {
               best_batch.statements / rec, best_batch.status);
   double ratio = best_sep.seconds > 0 ? best_batch.seconds / best_sep.seconds : 0;
   double cpu_ratio = best_sep.cpu_seconds > 0 ? best_batch.cpu_seconds / best_sep.cpu_seconds : 0;
-  std::printf("batch / separate wall time: %.2f (target <= 0.33), cpu time %.2f; statements per "
-              "record %.2f (target <= 2.5); peak %.1f MB (target < 400); files equal: %s\n",
-              ratio, cpu_ratio, best_batch.statements / rec, best_batch.peak_kb / 1024.0,
-              equal ? "yes" : "NO");
+  std::printf(
+      "batch / separate wall time: %.2f (target <= 0.33), cpu time %.2f; statements per "
+      "record %.2f (target <= 2.5); peak %.1f MB (target < 400); files equal: %s\n",
+      ratio, cpu_ratio, best_batch.statements / rec, best_batch.peak_kb / 1024.0,
+      equal ? "yes" : "NO");
   return equal && best_batch.status == 0 && best_sep.status == 0 ? 0 : 1;
 }
 
@@ -389,9 +390,9 @@ int main(int argc, char** argv) {
       double trips = m.badges > 0 ? static_cast<double>(m.trips) / m.badges : 0;
       // A site's wall time: this machine's plus the wire's for every round trip.
       double site_s = m.seconds + static_cast<double>(m.trips) * g_latency_ms / 1000.0;
-      std::printf("%-9s %8ld %8.2f %10.0f %8.1f %10.2f %10.2f %8.1f %6d\n", fn, m.badges,
-                  m.seconds, m.seconds > 0 ? m.badges / m.seconds : 0, m.peak_kb / 1024.0, per,
-                  trips, site_s, m.status);
+      std::printf("%-9s %8ld %8.2f %10.0f %8.1f %10.2f %10.2f %8.1f %6d\n", fn, m.badges, m.seconds,
+                  m.seconds > 0 ? m.badges / m.seconds : 0, m.peak_kb / 1024.0, per, trips, site_s,
+                  m.status);
       std::fflush(stdout);
     }
   }

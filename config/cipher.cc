@@ -9,7 +9,7 @@ namespace {
 
 constexpr uint32_t kModulus = 65537;  // 2^16 + 1, prime
 constexpr int kRounds = 8;
-constexpr int kSubkeys = 52;          // 8 rounds of 6, then 4 for the output
+constexpr int kSubkeys = 52;  // 8 rounds of 6, then 4 for the output
 constexpr size_t kGroupWidth = 5;
 
 uint16_t Neg(uint16_t a) { return static_cast<uint16_t>(0u - a); }
@@ -102,8 +102,7 @@ IdeaKeyTable IdeaInvertKey(const IdeaKeyTable& e) {
   return d;
 }
 
-std::vector<uint16_t> IdeaBlocks(std::span<const uint16_t> words,
-                                 const IdeaKeyTable& table) {
+std::vector<uint16_t> IdeaBlocks(std::span<const uint16_t> words, const IdeaKeyTable& table) {
   const size_t n = words.size();
   std::vector<uint16_t> out((n + 3) / 4 * 4);
   for (size_t start = 0; start < n; start += 4) {
@@ -138,8 +137,7 @@ std::vector<uint16_t> IdeaBlocks(std::span<const uint16_t> words,
 
 int32_t DecimalPrefix(std::string_view text) {
   size_t i = 0;
-  while (i < text.size() &&
-         (text[i] == ' ' || (text[i] >= '\t' && text[i] <= '\r'))) {
+  while (i < text.size() && (text[i] == ' ' || (text[i] >= '\t' && text[i] <= '\r'))) {
     i++;
   }
   bool negative = false;
@@ -157,8 +155,7 @@ int32_t DecimalPrefix(std::string_view text) {
   return static_cast<int32_t>(v);
 }
 
-std::string DecipherValue(std::string_view enciphered,
-                          std::string_view key_text) {
+std::string DecipherValue(std::string_view enciphered, std::string_view key_text) {
   const size_t groups = enciphered.size() / kGroupWidth;
   if (groups == 0 || groups > static_cast<size_t>(kMaxCipherGroups)) return {};
   std::vector<uint16_t> words(groups);

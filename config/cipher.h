@@ -60,8 +60,7 @@ IdeaKeyTable IdeaInvertKey(const IdeaKeyTable& enciphering);
 // multiple of 4 (all four output words of every block). No words give an
 // empty result. With the enciphering table it enciphers, with the
 // deciphering table it deciphers.
-std::vector<uint16_t> IdeaBlocks(std::span<const uint16_t> words,
-                                 const IdeaKeyTable& table);
+std::vector<uint16_t> IdeaBlocks(std::span<const uint16_t> words, const IdeaKeyTable& table);
 
 // The standard decimal text-to-integer reading of the start of a text:
 // leading white space skipped, an optional sign, then digits up to the first
@@ -79,8 +78,7 @@ int32_t DecimalPrefix(std::string_view text);
 // A text of fewer than five characters gives an empty text, and so does one
 // of more than kMaxCipherGroups groups. Nothing is reported: any text yields
 // some output, at most one character per group.
-std::string DecipherValue(std::string_view enciphered,
-                          std::string_view key_text = kConfigKey);
+std::string DecipherValue(std::string_view enciphered, std::string_view key_text = kConfigKey);
 
 // The stored form of a plain value, the inverse of DecipherValue: the
 // character codes as words, filled up with 0 words to whole blocks,
@@ -90,7 +88,6 @@ std::string DecipherValue(std::string_view enciphered,
 // characters takes 20 * ceil(n / 4) digits; only values of up to
 // kMaxCipherGroups characters decipher again, and a character of code 0
 // ends the deciphered text there.
-std::string EncipherValue(std::string_view plain,
-                          std::string_view key_text = kConfigKey);
+std::string EncipherValue(std::string_view plain, std::string_view key_text = kConfigKey);
 
 }  // namespace plom

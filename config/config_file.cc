@@ -29,8 +29,7 @@ bool ReadTextFile(const std::string& path, std::string* text) {
 // Reads the next line as a line read with room for `room` characters does:
 // up to and including the line end, at most room characters. False at the
 // end of the text. The line is taken up to its first 0 byte.
-bool ReadLine(const std::string& text, size_t* pos, size_t room,
-              std::string_view* line) {
+bool ReadLine(const std::string& text, size_t* pos, size_t room, std::string_view* line) {
   if (*pos >= text.size()) return false;
   size_t end = *pos;
   while (end < text.size() && end - *pos < room) {
@@ -93,8 +92,8 @@ bool ScanEntries(const std::string& path, Fn fn) {
 // An empty group and the number 0 in a request stand for "any": they match
 // no entry by themselves, so the run driver's lookups go by key alone and a
 // stray entry with an empty group or number 0 cannot answer them.
-bool Matches(const ConfigEntry& e, const std::string& group,
-             const std::string& key, int32_t number) {
+bool Matches(const ConfigEntry& e, const std::string& group, const std::string& key,
+             int32_t number) {
   if (e.key == key) return true;
   if (!group.empty() && e.group == group) return true;
   return number != 0 && e.number == number;
@@ -121,8 +120,8 @@ std::string SubstrCopy(std::string_view text, int start, int length) {
   return std::string(text.substr(from, static_cast<size_t>(length)));
 }
 
-ConfigEntry ConfigLookup(const std::string& group, const std::string& key,
-                         int32_t number, const std::string& path) {
+ConfigEntry ConfigLookup(const std::string& group, const std::string& key, int32_t number,
+                         const std::string& path) {
   ConfigEntry found;
   ScanEntries(path, [&](ConfigEntry& e) {
     if (!Matches(e, group, key, number)) return true;

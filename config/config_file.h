@@ -65,8 +65,8 @@ struct ConfigEntry {
 //            line end (last line of the file, or a line cut at 399
 //            characters), the value ends at the end of the text read.
 // A line is taken up to its first 0 byte, if it holds one.
-ConfigEntry ConfigLookup(const std::string& group, const std::string& key,
-                         int32_t number, const std::string& path);
+ConfigEntry ConfigLookup(const std::string& group, const std::string& key, int32_t number,
+                         const std::string& path);
 
 // Every entry of the file in file order, split as ConfigLookup splits them
 // and with the values deciphered (for listing a file). False when the file

@@ -252,7 +252,6 @@ class Connection {
   // Round trips to the database server so far (see Backend::round_trips).
   int64_t round_trips() const { return backend_ ? backend_->round_trips() : 0; }
 
-
  private:
   struct Cursor {
     std::vector<Row> rows;

@@ -59,7 +59,7 @@ class SqliteBackend : public Backend {
     sqlite3_stmt* stmt = nullptr;
   };
   sqlite3* db_;
-  std::string path_;        // the database file
+  std::string path_;           // the database file
   SessionAppLocks app_locks_;  // sp_getapplock, held for the session
   std::unordered_map<int, Prepared> prepared_;
   std::unordered_map<std::string, sqlite3_stmt*> fixed_;  // savepoint statements

@@ -51,8 +51,9 @@ std::string LineRefusal(int line, const std::string& why) {
 // Checks the fields of one line as the tool checks its arguments.
 bool TakeRun(int line, const std::vector<std::string>& fields, PlanRun* run, std::string* why) {
   if (fields.size() != kRunFields) {
-    *why = LineRefusal(line, (fields.size() < kRunFields ? "zu wenige Felder (" : "zu viele Felder (") +
-                                 std::to_string(fields.size()) + " statt 4)");
+    *why = LineRefusal(line,
+                       (fields.size() < kRunFields ? "zu wenige Felder (" : "zu viele Felder (") +
+                           std::to_string(fields.size()) + " statt 4)");
     return false;
   }
   std::string said;
@@ -87,9 +88,9 @@ bool ParsePlan(const std::string& text, std::vector<PlanRun>* runs,
     }
     auto [it, first] = files.emplace(FileKey(run.params.path), line_no);
     if (!first) {
-      refusals->push_back(LineRefusal(line_no, "Datei " + run.params.path +
-                                                   " steht schon in Zeile " +
-                                                   std::to_string(it->second)));
+      refusals->push_back(LineRefusal(
+          line_no,
+          "Datei " + run.params.path + " steht schon in Zeile " + std::to_string(it->second)));
       continue;
     }
     runs->push_back(std::move(run));
@@ -184,10 +185,10 @@ void PrintSummary(FILE* out, const std::vector<RunOutcome>& outcomes, bool dry_r
   std::fputc('\n', out);
   for (const auto& o : outcomes) {
     const RunFigures& f = o.figures;
-    std::fprintf(out, "%-8s  %-10s  %-*s  %9lld  %9lld  %8d  %8.2f  %6d", o.run.params.function.c_str(),
-                 o.run.params.terminal.c_str(), file_width, o.run.params.path.c_str(),
-                 static_cast<long long>(f.badges_read), static_cast<long long>(f.records_written),
-                 f.lines_lost, f.seconds, f.status);
+    std::fprintf(out, "%-8s  %-10s  %-*s  %9lld  %9lld  %8d  %8.2f  %6d",
+                 o.run.params.function.c_str(), o.run.params.terminal.c_str(), file_width,
+                 o.run.params.path.c_str(), static_cast<long long>(f.badges_read),
+                 static_cast<long long>(f.records_written), f.lines_lost, f.seconds, f.status);
     if (dry_run) {
       std::fprintf(out, "  %7lld  %8lld  %9lld", static_cast<long long>(f.added),
                    static_cast<long long>(f.removed), static_cast<long long>(f.changed));
@@ -195,9 +196,11 @@ void PrintSummary(FILE* out, const std::vector<RunOutcome>& outcomes, bool dry_r
     std::fputc('\n', out);
   }
   Totals t = Sum(outcomes);
-  std::fprintf(out, "Laeufe: %zu  Ausweise: %lld  Saetze: %lld  verloren: %lld  Sekunden: %.2f  Status: %d\n",
-               outcomes.size(), static_cast<long long>(t.badges), static_cast<long long>(t.records),
-               static_cast<long long>(t.lost), seconds, t.status);
+  std::fprintf(
+      out,
+      "Laeufe: %zu  Ausweise: %lld  Saetze: %lld  verloren: %lld  Sekunden: %.2f  Status: %d\n",
+      outcomes.size(), static_cast<long long>(t.badges), static_cast<long long>(t.records),
+      static_cast<long long>(t.lost), seconds, t.status);
   std::fflush(out);
 }
 
@@ -205,7 +208,9 @@ void PrintSummary(FILE* out, const std::vector<RunOutcome>& outcomes, bool dry_r
 class BlockPrinter {
  public:
   BlockPrinter(std::vector<RunOutcome>* outcomes, const BatchOptions& options)
-      : outcomes_(*outcomes), options_(options), done_(outcomes->size(), false),
+      : outcomes_(*outcomes),
+        options_(options),
+        done_(outcomes->size(), false),
         start_(std::chrono::steady_clock::now()) {}
 
   void Done(size_t index) {
@@ -237,8 +242,8 @@ class BlockPrinter {
     double elapsed =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - start_).count();
     double rate = elapsed > 0 ? static_cast<double>(badges_) / elapsed : 0;
-    double left = elapsed / static_cast<double>(finished_) *
-                  static_cast<double>(done_.size() - finished_);
+    double left =
+        elapsed / static_cast<double>(finished_) * static_cast<double>(done_.size() - finished_);
     std::fprintf(options_.progress, "\rLaeufe %zu/%zu  %.0f Ausweise/s  noch ca. %.0f s   ",
                  finished_, done_.size(), rate, left);
     std::fflush(options_.progress);
@@ -380,14 +385,18 @@ bool TakeCommandLine(const std::vector<std::string>& args, CommandLine* cl) {
           return false;
         }
         break;
-      case kReport: cl->report = optarg; break;
+      case kReport:
+        cl->report = optarg;
+        break;
       case kGuard:
         if (!TakeNumber(optarg, 0, 100, &cl->guard_pct)) {
           std::printf("Ungueltiger Prozentsatz: %s\n", optarg);
           return false;
         }
         break;
-      case kDryRun: cl->dry_run = true; break;
+      case kDryRun:
+        cl->dry_run = true;
+        break;
       default:
         if (c == '?') std::printf("Unbekannte Option: %s\n", argv[optind - 1]);
         return false;

@@ -36,8 +36,8 @@ struct RunOutcome {
 };
 
 struct BatchOptions {
-  RunOptions run;            // configuration, lock wait, guard, dry run
-  int jobs = 1;              // runs at the same time
+  RunOptions run;  // configuration, lock wait, guard, dry run
+  int jobs = 1;    // runs at the same time
   // Share what does not depend on the terminal between the runs (badge
   // rows, balances, vacation, person data, location texts, labels, access
   // rights): asked once per client schema and key.

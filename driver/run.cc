@@ -17,10 +17,8 @@ namespace {
 constexpr size_t kMaxFunctionLen = 19;
 
 constexpr DownloadFunction kFunctions[] = {
-    {"VQDNL17P", GenerateVQDNL17P, 85},
-    {"VQDNL18P", GenerateVQDNL18P, 173},
-    {"VQDNL31P", GenerateVQDNL31P, 48},
-    {"VQDNL60P", GenerateVQDNL60P, 45},
+    {"VQDNL17P", GenerateVQDNL17P, 85}, {"VQDNL18P", GenerateVQDNL18P, 173},
+    {"VQDNL31P", GenerateVQDNL31P, 48}, {"VQDNL60P", GenerateVQDNL60P, 45},
     {"IDSTAMM", GenerateIDSTAMM, 0},
 };
 
@@ -140,8 +138,7 @@ int ReportLock(Messages& msg, const RunParams& p, const PathLock& lock) {
   if (lock.state() == PathLock::State::kBusy) {
     msg.Printf("Downloadfile %s wird von einem anderen Lauf erstellt!\n", p.path.c_str());
   } else {
-    msg.Printf("Sperrdatei %s.lock nicht verwendbar: %s\n", p.path.c_str(),
-               lock.reason().c_str());
+    msg.Printf("Sperrdatei %s.lock nicht verwendbar: %s\n", p.path.c_str(), lock.reason().c_str());
   }
   return kExitLocked;
 }
@@ -151,8 +148,8 @@ int Connect(const RunOptions& options, Messages& msg, Connection* conn) {
   int rc = ConnectDatabase(conn, cred.login, cred.password, cred.server, cred.schema);
   if (rc == 0) return kExitOk;
   msg.Printf("DB-Connect-Error: %d!", rc);
-  msg.Printf("Name:%s Pwd:%s Net:%s Schema:%s\n", cred.login.c_str(), "***",
-             cred.server.c_str(), cred.schema.c_str());
+  msg.Printf("Name:%s Pwd:%s Net:%s Schema:%s\n", cred.login.c_str(), "***", cred.server.c_str(),
+             cred.schema.c_str());
   std::string why = conn->last_error();
   // The backend's reason, never with the password in it.
   for (size_t at; !cred.password.empty() && (at = why.find(cred.password)) != std::string::npos;)
@@ -207,8 +204,8 @@ int ConnectAsRun(Connection* conn, Messages& msg, const std::string& config_path
   int rc = ConnectDatabase(conn, cred.login, cred.password, cred.server, cred.schema);
   if (rc == 0) return 0;
   msg.Printf("DB-Connect-Error: %d!", rc);
-  msg.Printf("Name:%s Pwd:%s Net:%s Schema:%s\n", cred.login.c_str(), "***",
-             cred.server.c_str(), cred.schema.c_str());
+  msg.Printf("Name:%s Pwd:%s Net:%s Schema:%s\n", cred.login.c_str(), "***", cred.server.c_str(),
+             cred.schema.c_str());
   std::string why = conn->last_error();
   // The backend's reason, never with the password in it.
   for (size_t at; !cred.password.empty() && (at = why.find(cred.password)) != std::string::npos;)
@@ -261,8 +258,8 @@ int RejectNewContent(Messages& msg, const RunParams& p, size_t old_records, size
 
 // Writes the download file, unless the guard refuses it or the run is a dry
 // run.
-int WriteOut(Messages& msg, const RunParams& p, int width, const std::string& data,
-             size_t records, const RunOptions& options, RunFigures* f) {
+int WriteOut(Messages& msg, const RunParams& p, int width, const std::string& data, size_t records,
+             const RunOptions& options, RunFigures* f) {
   if (options.dry_run) {
     std::string old_data = ReadWholeFile(p.path);
     int status = WriteDryRun(msg, p, width, old_data, data, f);
@@ -271,8 +268,7 @@ int WriteOut(Messages& msg, const RunParams& p, int width, const std::string& da
   bool guarded = p.replace && options.guard_pct > 0;
   size_t old_records = guarded ? CountFileRecords(p.path, width) : 0;
   if (guarded && GuardTrips(old_records, records, options.guard_pct, kGuardMinRecords)) {
-    return RejectNewContent(msg, p, old_records, records, options.guard_pct, data,
-                            options.dry_run);
+    return RejectNewContent(msg, p, old_records, records, options.guard_pct, data, options.dry_run);
   }
   if (options.dry_run) return kExitOk;
   return WriteDownload(msg, p, data);
@@ -284,9 +280,8 @@ int WriteOut(Messages& msg, const RunParams& p, int width, const std::string& da
 // tells whether that worked (false: nothing of them stored). Returns
 // kExitOk, or kExitUnavailable after saying why the run ends (a failing
 // cursor, a line store that takes nothing more).
-int GenerateLines(Connection& conn, Messages& msg, const RunParams& p,
-                  const DownloadFunction& fn, const RunOptions& options, bool hold,
-                  RunFigures* f, bool* held_stored) {
+int GenerateLines(Connection& conn, Messages& msg, const RunParams& p, const DownloadFunction& fn,
+                  const RunOptions& options, bool hold, RunFigures* f, bool* held_stored) {
   RunContext ctx(conn, msg, options.reuse_answers, options.shared, options.group_lines);
   HeldLines held;
   if (hold) ctx.sink = &held;
@@ -318,8 +313,8 @@ int GenerateLines(Connection& conn, Messages& msg, const RunParams& p,
 
 // The run after the connect: the line store's lock, the line store,
 // generators, write-out.
-int RunConnected(Connection& conn, Messages& msg, const RunParams& p,
-                 const DownloadFunction& fn, const RunOptions& options, RunFigures* f) {
+int RunConnected(Connection& conn, Messages& msg, const RunParams& p, const DownloadFunction& fn,
+                 const RunOptions& options, RunFigures* f) {
   int rc = LockLineStore(conn, p.path, options.lock_wait_ms);
   if (rc == kSqlLineStoreLocked) {
     msg.Printf("Downloadfile %s wird von einem anderen Lauf erstellt!\n", p.path.c_str());
@@ -354,7 +349,8 @@ int RunConnected(Connection& conn, Messages& msg, const RunParams& p,
     return ReportFailure(msg, p, kSqlFailed, "Zrt999Tmp", "keine Zeile gespeichert");
   }
   f->records_written = static_cast<int64_t>(lines.size());
-  int status = WriteOut(msg, p, fn.width, RenderDownload(lines, fn.width), lines.size(), options, f);
+  int status =
+      WriteOut(msg, p, fn.width, RenderDownload(lines, fn.width), lines.size(), options, f);
   if (status != kExitOk) return status;
   return f->lines_lost > 0 ? kExitLinesLost : kExitOk;
 }

@@ -15,14 +15,14 @@ namespace plom {
 
 // Exit status of a run.
 enum ExitStatus {
-  kExitOk = 0,           // the download file was written with every line
-  kExitLinesLost = 1,    // written, but lines were lost (a failed insert)
-  kExitUsage = 64,       // too few arguments, unknown function, argument too long
-  kExitGuarded = 65,     // the new content held too few records: old file kept,
-                         // the new content beside it as FILE.rejected
-  kExitUnavailable = 69, // the database failed (connect, line store, a cursor); file untouched
-  kExitCantWrite = 73,   // the download file (or standard output) could not be written
-  kExitLocked = 75,      // another run holds the same download file, or no lock could be taken
+  kExitOk = 0,            // the download file was written with every line
+  kExitLinesLost = 1,     // written, but lines were lost (a failed insert)
+  kExitUsage = 64,        // too few arguments, unknown function, argument too long
+  kExitGuarded = 65,      // the new content held too few records: old file kept,
+                          // the new content beside it as FILE.rejected
+  kExitUnavailable = 69,  // the database failed (connect, line store, a cursor); file untouched
+  kExitCantWrite = 73,    // the download file (or standard output) could not be written
+  kExitLocked = 75,       // another run holds the same download file, or no lock could be taken
 };
 
 // A download function: its generator and record width (0: unpadded lines).
@@ -91,7 +91,7 @@ struct RunFigures {
   int64_t records_written = 0;  // records of the new content
   int lines_lost = 0;           // lines the line store refused
   double seconds = 0;
-  int64_t statements = 0;       // statements sent to the database
+  int64_t statements = 0;  // statements sent to the database
   // A dry run: records the new content would add, remove and change.
   int64_t added = 0, removed = 0, changed = 0;
 };

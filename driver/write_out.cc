@@ -34,8 +34,7 @@ std::map<std::string, int64_t> Count(const std::vector<std::string>& records) {
   return n;
 }
 
-std::map<std::string, int64_t> CountKeys(const std::map<std::string, int64_t>& records,
-                                         int width) {
+std::map<std::string, int64_t> CountKeys(const std::map<std::string, int64_t>& records, int width) {
   std::map<std::string, int64_t> n;
   for (const auto& [text, count] : records) {
     if (count > 0) n[RecordKey(text, width)] += count;

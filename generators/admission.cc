@@ -15,7 +15,8 @@ constexpr int kSlotCount = 11;
 void WriteSlot(BadgeRecord* r, int reader) {
   if (reader < 1 || reader > kSlotCount) return;
   // "%02d" of 1 to 11.
-  const char digits[] = {static_cast<char>('0' + reader / 10), static_cast<char>('0' + reader % 10)};
+  const char digits[] = {static_cast<char>('0' + reader / 10),
+                         static_cast<char>('0' + reader % 10)};
   r->reader_slot[reader - 1].assign(digits, 2);
 }
 

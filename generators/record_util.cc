@@ -54,8 +54,7 @@ bool ClassFits(RunContext& ctx, const BadgeRecord& r) {
 
 namespace {
 
-void ReportRefused(RunContext& ctx, int sqlcode, const std::string& path,
-                   const std::string& line) {
+void ReportRefused(RunContext& ctx, int sqlcode, const std::string& path, const std::string& line) {
   ctx.msg.Printf("Insert-Error Zrt999Tmp! ErrNr: %d", sqlcode);
   ctx.msg.Printf("User: %s  String: %s", path.c_str(), line.c_str());
   ++ctx.lines_lost;

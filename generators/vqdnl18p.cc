@@ -133,8 +133,7 @@ void GenerateVQDNL18P(RunContext& ctx) {
   const std::string& path = ctx.scope.path;
   const std::string& terminal = ctx.scope.terminal;
   DisplayPass pass = PreparePass(ctx, terminal);
-  ForEachBadge(ctx,
-               [&](BadgeRecord* r) { return StoreBadge(ctx, pass, r, path, terminal); });
+  ForEachBadge(ctx, [&](BadgeRecord* r) { return StoreBadge(ctx, pass, r, path, terminal); });
 }
 
 }  // namespace plom

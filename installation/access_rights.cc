@@ -30,7 +30,7 @@ constexpr size_t kAbtWidth = 16;
 enum class Extra { kNone, kGroup, kCostCentre, kDepartment };
 
 struct Query {
-  Statement statement;  // number and format text
+  Statement statement;    // number and format text
   const char* tables[2];  // tables before the assignment table (nullptr: none)
   bool key_is_group;      // badge group, else personnel number
   Extra extra;            // the leading column fetched besides validity and class
@@ -81,20 +81,34 @@ int RunQuery(Connection& c, const std::string& schema, const Query& q, BadgeReco
   size_t col = 0;
   std::string extra;
   switch (q.extra) {
-    case Extra::kNone: break;
-    case Extra::kGroup: extra = ColumnText(row, col++, kZauWidth); break;
-    case Extra::kCostCentre: extra = ColumnText(row, col++, kKstWidth); break;
-    case Extra::kDepartment: extra = ColumnText(row, col++, kAbtWidth); break;
+    case Extra::kNone:
+      break;
+    case Extra::kGroup:
+      extra = ColumnText(row, col++, kZauWidth);
+      break;
+    case Extra::kCostCentre:
+      extra = ColumnText(row, col++, kKstWidth);
+      break;
+    case Extra::kDepartment:
+      extra = ColumnText(row, col++, kAbtWidth);
+      break;
   }
   std::string from_date = ColumnText(row, col++, kDateWidth);
   std::string to_date = ColumnText(row, col++, kDateWidth);
   std::string cls = ColumnText(row, col++, kClassWidth);
 
   switch (q.extra) {
-    case Extra::kNone: break;
-    case Extra::kGroup: r->badge_group = extra; break;
-    case Extra::kCostCentre: r->cost_centre = extra; break;
-    case Extra::kDepartment: r->department = extra; break;
+    case Extra::kNone:
+      break;
+    case Extra::kGroup:
+      r->badge_group = extra;
+      break;
+    case Extra::kCostCentre:
+      r->cost_centre = extra;
+      break;
+    case Extra::kDepartment:
+      r->department = extra;
+      break;
   }
   r->valid_from = from_date;
   r->valid_to = to_date;
@@ -109,8 +123,8 @@ bool IsValidSchemaName(const std::string& schema) {
   // A plain identifier: it cannot start with a digit.
   if (schema[0] >= '0' && schema[0] <= '9') return false;
   for (char ch : schema) {
-    bool ok = (ch >= 'A' && ch <= 'Z') || (ch >= 'a' && ch <= 'z') ||
-              (ch >= '0' && ch <= '9') || ch == '_';
+    bool ok = (ch >= 'A' && ch <= 'Z') || (ch >= 'a' && ch <= 'z') || (ch >= '0' && ch <= '9') ||
+              ch == '_';
     if (!ok) return false;
   }
   return true;

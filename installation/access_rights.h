@@ -70,7 +70,6 @@ std::string BuildStatement(const char* tmpl, const std::string& from);
 // Runs a statement built at run time as a cursor of which only the first
 // row is used: open with the key as @p1, one fetch, close. Returns the
 // fetch's sqlcode (or the open's when the open failed).
-int FetchFirstRow(Connection& c, int no, const std::string& text, const std::string& key,
-                  Row* row);
+int FetchFirstRow(Connection& c, int no, const std::string& text, const std::string& key, Row* row);
 
 }  // namespace plom

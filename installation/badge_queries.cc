@@ -114,13 +114,13 @@ int FetchReader(Connection& c, int* number, std::string* code) {
 
 int CloseReaderCursor(Connection& c) { return c.Close(kReaderCursorNo); }
 
-int CountReaderPermissions(Connection& c, const std::string& code,
-                           const std::string& access_class, int* count) {
+int CountReaderPermissions(Connection& c, const std::string& code, const std::string& access_class,
+                           int* count) {
   return CountRows(c, kCountPermissionsNo, kCountPermissions, code, access_class, count);
 }
 
-int CountReaderTimeBlocks(Connection& c, const std::string& code,
-                          const std::string& access_class, int* count) {
+int CountReaderTimeBlocks(Connection& c, const std::string& code, const std::string& access_class,
+                          int* count) {
   return CountRows(c, kCountTimeBlocksNo, kCountTimeBlocks, code, access_class, count);
 }
 

@@ -31,10 +31,10 @@ int CloseReaderCursor(Connection& c);
 
 // Permission rows of the access class (as held, blank-padded) on a reader
 // code; the second counts only rows of type 3 (time recording blocked).
-int CountReaderPermissions(Connection& c, const std::string& code,
-                           const std::string& access_class, int* count);
-int CountReaderTimeBlocks(Connection& c, const std::string& code,
-                          const std::string& access_class, int* count);
+int CountReaderPermissions(Connection& c, const std::string& code, const std::string& access_class,
+                           int* count);
+int CountReaderTimeBlocks(Connection& c, const std::string& code, const std::string& access_class,
+                          int* count);
 
 // TSMTYP of the terminal, up to 10 characters.
 int GetTerminalType(Connection& c, const std::string& terminal, std::string* type);

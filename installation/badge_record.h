@@ -12,22 +12,22 @@
 namespace plom {
 
 struct BadgeRecord {
-  std::string badge_number;      // AswNum, up to 50
-  std::string valid_from;        // yyyymmdd or empty
-  std::string valid_to;          // yyyymmdd or empty
-  std::string time_flag;         // "0"/"1", IDSTAMM only
-  std::string access_flag;       // "0"/"1", IDSTAMM only
-  std::string pnr_sal;           // PnrSal, up to 10
-  std::string pnr_spr;           // PnrSpr formatted "%d"
-  std::string access_class;      // "%-3s" of AswBkl/BzuBkl (up to 5)
-  std::string location_short;    // first 3 characters of StoKtx
-  std::string location_number;   // AwvSto right-aligned, zero-filled to 8
-  std::string badge_group;       // AswGrp / BzuZau, up to 5
-  std::string personnel_number;  // AswPnr, up to 8
-  std::string unfilled;          // no query writes it; always empty
-  std::string asw_atp;           // AswAtp formatted "%d"
-  std::string cost_centre;       // ZuoKst, up to 30
-  std::string department;        // ZuoAbt, up to 15
+  std::string badge_number;             // AswNum, up to 50
+  std::string valid_from;               // yyyymmdd or empty
+  std::string valid_to;                 // yyyymmdd or empty
+  std::string time_flag;                // "0"/"1", IDSTAMM only
+  std::string access_flag;              // "0"/"1", IDSTAMM only
+  std::string pnr_sal;                  // PnrSal, up to 10
+  std::string pnr_spr;                  // PnrSpr formatted "%d"
+  std::string access_class;             // "%-3s" of AswBkl/BzuBkl (up to 5)
+  std::string location_short;           // first 3 characters of StoKtx
+  std::string location_number;          // AwvSto right-aligned, zero-filled to 8
+  std::string badge_group;              // AswGrp / BzuZau, up to 5
+  std::string personnel_number;         // AswPnr, up to 8
+  std::string unfilled;                 // no query writes it; always empty
+  std::string asw_atp;                  // AswAtp formatted "%d"
+  std::string cost_centre;              // ZuoKst, up to 30
+  std::string department;               // ZuoAbt, up to 15
   std::array<std::string, 8> balance;   // balance texts 1..8 (index 0..7), 7 chars when written
   std::array<std::string, 5> vacation;  // vacation texts 1..5 (index 0..4), 7 chars when written
   std::array<std::string, 11> reader_slot;  // slot n at index n-1: "%02d" or two blanks

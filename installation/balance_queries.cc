@@ -87,8 +87,9 @@ std::string TwoDecimals(double mag) {
 std::string VacationText(double days) {
   const char* sign = days < 0 ? "-" : " ";
   double mag = days < 0 ? -days : days;
-  const char* prefix =
-      (days >= 100 || days <= -100) ? "" : (days >= 10 || days <= -10) ? " " : "  ";
+  const char* prefix = (days >= 100 || days <= -100) ? ""
+                       : (days >= 10 || days <= -10) ? " "
+                                                     : "  ";
   std::string text = prefix + TwoDecimals(mag) + sign;
   size_t dot = text.find('.');
   if (dot != std::string::npos) text[dot] = ',';
@@ -148,15 +149,15 @@ int GetVacation(Connection& c, const std::string& schema, BadgeRecord* r) {
   if (IsValidSchemaName(schema)) {
     std::string key = PersonnelKey(*r);
     Row row;
-    int a = FetchFirstRow(c, kYearAccountNo,
-                          BuildStatement(kYearAccount, schema + kUrvTable), key, &row);
+    int a = FetchFirstRow(c, kYearAccountNo, BuildStatement(kYearAccount, schema + kUrvTable), key,
+                          &row);
     if (a == kSqlOk) {
       gur = Column(row, 0).Real();
       vjr = Column(row, 1).Real();
     }
     row.clear();
-    int b = FetchFirstRow(c, kDayRecordNo,
-                          BuildStatement(kDayRecord, schema + kUtgTable), key, &row);
+    int b =
+        FetchFirstRow(c, kDayRecordNo, BuildStatement(kDayRecord, schema + kUtgTable), key, &row);
     if (b == kSqlOk) {
       vtg = Column(row, 1).Real();
       rtg = Column(row, 2).Real();

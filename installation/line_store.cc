@@ -71,7 +71,8 @@ int LineStore::InsertGrouped(const Line& l) {
     open_ = true;
   }
   if (c_.Transaction(kInsertTx, kSaveLineSql) != 0) return GroupFailed(&l);
-  int rc = c_.Execute(kInsert, kInsertSql, {Param::Text(l.path, kMaxPathLen), Param::Text(l.line, kMaxLineLen)});
+  int rc = c_.Execute(kInsert, kInsertSql,
+                      {Param::Text(l.path, kMaxPathLen), Param::Text(l.line, kMaxLineLen)});
   if (rc == 0) {
     pending_.push_back(l);
     return 0;
@@ -129,7 +130,8 @@ int LineStore::GroupFailed(const Line* extra) {
 
 LineStore::Outcome LineStore::StoreAlone(const Line& l, int* sqlcode) {
   if ((*sqlcode = c_.Transaction(kInsertTx, kBeginInsertSql)) != 0) return Outcome::kBroken;
-  int rc = c_.Execute(kInsert, kInsertSql, {Param::Text(l.path, kMaxPathLen), Param::Text(l.line, kMaxLineLen)});
+  int rc = c_.Execute(kInsert, kInsertSql,
+                      {Param::Text(l.path, kMaxPathLen), Param::Text(l.line, kMaxLineLen)});
   if (rc == 0) {
     if ((*sqlcode = c_.Transaction(kCommit, kCommitSql)) == 0) return Outcome::kStored;
     c_.Transaction(kInsertTx, kRollbackInsertSql);
@@ -145,8 +147,9 @@ LineStore::Outcome LineStore::StoreAlone(const Line& l, int* sqlcode) {
 
 bool LineStore::AlreadyStored(const Line& l) {
   Row row;
-  return c_.Execute(kLineCount, kLineCountSql, {Param::Text(l.path, kMaxPathLen), Param::Text(l.line, kMaxLineLen)}, &row) ==
-             0 &&
+  return c_.Execute(kLineCount, kLineCountSql,
+                    {Param::Text(l.path, kMaxPathLen), Param::Text(l.line, kMaxLineLen)},
+                    &row) == 0 &&
          !row.empty() && row[0].Int() > 0;
 }
 
@@ -190,12 +193,14 @@ int InsertAll(Connection& c, const std::string& path, const std::vector<std::str
   Params params;
   for (; at + kLinesPerInsert <= lines.size(); at += kLinesPerInsert) {
     params.assign(1, Param::Text(path, kMaxPathLen));
-    for (size_t i = at; i < at + kLinesPerInsert; ++i) params.push_back(Param::Text(lines[i], kMaxLineLen));
+    for (size_t i = at; i < at + kLinesPerInsert; ++i)
+      params.push_back(Param::Text(lines[i], kMaxLineLen));
     int rc = c.Execute(stmt::kInsertLines.no, stmt::kInsertLines.text, params);
     if (rc != 0) return rc;
   }
   for (; at < lines.size(); ++at) {
-    int rc = c.Execute(kInsert, kInsertSql, {Param::Text(path, kMaxPathLen), Param::Text(lines[at], kMaxLineLen)});
+    int rc = c.Execute(kInsert, kInsertSql,
+                       {Param::Text(path, kMaxPathLen), Param::Text(lines[at], kMaxLineLen)});
     if (rc != 0) return rc;
   }
   return 0;

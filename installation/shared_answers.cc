@@ -17,10 +17,10 @@ static_assert(sizeof(BadgeRecord) == kRecordFields * sizeof(std::string),
 
 template <class Record, class Fn>
 void RecordFields(Record& r, Fn fn) {
-  for (auto* f : {&r.badge_number, &r.valid_from, &r.valid_to, &r.time_flag, &r.access_flag,
-                  &r.pnr_sal, &r.pnr_spr, &r.access_class, &r.location_short,
-                  &r.location_number, &r.badge_group, &r.personnel_number, &r.unfilled,
-                  &r.asw_atp, &r.cost_centre, &r.department}) {
+  for (auto* f :
+       {&r.badge_number, &r.valid_from, &r.valid_to, &r.time_flag, &r.access_flag, &r.pnr_sal,
+        &r.pnr_spr, &r.access_class, &r.location_short, &r.location_number, &r.badge_group,
+        &r.personnel_number, &r.unfilled, &r.asw_atp, &r.cost_centre, &r.department}) {
     fn(*f);
   }
   for (auto& f : r.balance) fn(f);
@@ -208,8 +208,7 @@ int GetBalances(Connection& c, BadgeRecord* r, const RowAnswers* kept) {
       [&](int) { return Pack(r->balance); });
 }
 
-int GetVacation(Connection& c, const std::string& schema, BadgeRecord* r,
-                const RowAnswers* kept) {
+int GetVacation(Connection& c, const std::string& schema, BadgeRecord* r, const RowAnswers* kept) {
   if (kept == nullptr) return GetVacation(c, schema, r);
   return ThroughKept(
       kept->vacation,

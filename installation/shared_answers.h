@@ -117,8 +117,7 @@ class SharedAnswers {
 // keeping the answer when it is the first), asked directly otherwise.
 // The schema is the one whose badge rows the kept lookups belong to.
 int GetBalances(Connection& c, BadgeRecord* r, const RowAnswers* kept);
-int GetVacation(Connection& c, const std::string& schema, BadgeRecord* r,
-                const RowAnswers* kept);
+int GetVacation(Connection& c, const std::string& schema, BadgeRecord* r, const RowAnswers* kept);
 int GetPersonSprSal(Connection& c, const std::string& schema, BadgeRecord* r,
                     const RowAnswers* kept);
 int GetLocationShortText(Connection& c, BadgeRecord* r, const RowAnswers* kept);

@@ -114,8 +114,8 @@ inline constexpr Statement kSelAkr = {
     "BzuGvo IS NULL)    OR (CURRENT_TIMESTAMP >= BzuGvo AND CURRENT_TIMESTAMP <= BzuGbi)) "};
 
 // Person, balances, labels and vacation. %s takes the qualified table name.
-inline constexpr Statement kPerson = {
-    13, StatementKind::kClientRow, " SELECT   PnrSpr, PnrSal   FROM  %s   WHERE PNRNUM = @p1 "};
+inline constexpr Statement kPerson = {13, StatementKind::kClientRow,
+                                      " SELECT   PnrSpr, PnrSal   FROM  %s   WHERE PNRNUM = @p1 "};
 inline constexpr Statement kBalances = {
     14, StatementKind::kRow,
     "  SELECT COALESCE(TGBVT1,0) + COALESCE(TGBSA1,0), COALESCE(TGBVT2,0) + COALESCE(TGBSA2,0), "
@@ -123,7 +123,8 @@ inline constexpr Statement kBalances = {
     "COALESCE(TGBVT5,0) + COALESCE(TGBSA5,0), COALESCE(TGBVT6,0) + COALESCE(TGBSA6,0), "
     "COALESCE(TGBVT7,0) + COALESCE(TGBSA7,0), COALESCE(TGBVT1,0) + COALESCE(TGBSA1,0) + "
     "COALESCE(TGBVT2,0) + COALESCE(TGBSA2,0) FROM Zrt320Tgb WHERE TGBPNR = @p1     AND "
-    "TGBZTR = 1 AND TGBDTM = CONVERT(datetime, (CONVERT(char(8),(CURRENT_TIMESTAMP-1),112)),112)  "};
+    "TGBZTR = 1 AND TGBDTM = CONVERT(datetime, (CONVERT(char(8),(CURRENT_TIMESTAMP-1),112)),112) "
+    " "};
 inline constexpr Statement kLabelCursor = {
     15, StatementKind::kCursor,
     "/* Sal_DspTxt_C 15 nohold */ SELECT StxNum, StxTxt FROM  ZrSystem.O2001SALTEXTE WHERE "
@@ -272,14 +273,22 @@ inline constexpr Statement kBadgeRows = {
 
 // The whole table, in number order.
 inline constexpr Statement kStatements[] = {
-    stmt::kBadgeCursor,     stmt::kReaderCursor,   stmt::kCountPermissions, stmt::kCountTimeBlocks,
-    stmt::kTerminalType,    stmt::kSelAwsGrp,      stmt::kSelKst,           stmt::kSelKstGrp,
-    stmt::kSelAbt,          stmt::kSelAbtGrp,      stmt::kSelAkr,           stmt::kLocationText,
-    stmt::kPerson,          stmt::kBalances,       stmt::kLabelCursor,      stmt::kDayRecord,
-    stmt::kYearAccount,     stmt::kBeginInsert,    stmt::kRollbackInsert,   stmt::kSaveLine,
-    stmt::kRollbackLine,    stmt::kInsertLine,     stmt::kBeginDelete,      stmt::kRollbackDelete,
-    stmt::kDeleteLines,     stmt::kLineCursor,     stmt::kCommit,           stmt::kTerminalSchemaCursor,
-    stmt::kAllSchemaCursor, stmt::kInsertLines,     stmt::kBadgeRows,        stmt::kCountLine,
+    stmt::kBadgeCursor,      stmt::kReaderCursor,
+    stmt::kCountPermissions, stmt::kCountTimeBlocks,
+    stmt::kTerminalType,     stmt::kSelAwsGrp,
+    stmt::kSelKst,           stmt::kSelKstGrp,
+    stmt::kSelAbt,           stmt::kSelAbtGrp,
+    stmt::kSelAkr,           stmt::kLocationText,
+    stmt::kPerson,           stmt::kBalances,
+    stmt::kLabelCursor,      stmt::kDayRecord,
+    stmt::kYearAccount,      stmt::kBeginInsert,
+    stmt::kRollbackInsert,   stmt::kSaveLine,
+    stmt::kRollbackLine,     stmt::kInsertLine,
+    stmt::kBeginDelete,      stmt::kRollbackDelete,
+    stmt::kDeleteLines,      stmt::kLineCursor,
+    stmt::kCommit,           stmt::kTerminalSchemaCursor,
+    stmt::kAllSchemaCursor,  stmt::kInsertLines,
+    stmt::kBadgeRows,        stmt::kCountLine,
     stmt::kLockLineStore,
 };
 

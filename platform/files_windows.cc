@@ -33,8 +33,8 @@ constexpr UINT kCodePage = 1252;
 
 std::wstring Wide(const std::string& path) {
   if (path.empty()) return std::wstring();
-  int n = ::MultiByteToWideChar(kCodePage, 0, path.data(), static_cast<int>(path.size()),
-                                nullptr, 0);
+  int n =
+      ::MultiByteToWideChar(kCodePage, 0, path.data(), static_cast<int>(path.size()), nullptr, 0);
   std::wstring wide(static_cast<size_t>(n), L'\0');
   ::MultiByteToWideChar(kCodePage, 0, path.data(), static_cast<int>(path.size()), wide.data(), n);
   return wide;
@@ -132,8 +132,8 @@ std::string CollationModulePath() {
   int len = ::WideCharToMultiByte(kCodePage, 0, module.data(), static_cast<int>(module.size()),
                                   nullptr, 0, nullptr, nullptr);
   std::string narrow(static_cast<size_t>(len), '\0');
-  ::WideCharToMultiByte(kCodePage, 0, module.data(), static_cast<int>(module.size()),
-                        narrow.data(), len, nullptr, nullptr);
+  ::WideCharToMultiByte(kCodePage, 0, module.data(), static_cast<int>(module.size()), narrow.data(),
+                        len, nullptr, nullptr);
   return narrow;
 }
 
@@ -180,8 +180,8 @@ bool RenameOver(const std::wstring& tmp, const std::wstring& target) {
       return true;
     }
     DWORD why = ::GetLastError();
-    bool busy = why == ERROR_SHARING_VIOLATION || why == ERROR_ACCESS_DENIED ||
-                why == ERROR_LOCK_VIOLATION;
+    bool busy =
+        why == ERROR_SHARING_VIOLATION || why == ERROR_ACCESS_DENIED || why == ERROR_LOCK_VIOLATION;
     if (!busy || attempt >= 40 || IsDirectory(target)) {
       ::SetLastError(why);
       return false;
@@ -251,7 +251,8 @@ bool IsTemporaryOf(const std::wstring& name, const std::wstring& base) {
     return false;
   for (size_t i = prefix.size(); i < name.size(); ++i) {
     wchar_t ch = name[i];
-    bool alnum = (ch >= L'0' && ch <= L'9') || (ch >= L'A' && ch <= L'Z') || (ch >= L'a' && ch <= L'z');
+    bool alnum =
+        (ch >= L'0' && ch <= L'9') || (ch >= L'A' && ch <= L'Z') || (ch >= L'a' && ch <= L'z');
     if (!alnum) return false;
   }
   return true;
@@ -298,7 +299,8 @@ int RemoveLeftTemporaries(const std::string& path) {
   if (search == INVALID_HANDLE_VALUE) return 0;
   int removed = 0;
   do {
-    bool plain = (found.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) == 0;
+    bool plain =
+        (found.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) == 0;
     if (plain && IsTemporaryOf(found.cFileName, base) &&
         ::DeleteFileW((dir + L"\\" + found.cFileName).c_str())) {
       ++removed;
@@ -345,8 +347,8 @@ bool StillNamed(HANDLE h, const std::wstring& path) {
                              OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
   BY_HANDLE_FILE_INFORMATION a, b;
   return named.valid() && FileId(h, &a) && FileId(named.get(), &b) &&
-         a.dwVolumeSerialNumber == b.dwVolumeSerialNumber &&
-         a.nFileIndexHigh == b.nFileIndexHigh && a.nFileIndexLow == b.nFileIndexLow;
+         a.dwVolumeSerialNumber == b.dwVolumeSerialNumber && a.nFileIndexHigh == b.nFileIndexHigh &&
+         a.nFileIndexLow == b.nFileIndexLow;
 }
 
 // Opens a lock file, creating it when missing. Every handle of a lock file
@@ -354,10 +356,10 @@ bool StillNamed(HANDLE h, const std::wstring& path) {
 // while others wait on it. A link (reparse point) is opened as itself and
 // refused: only a plain file will do.
 HANDLE OpenLockFile(const std::wstring& name, std::string* reason) {
-  HANDLE h = ::CreateFileW(name.c_str(), GENERIC_READ | GENERIC_WRITE | DELETE,
-                           FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                           OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT,
-                           nullptr);
+  HANDLE h =
+      ::CreateFileW(name.c_str(), GENERIC_READ | GENERIC_WRITE | DELETE,
+                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_ALWAYS,
+                    FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
   if (h == INVALID_HANDLE_VALUE) {
     *reason = LastReason();
     return h;

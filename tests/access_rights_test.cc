@@ -28,8 +28,8 @@ class AccessRightsTest : public ::testing::Test {
   void Exec(const std::string& sql) { db_.Exec(sql); }
 
   // An access right; columns not given stay NULL.
-  void AddRight(const std::string& column, const std::string& key, const char* bkl,
-                const char* gvo, const char* gbi, const std::string& schema = "MND1") {
+  void AddRight(const std::string& column, const std::string& key, const char* bkl, const char* gvo,
+                const char* gbi, const std::string& schema = "MND1") {
     Exec("INSERT INTO \"" + schema + ".Zrt408Bzu\" (" + column + ", BzuBkl, BzuGvo, BzuGbi) " +
          "VALUES (" + Lit(key) + ", " + Lit(bkl) + ", " + Lit(gvo) + ", " + Lit(gbi) + ");");
   }
@@ -65,10 +65,10 @@ TEST_F(AccessRightsTest, RightWindowsDecideTheBadgeGroupHit) {
     const char* gbi;
     bool found;
   } cases[] = {
-      {"G1", past_.c_str(), nullptr, true},       {"G2", future_.c_str(), nullptr, false},
-      {"G3", nullptr, future_.c_str(), true},     {"G4", nullptr, past_.c_str(), false},
+      {"G1", past_.c_str(), nullptr, true},         {"G2", future_.c_str(), nullptr, false},
+      {"G3", nullptr, future_.c_str(), true},       {"G4", nullptr, past_.c_str(), false},
       {"G5", past_.c_str(), future_.c_str(), true}, {"G6", past_.c_str(), p2.c_str(), false},
-      {"G7", f2.c_str(), future_.c_str(), false}, {"G8", nullptr, nullptr, false},
+      {"G7", f2.c_str(), future_.c_str(), false},   {"G8", nullptr, nullptr, false},
   };
   for (const Case& k : cases) AddRight("BzuZau", std::string(k.group) + "  ", "7", k.gvo, k.gbi);
   for (const Case& k : cases) {
@@ -93,10 +93,12 @@ TEST_F(AccessRightsTest, RightWindowsDecideTheBadgeGroupHit) {
 TEST_F(AccessRightsTest, EachQueryWritesItsFields) {
   // Person P1: cost centre K1 (group V1), department A1 (group W1), Akr R1.
   AddAssignment("P1", "K1   ", "A1   ", past_.c_str(), nullptr);
-  Exec("INSERT INTO \"MND1.O1003Kststelle\" (KstNum, KstVws) VALUES ('K1', 'V1');"
-       "INSERT INTO \"MND1.G1102AbtLst\" (AblAbt, AblVab) VALUES ('A1', 'W1');"
-       "INSERT INTO \"MND1.Zrt310Bsv\" (BsvPnr, BsvAkr, BsvGvo, BsvGbi) VALUES "
-       "('P1', 'R1', NULL, '" + future_ + "');");
+  Exec(
+      "INSERT INTO \"MND1.O1003Kststelle\" (KstNum, KstVws) VALUES ('K1', 'V1');"
+      "INSERT INTO \"MND1.G1102AbtLst\" (AblAbt, AblVab) VALUES ('A1', 'W1');"
+      "INSERT INTO \"MND1.Zrt310Bsv\" (BsvPnr, BsvAkr, BsvGvo, BsvGbi) VALUES "
+      "('P1', 'R1', NULL, '" +
+      future_ + "');");
   AddRight("BzuKst", "K1", "11", past_.c_str(), future_.c_str());
   AddRight("BzuVks", "V1", "12", past_.c_str(), nullptr);
   AddRight("BzuAbt", "A1", "13", nullptr, future_.c_str());
@@ -146,8 +148,10 @@ TEST_F(AccessRightsTest, EndedPersonAssignmentHidesTheRight) {
   AddAssignment("P1", "K1", "A1", past_.c_str(), ended.c_str());
   AddAssignment("P2", "K1", "A1", future_.c_str(), nullptr);  // not begun
   AddAssignment("P3", "K1", "A1", nullptr, nullptr);          // no window at all
-  Exec("INSERT INTO \"MND1.Zrt310Bsv\" (BsvPnr, BsvAkr, BsvGvo, BsvGbi) VALUES "
-       "('P1', 'R1', '" + past_ + "', '" + ended + "');");
+  Exec(
+      "INSERT INTO \"MND1.Zrt310Bsv\" (BsvPnr, BsvAkr, BsvGvo, BsvGbi) VALUES "
+      "('P1', 'R1', '" +
+      past_ + "', '" + ended + "');");
   for (const char* pnr : {"P1", "P2", "P3"}) {
     BadgeRecord r = Badge("G0", pnr);
     EXPECT_EQ(BZU_SelKst(*conn_, schema_, &r), kSqlNotFound) << pnr;
@@ -174,8 +178,9 @@ TEST_F(AccessRightsTest, ResolutionTakesTheGroupBeforeTheCostCentre) {
 
 TEST_F(AccessRightsTest, ResolutionReachesTheDepartmentGroup) {
   AddAssignment("P1", "K1", "A1", past_.c_str(), nullptr);
-  Exec("INSERT INTO \"MND1.O1003Kststelle\" (KstNum, KstVws) VALUES ('K1', 'V1');"
-       "INSERT INTO \"MND1.G1102AbtLst\" (AblAbt, AblVab) VALUES ('A1', 'W1');");
+  Exec(
+      "INSERT INTO \"MND1.O1003Kststelle\" (KstNum, KstVws) VALUES ('K1', 'V1');"
+      "INSERT INTO \"MND1.G1102AbtLst\" (AblAbt, AblVab) VALUES ('A1', 'W1');");
   AddRight("BzuZau", "G1", "20", past_.c_str(), DateTime(-1).c_str());  // ended
   AddRight("BzuKst", "K2", "21", past_.c_str(), nullptr);               // other centre
   AddRight("BzuVks", "V1", "22", future_.c_str(), nullptr);             // not yet
@@ -296,12 +301,19 @@ TEST(AccessSchemaNameTest, LettersDigitsAndUnderscoreUpToTwenty) {
     const char* name;
     bool valid;
   } cases[] = {
-      {"MND1", true},   {"mnd_1", true},        {"_", true},
-      {"ABCDEFGHIJKLMNOPQRST", true},           {"ABCDEFGHIJKLMNOPQRSTU", false},
-      {"", false},      {"MND 1", false},       {"MND1 ", false},
-      {"MND-1", false}, {"MND'1", false},       {"a.b", false},
+      {"MND1", true},
+      {"mnd_1", true},
+      {"_", true},
+      {"ABCDEFGHIJKLMNOPQRST", true},
+      {"ABCDEFGHIJKLMNOPQRSTU", false},
+      {"", false},
+      {"MND 1", false},
+      {"MND1 ", false},
+      {"MND-1", false},
+      {"MND'1", false},
+      {"a.b", false},
       {"M\xC4ND", false},  // non-ASCII letter
-      {"1MND", false},      // starts with a digit
+      {"1MND", false},     // starts with a digit
   };
   for (const Case& k : cases) EXPECT_EQ(IsValidSchemaName(k.name), k.valid) << k.name;
 }

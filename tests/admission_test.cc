@@ -20,9 +20,8 @@ class AdmissionTest : public ::testing::Test {
 
   void AddReaders(const std::string& terminal, std::initializer_list<int> numbers) {
     for (int n : numbers) {
-      db_.Exec("INSERT INTO \"ZrSystem.Zrt401Zls\" (ZlsTrm, ZlsLes, ZlsZko) VALUES ('" +
-               terminal + "', " + std::to_string(n) + ", '" + terminal + "R" + std::to_string(n) +
-               "');");
+      db_.Exec("INSERT INTO \"ZrSystem.Zrt401Zls\" (ZlsTrm, ZlsLes, ZlsZko) VALUES ('" + terminal +
+               "', " + std::to_string(n) + ", '" + terminal + "R" + std::to_string(n) + "');");
     }
   }
   // A permission row of the class on the reader of the terminal.
@@ -129,7 +128,7 @@ TEST_F(AdmissionTest, TimeBlockedOnlyByTypeThreeOnReaderOne) {
     const char* cls;
     bool time;
   } cases[] = {
-      {"T1", "5  ", false}, {"T1", "5", false}, {"T1", "6  ", true},
+      {"T1", "5  ", false}, {"T1", "5", false},  {"T1", "6  ", true},
       {"T2", "5  ", true},  {"T3", "5  ", true}, {"T9", "5  ", true},
   };
   for (const Case& k : cases) {
@@ -170,8 +169,8 @@ TEST_F(AdmissionTest, CachedRunMatchesTheLiteralRun) {
   Permit("5", "T3", 3);
   Permit("12345", "T1", 11);
 
-  const std::vector<std::string> classes = {"1  ", "2  ", "3  ", "4  ", "5  ", "6  ",
-                                            "12345", "0  ", "2"};
+  const std::vector<std::string> classes = {"1  ", "2  ",   "3  ", "4  ", "5  ",
+                                            "6  ", "12345", "0  ", "2"};
   const std::vector<std::string> terminals = {"T1", "T2", "T3", "T4"};
   const int highests[] = {11, 32, 3};
 

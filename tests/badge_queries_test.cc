@@ -20,20 +20,21 @@ using test::Ymd;
 class BadgeQueriesTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    db_.Exec("INSERT INTO \"ZrSystem.Zrt112Mnd\" (MndLiz, MndNum, MndSch, MndKon) VALUES "
-             "(1, 1, 'MND1', 0), (1, 2, 'MND2', 0);");
+    db_.Exec(
+        "INSERT INTO \"ZrSystem.Zrt112Mnd\" (MndLiz, MndNum, MndSch, MndKon) VALUES "
+        "(1, 1, 'MND1', 0), (1, 2, 'MND2', 0);");
     conn_ = db_.Connect();
   }
 
   // A badge of client `mnd` with a location assignment (sto may be null).
   void AddBadge(const std::string& num, const char* gvo, const char* gbi, const char* bkl = "5",
-                const char* sto = "1", int mnd = 1, const char* pnr = "P1",
-                const char* grp = "G1", const char* atp = "3") {
-    db_.Exec("INSERT INTO \"ZrSystem.Zrt301Asw\" (AswNum, AswGvo, AswGbi, AswPnr, AswBkl, "
-             "AswGrp, AswAan, AswAtp, AswLiz, AswMnd) VALUES (" +
-             Lit(num) + ", " + Lit(gvo) + ", " + Lit(gbi) + ", " + Lit(pnr) + ", " + Lit(bkl) +
-             ", " + Lit(grp) + ", 'aan', " + (atp ? atp : "NULL") + ", 1, " +
-             std::to_string(mnd) + ");");
+                const char* sto = "1", int mnd = 1, const char* pnr = "P1", const char* grp = "G1",
+                const char* atp = "3") {
+    db_.Exec(
+        "INSERT INTO \"ZrSystem.Zrt301Asw\" (AswNum, AswGvo, AswGbi, AswPnr, AswBkl, "
+        "AswGrp, AswAan, AswAtp, AswLiz, AswMnd) VALUES (" +
+        Lit(num) + ", " + Lit(gvo) + ", " + Lit(gbi) + ", " + Lit(pnr) + ", " + Lit(bkl) + ", " +
+        Lit(grp) + ", 'aan', " + (atp ? atp : "NULL") + ", 1, " + std::to_string(mnd) + ");");
     db_.Exec("INSERT INTO \"ZrSystem.Zrt113Awv\" (AwvNum, AwvSto) VALUES (" + Lit(num) + ", " +
              Lit(sto) + ");");
   }
@@ -115,8 +116,8 @@ TEST_F(BadgeQueriesTest, FieldsAreTrimmedAndFormatted) {
       {"C1", "5", "12", "P1", "G1", "7", "C1", "5  ", "00000012", "P1", "G1", "7"},
       {"C2   ", "0", nullptr, "P2  ", "G2 \t", nullptr, "C2", "0  ", "00000000", "P2", "G2", "0"},
       {"C3", "123", "", "  P3", "GROUP", "12", "C3", "123", "00000000", "  P3", "GROUP", "12"},
-      {"C4", "12345", "87654321", "12345678", "G", "-1", "C4", "12345", "87654321", "12345678",
-       "G", "-1"},
+      {"C4", "12345", "87654321", "12345678", "G", "-1", "C4", "12345", "87654321", "12345678", "G",
+       "-1"},
       {"C5", "AB   ", "7   ", "P5", nullptr, "0", "C5", "AB ", "00000007", "P5", "", "0"},
       {"C6", nullptr, "123456789", "P6", "G6", "99", "C6", "   ", "12345678", "P6", "G6", "99"},
       {"C7", "5", "1", "P7", "G7", "100", "C7", "5  ", "00000001", "P7", "G7", "100"},
@@ -177,9 +178,10 @@ TEST_F(BadgeQueriesTest, SchemaWithoutBadgesGivesNotFoundAndLeavesRecord) {
 }
 
 TEST_F(BadgeQueriesTest, ReadersUpToTheHighestInAscendingOrder) {
-  db_.Exec("INSERT INTO \"ZrSystem.Zrt401Zls\" (ZlsTrm, ZlsLes, ZlsZko) VALUES "
-           "('T1', 12, 'Z12'), ('T1', 3, 'Z3  '), ('T1', 1, 'Z1'), ('T1', 0, NULL), "
-           "('T1', 11, 'Z11'), ('T2', 2, 'X2');");
+  db_.Exec(
+      "INSERT INTO \"ZrSystem.Zrt401Zls\" (ZlsTrm, ZlsLes, ZlsZko) VALUES "
+      "('T1', 12, 'Z12'), ('T1', 3, 'Z3  '), ('T1', 1, 'Z1'), ('T1', 0, NULL), "
+      "('T1', 11, 'Z11'), ('T2', 2, 'X2');");
   struct Case {
     int highest;
     std::vector<std::string> want;
@@ -201,16 +203,17 @@ TEST_F(BadgeQueriesTest, ReadersUpToTheHighestInAscendingOrder) {
 }
 
 TEST_F(BadgeQueriesTest, CountsCompareTheHeldClassIgnoringTrailingBlanks) {
-  db_.Exec("INSERT INTO \"ZrSystem.Zrt404Zbr\" (ZbrZbk, ZbrZko, ZbrZtb) VALUES "
-           "('5', 'Z1', 0), ('5', 'Z1', 3), ('5  ', 'Z1', 3), ('5', 'Z2', 1), "
-           "('05', 'Z1', 0), ('123', 'Z1', 3);");
+  db_.Exec(
+      "INSERT INTO \"ZrSystem.Zrt404Zbr\" (ZbrZbk, ZbrZko, ZbrZtb) VALUES "
+      "('5', 'Z1', 0), ('5', 'Z1', 3), ('5  ', 'Z1', 3), ('5', 'Z2', 1), "
+      "('05', 'Z1', 0), ('123', 'Z1', 3);");
   struct Case {
     const char* cls;
     const char* code;
     int permissions;
     int blocks;
   } cases[] = {
-      {"5  ", "Z1", 3, 2}, {"5", "Z1", 3, 2},    {"5  ", "Z2", 1, 0}, {"05 ", "Z1", 1, 0},
+      {"5  ", "Z1", 3, 2}, {"5", "Z1", 3, 2},   {"5  ", "Z2", 1, 0}, {"05 ", "Z1", 1, 0},
       {"123", "Z1", 1, 1}, {"5  ", "Z9", 0, 0}, {"6  ", "Z1", 0, 0},
   };
   for (const Case& k : cases) {
@@ -223,8 +226,9 @@ TEST_F(BadgeQueriesTest, CountsCompareTheHeldClassIgnoringTrailingBlanks) {
 }
 
 TEST_F(BadgeQueriesTest, TerminalTypeTrimmedOrUntouched) {
-  db_.Exec("INSERT INTO \"ZrSystem.Zrt114Tsm\" (TsmNam, TsmTyp) VALUES "
-           "('T1', 'KT300   '), ('T2', NULL);");
+  db_.Exec(
+      "INSERT INTO \"ZrSystem.Zrt114Tsm\" (TsmNam, TsmTyp) VALUES "
+      "('T1', 'KT300   '), ('T2', NULL);");
   std::string type = "old";
   EXPECT_EQ(GetTerminalType(*conn_, "T1", &type), 0);
   EXPECT_EQ(type, "KT300");
@@ -236,16 +240,20 @@ TEST_F(BadgeQueriesTest, TerminalTypeTrimmedOrUntouched) {
 }
 
 TEST_F(BadgeQueriesTest, LocationShortTextKeepsAtMostThreeCharacters) {
-  db_.Exec("INSERT INTO \"ZrSystem.Zrt113Sto\" (StoNum, StoKtx) VALUES "
-           "('1', 'AB'), ('2', 'ABCDE'), ('3', 'XYZ   '), ('4', 'A B  ');"
-           "INSERT INTO \"ZrSystem.Zrt113Awv\" (AwvNum, AwvSto) VALUES "
-           "('B1', '1'), ('B2', '2'), ('B3', '3'), ('B4', '4'), ('B5', '99');");
+  db_.Exec(
+      "INSERT INTO \"ZrSystem.Zrt113Sto\" (StoNum, StoKtx) VALUES "
+      "('1', 'AB'), ('2', 'ABCDE'), ('3', 'XYZ   '), ('4', 'A B  ');"
+      "INSERT INTO \"ZrSystem.Zrt113Awv\" (AwvNum, AwvSto) VALUES "
+      "('B1', '1'), ('B2', '2'), ('B3', '3'), ('B4', '4'), ('B5', '99');");
   struct Case {
     const char* badge;
     int rc;
     const char* want;
   } cases[] = {
-      {"B1", 0, "AB"}, {"B2", 0, "ABC"}, {"B3", 0, "XYZ"}, {"B4", 0, "A B"},
+      {"B1", 0, "AB"},
+      {"B2", 0, "ABC"},
+      {"B3", 0, "XYZ"},
+      {"B4", 0, "A B"},
       {"B5", kSqlNotFound, "old"},  // location without a text row
       {"B6", kSqlNotFound, "old"},  // no location at all
   };
@@ -284,9 +292,9 @@ TEST(BadgeFormatTest, PadClassAndZeroFill) {
     const char* pad;
     const char* fill;
   } cases[] = {
-      {"", "   ", "00000000"},      {"5", "5  ", "00000005"},
-      {"12", "12 ", "00000012"},    {"123", "123", "00000123"},
-      {"1234", "1234", "00001234"}, {"12345", "12345", "00012345"},
+      {"", "   ", "00000000"},           {"5", "5  ", "00000005"},
+      {"12", "12 ", "00000012"},         {"123", "123", "00000123"},
+      {"1234", "1234", "00001234"},      {"12345", "12345", "00012345"},
       {"12345678", "12345", "12345678"},
   };
   for (const Case& k : cases) {

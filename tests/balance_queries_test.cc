@@ -25,10 +25,10 @@ TEST(BalanceTextTest, MinutesAsHoursCommaMinutesAndSign) {
     int32_t minutes;
     const char* text;
   } cases[] = {
-      {0, "  0,00 "},      {59, "  0,59 "},     {60, "  1,00 "},     {-1, "  0,01-"},
-      {-75, "  1,15-"},    {599, "  9,59 "},    {-599, "  9,59-"},   {600, " 10,00 "},
-      {-600, " 10,00-"},   {5999, " 99,59 "},   {-5999, " 99,59-"},  {6000, "100,00 "},
-      {-6000, "100,00-"},  {59999, "999,59 "},  {60000, "1000,00"},  {-60000, "1000,00"},
+      {0, "  0,00 "},         {59, "  0,59 "},        {60, "  1,00 "},    {-1, "  0,01-"},
+      {-75, "  1,15-"},       {599, "  9,59 "},       {-599, "  9,59-"},  {600, " 10,00 "},
+      {-600, " 10,00-"},      {5999, " 99,59 "},      {-5999, " 99,59-"}, {6000, "100,00 "},
+      {-6000, "100,00-"},     {59999, "999,59 "},     {60000, "1000,00"}, {-60000, "1000,00"},
       {INT32_MAX, "3579139"}, {INT32_MIN, "3579139"},
   };
   for (const Case& k : cases) EXPECT_EQ(BalanceText(k.minutes), k.text) << k.minutes;
@@ -39,10 +39,10 @@ TEST(BalanceTextTest, VacationDaysWithDecimalComma) {
     double days;
     const char* text;
   } cases[] = {
-      {0.0, "  0,00 "},     {2.5, "  2,50 "},    {-2.5, "  2,50-"},   {10, " 10,00 "},
-      {-10, " 10,00-"},     {99.5, " 99,50 "},   {100, "100,00 "},    {-100, "100,00-"},
-      {9.999, "  10,00"},   {1234.5, "1234,50"}, {-0.004, "  0,00-"}, {0.005, "  0,01 "},
-      {99.999, " 100,00"},  {-9.5, "  9,50-"},   {1e9, "1000000"},
+      {0.0, "  0,00 "},    {2.5, "  2,50 "},    {-2.5, "  2,50-"},   {10, " 10,00 "},
+      {-10, " 10,00-"},    {99.5, " 99,50 "},   {100, "100,00 "},    {-100, "100,00-"},
+      {9.999, "  10,00"},  {1234.5, "1234,50"}, {-0.004, "  0,00-"}, {0.005, "  0,01 "},
+      {99.999, " 100,00"}, {-9.5, "  9,50-"},   {1e9, "1000000"},
   };
   for (const Case& k : cases) EXPECT_EQ(VacationText(k.days), k.text) << k.days;
 }
@@ -70,12 +70,22 @@ TEST_F(BalanceQueriesTest, BalancesOfThePreviousDay) {
   db_.Exec(
       "INSERT INTO Zrt320Tgb (TgbPnr, TgbZtr, TgbDtm, TgbVt1, TgbSa1, TgbVt2, TgbSa2, TgbVt3, "
       "TgbSa3, TgbVt4, TgbSa4, TgbVt5, TgbSa5, TgbVt6, TgbSa6, TgbVt7, TgbSa7) VALUES "
-      "('P1', 1, '" + yesterday + "', 60, 15, -100, 25, NULL, -1, 6000, NULL, 300, 300, "
+      "('P1', 1, '" +
+      yesterday +
+      "', 60, 15, -100, 25, NULL, -1, 6000, NULL, 300, 300, "
       "NULL, NULL, 599, 1), "
-      "('P1', 1, '" + today + "', 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1), "
-      "('P1', 1, '" + before + "', 2, 2, 2, 2, 2, 2, 2, 2, 2, 2, 2, 2, 2, 2), "
-      "('P1', 2, '" + yesterday + "', 3, 3, 3, 3, 3, 3, 3, 3, 3, 3, 3, 3, 3, 3), "
-      "('P2', 1, '" + yesterday + "', NULL, NULL, NULL, NULL, NULL, NULL, NULL, NULL, NULL, "
+      "('P1', 1, '" +
+      today +
+      "', 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1), "
+      "('P1', 1, '" +
+      before +
+      "', 2, 2, 2, 2, 2, 2, 2, 2, 2, 2, 2, 2, 2, 2), "
+      "('P1', 2, '" +
+      yesterday +
+      "', 3, 3, 3, 3, 3, 3, 3, 3, 3, 3, 3, 3, 3, 3), "
+      "('P2', 1, '" +
+      yesterday +
+      "', NULL, NULL, NULL, NULL, NULL, NULL, NULL, NULL, NULL, "
       "NULL, NULL, NULL, NULL, NULL);");
   BadgeRecord r = Badge("P1");
   EXPECT_EQ(GetBalances(*conn_, &r), 0);
@@ -89,9 +99,10 @@ TEST_F(BalanceQueriesTest, BalancesOfThePreviousDay) {
 }
 
 TEST_F(BalanceQueriesTest, NoBalanceRowShowsZeroNotThePreviousBadge) {
-  db_.Exec("INSERT INTO Zrt320Tgb (TgbPnr, TgbZtr, TgbDtm, TgbVt1, TgbSa1, TgbVt2, TgbVt3, "
-           "TgbVt4, TgbVt5, TgbVt6, TgbVt7) VALUES ('P1', 1, '" + DateTime(-1) +
-           "', 100, 20, 30, 40, 50, 60, 70, 80);");
+  db_.Exec(
+      "INSERT INTO Zrt320Tgb (TgbPnr, TgbZtr, TgbDtm, TgbVt1, TgbSa1, TgbVt2, TgbVt3, "
+      "TgbVt4, TgbVt5, TgbVt6, TgbVt7) VALUES ('P1', 1, '" +
+      DateTime(-1) + "', 100, 20, 30, 40, 50, 60, 70, 80);");
   BadgeRecord r = Badge("P1");
   EXPECT_EQ(GetBalances(*conn_, &r), 0);
   EXPECT_EQ(r.balance[0], "  2,00 ");
@@ -110,10 +121,11 @@ TEST_F(BalanceQueriesTest, NoBalanceRowShowsZeroNotThePreviousBadge) {
 }
 
 TEST_F(BalanceQueriesTest, LabelsPaddedOrCutToThirteen) {
-  db_.Exec("INSERT INTO \"ZrSystem.O2001SALTEXTE\" (StxNum, StxTxt) VALUES "
-           "(300, 'too low'), (309, 'too high'), "
-           "(303, 'Saldo'), (301, 'Zwoelf_Zeich'), (302, 'Dreizehn_Zeic'), "
-           "(304, 'Fuenfzehn_Zeich'), (305, ''), (306, NULL), (307, 'Urlaub   \t');");
+  db_.Exec(
+      "INSERT INTO \"ZrSystem.O2001SALTEXTE\" (StxNum, StxTxt) VALUES "
+      "(300, 'too low'), (309, 'too high'), "
+      "(303, 'Saldo'), (301, 'Zwoelf_Zeich'), (302, 'Dreizehn_Zeic'), "
+      "(304, 'Fuenfzehn_Zeich'), (305, ''), (306, NULL), (307, 'Urlaub   \t');");
   EXPECT_EQ(OpenLabelCursor(*conn_), 0);
   const char* want[] = {"Zwoelf_Zeich ", "Dreizehn_Zeic", "Saldo        ", "Fuenfzehn_Zei",
                         "             ", "             ", "Urlaub       "};
@@ -129,17 +141,18 @@ TEST_F(BalanceQueriesTest, LabelsPaddedOrCutToThirteen) {
 }
 
 TEST_F(BalanceQueriesTest, PersonSprSalOrUntouched) {
-  db_.Exec("INSERT INTO \"MND1.Zrt300Pnr\" (PnrNum, PnrSpr, PnrSal) VALUES "
-           "('P1', 42, 'Herr   '), ('P2', -7, 'Frau Doktor Prof'), ('P3', NULL, NULL), "
-           "('O''N', 3, 'Herr'), ('X', 9, 'Wrong');");
+  db_.Exec(
+      "INSERT INTO \"MND1.Zrt300Pnr\" (PnrNum, PnrSpr, PnrSal) VALUES "
+      "('P1', 42, 'Herr   '), ('P2', -7, 'Frau Doktor Prof'), ('P3', NULL, NULL), "
+      "('O''N', 3, 'Herr'), ('X', 9, 'Wrong');");
   struct Case {
     const char* pnr;
     int rc;
     const char* spr;
     const char* sal;
   } cases[] = {
-      {"P1", 0, "42", "Herr"},   {"P2", 0, "-7", "Frau Dokto"}, {"P3", 0, "0", ""},
-      {"O'N", 0, "3", "Herr"},  {"P9", kSqlNotFound, "", ""},  {"' OR 'X'='X", kSqlNotFound, "", ""},
+      {"P1", 0, "42", "Herr"}, {"P2", 0, "-7", "Frau Dokto"}, {"P3", 0, "0", ""},
+      {"O'N", 0, "3", "Herr"}, {"P9", kSqlNotFound, "", ""},  {"' OR 'X'='X", kSqlNotFound, "", ""},
   };
   for (const Case& k : cases) {
     BadgeRecord r = Badge(k.pnr);
@@ -170,8 +183,8 @@ class BalanceVacationTest : public BalanceQueriesTest {
   }
   void AddDay(const char* pnr, int offset, const char* vtg, const char* rtg, const char* gut) {
     db_.Exec("INSERT INTO \"MND1.Zrt332Utg\" (UtgPnr, UtgDtm, UtgVtg, UtgRtg, UtgGut) VALUES ('" +
-             std::string(pnr) + "', '" + DateTime(offset) + "', " + vtg + ", " + rtg + ", " +
-             gut + ");");
+             std::string(pnr) + "', '" + DateTime(offset) + "', " + vtg + ", " + rtg + ", " + gut +
+             ");");
   }
   static std::string Texts(const BadgeRecord& r) {
     std::string s;
@@ -290,9 +303,9 @@ TEST(BalanceVacationTextTest, MatchesPrintfFormatting) {
     if (dot != std::string::npos) t[dot] = ',';
     return t.substr(0, 7);
   };
-  std::vector<double> values = {0.0,   -0.0,   0.005,  0.015, 0.125, 0.375, 2.675, 1.005,
-                                9.995, 99.995, 0.0049, -0.004, 1e14,  1e16,  1e300, -2.5,
-                                12.345, 0.625, 1.0 / 3, 2.0 / 3};
+  std::vector<double> values = {0.0,   -0.0,  0.005,  0.015,  0.125,   0.375,  2.675,
+                                1.005, 9.995, 99.995, 0.0049, -0.004,  1e14,   1e16,
+                                1e300, -2.5,  12.345, 0.625,  1.0 / 3, 2.0 / 3};
   uint64_t seed = 42;
   for (int i = 0; i < 20000; ++i) {
     seed = seed * 6364136223846793005ULL + 1442695040888963407ULL;

@@ -46,25 +46,43 @@ TEST(ParsePlan, Table) {
        "# nightly\n\n  \t\nVQDNL17P\tTERM12  a.dnl 1 # the big one\r\nidstamm TERM00 b.ids 0",
        {"VQDNL17P|TERM12|a.dnl|1@4", "IDSTAMM|TERM00|b.ids|0@5"},
        {}},
-      {"only the first character of NEW counts", "VQDNL60P T a 10\nVQDNL60P T b 2\n",
-       {"VQDNL60P|T|a|1@1", "VQDNL60P|T|b|0@2"}, {}},
-      {"widths at their limits", "VQDNL31P TERMINAL10 " + max_path + " 1\n",
-       {"VQDNL31P|TERMINAL10|" + max_path + "|1@1"}, {}},
+      {"only the first character of NEW counts",
+       "VQDNL60P T a 10\nVQDNL60P T b 2\n",
+       {"VQDNL60P|T|a|1@1", "VQDNL60P|T|b|0@2"},
+       {}},
+      {"widths at their limits",
+       "VQDNL31P TERMINAL10 " + max_path + " 1\n",
+       {"VQDNL31P|TERMINAL10|" + max_path + "|1@1"},
+       {}},
       {"too few fields", "VQDNL17P TERM12 a.dnl\n", {}, {"Zeile 1: zu wenige Felder (3 statt 4)"}},
-      {"too many fields", "VQDNL17P TERM12 a.dnl 1 x\n", {},
+      {"too many fields",
+       "VQDNL17P TERM12 a.dnl 1 x\n",
+       {},
        {"Zeile 1: zu viele Felder (5 statt 4)"}},
-      {"unknown function", "\nVQDNL99P TERM12 a.dnl 1\n", {},
+      {"unknown function",
+       "\nVQDNL99P TERM12 a.dnl 1\n",
+       {},
        {"Zeile 2: Unbekannte DNL-Funktion: VQDNL99P"}},
-      {"terminal too long", "VQDNL17P TERMINAL011 a.dnl 1\n", {},
+      {"terminal too long",
+       "VQDNL17P TERMINAL011 a.dnl 1\n",
+       {},
        {"Zeile 1: Parameter zu lang: Terminal-Name"}},
-      {"file too long", "VQDNL17P TERM12 " + long_path + " 1\n", {},
+      {"file too long",
+       "VQDNL17P TERM12 " + long_path + " 1\n",
+       {},
        {"Zeile 1: Parameter zu lang: Pfad der DNL-Datei"}},
-      {"function too long", "VQDNL17PVQDNL17PVQDNL 1 a 1\n", {},
+      {"function too long",
+       "VQDNL17PVQDNL17PVQDNL 1 a 1\n",
+       {},
        {"Zeile 1: Parameter zu lang: DNL-Funktion"}},
-      {"same file twice", "VQDNL17P T1 a.dnl 1\nVQDNL60P T2 a.dnl 1\n", {"VQDNL17P|T1|a.dnl|1@1"},
+      {"same file twice",
+       "VQDNL17P T1 a.dnl 1\nVQDNL60P T2 a.dnl 1\n",
+       {"VQDNL17P|T1|a.dnl|1@1"},
        {"Zeile 2: Datei a.dnl steht schon in Zeile 1"}},
-      {"same file written another way", "VQDNL17P T1 a.dnl 1\nVQDNL60P T2 ./x/../a.dnl 1\n",
-       {"VQDNL17P|T1|a.dnl|1@1"}, {"Zeile 2: Datei ./x/../a.dnl steht schon in Zeile 1"}},
+      {"same file written another way",
+       "VQDNL17P T1 a.dnl 1\nVQDNL60P T2 ./x/../a.dnl 1\n",
+       {"VQDNL17P|T1|a.dnl|1@1"},
+       {"Zeile 2: Datei ./x/../a.dnl steht schon in Zeile 1"}},
       {"every bad line is named",
        "VQDNL17P T a 1\nBAD T b 1\nVQDNL17P T c\nVQDNL17P T d 1\n",
        {"VQDNL17P|T|a|1@1", "VQDNL17P|T|d|1@4"},
@@ -229,8 +247,8 @@ TEST_F(BatchTest, RefusedLineReportedAsTheSeparateRunReportsIt) {
   EXPECT_EQ(b.status, 1) << b.out;
   std::string expected;
   int n = 0;
-  for (const char* run : {"VQDNL60P TERM03 a.60p 1", "IDSTAMM TERM03 b.ids 1",
-                          "VQDNL17P TERM12 c.17p 1"}) {
+  for (const char* run :
+       {"VQDNL60P TERM03 a.60p 1", "IDSTAMM TERM03 b.ids 1", "VQDNL17P TERM12 c.17p 1"}) {
     std::string name = run;
     name = name.substr(0, name.size() - 2);
     name = name.substr(name.rfind(' ') + 1);
@@ -278,11 +296,11 @@ TEST_F(BatchTest, SummaryTableAndReport) {
   EXPECT_EQ(rows[0],
             "Funktion  Terminal    Datei   Ausweise     Saetze  verloren  Sekunden  Status");
   // Function, terminal, file, badges, records, lost, (seconds), status.
-  EXPECT_EQ(rows[1].substr(0, 61), std::string("VQDNL60P  TERM03      a.60p  ") + "       17" + "  " +
-                                       "       16" + "  " + "       0" + "  ");
+  EXPECT_EQ(rows[1].substr(0, 61), std::string("VQDNL60P  TERM03      a.60p  ") + "       17" +
+                                       "  " + "       16" + "  " + "       0" + "  ");
   EXPECT_EQ(rows[1].substr(rows[1].size() - 8), "       0");
-  EXPECT_EQ(rows[2].substr(0, 61), std::string("IDSTAMM   TERM12      b.ids  ") + "       21" + "  " +
-                                       "       21" + "  " + "       0" + "  ");
+  EXPECT_EQ(rows[2].substr(0, 61), std::string("IDSTAMM   TERM12      b.ids  ") + "       21" +
+                                       "  " + "       21" + "  " + "       0" + "  ");
   EXPECT_EQ(rows[3].substr(0, 54), "Laeufe: 2  Ausweise: 38  Saetze: 37  verloren: 0  Seku");
 
   std::vector<nlohmann::json> rep = JsonLines(File("rep.jsonl"));
@@ -315,8 +333,9 @@ TEST_F(BatchTest, SummaryTableAndReport) {
 
 TEST_F(BatchTest, RefusedPlanTouchesNothing) {
   Put("a.dnl", "old");
-  Put("plan", "VQDNL17P TERM12 a.dnl 1\nVQDNL17P TERM12\n# fine\nVQDNL1 TERM12 c 1\n"
-              "VQDNL60P TERM03 a.dnl 1\n");
+  Put("plan",
+      "VQDNL17P TERM12 a.dnl 1\nVQDNL17P TERM12\n# fine\nVQDNL1 TERM12 c 1\n"
+      "VQDNL60P TERM03 a.dnl 1\n");
   Shelled b = RunBatchProgram("plan");
   EXPECT_EQ(b.status, 64);
   EXPECT_EQ(b.out,
@@ -467,11 +486,12 @@ TEST_F(BatchTest, ExitStatusIsTheHighestOfTheRuns) {
   fs::current_path(cwd_);
   std::vector<PlanRun> plan;
   std::vector<std::string> refusals;
-  ASSERT_TRUE(ParsePlan("VQDNL60P TERM03 a.60p 1\n"
-                        "VQDNL60P TERM03 no/such/dir/b.60p 1\n"
-                        "VQDNL60P TERM03 c.60p 1\n"
-                        "VQDNL60P TERM03 d.60p 1\n",
-                        &plan, &refusals));
+  ASSERT_TRUE(
+      ParsePlan("VQDNL60P TERM03 a.60p 1\n"
+                "VQDNL60P TERM03 no/such/dir/b.60p 1\n"
+                "VQDNL60P TERM03 c.60p 1\n"
+                "VQDNL60P TERM03 d.60p 1\n",
+                &plan, &refusals));
   test::Capture out;
   BatchOptions options;
   options.run = DefaultRunOptions();

@@ -36,10 +36,11 @@ const IdeaKeyTable& Dk() {
 }
 
 TEST(IdeaTest, MulEdgeCases) {
-  struct { uint16_t a, b, want; } cases[] = {
-      {0, 0, 1},         {0, 1, 0},     {1, 0, 0},     {1, 1, 1},
-      {0, 2, 65535},     {2, 0, 65535}, {256, 256, 0}, {32768, 2, 0},
-      {65535, 65535, 4}, {65535, 2, 65533},
+  struct {
+    uint16_t a, b, want;
+  } cases[] = {
+      {0, 0, 1},     {0, 1, 0},     {1, 0, 0},     {1, 1, 1},         {0, 2, 65535},
+      {2, 0, 65535}, {256, 256, 0}, {32768, 2, 0}, {65535, 65535, 4}, {65535, 2, 65533},
   };
   for (const auto& c : cases) {
     EXPECT_EQ(IdeaMul(c.a, c.b), c.want) << c.a << " * " << c.b;
@@ -79,8 +80,7 @@ TEST(IdeaTest, KnownAnswer) {
 TEST(IdeaTest, BlocksRoundTripAndFill) {
   std::mt19937 rng(11);
   for (int i = 0; i < 1000; i++) {
-    std::vector<uint16_t> w = {uint16_t(rng()), uint16_t(rng()), uint16_t(rng()),
-                               uint16_t(rng())};
+    std::vector<uint16_t> w = {uint16_t(rng()), uint16_t(rng()), uint16_t(rng()), uint16_t(rng())};
     ASSERT_EQ(IdeaBlocks(IdeaBlocks(w, Ek()), Dk()), w);
   }
   EXPECT_TRUE(IdeaBlocks({}, Ek()).empty());
@@ -93,18 +93,36 @@ TEST(IdeaTest, BlocksRoundTripAndFill) {
 }
 
 TEST(CipherTest, DecimalPrefix) {
-  struct { const char* text; int32_t want; } cases[] = {
-      {"", 0},        {"abc", 0},       {"00042", 42},  {"  \t\n7", 7},
-      {"+12", 12},    {"-13x9", -13},   {"- 5", 0},     {"2147483647", INT32_MAX},
-      {"99999999999", INT32_MAX},       {"-99999999999", INT32_MIN},
+  struct {
+    const char* text;
+    int32_t want;
+  } cases[] = {
+      {"", 0},
+      {"abc", 0},
+      {"00042", 42},
+      {"  \t\n7", 7},
+      {"+12", 12},
+      {"-13x9", -13},
+      {"- 5", 0},
+      {"2147483647", INT32_MAX},
+      {"99999999999", INT32_MAX},
+      {"-99999999999", INT32_MIN},
   };
   for (const auto& c : cases) EXPECT_EQ(DecimalPrefix(c.text), c.want) << c.text;
 }
 
 TEST(CipherTest, RoundTrip) {
   const std::string texts[] = {
-      "", "a", "ab", "abc", "abcd", "abcde", "sa", "Pa;ss w\xE4rd\n",
-      std::string(40, 'x'), std::string(kMaxCipherGroups, 'y'),
+      "",
+      "a",
+      "ab",
+      "abc",
+      "abcd",
+      "abcde",
+      "sa",
+      "Pa;ss w\xE4rd\n",
+      std::string(40, 'x'),
+      std::string(kMaxCipherGroups, 'y'),
   };
   for (const std::string& t : texts) {
     const std::string enc = EncipherValue(t);

@@ -47,10 +47,13 @@ void ExpectEmpty(const ConfigEntry& e) {
 }
 
 TEST(ConfigStringTest, NthCharPos) {
-  struct { const char* text; int n; int want; } cases[] = {
-      {"", 1, -1},      {"abc", 1, -1},  {";", 1, 0},     {";", 2, 0},
-      {"a;b;c", 1, 1},  {"a;b;c", 2, 3}, {"a;b;c", 3, 3}, {"a;;", 2, 2},
-      {"a;b;c", 0, 1},
+  struct {
+    const char* text;
+    int n;
+    int want;
+  } cases[] = {
+      {"", 1, -1},     {"abc", 1, -1},  {";", 1, 0},   {";", 2, 0},     {"a;b;c", 1, 1},
+      {"a;b;c", 2, 3}, {"a;b;c", 3, 3}, {"a;;", 2, 2}, {"a;b;c", 0, 1},
   };
   for (const auto& c : cases) {
     EXPECT_EQ(NthCharPos(c.text, ';', c.n), c.want) << c.text << " " << c.n;
@@ -58,7 +61,10 @@ TEST(ConfigStringTest, NthCharPos) {
 }
 
 TEST(ConfigStringTest, SubstrCopy) {
-  struct { int start, length; const char* want; } cases[] = {
+  struct {
+    int start, length;
+    const char* want;
+  } cases[] = {
       {1, 3, "bcd"}, {1, 0, "bcdef"}, {0, 0, "abcdef"}, {1, -1, ""},
       {4, 9, "ef"},  {6, 0, ""},      {9, 2, ""},       {-1, 2, "ab"},
   };
@@ -74,15 +80,21 @@ TEST_F(ConfigFileTest, MissingFileGivesEmptyEntry) {
 }
 
 TEST_F(ConfigFileTest, FindsByKeyGroupOrNumber) {
-  test::WriteFile(path_, Entry("G1", 1, "LOGIN", "sa") +
-                             Entry("G2", 2, "PASS", "geheim", "\r\n") +
+  test::WriteFile(path_, Entry("G1", 1, "LOGIN", "sa") + Entry("G2", 2, "PASS", "geheim", "\r\n") +
                              Entry("G3", 3, "SCHEMA", "ZrSystem."));
-  struct { const char* group; const char* key; int number; int want; const char* value; } cases[] = {
-      {"", "LOGIN", 0, 1, "sa"},  {"", "SCHEMA", 0, 3, "ZrSystem."},
-      {"G2", "", -1, 2, "geheim"}, {"x", "y", 3, 3, "ZrSystem."},
-      {"G2", "SCHEMA", 1, 1, "sa"},  // the first entry that matches wins
-      {"", "NET8", 0, 0, ""},       {"g1", "login", 9, 0, ""},
-  };
+  struct {
+    const char* group;
+    const char* key;
+    int number;
+    int want;
+    const char* value;
+  } cases[] =
+      {
+          {"", "LOGIN", 0, 1, "sa"},    {"", "SCHEMA", 0, 3, "ZrSystem."},
+          {"G2", "", -1, 2, "geheim"},  {"x", "y", 3, 3, "ZrSystem."},
+          {"G2", "SCHEMA", 1, 1, "sa"},  // the first entry that matches wins
+          {"", "NET8", 0, 0, ""},       {"g1", "login", 9, 0, ""},
+      };
   for (const auto& c : cases) {
     ConfigEntry e = ConfigLookup(c.group, c.key, c.number, path_);
     EXPECT_EQ(e.number, c.want) << c.key;
@@ -105,7 +117,11 @@ TEST_F(ConfigFileTest, CatchAllEntries) {
   // The run driver's lookups go by key and pass over them; a lookup by a
   // group or a non-zero number still takes them by that field.
   const std::string tail = Entry("G", 5, "SCHEMA", "wanted");
-  struct { std::string head; int number; std::string value; } cases[] = {
+  struct {
+    std::string head;
+    int number;
+    std::string value;
+  } cases[] = {
       // A blank first line: empty group.
       {"\n1;PASS;" + EncipherValue("blank") + "\n", 1, "blank"},
       // One ';' in the first line: empty group.
@@ -140,10 +156,15 @@ TEST_F(ConfigFileTest, CatchAllEntries) {
 TEST_F(ConfigFileTest, GroupAndNumberStillMatchWhenGiven) {
   test::WriteFile(path_, Entry("A", 1, "LOGIN", "sa") + Entry("B", 2, "PASS", "pw") +
                              Entry("C", 3, "SCHEMA", "s."));
-  struct { const char* group; const char* key; int number; const char* value; } cases[] = {
-      {"", "PASS", 0, "pw"},     {"C", "nomatch", 0, "s."},  {"", "nomatch", 2, "pw"},
-      {"B", "SCHEMA", 0, "pw"},  {"", "SCHEMA", 1, "sa"},    {"", "nomatch", 0, ""},
-      {"", "nomatch", -1, ""},   {"Z", "nomatch", 4, ""},
+  struct {
+    const char* group;
+    const char* key;
+    int number;
+    const char* value;
+  } cases[] = {
+      {"", "PASS", 0, "pw"},    {"C", "nomatch", 0, "s."}, {"", "nomatch", 2, "pw"},
+      {"B", "SCHEMA", 0, "pw"}, {"", "SCHEMA", 1, "sa"},   {"", "nomatch", 0, ""},
+      {"", "nomatch", -1, ""},  {"Z", "nomatch", 4, ""},
   };
   for (const auto& c : cases) {
     EXPECT_EQ(ConfigLookup(c.group, c.key, c.number, path_).value, c.value)
@@ -164,13 +185,16 @@ TEST_F(ConfigFileTest, AdjacentSeparatorsGiveRestOfLine) {
 }
 
 TEST_F(ConfigFileTest, ValueForms) {
-  struct { std::string second; std::string value; } cases[] = {
-      {"1;PASS;\n", ""},                              // line end alone
-      {"1;PASS;\r\n", ""},                            // CR LF reads as LF
+  struct {
+    std::string second;
+    std::string value;
+  } cases[] = {
+      {"1;PASS;\n", ""},    // line end alone
+      {"1;PASS;\r\n", ""},  // CR LF reads as LF
       {"1;PASS;" + EncipherValue("pw") + "\r\n", "pw"},
-      {"1;PASS;" + EncipherValue("pw"), "pw"},        // no line end at the end
+      {"1;PASS;" + EncipherValue("pw"), "pw"},               // no line end at the end
       {"1;PASS;" + EncipherValue("pw") + ";" + "\n", "pw"},  // 20 digits, then ";"
-      {"1;PASS", ""},                                 // only one ';': key ""
+      {"1;PASS", ""},                                        // only one ';': key ""
   };
   for (const auto& c : cases) {
     test::WriteFile(path_, "DB;G;\r\n" + c.second);
@@ -197,7 +221,10 @@ TEST_F(ConfigFileTest, OverlongLinesShiftEntries) {
   auto first = [](size_t len) { return "DB;G;" + std::string(len - 6, 'y') + "\n"; };
   auto second = [](size_t len) { return "1;K;" + std::string(len - 5, 'z') + "\n"; };
   const std::string next = Entry("G", 2, "PASS", "pw");
-  struct { std::string text; std::vector<std::string> keys; } cases[] = {
+  struct {
+    std::string text;
+    std::vector<std::string> keys;
+  } cases[] = {
       {first(199) + "1;K;\n" + next, {"K", "PASS"}},
       {first(200) + "1;K;\n" + next, {"", "G"}},
       {second(399).insert(0, "DB;G;\n") + next, {"K", "PASS"}},

@@ -42,7 +42,8 @@ class ConfigToolTest : public ::testing::Test {
 };
 
 TEST_F(ConfigToolTest, WriteThenRead) {
-  ASSERT_EQ(Run("write " + path_ + " LOGIN=sa PASS=g3h3im 'SQLSERVER=' NET8=srv SCHEMA=ZrSystem."), 0);
+  ASSERT_EQ(Run("write " + path_ + " LOGIN=sa PASS=g3h3im 'SQLSERVER=' NET8=srv SCHEMA=ZrSystem."),
+            0);
   EXPECT_EQ(Driver("LOGIN").value, "sa");
   EXPECT_EQ(Driver("PASS").value, "g3h3im");
   EXPECT_EQ(Driver("SQLSERVER").value, "");
@@ -68,14 +69,15 @@ TEST_F(ConfigToolTest, ShowWarnsAboutEntriesWithoutGroupOrNumber) {
   };
   test::WriteFile(path_, Entry("G", 1, "LOGIN", "sa") + Entry("G", 2, "PASS", "pw"));
   EXPECT_EQ(warnings(), "");
-  test::WriteFile(path_, Entry("G", 1, "LOGIN", "sa") + "\n3;SCHEMA;" +
-                             EncipherValue("x") + "\n" + "DB;G;\n0;PASS;" +
-                             EncipherValue("y") + "\n");
+  test::WriteFile(path_, Entry("G", 1, "LOGIN", "sa") + "\n3;SCHEMA;" + EncipherValue("x") + "\n" +
+                             "DB;G;\n0;PASS;" + EncipherValue("y") + "\n");
   const std::string text = warnings();
   EXPECT_NE(text.find("warning: entry with key SCHEMA has an empty group or number 0"),
-            std::string::npos) << text;
+            std::string::npos)
+      << text;
   EXPECT_NE(text.find("warning: entry with key PASS has an empty group or number 0"),
-            std::string::npos) << text;
+            std::string::npos)
+      << text;
   EXPECT_EQ(text.find("key LOGIN"), std::string::npos) << text;
 }
 
@@ -88,7 +90,8 @@ TEST_F(ConfigToolTest, RefusalsAndUsage) {
   EXPECT_EQ(Run("write " + path_ + " 'A;B=1'"), 2);
   EXPECT_EQ(Driver("PASS").value, std::string(40, 'x'));  // left as it was
   EXPECT_EQ(Run("show " + dir_ + "/missing.ini"), 1);
-  for (const char* args : {"", "bogus", "write " , "show", "show a b", "encipher", "write f novalue"}) {
+  for (const char* args :
+       {"", "bogus", "write ", "show", "show a b", "encipher", "write f novalue"}) {
     EXPECT_EQ(Run(args), 64) << args;
   }
   std::string out;

@@ -23,9 +23,9 @@ TEST(DownloadFile, RenderFillsToWidthAndWritesCrLf) {
   };
   const Case cases[] = {
       {{"abc", "", "abcde"}, 5, "abc       abcde"},
-      {{"toolong"}, 5, "toolong"},           // a longer line is written whole
+      {{"toolong"}, 5, "toolong"},  // a longer line is written whole
       {{"\"1\",\"2\"\n", "x\n"}, 0, "\"1\",\"2\"\r\nx\r\n"},
-      {{"a\nb"}, 4, "a\r\nb "},               // a line feed inside a line becomes CR LF
+      {{"a\nb"}, 4, "a\r\nb "},  // a line feed inside a line becomes CR LF
       {{}, 85, ""},
   };
   for (const auto& c : cases) EXPECT_EQ(RenderDownload(c.lines, c.width), c.want);

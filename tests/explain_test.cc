@@ -92,7 +92,6 @@ std::vector<std::string> RecordsOf(const Explanation& e) {
 // The sample installation laid out as make demo lays it out.
 class SampleExplain : public test::SampleInstallation {
  protected:
-
   std::unique_ptr<Connection> Connect() {
     int rc = 0;
     std::string error;

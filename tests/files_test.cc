@@ -45,7 +45,10 @@ class FilesTest : public ::testing::Test {
 
 // Line ends, a NUL and the byte that ends a text-mode read on Windows
 // (0x1A) pass unchanged both ways.
-const std::string kAwkwardBytes = std::string("a\nb\r\nc\rd\x1a" "e\0f\xE4\xFF", 14);
+const std::string kAwkwardBytes = std::string(
+    "a\nb\r\nc\rd\x1a"
+    "e\0f\xE4\xFF",
+    14);
 
 TEST_F(FilesTest, BytesAreWrittenAndReadAsTheyAre) {
   const std::string path = dir_ + "/bytes.dnl";
@@ -86,7 +89,9 @@ TEST_F(FilesTest, ReadOfAMissingFileFails) {
 // A path is a Windows-1252 byte string: "M\xE4rz" is "März" wherever the
 // tool runs, and the same bytes name the same file.
 TEST_F(FilesTest, NamesWithUmlautsNameOneFile) {
-  const std::string path = dir_ + "/M\xE4rz \xDC" "bersicht.dnl";
+  const std::string path = dir_ +
+                           "/M\xE4rz \xDC"
+                           "bersicht.dnl";
   ASSERT_TRUE(ReplaceFile(path, "first"));
   ASSERT_TRUE(AppendFile(path, "+more"));
   std::string read;
@@ -165,7 +170,8 @@ TEST_F(FilesTest, FailedWriteOutTellsWhy) {
 TEST(CollationModule, NamedBesideTheProgram) {
   std::string module = CollationModulePath();
   auto ends = [&](const std::string& tail) {
-    return module.size() > tail.size() && module.compare(module.size() - tail.size(), tail.size(), tail) == 0;
+    return module.size() > tail.size() &&
+           module.compare(module.size() - tail.size(), tail.size(), tail) == 0;
   };
   EXPECT_TRUE(ends("/libplomvarde-collation.so") || ends("\\plomvarde-collation.dll") ||
               std::getenv("PLOMVARDE_COLLATION_MODULE") != nullptr)

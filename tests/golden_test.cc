@@ -63,8 +63,8 @@ class Golden : public test::SampleInstallation {
   void Check(const std::string& function, const std::string& terminal) {
     std::string name = function + "_" + terminal;
     int status = 0;
-    std::string out = test::Shell(cwd_, kBin + "/plomvarde " + function + " " + terminal + " out.dnl 1",
-                          &status);
+    std::string out =
+        test::Shell(cwd_, kBin + "/plomvarde " + function + " " + terminal + " out.dnl 1", &status);
     EXPECT_EQ(status, 0) << name;
     std::string file = test::StableDates(test::ReadFile(cwd_ + "/out.dnl"));
     out = test::StableDates(out);
@@ -112,9 +112,11 @@ TEST_F(Golden, RunsAtTheSameTimeOnOneDatabase) {
       std::string name = std::string(r[0]) + "_" + r[1];
       EXPECT_EQ(test::ReadFile(cwd_ + "/" + name + ".rc"), "0\n") << name;
       EXPECT_EQ(test::StableDates(test::ReadFile(cwd_ + "/" + name + ".dnl")),
-                test::ReadFile(kGolden + name + ".dnl")) << name;
+                test::ReadFile(kGolden + name + ".dnl"))
+          << name;
       EXPECT_EQ(test::StableDates(test::ReadFile(cwd_ + "/" + name + ".out")),
-                test::ReadFile(kGolden + name + ".out")) << name;
+                test::ReadFile(kGolden + name + ".out"))
+          << name;
     }
     script.clear();
   }

@@ -82,8 +82,10 @@ TEST(OdbcStatementText, SqlServerGetsTheTextWithMarkers) {
     const char* sent;
     std::vector<int> order;
   } special[] = {
-      {"SELECT '@p1' /* @p2 */ FROM t WHERE a = @p2 AND b = @p1", "SELECT '@p1' /* @p2 */ FROM t "
-       "WHERE a = ? AND b = ?", {2, 1}},
+      {"SELECT '@p1' /* @p2 */ FROM t WHERE a = @p2 AND b = @p1",
+       "SELECT '@p1' /* @p2 */ FROM t "
+       "WHERE a = ? AND b = ?",
+       {2, 1}},
       {"WHERE x=@p1 OR y=@p1", "WHERE x=? OR y=?", {1, 1}},
       {"WHERE x = 'it''s @p1' AND y = @P2", "WHERE x = 'it''s @p1' AND y = ?", {2}},
   };
@@ -190,10 +192,10 @@ TEST(OdbcDiagnostics, Sqlcodes) {
       {SQL_SUCCESS, 0, "", 0},
       {SQL_SUCCESS_WITH_INFO, 5701, "01000", 0},  // "changed database context"
       {SQL_NO_DATA, 0, "", 100},
-      {SQL_ERROR, 208, "42S02", -208},     // invalid object name
-      {SQL_ERROR, 2627, "23000", -2627},   // duplicate key
-      {SQL_ERROR, 1205, "40001", -1205},   // deadlock victim
-      {SQL_ERROR, -803, "23505", -803},    // a driver that reports negative codes
+      {SQL_ERROR, 208, "42S02", -208},       // invalid object name
+      {SQL_ERROR, 2627, "23000", -2627},     // duplicate key
+      {SQL_ERROR, 1205, "40001", -1205},     // deadlock victim
+      {SQL_ERROR, -803, "23505", -803},      // a driver that reports negative codes
       {SQL_ERROR, 0, "08001", kOdbcFailed},  // no native error
       {SQL_ERROR, 0, "", kOdbcFailed},       // no record at all
       {SQL_ERROR, 17, "", kOdbcFailed},
@@ -211,8 +213,7 @@ TEST(OdbcDiagnostics, Sqlcodes) {
 TEST(OdbcDiagnostics, MessagesKeepStateAndHideSecrets) {
   EXPECT_EQ(DiagMessage(SQL_ERROR, "42S02", "Invalid object name 'X'.", {"pw"}),
             "[42S02] Invalid object name 'X'.");
-  EXPECT_EQ(DiagMessage(SQL_ERROR, "28000", "Login failed; password Geheim99 wrong",
-                        {"Geheim99"}),
+  EXPECT_EQ(DiagMessage(SQL_ERROR, "28000", "Login failed; password Geheim99 wrong", {"Geheim99"}),
             "[28000] Login failed; password *** wrong");
   EXPECT_EQ(DiagMessage(SQL_ERROR, "", "", {}), "ODBC call failed (return code -1)");
   EXPECT_EQ(DiagMessage(SQL_INVALID_HANDLE, "", "", {}), "ODBC call failed (return code -2)");
@@ -249,8 +250,8 @@ class OdbcSqlite : public ::testing::Test {
     if (driver_.empty()) GTEST_SKIP() << "SQLite ODBC driver (libsqliteodbc) not installed";
     db_.AddClientTables("M01");
     db_.AddClientTables("M02");
-    settings_.server = "DRIVER=" + driver_ + ";DATABASE=" + db_.path() + ";NoCreat=1;LoadExt=" +
-                       kCollationModule;
+    settings_.server =
+        "DRIVER=" + driver_ + ";DATABASE=" + db_.path() + ";NoCreat=1;LoadExt=" + kCollationModule;
     settings_.login = "sa";
     settings_.password = kPassword;
     settings_.schema = "ZrSystem";
@@ -310,13 +311,16 @@ int64_t CountLines(Connection& c, const std::string& path) {
 TEST_F(OdbcSqlite, BindsAndConvertsWindows1252) {
   auto c = Connect();
   // ä ö ü ß € Ä and a blank at the end, as Windows-1252 bytes.
-  const std::string line = "Gr\xE4\xDF" "e \xF6\xFC \x80 \xC4 ";
+  const std::string line =
+      "Gr\xE4\xDF"
+      "e \xF6\xFC \x80 \xC4 ";
   ASSERT_EQ(c->Execute(42, kInsertSql, {Param::Text("p\xFC.dnl"), Param::Text(line)}), 0)
       << c->last_error();
   ASSERT_EQ(c->Execute(42, kInsertSql, {Param::Text("p\xFC.dnl"), Param::Text("")}), 0);
   // The file holds UTF-8, converted once.
   EXPECT_EQ(StoredBytes("SELECT TmpStr FROM \"ZrSystem.Zrt999Tmp\" WHERE TmpStr <> ''"),
-            "Gr\xC3\xA4\xC3\x9F" "e \xC3\xB6\xC3\xBC \xE2\x82\xAC \xC3\x84 ");
+            "Gr\xC3\xA4\xC3\x9F"
+            "e \xC3\xB6\xC3\xBC \xE2\x82\xAC \xC3\x84 ");
   EXPECT_EQ(StoredBytes("SELECT TmpUsr FROM \"ZrSystem.Zrt999Tmp\""), "p\xC3\xBC.dnl");
   // And comes back as the same bytes, the parameter matching the stored text.
   ASSERT_EQ(OpenLineCursor(*c, "p\xFC.dnl"), 0) << c->last_error();
@@ -324,20 +328,26 @@ TEST_F(OdbcSqlite, BindsAndConvertsWindows1252) {
   ASSERT_EQ(FetchLine(*c, &got), 0);
   EXPECT_EQ(got, "");
   ASSERT_EQ(FetchLine(*c, &got), 0);
-  EXPECT_EQ(got, "Gr\xE4\xDF" "e \xF6\xFC \x80 \xC4");
+  EXPECT_EQ(got,
+            "Gr\xE4\xDF"
+            "e \xF6\xFC \x80 \xC4");
   EXPECT_EQ(FetchLine(*c, &got), 100);
   // A character beyond Windows-1252 in the database arrives as "?".
-  db_.Exec("INSERT INTO \"ZrSystem.Zrt113Sto\" VALUES ('9', 'a\xE2\x88\x9E" "b');");
+  db_.Exec(
+      "INSERT INTO \"ZrSystem.Zrt113Sto\" VALUES ('9', 'a\xE2\x88\x9E"
+      "b');");
   Row r;
   ASSERT_EQ(c->Execute(12, "SELECT StoKtx FROM ZrSystem.Zrt113Sto WHERE StoNum = @p1",
-                       {Param::Text("9")}, &r), 0);
+                       {Param::Text("9")}, &r),
+            0);
   EXPECT_EQ(r[0].Text(), "a?b");
 }
 
 TEST_F(OdbcSqlite, LongTextsArriveWhole) {
   auto c = Connect();
   std::string line;
-  for (int i = 0; i < 512; ++i) line.push_back(i % 7 == 0 ? '\xFC' : static_cast<char>('a' + i % 26));
+  for (int i = 0; i < 512; ++i)
+    line.push_back(i % 7 == 0 ? '\xFC' : static_cast<char>('a' + i % 26));
   ASSERT_EQ(c->Execute(42, kInsertSql, {Param::Text("long"), Param::Text(line)}), 0);
   std::string big(5000, 'x');
   big[4999] = '\xDF';
@@ -345,10 +355,12 @@ TEST_F(OdbcSqlite, LongTextsArriveWhole) {
            "\xC3\x9F');");
   Row r;
   ASSERT_EQ(c->Execute(1, "SELECT TmpStr FROM ZrSystem.Zrt999Tmp WHERE TmpUsr = @p1",
-                       {Param::Text("long")}, &r), 0);
+                       {Param::Text("long")}, &r),
+            0);
   EXPECT_EQ(r[0].Text(), line);
   ASSERT_EQ(c->Execute(1, "SELECT TmpStr FROM ZrSystem.Zrt999Tmp WHERE TmpUsr = @p1",
-                       {Param::Text("big")}, &r), 0);
+                       {Param::Text("big")}, &r),
+            0);
   EXPECT_EQ(r[0].Text(), big);
 }
 
@@ -396,13 +408,16 @@ TEST_F(OdbcSqlite, NullsTypesAndIntegers) {
   ASSERT_EQ(c->Execute(39,
                        " SELECT   UtgDtm, COALESCE(UtgVtg, 0.0),   COALESCE(UtgRtg, 0.0), "
                        "COALESCE(UtgGut, 0.0)  FROM  M01.Zrt332Utg   WHERE UTGPNR = '4711' ",
-                       {}, &r), 0) << c->last_error();
+                       {}, &r),
+            0)
+      << c->last_error();
   EXPECT_EQ(r[0].Text(), "2020-01-01 00:00:00");
   EXPECT_DOUBLE_EQ(r[1].Real(), 2.5);
   EXPECT_DOUBLE_EQ(r[2].Real(), 0.0);
   EXPECT_DOUBLE_EQ(r[3].Real(), -1.25);
   ASSERT_EQ(c->Execute(3, "SELECT COUNT(*) FROM ZrSystem.Zrt401Zls WHERE ZlsTrm = @p1",
-                       {Param::Text("T1")}, &r), 0);
+                       {Param::Text("T1")}, &r),
+            0);
   EXPECT_EQ(r[0].Int(), 3);
 }
 
@@ -543,7 +558,8 @@ TEST_F(OdbcSqlite, DiagnosticsAndSqlcodes) {
   // No row: 100 for a singleton select and for a change that touches nothing.
   EXPECT_EQ(c->Execute(7, "SELECT TmpStr FROM ZrSystem.Zrt999Tmp", {}, &r), 100);
   EXPECT_EQ(c->Execute(44, "  DELETE FROM ZrSystem.Zrt999Tmp WHERE TmpUsr = @p1      ",
-                       {Param::Text("none")}), 100);
+                       {Param::Text("none")}),
+            100);
   // A parameter the text names but the caller did not give.
   EXPECT_LT(c->Execute(8, kCountSql, {}), 0);
   EXPECT_NE(c->last_error().find("@p1"), std::string::npos);
@@ -581,9 +597,8 @@ class OdbcRegistration {
   OdbcRegistration(const std::string& driver, const std::string& db_path) : dir_(test::TempDir()) {
     test::WriteFile(dir_ + "/odbcinst.ini", "[ODBC]\nTrace=Yes\nTraceFile=" + trace() +
                                                 "\n\n[PLite]\nDriver=" + driver + "\n");
-    test::WriteFile(dir_ + "/odbc.ini",
-                    "[PlomDsn]\nDriver=PLite\nDatabase=" + db_path + "\nNoCreat=1\nLoadExt=" +
-                        kCollationModule + "\n");
+    test::WriteFile(dir_ + "/odbc.ini", "[PlomDsn]\nDriver=PLite\nDatabase=" + db_path +
+                                            "\nNoCreat=1\nLoadExt=" + kCollationModule + "\n");
     const char* old = std::getenv("ODBCSYSINI");
     had_old_ = old != nullptr;
     if (had_old_) old_ = old;
@@ -617,15 +632,15 @@ size_t Occurrences(const std::string& s, const std::string& what) {
 // The driver manager reads its ini files once per process: a test with a
 // registration of its own runs its body in a fresh process of the test
 // program, which exits 0 when no expectation failed.
-#define IN_FRESH_PROCESS(body)                                                   \
-  do {                                                                         \
-    GTEST_FLAG_SET(death_test_style, "threadsafe");                            \
-    EXPECT_EXIT(                                                               \
-        {                                                                      \
-          body;                                                                \
-          std::exit(::testing::Test::HasFailure() ? 1 : 0);                    \
-        },                                                                     \
-        ::testing::ExitedWithCode(0), "");                                     \
+#define IN_FRESH_PROCESS(body)                              \
+  do {                                                      \
+    GTEST_FLAG_SET(death_test_style, "threadsafe");         \
+    EXPECT_EXIT(                                            \
+        {                                                   \
+          body;                                             \
+          std::exit(::testing::Test::HasFailure() ? 1 : 0); \
+        },                                                  \
+        ::testing::ExitedWithCode(0), "");                  \
   } while (0)
 
 // What the driver manager saw: every text parameter goes as varchar from
@@ -641,14 +656,17 @@ void OdbcSqlite::TextParametersGoAsVarchar() {
       "DRIVER=PLite;DATABASE=" + db_.path() + ";NoCreat=1;LoadExt=" + kCollationModule;
   {
     auto c = Connect();
-    const std::string line = "\x80 Gr\xFC\xDF" "e \xE4";
+    const std::string line =
+        "\x80 Gr\xFC\xDF"
+        "e \xE4";
     {
       LineStore store(*c);
       ASSERT_EQ(store.Insert("\xE4.dnl", line), 0) << c->last_error();
       ASSERT_EQ(store.Flush(), 0);
     }
     EXPECT_EQ(StoredBytes("SELECT TmpStr FROM \"ZrSystem.Zrt999Tmp\""),
-              "\xE2\x82\xAC Gr\xC3\xBC\xC3\x9F" "e \xC3\xA4");
+              "\xE2\x82\xAC Gr\xC3\xBC\xC3\x9F"
+              "e \xC3\xA4");
     ASSERT_EQ(OpenLineCursor(*c, "\xE4.dnl"), 0) << c->last_error();
     std::string got;
     ASSERT_EQ(FetchLine(*c, &got), 0);
@@ -660,7 +678,7 @@ void OdbcSqlite::TextParametersGoAsVarchar() {
   size_t binds = Occurrences(trace, "SQLBindParameter");
   ASSERT_GE(binds, 3u) << trace;
   EXPECT_EQ(Occurrences(trace, "SQL_WVARCHAR"), 0u);
-  EXPECT_EQ(Occurrences(trace, "SQL_C_WCHAR") , 0u);
+  EXPECT_EQ(Occurrences(trace, "SQL_C_WCHAR"), 0u);
   EXPECT_NE(trace.find("SQL_VARCHAR"), std::string::npos);
   // Path 100, line 512: the widths of TmpUsr and TmpStr.
   EXPECT_NE(trace.find("Col Def = 100"), std::string::npos);
@@ -669,9 +687,7 @@ void OdbcSqlite::TextParametersGoAsVarchar() {
 
 // A data source is connected with SQLConnect: a password with ";", "}" and
 // "=" needs no quoting and is never shown.
-TEST_F(OdbcSqlite, DataSourceConnectsWithPasswordAsItIs) {
-  IN_FRESH_PROCESS(DataSourceConnects());
-}
+TEST_F(OdbcSqlite, DataSourceConnectsWithPasswordAsItIs) { IN_FRESH_PROCESS(DataSourceConnects()); }
 
 void OdbcSqlite::DataSourceConnects() {
   OdbcRegistration reg(driver_, db_.path());
@@ -743,7 +759,8 @@ TEST_F(OdbcSqlite, ParameterArraysStoreRowsInOneRoundTrip) {
     EXPECT_EQ(CountLines(c, path), 48);
     EXPECT_EQ(StoredBytes("SELECT TmpStr FROM \"ZrSystem.Zrt999Tmp\" WHERE TmpUsr = '" + path +
                           "' AND TmpStr LIKE '%49'"),
-              "l\xC3\xA4" "49");
+              "l\xC3\xA4"
+              "49");
     // The prepare, then three arrays and each refused row again alone; or
     // the prepare and 50 executions.
     EXPECT_EQ(trips, arrays ? 6 : 51);
@@ -760,8 +777,9 @@ TEST(OdbcFreeTds, ConnectToNothingFailsCleanlyAndQuickly) {
   int code = 0;
   std::string err;
   auto b = OpenBackend(s, &code, &err);
-  auto seconds = std::chrono::duration_cast<std::chrono::seconds>(
-                     std::chrono::steady_clock::now() - start).count();
+  auto seconds =
+      std::chrono::duration_cast<std::chrono::seconds>(std::chrono::steady_clock::now() - start)
+          .count();
   EXPECT_EQ(b, nullptr);
   EXPECT_LT(code, 0);
   EXPECT_LE(seconds, 15);
@@ -784,9 +802,7 @@ struct Installation {
   std::string work() const { return dir + "/run/t"; }
 };
 
-int RunCommand(const std::string& cmd) {
-  return test::ExitStatus(std::system(cmd.c_str()));
-}
+int RunCommand(const std::string& cmd) { return test::ExitStatus(std::system(cmd.c_str())); }
 
 Installation LayOut(const std::string& root, const std::string& name, const std::string& db,
                     const std::string& server) {
@@ -822,8 +838,10 @@ TEST(OdbcWholeRun, SameFilesAndMessagesThroughBothBackends) {
   // for a configuration value.
   std::filesystem::create_directories(root + "/odbc");
   test::WriteFile(root + "/odbc/odbcinst.ini", "[PLite]\nDriver=" + driver + "\n");
-  test::WriteFile(root + "/odbc/odbc.ini", "[PLiteRun]\nDriver=PLite\nDatabase=../../files/p.db\n"
-                                           "LoadExt=" + std::string(kCollationModule) + "\n");
+  test::WriteFile(root + "/odbc/odbc.ini",
+                  "[PLiteRun]\nDriver=PLite\nDatabase=../../files/p.db\n"
+                  "LoadExt=" +
+                      std::string(kCollationModule) + "\n");
   const std::string env = "ODBCSYSINI='" + root + "/odbc'";
 
   Installation embedded = LayOut(root, "e", sample, "sqlite:../../files/p.db");
@@ -863,9 +881,10 @@ TEST(OdbcWholeRun, ConnectThroughFreeTdsToNothingTouchesNothing) {
   std::string msg;
   auto start = std::chrono::steady_clock::now();
   EXPECT_EQ(RunTool(in, "", "VQDNL17P TERM12 out.dnl 1", &msg), 69) << msg;
-  EXPECT_LE(std::chrono::duration_cast<std::chrono::seconds>(std::chrono::steady_clock::now() -
-                                                             start).count(),
-            15);
+  EXPECT_LE(
+      std::chrono::duration_cast<std::chrono::seconds>(std::chrono::steady_clock::now() - start)
+          .count(),
+      15);
   EXPECT_NE(msg.find("DB-Connect-Error"), std::string::npos) << msg;
   EXPECT_NE(msg.find("Net:127.0.0.1,1"), std::string::npos) << msg;
   EXPECT_EQ(msg.find("Geheim77"), std::string::npos) << msg;

@@ -76,14 +76,14 @@ TEST(OdbcSettings, ConnectionStrings) {
       {Settings("DSN=K;Database=Zeit;uid=app"), false, "DSN=K;Database=Zeit;uid=app;PWD=pw;"},
       {Settings("DRIVER=x;DATABASE=/tmp/a.db;Password={p;q}"), false,
        "DRIVER=x;DATABASE=/tmp/a.db;Password={p;q};UID=sa;"},
-      {Settings("DSN=K;Trusted_Connection=yes;PWD="), false, "DSN=K;Trusted_Connection=yes;PWD=;"
+      {Settings("DSN=K;Trusted_Connection=yes;PWD="), false,
+       "DSN=K;Trusted_Connection=yes;PWD=;"
        "DATABASE=ZrSystem;UID=sa;"},
       // No schema: the login's default database.
       {Settings("Korvantis", "pw", ""), true, "DSN=Korvantis;UID=sa;PWD=pw;"},
       // Values that would end or open a value go in braces.
       {Settings("Korvantis", "a;b"), true, "DSN=Korvantis;DATABASE=ZrSystem;UID=sa;PWD={a;b};"},
-      {Settings("Korvantis", "x}y{"), true,
-       "DSN=Korvantis;DATABASE=ZrSystem;UID=sa;PWD={x}}y{};"},
+      {Settings("Korvantis", "x}y{"), true, "DSN=Korvantis;DATABASE=ZrSystem;UID=sa;PWD={x}}y{};"},
       {Settings("Korvantis", " pw "), true, "DSN=Korvantis;DATABASE=ZrSystem;UID=sa;PWD={ pw };"},
       {Settings("Korvantis", "pw", "Zeit;1", "do;main\\u"), true,
        "DSN=Korvantis;DATABASE={Zeit;1};UID={do;main\\u};PWD=pw;"},

@@ -20,7 +20,8 @@ namespace {
 class Texts {
  public:
   std::string Next() {
-    static const char kSpecial[] = "'\"();,.@p1%s-*/ \r\n\tCONVERTCURRENT_TIMESTAMPDATEPART0123456789";
+    static const char kSpecial[] =
+        "'\"();,.@p1%s-*/ \r\n\tCONVERTCURRENT_TIMESTAMPDATEPART0123456789";
     size_t len = Draw() % 200;
     std::string s;
     for (size_t i = 0; i < len; ++i) {

@@ -27,9 +27,11 @@ TEST(Codepage, RoundTrips) {
   EXPECT_EQ(Utf8ToCp1252(Cp1252ToUtf8(cp)), cp);
   EXPECT_EQ(Utf16ToCp1252(Cp1252ToUtf16(cp)), cp);
   // Characters outside Windows-1252 and broken UTF-8 become "?".
-  EXPECT_EQ(Utf8ToCp1252("a\xE2\x88\x9E" "b"), "a?b");     // infinity sign
-  EXPECT_EQ(Utf8ToCp1252("a\xC3"), "a?");                   // cut sequence
-  EXPECT_EQ(Utf8ToCp1252("\xF0\x9F\x98\x80"), "?");         // emoji
+  EXPECT_EQ(Utf8ToCp1252("a\xE2\x88\x9E"
+                         "b"),
+            "a?b");                                  // infinity sign
+  EXPECT_EQ(Utf8ToCp1252("a\xC3"), "a?");            // cut sequence
+  EXPECT_EQ(Utf8ToCp1252("\xF0\x9F\x98\x80"), "?");  // emoji
   EXPECT_EQ(Utf16ToCp1252(u"\U0001F600x"), "?x");
 }
 
@@ -39,18 +41,18 @@ TEST(Codepage, InvalidUtf8IsRejected) {
     const char* utf8;
     const char* cp1252;
   } cases[] = {
-      {"\xC0\x8A", "??"},                // overlong line feed
-      {"\xC1\xBF", "??"},                // overlong DEL
-      {"\xE0\x80\x8A", "???"},          // overlong, three bytes
-      {"\xF0\x80\x82\xAC", "????"},    // overlong euro sign
-      {"\xED\xA0\x80", "???"},          // a surrogate
-      {"\xF4\x90\x80\x80", "????"},    // beyond U+10FFFF
-      {"\x80x", "?x"},                    // stray continuation
-      {"\xE2\x82x", "??x"},              // cut short
-      {"\xC2\x81", "\x81"},             // U+0081: a byte Windows-1252 leaves undefined
-      {"\xC2\x80", "?"},                 // U+0080: its byte is the euro sign's
-      {"\xE2\x82\xAC", "\x80"},        // the euro sign
-      {"\xF0\x90\x80\x80", "?"},       // U+10000, well-formed, not in Windows-1252
+      {"\xC0\x8A", "??"},            // overlong line feed
+      {"\xC1\xBF", "??"},            // overlong DEL
+      {"\xE0\x80\x8A", "???"},       // overlong, three bytes
+      {"\xF0\x80\x82\xAC", "????"},  // overlong euro sign
+      {"\xED\xA0\x80", "???"},       // a surrogate
+      {"\xF4\x90\x80\x80", "????"},  // beyond U+10FFFF
+      {"\x80x", "?x"},               // stray continuation
+      {"\xE2\x82x", "??x"},          // cut short
+      {"\xC2\x81", "\x81"},          // U+0081: a byte Windows-1252 leaves undefined
+      {"\xC2\x80", "?"},             // U+0080: its byte is the euro sign's
+      {"\xE2\x82\xAC", "\x80"},      // the euro sign
+      {"\xF0\x90\x80\x80", "?"},     // U+10000, well-formed, not in Windows-1252
   };
   for (const auto& c : cases) EXPECT_EQ(Utf8ToCp1252(c.utf8), c.cp1252) << c.utf8;
 }
@@ -199,8 +201,8 @@ TEST(Runtime, ExecuteManyRowByRowReportsEachRow) {
   ScriptedBackend* b = owned.get();
   Connection c(std::move(owned));
   b->next.changes = 1;
-  std::vector<Params> rows = {{Param::Text("a")}, {Param::Text("fail")}, {Param::Text("b")},
-                              {Param::Text("fail")}};
+  std::vector<Params> rows = {
+      {Param::Text("a")}, {Param::Text("fail")}, {Param::Text("b")}, {Param::Text("fail")}};
   std::vector<int> codes;
   std::vector<std::string> errors;
   EXPECT_EQ(c.ExecuteMany(42, "INSERT", rows, &codes, &errors), -7);
@@ -254,7 +256,9 @@ TEST(Runtime, NestedDateConversionRunsOnSqlite) {
   auto c = db.Connect();
   Row r;
   ASSERT_EQ(c->Execute(1, "SELECT CONVERT(datetime, CONVERT(datetime, '2026' + '1209', 112), 112)",
-                       {}, &r), 0) << c->last_error();
+                       {}, &r),
+            0)
+      << c->last_error();
   ASSERT_EQ(c->Execute(2, "SELECT CONVERT(datetime, @p1, 112)", {Param::Text("20261209")}, &r), 0)
       << c->last_error();
   EXPECT_EQ(r[0].Text(), "2026-12-09 00:00:00");
@@ -263,8 +267,8 @@ TEST(Runtime, NestedDateConversionRunsOnSqlite) {
 TEST(Connect, EmbeddedFailures) {
   std::string dir = test::TempDir();
   test::WriteFile(dir + "/junk.db", std::string(4096, 'x'));
-  const char* servers[] = {"", "sqlite:", "sqlite:/nonexistent/dir/x.db", "sqlite:/tmp/plom-missing.db",
-                           nullptr};
+  const char* servers[] = {"", "sqlite:", "sqlite:/nonexistent/dir/x.db",
+                           "sqlite:/tmp/plom-missing.db", nullptr};
   for (int i = 0; servers[i]; ++i) {
     Connection c;
     EXPECT_LT(ConnectDatabase(&c, "sa", "pw", servers[i], "ZrSystem"), 0) << servers[i];
@@ -330,18 +334,26 @@ TEST(Runtime, CursorsStayOpenAcrossTransactions) {
 
 TEST(Runtime, TextCrossesTheEdgeAsUtf8) {
   TestDb db;
-  db.Exec("INSERT INTO \"ZrSystem.Zrt113Sto\" VALUES ('1', 'Halle S\xC3\xBC" "d'), ('2', NULL);");
+  db.Exec(
+      "INSERT INTO \"ZrSystem.Zrt113Sto\" VALUES ('1', 'Halle S\xC3\xBC"
+      "d'), ('2', NULL);");
   auto c = db.Connect();
   Row r;
   ASSERT_EQ(c->Execute(1, "SELECT StoKtx FROM ZrSystem.Zrt113Sto WHERE StoKtx = @p1",
-                       {Param::Text("Halle S\xFC" "d")}, &r), 0);
-  EXPECT_EQ(r[0].Text(), "Halle S\xFC" "d");
+                       {Param::Text("Halle S\xFC"
+                                    "d")},
+                       &r),
+            0);
+  EXPECT_EQ(r[0].Text(),
+            "Halle S\xFC"
+            "d");
   ASSERT_EQ(c->Execute(2, "SELECT StoKtx FROM ZrSystem.Zrt113Sto WHERE StoNum = '2'", {}, &r), 0);
   EXPECT_TRUE(r[0].IsNull());
   EXPECT_EQ(r[0].Text(), "");
   // Trailing blanks do not count in comparisons.
   EXPECT_EQ(c->Execute(3, "SELECT StoNum FROM ZrSystem.Zrt113Sto WHERE StoNum = @p1",
-                       {Param::Text("1   ")}, &r), 0);
+                       {Param::Text("1   ")}, &r),
+            0);
 }
 
 TEST(Runtime, StatementsAreCountedAndPreparedOnce) {
@@ -357,10 +369,12 @@ TEST(Runtime, StatementsAreCountedAndPreparedOnce) {
   grouped.Flush();
   EXPECT_EQ(c->statements_sent() - before, 8);  // begin, savepoint + insert each, commit
   Row r;
-  c->Execute(7, "SELECT COUNT(*) FROM ZrSystem.Zrt999Tmp WHERE TmpUsr = @p1", {Param::Text("p")}, &r);
+  c->Execute(7, "SELECT COUNT(*) FROM ZrSystem.Zrt999Tmp WHERE TmpUsr = @p1", {Param::Text("p")},
+             &r);
   EXPECT_EQ(r[0].Int(), 3);
   // The same number with another text is prepared anew.
-  c->Execute(7, "SELECT COUNT(*) FROM ZrSystem.Zrt999Tmp WHERE TmpUsr <> @p1", {Param::Text("p")}, &r);
+  c->Execute(7, "SELECT COUNT(*) FROM ZrSystem.Zrt999Tmp WHERE TmpUsr <> @p1", {Param::Text("p")},
+             &r);
   EXPECT_EQ(r[0].Int(), 3);  // the lines of "q"
 }
 
@@ -474,11 +488,13 @@ TEST(LineStore, GroupsSpanManyTransactions) {
   TestDb db;
   auto c = db.Connect();
   LineStore store(*c);
-  for (int i = 0; i < kLinesPerGroup * 2 + 5; ++i) ASSERT_EQ(store.Insert("p", std::to_string(i)), 0);
+  for (int i = 0; i < kLinesPerGroup * 2 + 5; ++i)
+    ASSERT_EQ(store.Insert("p", std::to_string(i)), 0);
   EXPECT_EQ(store.Flush(), 0);
   auto other = db.Connect();
   Row n;
-  other->Execute(1, "SELECT COUNT(*) FROM ZrSystem.Zrt999Tmp WHERE TmpUsr = @p1", {Param::Text("p")}, &n);
+  other->Execute(1, "SELECT COUNT(*) FROM ZrSystem.Zrt999Tmp WHERE TmpUsr = @p1",
+                 {Param::Text("p")}, &n);
   EXPECT_EQ(n[0].Int(), kLinesPerGroup * 2 + 5);
 }
 

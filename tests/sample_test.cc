@@ -81,8 +81,8 @@ class Db {
 // A row with start g and end b is current now (both bounds inclusive).
 std::string Current(const std::string& g, const std::string& b) {
   const std::string now = "datetime('now','localtime')";
-  return "((" + now + " >= " + g + " AND " + b + " IS NULL) OR (" + now + " <= " + b +
-         " AND " + g + " IS NULL) OR (" + now + " >= " + g + " AND " + now + " <= " + b + "))";
+  return "((" + now + " >= " + g + " AND " + b + " IS NULL) OR (" + now + " <= " + b + " AND " + g +
+         " IS NULL) OR (" + now + " >= " + g + " AND " + now + " <= " + b + "))";
 }
 
 // The current badge rows of the clients that runs deliver.
@@ -99,12 +99,12 @@ int FirstPath(Db& db, const std::string& s, const std::string& grp, const std::s
   const std::string bz = Current("BzuGvo", "BzuGbi"), zu = Current("ZuoGvo", "ZuoGbi");
   const std::vector<std::string> paths = {
       "FROM " + bzu + " WHERE BzuZau = '" + grp + "' AND " + bz,
-      "FROM " + zuo + ", " + bzu + " WHERE ZuoPnr = '" + pnr + "' AND ZuoKst = BzuKst AND " +
-          zu + " AND " + bz,
+      "FROM " + zuo + ", " + bzu + " WHERE ZuoPnr = '" + pnr + "' AND ZuoKst = BzuKst AND " + zu +
+          " AND " + bz,
       "FROM \"" + s + ".O1003Kststelle\", " + zuo + ", " + bzu + " WHERE ZuoPnr = '" + pnr +
           "' AND ZuoKst = KstNum AND KstVws = BzuVks AND " + zu + " AND " + bz,
-      "FROM " + zuo + ", " + bzu + " WHERE ZuoPnr = '" + pnr + "' AND ZuoAbt = BzuAbt AND " +
-          zu + " AND " + bz,
+      "FROM " + zuo + ", " + bzu + " WHERE ZuoPnr = '" + pnr + "' AND ZuoAbt = BzuAbt AND " + zu +
+          " AND " + bz,
       "FROM \"" + s + ".G1102AbtLst\", " + zuo + ", " + bzu + " WHERE ZuoPnr = '" + pnr +
           "' AND ZuoAbt = AblAbt AND AblVab = BzuVab AND " + zu + " AND " + bz,
       "FROM \"" + s + ".Zrt310Bsv\", " + bzu + " WHERE BsvPnr = '" + pnr +
@@ -155,9 +155,8 @@ TEST_F(SampleTest, ClientsAndTerminals) {
   ASSERT_NE(left_out, "<no row>");
   // The left-out client is complete: tables laid out and a current badge, so
   // only MndKon keeps it out of a run.
-  EXPECT_EQ(db.Count("SELECT COUNT(*) FROM sqlite_master WHERE name = '" + left_out +
-                     ".Zrt408Bzu'"),
-            1);
+  EXPECT_EQ(
+      db.Count("SELECT COUNT(*) FROM sqlite_master WHERE name = '" + left_out + ".Zrt408Bzu'"), 1);
   EXPECT_GE(db.Count("SELECT COUNT(*) FROM \"ZrSystem.Zrt301Asw\" JOIN \"ZrSystem.Zrt112Mnd\" "
                      "ON AswLiz = MndLiz AND AswMnd = MndNum JOIN \"ZrSystem.Zrt113Awv\" ON "
                      "AwvNum = AswNum WHERE MndKon = 1 AND " +
@@ -166,8 +165,8 @@ TEST_F(SampleTest, ClientsAndTerminals) {
   // Every active client has its per-client tables.
   for (const std::string& s :
        db.Rows("SELECT MndSch FROM \"ZrSystem.Zrt112Mnd\" WHERE MndKon <> 1")) {
-    for (const char* t : {"Zrt408Bzu", "Zrt311Zuo", "O1003Kststelle", "G1102AbtLst",
-                          "Zrt310Bsv", "Zrt300Pnr", "Zrt332Utg", "Zrt332Urv"}) {
+    for (const char* t : {"Zrt408Bzu", "Zrt311Zuo", "O1003Kststelle", "G1102AbtLst", "Zrt310Bsv",
+                          "Zrt300Pnr", "Zrt332Utg", "Zrt332Urv"}) {
       EXPECT_EQ(db.Count("SELECT COUNT(*) FROM sqlite_master WHERE type = 'table' AND name = '" +
                          s + "." + t + "'"),
                 1)
@@ -180,9 +179,10 @@ TEST_F(SampleTest, ClientsAndTerminals) {
                    "' ORDER BY ZlsLes");
   };
   auto active_clients = [&](const std::string& t) {
-    return db.Count("SELECT COUNT(*) FROM \"ZrSystem.Zrt115Tfz\" JOIN \"ZrSystem.Zrt112Mnd\" ON "
-                    "MndLiz = TfzLiz AND MndNum = TfzMnd WHERE MndKon <> 1 AND TfzTrm = '" +
-                    t + "'");
+    return db.Count(
+        "SELECT COUNT(*) FROM \"ZrSystem.Zrt115Tfz\" JOIN \"ZrSystem.Zrt112Mnd\" ON "
+        "MndLiz = TfzLiz AND MndNum = TfzMnd WHERE MndKon <> 1 AND TfzTrm = '" +
+        t + "'");
   };
   EXPECT_EQ(readers("TERM12"), (std::vector<std::string>{"1", "2", "3", "4", "5", "6", "7", "8",
                                                          "9", "10", "11", "12"}));
@@ -204,16 +204,17 @@ TEST_F(SampleTest, PermissionsCoverEveryAdmissionCase) {
       "ZlsTrm = 'TERM12'";
   // A class that a current badge holds, permitted on reader 12 of TERM12 and
   // on no other reader of it.
-  EXPECT_GE(db.Count("SELECT COUNT(*) FROM (" + classes + ") c WHERE EXISTS (SELECT 1" +
-                     on_term12 + " AND ZbrZbk = c.AswBkl AND ZlsLes = 12) AND NOT EXISTS (SELECT 1" +
+  EXPECT_GE(db.Count("SELECT COUNT(*) FROM (" + classes + ") c WHERE EXISTS (SELECT 1" + on_term12 +
+                     " AND ZbrZbk = c.AswBkl AND ZlsLes = 12) AND NOT EXISTS (SELECT 1" +
                      on_term12 + " AND ZbrZbk = c.AswBkl AND ZlsLes <> 12)"),
             1);
   // A class that a current badge holds with a type-3 row on reader 1 of TERM12.
-  EXPECT_GE(db.Count("SELECT COUNT(*) FROM (" + classes + ") c WHERE EXISTS (SELECT 1" +
-                     on_term12 + " AND ZbrZbk = c.AswBkl AND ZlsLes = 1 AND ZbrZtb = 3)"),
+  EXPECT_GE(db.Count("SELECT COUNT(*) FROM (" + classes + ") c WHERE EXISTS (SELECT 1" + on_term12 +
+                     " AND ZbrZbk = c.AswBkl AND ZlsLes = 1 AND ZbrZtb = 3)"),
             1);
   // A class that a current badge holds and that is permitted nowhere.
-  EXPECT_GE(db.Count("SELECT COUNT(*) FROM (" + classes + ") c WHERE c.AswBkl <> '0' AND NOT "
+  EXPECT_GE(db.Count("SELECT COUNT(*) FROM (" + classes +
+                     ") c WHERE c.AswBkl <> '0' AND NOT "
                      "EXISTS (SELECT 1 FROM \"ZrSystem.Zrt404Zbr\" WHERE ZbrZbk = c.AswBkl)"),
             1);
   // At least three classes with ordinary permissions on TERM12.
@@ -285,9 +286,12 @@ TEST_F(SampleTest, LocationsBalancesLabelsAndVacation) {
   const std::string balance = " FROM Zrt320Tgb WHERE TgbZtr = 1 AND TgbDtm = '" + yesterday +
                               "' AND TgbPnr IN (SELECT AswPnr" + kCurrentBadges + ")";
   EXPECT_GE(db.Count("SELECT COUNT(*)" + balance), 10);
-  EXPECT_GE(db.Count("SELECT COUNT(*)" + balance + " AND COALESCE(TgbVt1, 0) + COALESCE(TgbSa1, 0) < 0"), 2);
+  EXPECT_GE(
+      db.Count("SELECT COUNT(*)" + balance + " AND COALESCE(TgbVt1, 0) + COALESCE(TgbSa1, 0) < 0"),
+      2);
   EXPECT_GE(db.Count("SELECT COUNT(*)" + balance + " AND (TgbVt1 IS NULL OR TgbSa1 IS NULL)"), 2);
-  EXPECT_GE(db.Count("SELECT COUNT(*)" + kCurrentBadges + " AND AswPnr <> '' AND AswPnr NOT IN "
+  EXPECT_GE(db.Count("SELECT COUNT(*)" + kCurrentBadges +
+                     " AND AswPnr <> '' AND AswPnr NOT IN "
                      "(SELECT TgbPnr FROM Zrt320Tgb WHERE TgbZtr = 1 AND TgbDtm = '" +
                      yesterday + "')"),
             1);
@@ -296,8 +300,9 @@ TEST_F(SampleTest, LocationsBalancesLabelsAndVacation) {
   EXPECT_EQ(db.Rows("SELECT StxNum FROM \"ZrSystem.O2001SALTEXTE\" WHERE StxNum BETWEEN 301 AND "
                     "308 ORDER BY StxNum"),
             (std::vector<std::string>{"301", "302", "303", "304", "305", "306", "307", "308"}));
-  const std::string labels = "SELECT COUNT(*) FROM \"ZrSystem.O2001SALTEXTE\" WHERE StxNum "
-                             "BETWEEN 301 AND 308 AND ";
+  const std::string labels =
+      "SELECT COUNT(*) FROM \"ZrSystem.O2001SALTEXTE\" WHERE StxNum "
+      "BETWEEN 301 AND 308 AND ";
   EXPECT_GE(db.Count(labels + "StxTxt GLOB '*[^ -~]*'"), 1);
   EXPECT_GE(db.Count(labels + "LENGTH(StxTxt) > 12"), 1);
 
@@ -308,10 +313,10 @@ TEST_F(SampleTest, LocationsBalancesLabelsAndVacation) {
   auto count_m01 = [&](const std::string& where) {
     return db.Count("SELECT COUNT(*) FROM \"M01.Zrt300Pnr\" WHERE " + where);
   };
-  const std::string urv = "PnrNum IN (SELECT UrvPnr FROM \"M01.Zrt332Urv\" WHERE UrvJhr = " +
-                          year + ")";
-  const std::string utg = "PnrNum IN (SELECT UtgPnr FROM \"M01.Zrt332Utg\" WHERE UtgDtm <= '" +
-                          today + "')";
+  const std::string urv =
+      "PnrNum IN (SELECT UrvPnr FROM \"M01.Zrt332Urv\" WHERE UrvJhr = " + year + ")";
+  const std::string utg =
+      "PnrNum IN (SELECT UtgPnr FROM \"M01.Zrt332Utg\" WHERE UtgDtm <= '" + today + "')";
   EXPECT_GE(count_m01(urv + " AND " + utg), 1);
   EXPECT_GE(count_m01(urv + " AND NOT " + utg), 1);
   EXPECT_GE(count_m01("NOT " + urv + " AND " + utg), 1);

@@ -58,8 +58,8 @@ void SampleInstallation::SetUp() {
                             {"PASS", "geheim"},
                             {"SQLSERVER", "sqlite:../../files/plomvarde.db"},
                             {"SCHEMA", "ZrSystem."}}) {
-    ini += "DB;Korvantis;\r\n" + std::to_string(++n) + ";" + key + ";" + EncipherValue(value) +
-           "\r\n";
+    ini +=
+        "DB;Korvantis;\r\n" + std::to_string(++n) + ";" + key + ";" + EncipherValue(value) + "\r\n";
   }
   WriteFile(root_ + "/files/korvantis.ini", ini);
 }

@@ -24,8 +24,8 @@ using layouts::DecodeFile;
 using layouts::DecodeRecord;
 using layouts::FindLayout;
 using layouts::Framing;
-using layouts::Record;
 using layouts::RecogniseLayout;
+using layouts::Record;
 
 std::string Pad(const std::string& s, size_t n) { return s + std::string(n - s.size(), ' '); }
 
@@ -50,8 +50,8 @@ std::string Rec31(const std::string& badge, const std::string& from = "20240101"
 // A VQDNL18P record with all eight groups.
 std::string Rec18(const std::string& badge, const std::string& date = "10.12.26") {
   std::string r = Pad(badge, 13) + Pad("Datum", 12) + date;
-  const char* values[] = {"  1,15-", "       ", "  1,50 ", " 28,00 ", "  0,00 ", "  3,00 ",
-                          " 10,00 "};
+  const char* values[] = {"  1,15-", "       ", "  1,50 ", " 28,00 ",
+                          "  0,00 ", "  3,00 ", " 10,00 "};
   for (int n = 2; n <= 8; ++n) r += Pad("Label" + std::to_string(n), 13) + values[n - 2];
   return r;
 }
@@ -133,7 +133,8 @@ TEST(Layouts, GoldenFilesDecodeAndEncodeBack) {
     EXPECT_EQ(rec.layout->function, function) << name;
     DecodedFile f = DecodeFile(bytes, *rec.layout);
     EXPECT_EQ(f.bad_records(), 0u) << name;
-    for (const Record& r : f.records) EXPECT_TRUE(r.problems.empty()) << name << ":" << r.line << " " << Problems(r);
+    for (const Record& r : f.records)
+      EXPECT_TRUE(r.problems.empty()) << name << ":" << r.line << " " << Problems(r);
     if (rec.layout->width > 0) {
       EXPECT_EQ(f.records.size(), bytes.size() / rec.layout->width) << name;
       EXPECT_EQ(f.framing, Framing::kNone);
@@ -146,7 +147,8 @@ TEST(Layouts, GoldenFilesDecodeAndEncodeBack) {
 
 TEST(Layouts, FixedRecordFieldsByColumn) {
   // Entry 7 carries a location short text, entry 11 ends at column 85.
-  const std::string raw = Rec17("4711", "01XY 02XY " + Pad("", 20) + "07LOC" + Pad("", 15) + "11XY ");
+  const std::string raw =
+      Rec17("4711", "01XY 02XY " + Pad("", 20) + "07LOC" + Pad("", 15) + "11XY ");
   ASSERT_EQ(raw.size(), 85u);
   Record r = DecodeRecord(*FindLayout("VQDNL17P"), raw, 4);
   EXPECT_TRUE(r.problems.empty()) << Problems(r);
@@ -190,7 +192,8 @@ TEST(Layouts, EncodePutsEachFieldAtItsColumn) {
     if (f.spec->name == "badge") f.value = "99";
     if (f.spec->name == "balance") f.value = "1234567890";  // cut to 7
   }
-  EXPECT_EQ(layouts::EncodeRecord(l, r), Pad("99", 13) + "2024010111" + "1234567" + "01ABC02ABC03Z  ");
+  EXPECT_EQ(layouts::EncodeRecord(l, r),
+            Pad("99", 13) + "2024010111" + "1234567" + "01ABC02ABC03Z  ");
   const layouts::Layout& id = *FindLayout("IDSTAMM");
   Record q = DecodeRecord(id, Idstamm(IdFields()).substr(0, Idstamm(IdFields()).size() - 2), 1);
   EXPECT_TRUE(q.problems.empty()) << Problems(q);
@@ -255,7 +258,8 @@ TEST(Layouts, RecordsThatDoNotFit) {
   };
   for (const Case& c : cases) {
     const layouts::Layout& l = *FindLayout(c.function);
-    DecodedFile f = l.quoted() ? DecodeFile(c.raw, l) : DecodedFile{&l, Framing::kNone, {DecodeRecord(l, c.raw, 1)}};
+    DecodedFile f = l.quoted() ? DecodeFile(c.raw, l)
+                               : DecodedFile{&l, Framing::kNone, {DecodeRecord(l, c.raw, 1)}};
     ASSERT_EQ(f.records.size(), 1u) << c.raw;
     const std::string got = Problems(f.records[0]);
     if (c.problem.empty()) {
@@ -385,15 +389,18 @@ class ShowTest : public ::testing::Test {
 };
 
 TEST_F(ShowTest, TableOfOneFile) {
-  std::string path = File("a.dnl", Rec60("1002") + Rec60("Fr\xE4nk", "00000000", "10", "       ", ""));
+  std::string path =
+      File("a.dnl", Rec60("1002") + Rec60("Fr\xE4nk", "00000000", "10", "       ", ""));
   ASSERT_EQ(Run({path}), 0) << err_;
-  EXPECT_EQ(out_,
-            path + ": VQDNL60P, 2 records\n"
-            "line  badge  valid_from  time_flag  access_flag  balance  reader1  class1  reader2  "
-            "class2  reader3  class3\n"
-            "1     1002   20240101    1          1            1,15-    01       ABC     02       "
-            "ABC     03       ABC\n"
-            "2     Fr\xC3\xA4nk  00000000    1          0\n");
+  EXPECT_EQ(
+      out_,
+      path +
+          ": VQDNL60P, 2 records\n"
+          "line  badge  valid_from  time_flag  access_flag  balance  reader1  class1  reader2  "
+          "class2  reader3  class3\n"
+          "1     1002   20240101    1          1            1,15-    01       ABC     02       "
+          "ABC     03       ABC\n"
+          "2     Fr\xC3\xA4nk  00000000    1          0\n");
   EXPECT_EQ(err_, "");
 }
 
@@ -412,12 +419,14 @@ TEST_F(ShowTest, BadRecordNamedWithItsLineAndExit65) {
   std::string path = File("a.dnl", Rec60("A") + Rec60("B", "20241301") + Rec60("C").substr(0, 20));
   EXPECT_EQ(Run({path}), show::kShowBadData);
   EXPECT_NE(out_.find("\nline 2: valid_from: '20241301' is not a date (yyyymmdd)\n"),
-            std::string::npos) << out_;
+            std::string::npos)
+      << out_;
   EXPECT_NE(out_.find("line 3: 20 characters, the layout has 45\n"), std::string::npos) << out_;
   EXPECT_EQ(out_.find("line 1:"), std::string::npos);
   // The TSV stays clean for scripts: faults go to the error stream.
   EXPECT_EQ(Run({"--tsv", path}), show::kShowBadData);
-  EXPECT_NE(err_.find(path + ":2: valid_from: '20241301' is not a date"), std::string::npos) << err_;
+  EXPECT_NE(err_.find(path + ":2: valid_from: '20241301' is not a date"), std::string::npos)
+      << err_;
   EXPECT_EQ(out_.find("not a date"), std::string::npos);
   // Only the records shown count: badge A fits, badge B does not.
   EXPECT_EQ(Run({"--badge", "A", path}), 0) << out_;
@@ -428,9 +437,9 @@ TEST_F(ShowTest, BadRecordNamedWithItsLineAndExit65) {
 }
 
 TEST_F(ShowTest, TsvAndJson) {
-  std::string path = File("i.dnl", Idstamm(IdFields()) +
-                                       Idstamm({"472", "", "", "", "1", "0", "", "Fr\xE4ulein",
-                                                "001", "0", "", "9", "0"}));
+  std::string path =
+      File("i.dnl", Idstamm(IdFields()) + Idstamm({"472", "", "", "", "1", "0", "", "Fr\xE4ulein",
+                                                   "001", "0", "", "9", "0"}));
   ASSERT_EQ(Run({"--tsv", path}), 0) << err_;
   EXPECT_EQ(out_,
             "line\tbadge\tvalid_from\tvalid_to\tlocation\ttime_flag\taccess_flag\tPnrSpr\tPnrSal\t"
@@ -495,22 +504,24 @@ TEST_F(ShowTest, UsageAndUnreadableFile) {
 TEST_F(ShowTest, DiffAddedRemovedChangedUnchanged) {
   std::string old_file = File("old.dnl", Rec60("1001") + Rec60("1002") + Rec60("1003") +
                                              Rec60("1004", "20240101", "11", "  2,00 "));
-  std::string new_file =
-      File("new.dnl", Rec60("1001") + Rec60("1002", "20240101", "11", "  1,15-", "01XYZ02XYZ03XYZ") +
-                          Rec60("1003", "20240301") + Rec60("1004", "20240101", "11", "  2,00 ") +
-                          Rec60("1005"));
+  std::string new_file = File(
+      "new.dnl", Rec60("1001") + Rec60("1002", "20240101", "11", "  1,15-", "01XYZ02XYZ03XYZ") +
+                     Rec60("1003", "20240301") + Rec60("1004", "20240101", "11", "  2,00 ") +
+                     Rec60("1005"));
   ASSERT_EQ(Run({"--diff", old_file, new_file}), show::kDiffDifferent) << err_;
-  EXPECT_EQ(out_,
-            "old: " + old_file + ", 4 records\n"
-            "new: " + new_file + ", 5 records (VQDNL60P)\n"
-            "changed  1002      20240101  lines 2 / 2\n"
-            "           class1  'ABC'     -> 'XYZ'\n"
-            "           class2  'ABC'     -> 'XYZ'\n"
-            "           class3  'ABC'     -> 'XYZ'\n"
-            "removed  1003      20240101  old line 3\n"
-            "added    1003      20240301  new line 3\n"
-            "added    1005      20240101  new line 5\n"
-            "unchanged: 2\n");
+  EXPECT_EQ(out_, "old: " + old_file +
+                      ", 4 records\n"
+                      "new: " +
+                      new_file +
+                      ", 5 records (VQDNL60P)\n"
+                      "changed  1002      20240101  lines 2 / 2\n"
+                      "           class1  'ABC'     -> 'XYZ'\n"
+                      "           class2  'ABC'     -> 'XYZ'\n"
+                      "           class3  'ABC'     -> 'XYZ'\n"
+                      "removed  1003      20240101  old line 3\n"
+                      "added    1003      20240301  new line 3\n"
+                      "added    1005      20240101  new line 5\n"
+                      "unchanged: 2\n");
 
   ASSERT_EQ(Run({"--json", "--diff", old_file, new_file}), show::kDiffDifferent);
   nlohmann::json doc = nlohmann::json::parse(out_);
@@ -532,8 +543,10 @@ TEST_F(ShowTest, DiffAddedRemovedChangedUnchanged) {
 
 TEST_F(ShowTest, DiffSameFilesAndRepeatedKeys) {
   // A badge listed twice under one key pairs in file order.
-  std::string a = File("a.dnl", Rec60("1") + Rec60("1", "20240101", "10", "       ", "") + Rec60("2"));
-  std::string b = File("b.dnl", Rec60("1") + Rec60("1", "20240101", "10", "  0,00 ", "") + Rec60("2"));
+  std::string a =
+      File("a.dnl", Rec60("1") + Rec60("1", "20240101", "10", "       ", "") + Rec60("2"));
+  std::string b =
+      File("b.dnl", Rec60("1") + Rec60("1", "20240101", "10", "  0,00 ", "") + Rec60("2"));
   ASSERT_EQ(Run({"--diff", a, a}), show::kDiffSame);
   EXPECT_EQ(out_.substr(out_.find("unchanged")), "unchanged: 3\n");
   ASSERT_EQ(Run({"--diff", a, b}), show::kDiffDifferent);

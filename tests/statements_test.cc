@@ -79,19 +79,32 @@ TEST(Statements, EveryTextRunsOnTheEmbeddedDatabase) {
       "INSERT INTO \"ZrSystem.Zrt404Zbr\" VALUES ('5','Z1',3);"
       "INSERT INTO \"ZrSystem.Zrt113Sto\" VALUES ('12','Halle');"
       "INSERT INTO \"ZrSystem.O2001SALTEXTE\" VALUES (301,'Saldo');"
-      "INSERT INTO \"ZrSystem.Zrt301Asw\" VALUES ('471','" + past +
+      "INSERT INTO \"ZrSystem.Zrt301Asw\" VALUES ('471','" +
+      past +
       "',NULL,'815','0','G1','',0,1,1);"
       "INSERT INTO \"ZrSystem.Zrt113Awv\" VALUES ('471','12');"
-      "INSERT INTO Zrt320Tgb (TgbPnr,TgbZtr,TgbDtm,TgbVt1) VALUES ('815',1,'" + yesterday + "',60);"
-      "INSERT INTO \"M01.Zrt408Bzu\" (BzuZau,BzuKst,BzuVks,BzuAbt,BzuVab,BzuAkr,BzuBkl,BzuGvo,BzuGbi)"
-      " VALUES ('G1','K1','V1','A1','B1','R1','5','" + past + "','" + future + "');"
-      "INSERT INTO \"M01.Zrt311Zuo\" VALUES ('815','K1','A1','" + past + "',NULL);"
+      "INSERT INTO Zrt320Tgb (TgbPnr,TgbZtr,TgbDtm,TgbVt1) VALUES ('815',1,'" +
+      yesterday +
+      "',60);"
+      "INSERT INTO \"M01.Zrt408Bzu\" "
+      "(BzuZau,BzuKst,BzuVks,BzuAbt,BzuVab,BzuAkr,BzuBkl,BzuGvo,BzuGbi)"
+      " VALUES ('G1','K1','V1','A1','B1','R1','5','" +
+      past + "','" + future +
+      "');"
+      "INSERT INTO \"M01.Zrt311Zuo\" VALUES ('815','K1','A1','" +
+      past +
+      "',NULL);"
       "INSERT INTO \"M01.O1003Kststelle\" VALUES ('K1','V1');"
       "INSERT INTO \"M01.G1102AbtLst\" VALUES ('A1','B1');"
-      "INSERT INTO \"M01.Zrt310Bsv\" VALUES ('815','R1','" + past + "',NULL);"
+      "INSERT INTO \"M01.Zrt310Bsv\" VALUES ('815','R1','" +
+      past +
+      "',NULL);"
       "INSERT INTO \"M01.Zrt300Pnr\" VALUES ('815',1,'Herr');"
-      "INSERT INTO \"M01.Zrt332Utg\" VALUES ('815','" + today + "',1.5,2.5,3.5);"
-      "INSERT INTO \"M01.Zrt332Urv\" VALUES ('815'," + today.substr(0, 4) + ",30,2);");
+      "INSERT INTO \"M01.Zrt332Utg\" VALUES ('815','" +
+      today +
+      "',1.5,2.5,3.5);"
+      "INSERT INTO \"M01.Zrt332Urv\" VALUES ('815'," +
+      today.substr(0, 4) + ",30,2);");
   auto cp = db.Connect();
   Connection& c = *cp;
   const std::string schema = "M01";

@@ -10,9 +10,7 @@
 
 namespace plom::test {
 
-TestDb::TestDb() : dir_(TempDir()), path_(dir_ + "/test.db") {
-  Exec(CentralDdl());
-}
+TestDb::TestDb() : dir_(TempDir()), path_(dir_ + "/test.db") { Exec(CentralDdl()); }
 
 TestDb::~TestDb() {
   std::error_code ec;

@@ -193,7 +193,8 @@ TEST(VQDNL17P, LongClassWithoutAccessIsStored) {
   EXPECT_EQ(r.out.find("Berechtigungsklasse ABCD"), std::string::npos) << r.out;
   EXPECT_NE(r.out.find("Ausweis Y1: Berechtigungsklasse WXYZ laenger als 3 Zeichen, nicht in "
                        "Datei gestellt\n"),
-            std::string::npos) << r.out;
+            std::string::npos)
+      << r.out;
   EXPECT_NE(r.out.find(Counts(3, 2)), std::string::npos) << r.out;
 }
 

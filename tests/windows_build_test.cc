@@ -50,10 +50,9 @@ class WindowsBuild : public ::testing::Test {
     test::Shell(root_, kBin + "/plomvarde-sample files/plomvarde.db >/dev/null", &status);
     ASSERT_EQ(status, 0);
     // Written by the Windows plomvarde-ini, with the path as a site writes it.
-    Outcome ini = Wine("plomvarde-ini.exe", {"write", "..\\..\\files\\korvantis.ini", "LOGIN=sa",
-                                             "PASS=geheim",
-                                             "SQLSERVER=sqlite:..\\..\\files\\plomvarde.db",
-                                             "SCHEMA=ZrSystem."});
+    Outcome ini = Wine("plomvarde-ini.exe",
+                       {"write", "..\\..\\files\\korvantis.ini", "LOGIN=sa", "PASS=geheim",
+                        "SQLSERVER=sqlite:..\\..\\files\\plomvarde.db", "SCHEMA=ZrSystem."});
     ASSERT_EQ(ini.status, 0) << ini.out;
     ASSERT_TRUE(fs::exists(root_ + "/files/korvantis.ini"));
   }
@@ -156,11 +155,15 @@ TEST_F(WindowsBuild, EarlyEndsAsOnLinux) {
       {{"VQDNL17P", "TERMINAL_NAME_TOO_LONG", "x.dnl", "1"}, 64, true, nullptr},
       {{"VQDNL17P", "TERM12", "no/such/folder/x.dnl", "1"}, 73, true, nullptr},
       // A database file that is missing is a failed connect, not a new file.
-      {{"VQDNL17P", "TERM12", "x.dnl", "1"}, 69, false, [&] {
-         ASSERT_EQ(Wine("plomvarde-ini.exe", {"write", "..\\..\\files\\korvantis.ini",
-                                              "LOGIN=sa", "PASS=geheim",
-                                              "SQLSERVER=sqlite:..\\..\\files\\missing.db",
-                                              "SCHEMA=ZrSystem."}).status, 0);
+      {{"VQDNL17P", "TERM12", "x.dnl", "1"},
+       69,
+       false,
+       [&] {
+         ASSERT_EQ(Wine("plomvarde-ini.exe",
+                        {"write", "..\\..\\files\\korvantis.ini", "LOGIN=sa", "PASS=geheim",
+                         "SQLSERVER=sqlite:..\\..\\files\\missing.db", "SCHEMA=ZrSystem."})
+                       .status,
+                   0);
        }},
       {{"VQDNL17P", "TERM12", "x.dnl", "1"}, 69, false, [&] { fs::rename(ini, ini + ".away"); }},
   };

@@ -31,7 +31,8 @@ TEST(SplitRecords, LinesEndingInCrLf) {
 
 TEST(CountRecords, AsManyAsSplitGives) {
   for (int width : {0, 1, 3, 45}) {
-    for (const char* data : {"", "a", "abc", "abcd", "a\r\n", "a\r\nb", "\r\n\r\n", "a\nb\r\nc\r\n"}) {
+    for (const char* data :
+         {"", "a", "abc", "abcd", "a\r\n", "a\r\nb", "\r\n\r\n", "a\nb\r\nc\r\n"}) {
       EXPECT_EQ(CountRecords(data, width), SplitRecords(data, width).size())
           << width << " [" << data << "]";
     }
@@ -64,19 +65,14 @@ TEST(GuardTrips, Boundaries) {
     int pct;
     bool trips;
   } cases[] = {
-      {20, 1, 10, true},     // 1 of 20 is 5 %
-      {20, 2, 10, false},    // exactly 10 % is enough
-      {19, 0, 10, false},    // a file of fewer than 20 records is never guarded
-      {20, 0, 10, true},
-      {160, 16, 10, false},  // 16 of 160 is 10 %
-      {161, 16, 10, true},
-      {1000, 499, 50, true},
-      {1000, 500, 50, false},
-      {1000, 0, 0, false},   // 0 switches the guard off
-      {100, 99, 100, true},
-      {100, 100, 100, false},
-      {100, 200, 10, false},
-      {4000000000u, 1, 10, true},  // no overflow with large counts
+      {20, 1, 10, true},   // 1 of 20 is 5 %
+      {20, 2, 10, false},  // exactly 10 % is enough
+      {19, 0, 10, false},  // a file of fewer than 20 records is never guarded
+      {20, 0, 10, true},      {160, 16, 10, false},  // 16 of 160 is 10 %
+      {161, 16, 10, true},    {1000, 499, 50, true},
+      {1000, 500, 50, false}, {1000, 0, 0, false},  // 0 switches the guard off
+      {100, 99, 100, true},   {100, 100, 100, false},
+      {100, 200, 10, false},  {4000000000u, 1, 10, true},  // no overflow with large counts
   };
   for (const Case& c : cases) {
     EXPECT_EQ(GuardTrips(c.old_records, c.new_records, c.pct, 20), c.trips)
@@ -98,7 +94,11 @@ TEST(CompareRecords, AddedRemovedChangedByBadgeNumber) {
       // Same tail, other badge: one removed, one added.
       {{"1001         aaaaaaa"}, {"1002         aaaaaaa"}, 20, 1, 1, 0},
       {{"1001         a", "1002         b", "1003         c"},
-       {"1001         a", "1002         X", "1004         d", "1005         e"}, 14, 2, 1, 1},
+       {"1001         a", "1002         X", "1004         d", "1005         e"},
+       14,
+       2,
+       1,
+       1},
       // A badge twice in the new file, once in the old: one change, one addition.
       {{"1001         a"}, {"1001         b", "1001         c"}, 14, 1, 0, 1},
       // Line files: the badge number is the first field.

@@ -350,7 +350,9 @@ struct Lookup {
 
 const Lookup kLookups[] = {
     {kBalances, Kind::kExecute,
-     [](const Step& s) { return "balances of the previous day (Zrt320Tgb), person " + FirstParam(s); },
+     [](const Step& s) {
+       return "balances of the previous day (Zrt320Tgb), person " + FirstParam(s);
+     },
      [](const Row& r) {
        return ", minutes " + Minutes(r) + ", balance text 1 " +
               Quoted(BalanceText(Column(r, 0).Int()));

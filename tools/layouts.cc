@@ -65,8 +65,8 @@ Layout Vqdnl31p() {
 // After the badge number eight groups of a 13-character label and a
 // 7-character value; in group 1 the date takes the label's last character.
 Layout Vqdnl18p() {
-  const char* values[] = {"balance",         "value3",         "vacation_previous_year",
-                          "vacation_annual", "vacation_credit", "vacation_taken",
+  const char* values[] = {"balance",           "value3",          "vacation_previous_year",
+                          "vacation_annual",   "vacation_credit", "vacation_taken",
                           "vacation_remaining"};
   FixedBuilder b;
   b.Add("badge", 13, FieldKind::kBadge)
@@ -80,13 +80,17 @@ Layout Vqdnl18p() {
 }
 
 Layout Idstamm() {
-  struct { const char* name; FieldKind kind; const char* fixed; } fields[] = {
-      {"badge", FieldKind::kBadge, ""},          {"valid_from", FieldKind::kDate, ""},
-      {"valid_to", FieldKind::kDate, ""},        {"location", FieldKind::kLocation, ""},
-      {"time_flag", FieldKind::kFlag, ""},       {"access_flag", FieldKind::kFlag, ""},
-      {"PnrSpr", FieldKind::kInteger, ""},       {"PnrSal", FieldKind::kText, ""},
-      {"constant", FieldKind::kFixed, "001"},    {"class", FieldKind::kText, ""},
-      {"reserved", FieldKind::kText, ""},        {"personnel_number", FieldKind::kText, ""},
+  struct {
+    const char* name;
+    FieldKind kind;
+    const char* fixed;
+  } fields[] = {
+      {"badge", FieldKind::kBadge, ""},       {"valid_from", FieldKind::kDate, ""},
+      {"valid_to", FieldKind::kDate, ""},     {"location", FieldKind::kLocation, ""},
+      {"time_flag", FieldKind::kFlag, ""},    {"access_flag", FieldKind::kFlag, ""},
+      {"PnrSpr", FieldKind::kInteger, ""},    {"PnrSal", FieldKind::kText, ""},
+      {"constant", FieldKind::kFixed, "001"}, {"class", FieldKind::kText, ""},
+      {"reserved", FieldKind::kText, ""},     {"personnel_number", FieldKind::kText, ""},
       {"AswAtp", FieldKind::kInteger, ""},
   };
   Layout l{"IDSTAMM", 0, {}};
@@ -99,8 +103,7 @@ bool IsBlank(std::string_view s) {
 }
 
 bool AllDigits(std::string_view s) {
-  return !s.empty() &&
-         std::all_of(s.begin(), s.end(), [](char c) { return c >= '0' && c <= '9'; });
+  return !s.empty() && std::all_of(s.begin(), s.end(), [](char c) { return c >= '0' && c <= '9'; });
 }
 
 int Number(std::string_view digits) {
@@ -213,7 +216,8 @@ void CheckRecord(const Layout& layout, Record* r) {
   // Reader entries exist only with access; in VQDNL17P entry 7 may carry
   // the location short text whatever the flag.
   if (layout.function == "VQDNL31P" && access && *access != "1") {
-    r->problems.push_back("access_flag: '" + *access + "' in a record that is written only with access");
+    r->problems.push_back("access_flag: '" + *access +
+                          "' in a record that is written only with access");
   }
   if (!access || *access != "0") return;
   for (const Field& f : r->fields) {
@@ -305,9 +309,12 @@ std::vector<Line> SplitLines(std::string_view bytes) {
 
 std::string LineEnd(Framing f) {
   switch (f) {
-    case Framing::kCrLf: return "\r\n";
-    case Framing::kLf: return "\n";
-    case Framing::kNone: return "";
+    case Framing::kCrLf:
+      return "\r\n";
+    case Framing::kLf:
+      return "\n";
+    case Framing::kNone:
+      return "";
   }
   return "";
 }
@@ -363,13 +370,15 @@ DecodedFile DecodeFile(std::string_view bytes, const Layout& layout) {
   file.layout = &layout;
   if (layout.quoted() || bytes.find('\n') != std::string_view::npos) {
     std::vector<Line> lines = SplitLines(bytes);
-    file.framing = layout.quoted() || (!lines.empty() && lines[0].crlf) ? Framing::kCrLf
-                                                                         : Framing::kLf;
+    file.framing =
+        layout.quoted() || (!lines.empty() && lines[0].crlf) ? Framing::kCrLf : Framing::kLf;
     for (size_t i = 0; i < lines.size(); ++i) {
       Record r = DecodeRecord(layout, lines[i].text, i + 1);
-      bool end_ok = file.framing == Framing::kCrLf ? lines[i].crlf : lines[i].ended && !lines[i].crlf;
-      if (!end_ok) r.problems.push_back("the line does not end in " +
-                                        std::string(file.framing == Framing::kCrLf ? "CR LF" : "LF"));
+      bool end_ok =
+          file.framing == Framing::kCrLf ? lines[i].crlf : lines[i].ended && !lines[i].crlf;
+      if (!end_ok)
+        r.problems.push_back("the line does not end in " +
+                             std::string(file.framing == Framing::kCrLf ? "CR LF" : "LF"));
       file.records.push_back(std::move(r));
     }
     return file;
@@ -413,8 +422,8 @@ Recognition RecogniseLayout(std::string_view bytes) {
     for (const Layout* l : fixed) {
       if (l->width == len) return {l, ""};
     }
-    return {nullptr, "the first line has " + std::to_string(len) +
-                         " characters, which no layout has"};
+    return {nullptr,
+            "the first line has " + std::to_string(len) + " characters, which no layout has"};
   }
   // A plain sequence of records: the layouts whose width divides the size
   // and that read every record without a fault. Failing that, the layout

@@ -93,8 +93,7 @@ int Write(const std::string& path, const std::vector<std::string>& pairs) {
     }
     std::string key = pair.substr(0, eq);
     std::string value = pair.substr(eq + 1);
-    if (key.find_first_of(";\r\n") != std::string::npos ||
-        key.size() > plom::kMaxConfigFieldLen) {
+    if (key.find_first_of(";\r\n") != std::string::npos || key.size() > plom::kMaxConfigFieldLen) {
       std::fprintf(stderr,
                    "plomvarde-ini: key %s: no ';' or line end, at most %zu "
                    "characters\n",
@@ -118,8 +117,7 @@ int Write(const std::string& path, const std::vector<std::string>& pairs) {
     char number[24];
     std::snprintf(number, sizeof number, "%zu", i + 1);
     data += "DB;Korvantis;\r\n";
-    data += std::string(number) + ";" + key + ";" + plom::EncipherValue(value) +
-            "\r\n";
+    data += std::string(number) + ";" + key + ";" + plom::EncipherValue(value) + "\r\n";
   }
   return WriteAtomically(path, data) ? kExitOk : kExitIo;
 }
@@ -132,15 +130,16 @@ int Show(const std::string& path, bool show_password) {
   }
   for (const plom::ConfigEntry& e : entries) {
     std::string value = e.key == "PASS" && !show_password ? "***" : e.value;
-    std::printf("%d\t%s\t%s\t%s\n", e.number, Printable(e.group).c_str(),
-                Printable(e.key).c_str(), Printable(value).c_str());
+    std::printf("%d\t%s\t%s\t%s\n", e.number, Printable(e.group).c_str(), Printable(e.key).c_str(),
+                Printable(value).c_str());
     // plomvarde finds its entries by key, but older readers of the file
     // take such an entry as the answer to every key they ask for.
     if (e.group.empty() || e.number == 0) {
-      std::fprintf(stderr,
-                   "plomvarde-ini: warning: entry with key %s has an empty "
-                   "group or number 0; other programs reading this file may take it for every key\n",
-                   Printable(e.key).c_str());
+      std::fprintf(
+          stderr,
+          "plomvarde-ini: warning: entry with key %s has an empty "
+          "group or number 0; other programs reading this file may take it for every key\n",
+          Printable(e.key).c_str());
     }
   }
   return kExitOk;
@@ -168,8 +167,7 @@ int main(int argc, char** argv) {
   }
   if (cmd == "encipher" && args.size() == 2) {
     if (args[1].size() > kMaxPlainLen) {
-      std::fprintf(stderr, "plomvarde-ini: at most %zu characters can be stored\n",
-                   kMaxPlainLen);
+      std::fprintf(stderr, "plomvarde-ini: at most %zu characters can be stored\n", kMaxPlainLen);
       return kExitData;
     }
     std::printf("%s\n", plom::EncipherValue(args[1]).c_str());

@@ -174,7 +174,8 @@ std::string ShowTable(const Loaded& l, const std::vector<const Record*>& rs) {
   bool first = true;
   for (const Record* r : rs) {
     for (const std::string& p : r->problems) {
-      out += (first ? "\n" : "") + std::string("line ") + std::to_string(r->line) + ": " + Out(p) + "\n";
+      out += (first ? "\n" : "") + std::string("line ") + std::to_string(r->line) + ": " + Out(p) +
+             "\n";
       first = false;
     }
   }
@@ -215,15 +216,20 @@ int Show(const Options& o, const Layout* named, std::string* out, std::string* e
   if (int st = Load(o.files[0], named, &l, err); st != kShowOk) return st;
   std::vector<const Record*> rs = l.file.layout ? Selected(l, o) : std::vector<const Record*>{};
   switch (o.format) {
-    case Format::kTable: *out += ShowTable(l, rs); break;
+    case Format::kTable:
+      *out += ShowTable(l, rs);
+      break;
     case Format::kTsv:
       *out += ShowTsv(l, rs);
       ReportProblems(l.path, rs, err);
       break;
-    case Format::kJson: *out += ShowJson(l, rs); break;
+    case Format::kJson:
+      *out += ShowJson(l, rs);
+      break;
   }
   // The records shown decide: with --badge, a fault elsewhere does not count.
-  bool bad = std::any_of(rs.begin(), rs.end(), [](const Record* r) { return !r->problems.empty(); });
+  bool bad =
+      std::any_of(rs.begin(), rs.end(), [](const Record* r) { return !r->problems.empty(); });
   return bad ? kShowBadData : kShowOk;
 }
 
@@ -262,10 +268,10 @@ std::string DiffTable(const Loaded& o, const Loaded& n, const Comparison& cmp) {
   Table t;
   const char* kinds[] = {"added", "removed", "changed"};
   for (const Change& c : cmp.changes) {
-    std::string lines = c.kind == Change::kAdded ? "new line " + std::to_string(c.new_line)
-                        : c.kind == Change::kRemoved
-                            ? "old line " + std::to_string(c.old_line)
-                            : "lines " + std::to_string(c.old_line) + " / " + std::to_string(c.new_line);
+    std::string lines = c.kind == Change::kAdded     ? "new line " + std::to_string(c.new_line)
+                        : c.kind == Change::kRemoved ? "old line " + std::to_string(c.old_line)
+                                                     : "lines " + std::to_string(c.old_line) +
+                                                           " / " + std::to_string(c.new_line);
     t.Row({kinds[c.kind], c.key.badge, c.key.valid_from, lines});
     for (const auto& f : c.fields) {
       t.Row({"", "  " + f.name, "'" + f.old_value + "'", "-> '" + f.new_value + "'"});
@@ -315,9 +321,9 @@ std::string DiffJson(const Loaded& o, const Loaded& n, const Comparison& cmp) {
       changed.push_back(key);
     }
   }
-  Json doc{{"old", Out(o.path)}, {"new", Out(n.path)},   {"function", layout.function},
-           {"added", added},     {"removed", removed},   {"changed", changed},
-           {"unchanged", cmp.unchanged}};
+  Json doc{
+      {"old", Out(o.path)}, {"new", Out(n.path)}, {"function", layout.function}, {"added", added},
+      {"removed", removed}, {"changed", changed}, {"unchanged", cmp.unchanged}};
   return doc.dump(2) + "\n";
 }
 
@@ -345,9 +351,15 @@ int Diff(const Options& opt, const Layout* named, std::string* out, std::string*
   }
   Comparison cmp = Compare(o.file, n.file);
   switch (opt.format) {
-    case Format::kTable: *out += DiffTable(o, n, cmp); break;
-    case Format::kTsv: *out += DiffTsv(cmp); break;
-    case Format::kJson: *out += DiffJson(o, n, cmp); break;
+    case Format::kTable:
+      *out += DiffTable(o, n, cmp);
+      break;
+    case Format::kTsv:
+      *out += DiffTsv(cmp);
+      break;
+    case Format::kJson:
+      *out += DiffJson(o, n, cmp);
+      break;
   }
   return cmp.changes.empty() ? kDiffSame : kDiffDifferent;
 }
@@ -360,24 +372,44 @@ bool Parse(const std::vector<std::string>& args, Options* o, std::string* err, b
   std::vector<char*> argv;
   for (std::string& s : storage) argv.push_back(s.data());
   argv.push_back(nullptr);
-  static const option kLong[] = {
-      {"function", required_argument, nullptr, 'f'}, {"badge", required_argument, nullptr, 'b'},
-      {"tsv", no_argument, nullptr, 't'},            {"json", no_argument, nullptr, 'j'},
-      {"diff", no_argument, nullptr, 'd'},           {"help", no_argument, nullptr, 'h'},
-      {"version", no_argument, nullptr, 'V'},        {nullptr, 0, nullptr, 0}};
+  static const option kLong[] = {{"function", required_argument, nullptr, 'f'},
+                                 {"badge", required_argument, nullptr, 'b'},
+                                 {"tsv", no_argument, nullptr, 't'},
+                                 {"json", no_argument, nullptr, 'j'},
+                                 {"diff", no_argument, nullptr, 'd'},
+                                 {"help", no_argument, nullptr, 'h'},
+                                 {"version", no_argument, nullptr, 'V'},
+                                 {nullptr, 0, nullptr, 0}};
   optind = 0;  // a fresh scan on every call
   opterr = 0;
   int formats = 0;
   for (int c; (c = getopt_long(static_cast<int>(storage.size()), argv.data(), "", kLong,
                                nullptr)) != -1;) {
     switch (c) {
-      case 'f': o->function = optarg; break;
-      case 'b': o->badge = optarg; o->has_badge = true; break;
-      case 't': o->format = Format::kTsv; ++formats; break;
-      case 'j': o->format = Format::kJson; ++formats; break;
-      case 'd': o->diff = true; break;
-      case 'h': *help = true; return true;
-      case 'V': o->version = true; return true;
+      case 'f':
+        o->function = optarg;
+        break;
+      case 'b':
+        o->badge = optarg;
+        o->has_badge = true;
+        break;
+      case 't':
+        o->format = Format::kTsv;
+        ++formats;
+        break;
+      case 'j':
+        o->format = Format::kJson;
+        ++formats;
+        break;
+      case 'd':
+        o->diff = true;
+        break;
+      case 'h':
+        *help = true;
+        return true;
+      case 'V':
+        o->version = true;
+        return true;
       default:
         *err += "plomvarde-show: unknown option or missing value: " +
                 std::string(argv[optind - 1] ? argv[optind - 1] : "") + "\n";
