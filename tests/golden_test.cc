@@ -24,39 +24,6 @@ namespace fs = std::filesystem;
 const std::string kBin = PLOM_BINARY_DIR;
 const std::string kGolden = std::string(PLOM_SOURCE_DIR) + "/tests/golden/";
 
-std::string Shell(const std::string& cwd, const std::string& cmd, int* status) {
-  return test::ShellOutput("cd '" + cwd + "' || exit 1; " + cmd, status);
-}
-
-// Replaces the dates near today by their placeholders.
-std::string Stable(std::string s) {
-  std::map<std::string, std::string> dates;
-  for (int k = -800; k <= 800; ++k) {
-    char name[16];
-    std::snprintf(name, sizeof name, "{D%+d}", k);
-    dates[test::Ymd(k)] = name;
-  }
-  std::string out;
-  for (size_t i = 0; i < s.size();) {
-    if (i + 8 <= s.size()) {
-      auto it = dates.find(s.substr(i, 8));
-      if (it != dates.end()) {
-        out += it->second;
-        i += 8;
-        continue;
-      }
-    }
-    out += s[i++];
-  }
-  time_t now = time(nullptr);
-  struct tm tm;
-  localtime_r(&now, &tm);
-  char today[16];
-  strftime(today, sizeof today, "%d.%m.%y", &tm);
-  for (size_t at; (at = out.find(today)) != std::string::npos;) out.replace(at, 8, "{TODAY}");
-  return out;
-}
-
 class Golden : public test::SampleInstallation {
  protected:
   // Runs one function and compares file and output with the golden pair.

@@ -188,9 +188,9 @@ TEST(Layouts, EncodePutsEachFieldAtItsColumn) {
   const layouts::Layout& l = *FindLayout("VQDNL60P");
   Record r = DecodeRecord(l, Rec60("1002"), 1);
   for (auto& f : r.fields) {
-    if (f.spec->name == "class3") f.value = "Z";
-    if (f.spec->name == "badge") f.value = "99";
-    if (f.spec->name == "balance") f.value = "1234567890";  // cut to 7
+    if (f.def->name == "class3") f.value = "Z";
+    if (f.def->name == "badge") f.value = "99";
+    if (f.def->name == "balance") f.value = "1234567890";  // cut to 7
   }
   EXPECT_EQ(layouts::EncodeRecord(l, r),
             Pad("99", 13) + "2024010111" + "1234567" + "01ABC02ABC03Z  ");

@@ -424,22 +424,22 @@ void RenderRecord(const layouts::Layout& layout, const std::string& written, std
   }
   size_t name_room = 0;
   for (const layouts::Field& f : rec.fields)
-    name_room = std::max(name_room, f.spec->name.size() + 2);
+    name_room = std::max(name_room, f.def->name.size() + 2);
   for (const layouts::Field& f : rec.fields) {
     std::string where;
     if (!layout.quoted()) {
-      where = f.spec->width == 1 ? std::to_string(f.spec->column)
-                                 : std::to_string(f.spec->column) + "-" +
-                                       std::to_string(f.spec->column + f.spec->width - 1);
+      where = f.def->width == 1 ? std::to_string(f.def->column)
+                                : std::to_string(f.def->column) + "-" +
+                                      std::to_string(f.def->column + f.def->width - 1);
     }
     while (where.size() < 8) where += ' ';
-    std::string name = f.spec->name;
+    std::string name = f.def->name;
     while (name.size() < name_room) name += ' ';
     *out += "      " + where + name + Quoted(f.value) + "\n";
   }
   std::string readers;
   for (const layouts::Field& f : rec.fields) {
-    if (f.spec->kind == layouts::FieldKind::kReader &&
+    if (f.def->kind == layouts::FieldKind::kReader &&
         f.value.find_first_not_of(' ') != std::string::npos) {
       readers += (readers.empty() ? "" : ", ") + f.value;
     }

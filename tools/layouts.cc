@@ -30,7 +30,7 @@ class FixedBuilder {
 
  private:
   size_t next_ = 1;
-  std::vector<FieldSpec> fields_;
+  std::vector<FieldDef> fields_;
 };
 
 // Badge, valid from, the two flags and the balance: columns 1 to 30 of
@@ -167,7 +167,7 @@ std::string TwoDigits(int n) {
 }
 
 // What is wrong with one field's value; empty when nothing.
-std::string CheckField(const Layout& layout, const FieldSpec& f, std::string_view v) {
+std::string CheckField(const Layout& layout, const FieldDef& f, std::string_view v) {
   const bool quoted = layout.quoted();
   switch (f.kind) {
     case FieldKind::kBadge:
@@ -207,10 +207,10 @@ void CheckRecord(const Layout& layout, Record* r) {
     r->problems.push_back("neither time recording nor access: no such record is written");
   }
   for (const Field& f : r->fields) {
-    if (f.spec->kind != FieldKind::kClass || f.spec->entry == 0) continue;
-    const std::string* reader = r->Find("reader" + std::to_string(f.spec->entry));
+    if (f.def->kind != FieldKind::kClass || f.def->entry == 0) continue;
+    const std::string* reader = r->Find("reader" + std::to_string(f.def->entry));
     if (reader && IsBlank(*reader) && !IsBlank(f.value)) {
-      r->problems.push_back(f.spec->name + ": a class without a reader number");
+      r->problems.push_back(f.def->name + ": a class without a reader number");
     }
   }
   // Reader entries exist only with access; in VQDNL17P entry 7 may carry
@@ -221,16 +221,16 @@ void CheckRecord(const Layout& layout, Record* r) {
   }
   if (!access || *access != "0") return;
   for (const Field& f : r->fields) {
-    if (f.spec->kind != FieldKind::kReader || IsBlank(f.value)) continue;
-    if (layout.function == "VQDNL17P" && f.spec->entry == 7) continue;
-    r->problems.push_back(f.spec->name + ": a reader entry with access_flag 0");
+    if (f.def->kind != FieldKind::kReader || IsBlank(f.value)) continue;
+    if (layout.function == "VQDNL17P" && f.def->entry == 7) continue;
+    r->problems.push_back(f.def->name + ": a reader entry with access_flag 0");
   }
 }
 
 void CheckFields(const Layout& layout, Record* r) {
   for (const Field& f : r->fields) {
-    std::string what = CheckField(layout, *f.spec, f.value);
-    if (!what.empty()) r->problems.push_back(f.spec->name + ": " + what);
+    std::string what = CheckField(layout, *f.def, f.value);
+    if (!what.empty()) r->problems.push_back(f.def->name + ": " + what);
   }
   CheckRecord(layout, r);
 }
@@ -243,7 +243,7 @@ Record DecodeFixed(const Layout& layout, std::string_view raw, size_t line) {
                          std::to_string(layout.width));
   }
   if (HasControlCharacter(raw)) r.problems.push_back("a control character in the record");
-  for (const FieldSpec& f : layout.fields) {
+  for (const FieldDef& f : layout.fields) {
     size_t from = std::min(f.column - 1, raw.size());
     r.fields.push_back({&f, std::string(raw.substr(from, f.width))});
   }
@@ -351,7 +351,7 @@ const Layout* FindLayout(std::string_view function) {
 
 const std::string* Record::Find(std::string_view name) const {
   for (const Field& f : fields) {
-    if (f.spec->name == name) return &f.value;
+    if (f.def->name == name) return &f.value;
   }
   return nullptr;
 }
@@ -397,8 +397,8 @@ std::string EncodeRecord(const Layout& layout, const Record& record) {
   }
   std::string line(layout.width, ' ');
   for (const Field& f : record.fields) {
-    line.replace(f.spec->column - 1, std::min(f.value.size(), f.spec->width), f.value, 0,
-                 std::min(f.value.size(), f.spec->width));
+    line.replace(f.def->column - 1, std::min(f.value.size(), f.def->width), f.value, 0,
+                 std::min(f.value.size(), f.def->width));
   }
   return line;
 }
@@ -464,8 +464,8 @@ std::string DisplayValue(const Layout& layout, const Field& field) {
 RecordKey KeyOf(const Layout& layout, const Record& record) {
   RecordKey k;
   for (const Field& f : record.fields) {
-    if (f.spec->name == "badge") k.badge = DisplayValue(layout, f);
-    if (f.spec->name == "valid_from") k.valid_from = DisplayValue(layout, f);
+    if (f.def->name == "badge") k.badge = DisplayValue(layout, f);
+    if (f.def->name == "valid_from") k.valid_from = DisplayValue(layout, f);
   }
   return k;
 }

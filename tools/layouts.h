@@ -27,14 +27,14 @@ enum class FieldKind {
   kAmount,       // 7-character balance or vacation text, or blanks
   kReader,       // reader number of entry n: "%02d" of n, or blanks
   kClass,        // access class: any text; blank where its reader is blank
-  kFixed,        // exactly the text of FieldSpec::fixed
+  kFixed,        // exactly the text of FieldDef::fixed
   kDisplayDate,  // "%d.%m.%y", or blanks behind the first character
   kLocation,     // IDSTAMM location: "" or 5 digits
   kInteger,      // "" or a decimal integer with optional "-"
   kText,         // anything
 };
 
-struct FieldSpec {
+struct FieldDef {
   std::string name;
   size_t column = 0;  // fixed layouts: first column, counted from 1
   size_t width = 0;   // fixed layouts: width in characters
@@ -46,7 +46,7 @@ struct FieldSpec {
 struct Layout {
   std::string function;  // download function, in capitals
   size_t width = 0;      // record width; 0 for IDSTAMM
-  std::vector<FieldSpec> fields;
+  std::vector<FieldDef> fields;
   // Fixed layouts: the fields tile the record from column 1 to width.
   bool quoted() const { return width == 0; }
 };
@@ -59,7 +59,7 @@ const std::vector<Layout>& AllLayouts();
 const Layout* FindLayout(std::string_view function);
 
 struct Field {
-  const FieldSpec* spec = nullptr;
+  const FieldDef* def = nullptr;
   std::string value;  // exact: fixed layouts with their blanks
 };
 

@@ -196,7 +196,7 @@ std::string ShowTsv(const Loaded& l, const std::vector<const Record*>& rs) {
 
 Json RecordJson(const Layout& layout, const Record& r) {
   Json fields = Json::object();
-  for (const Field& f : r.fields) fields[f.spec->name] = Out(layouts::DisplayValue(layout, f));
+  for (const Field& f : r.fields) fields[f.def->name] = Out(layouts::DisplayValue(layout, f));
   Json problems = Json::array();
   for (const std::string& p : r.problems) problems.push_back(Out(p));
   return Json{{"line", r.line}, {"fields", fields}, {"problems", problems}};
@@ -254,7 +254,7 @@ Change Pair(const RecordKey& key, const Record* o, const Record* n) {
   if (o == nullptr || n == nullptr) return c;
   for (size_t i = 0; i < o->fields.size() && i < n->fields.size(); ++i) {
     if (o->fields[i].value != n->fields[i].value) {
-      c.fields.push_back({o->fields[i].spec->name, o->fields[i].value, n->fields[i].value});
+      c.fields.push_back({o->fields[i].def->name, o->fields[i].value, n->fields[i].value});
     }
   }
   return c;
