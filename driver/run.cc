@@ -144,18 +144,7 @@ int ReportLock(Messages& msg, const RunParams& p, const PathLock& lock) {
 }
 
 int Connect(const RunOptions& options, Messages& msg, Connection* conn) {
-  Credentials cred = ReadCredentials(options.config_path);
-  int rc = ConnectDatabase(conn, cred.login, cred.password, cred.server, cred.schema);
-  if (rc == 0) return kExitOk;
-  msg.Printf("DB-Connect-Error: %d!", rc);
-  msg.Printf("Name:%s Pwd:%s Net:%s Schema:%s\n", cred.login.c_str(), "***", cred.server.c_str(),
-             cred.schema.c_str());
-  std::string why = conn->last_error();
-  // The backend's reason, never with the password in it.
-  for (size_t at; !cred.password.empty() && (at = why.find(cred.password)) != std::string::npos;)
-    why.replace(at, cred.password.size(), "***");
-  if (!why.empty()) msg.Printf("%s\n", why.c_str());
-  return kExitUnavailable;
+  return ConnectAsRun(conn, msg, options.config_path) == 0 ? kExitOk : kExitUnavailable;
 }
 
 // Writes the download file; says why it could not be written.
