@@ -70,8 +70,8 @@ namespace {
 // a surrogate, beyond U+10FFFF, or a sequence cut short).
 size_t Utf8Sequence(std::string_view s, size_t i, char32_t* cp) {
   unsigned char b = static_cast<unsigned char>(s[i]);
-  size_t len = (b >> 5) == 6 ? 2 : (b >> 4) == 14 ? 3 : (b >> 3) == 30 ? 4 : 0;
-  if (len == 0 || i + len > s.size()) return 0;
+  size_t len = Utf8LeadLength(b);
+  if (len < 2 || i + len > s.size()) return 0;
   char32_t v = len == 2 ? (b & 0x1F) : len == 3 ? (b & 0x0F) : (b & 0x07);
   for (size_t k = 1; k < len; ++k) {
     unsigned char c = static_cast<unsigned char>(s[i + k]);
@@ -86,6 +86,22 @@ size_t Utf8Sequence(std::string_view s, size_t i, char32_t* cp) {
 
 }  // namespace
 
+size_t Utf8LeadLength(unsigned char b) {
+  return (b >> 5) == 6 ? 2 : (b >> 4) == 14 ? 3 : (b >> 3) == 30 ? 4 : 1;
+}
+
+size_t Utf8CharToCp1252(std::string_view s, size_t i, char* byte) {
+  unsigned char b = static_cast<unsigned char>(s[i]);
+  if (b < 0x80) {
+    *byte = static_cast<char>(b);
+    return 1;
+  }
+  char32_t cp = 0;
+  size_t len = Utf8Sequence(s, i, &cp);
+  *byte = len == 0 ? '?' : ToByte(cp);
+  return len == 0 ? 1 : len;
+}
+
 std::string Utf8ToCp1252(std::string_view s) {
   std::string out;
   out.reserve(s.size());
@@ -96,10 +112,9 @@ std::string Utf8ToCp1252(std::string_view s) {
     out.append(s.data() + i, run - i);  // a run of 7-bit characters as it is
     i = run;
     if (i == s.size()) break;
-    char32_t cp = 0;
-    size_t len = Utf8Sequence(s, i, &cp);
-    out.push_back(len == 0 ? '?' : ToByte(cp));
-    i += len == 0 ? 1 : len;
+    char byte = 0;
+    i += Utf8CharToCp1252(s, i, &byte);
+    out.push_back(byte);
   }
   return out;
 }

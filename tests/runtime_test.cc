@@ -8,6 +8,8 @@
 #include <chrono>
 #include <cmath>
 #include <filesystem>
+#include <iterator>
+#include <random>
 
 #include "db/codepage.h"
 #include "db/sqlite_backend.h"
@@ -248,6 +250,79 @@ TEST(LineStore, CollationComparesWindows1252BytesWithoutTrailingBlanks) {
   EXPECT_LT(cmp("ab", "ab\t"), 0);
   EXPECT_LT(cmp("a", "b"), 0);
   EXPECT_EQ(cmp("", "   "), 0);
+}
+
+// The collation compares without converting the texts; it must order them
+// exactly as converting both and comparing the bytes does, for any bytes:
+// pairs that part inside a character, broken sequences, trailing blanks.
+TEST(LineStore, CollationOrdersAsTheConvertedBytes) {
+  const char* const pieces[] = {"a",
+                                "Z",
+                                " ",
+                                "\t",
+                                "?",
+                                "\x7F",
+                                "\xC3\xA4",
+                                "\xC3\xA5",
+                                "\xC3\x84",
+                                "\xC2\x80",
+                                "\xC2\x81",
+                                "\xE2\x82\xAC",
+                                "\xE2\x80\x9A",
+                                "\xC5\xB8",
+                                "\xC2\xA0",
+                                "\xE2\x88\x9E",
+                                "\xF0\x9F\x98\x80",
+                                "\x80",
+                                "\xBF",
+                                "\xC3",
+                                "\xE2\x82",
+                                "\xC0\x8A",
+                                "\xED\xA0\x80",
+                                "\xF4\x90\x80\x80",
+                                "\xFF"};
+  std::mt19937 rng(20261210);
+  auto pick = [&](size_t n) { return static_cast<size_t>(rng() % n); };
+  auto text = [&] {
+    std::string s;
+    for (size_t n = pick(8); n > 0; --n) s += pieces[pick(std::size(pieces))];
+    return s;
+  };
+  auto sign = [](int v) { return (v > 0) - (v < 0); };
+  auto expected = [&](std::string x, std::string y) {
+    while (!x.empty() && x.back() == ' ') x.pop_back();
+    while (!y.empty() && y.back() == ' ') y.pop_back();
+    return sign(Utf8ToCp1252(x).compare(Utf8ToCp1252(y)));
+  };
+  auto compare = [&](const std::string& x, const std::string& y) {
+    return sign(
+        CompareCp1252(static_cast<int>(x.size()), x.data(), static_cast<int>(y.size()), y.data()));
+  };
+  int checked = 0;
+  for (int n = 0; n < 100000; ++n) {
+    std::string x = text(), y;
+    switch (pick(4)) {
+      case 0:  // unrelated
+        y = text();
+        break;
+      case 1:  // one byte changed
+        y = x;
+        if (!y.empty()) y[pick(y.size())] = static_cast<char>(rng());
+        break;
+      case 2:  // a piece put in somewhere, also inside a character
+        y = x;
+        y.insert(pick(y.size() + 1), pieces[pick(std::size(pieces))]);
+        break;
+      default:  // cut anywhere, blanks after it
+        y = x.substr(0, pick(x.size() + 1)) + std::string(pick(3), ' ');
+        break;
+    }
+    ASSERT_EQ(compare(x, y), expected(x, y))
+        << testing::PrintToString(x) << " vs " << testing::PrintToString(y);
+    ASSERT_EQ(compare(y, x), -expected(x, y));
+    ++checked;
+  }
+  EXPECT_EQ(checked, 100000);
 }
 
 // A nested date conversion runs on SQLite and gives the date at midnight.
