@@ -80,20 +80,6 @@ int ThroughKept(KeptAnswer* kept, Ask ask, Put put, Take take) {
   return sqlcode;
 }
 
-// An index per distinct key, in order of first appearance.
-std::vector<size_t> IndexKeys(const std::vector<BadgeRecord>& rows,
-                              const std::string BadgeRecord::*key, size_t* distinct) {
-  std::unordered_map<std::string, size_t> seen;
-  seen.reserve(rows.size());
-  std::vector<size_t> index;
-  index.reserve(rows.size());
-  for (const BadgeRecord& r : rows) {
-    index.push_back(seen.emplace(r.*key, seen.size()).first->second);
-  }
-  *distinct = seen.size();
-  return index;
-}
-
 }  // namespace
 
 bool KeptAnswer::GetOrClaim(int* sqlcode, std::string* packed) {
@@ -121,23 +107,48 @@ void KeptAnswer::Keep(int sqlcode, std::string packed) {
 
 void KeptAnswer::Release() { state_.store(kEmpty, std::memory_order_release); }
 
-SchemaBadges::SchemaBadges(const std::vector<BadgeRecord>& rows) {
+struct SchemaBadges::Keys {
+  // An index per distinct key, in order of first appearance.
+  struct Index {
+    std::unordered_map<std::string, size_t> seen;
+    std::vector<size_t> of_row;
+    void Add(const std::string& key) {
+      of_row.push_back(seen.emplace(key, seen.size()).first->second);
+    }
+  };
+  Index persons, badges;
+};
+
+SchemaBadges::SchemaBadges() : keys_(std::make_unique<Keys>()) {}
+
+SchemaBadges::SchemaBadges(const std::vector<BadgeRecord>& rows) : SchemaBadges() {
   rows_.reserve(rows.size());
-  for (const BadgeRecord& r : rows) {
-    std::string packed;
-    RecordFields(r, [&](const std::string& f) { PackText(f, &packed); });
-    rows_.push_back(std::move(packed));
+  for (const BadgeRecord& r : rows) Add(r);
+  Finish();
+}
+
+SchemaBadges::~SchemaBadges() = default;
+
+void SchemaBadges::Add(const BadgeRecord& r) {
+  std::string packed;
+  RecordFields(r, [&](const std::string& f) { PackText(f, &packed); });
+  rows_.push_back(std::move(packed));
+  keys_->persons.Add(r.personnel_number);
+  keys_->badges.Add(r.badge_number);
+}
+
+void SchemaBadges::Finish() {
+  if (!keys_) return;
+  const Keys::Index& person = keys_->persons;
+  const Keys::Index& badge = keys_->badges;
+  for (auto& p : persons_) p = std::make_unique<KeptAnswer[]>(person.seen.size());
+  badges_ = std::make_unique<KeptAnswer[]>(badge.seen.size());
+  answers_.resize(rows_.size());
+  for (size_t i = 0; i < rows_.size(); ++i) {
+    size_t pi = person.of_row[i], bi = badge.of_row[i];
+    answers_[i] = {&persons_[0][pi], &persons_[1][pi], &persons_[2][pi], &badges_[bi]};
   }
-  size_t persons = 0, badges = 0;
-  std::vector<size_t> person = IndexKeys(rows, &BadgeRecord::personnel_number, &persons);
-  std::vector<size_t> badge = IndexKeys(rows, &BadgeRecord::badge_number, &badges);
-  for (auto& p : persons_) p = std::make_unique<KeptAnswer[]>(persons);
-  badges_ = std::make_unique<KeptAnswer[]>(badges);
-  answers_.resize(rows.size());
-  for (size_t i = 0; i < rows.size(); ++i) {
-    answers_[i] = {&persons_[0][person[i]], &persons_[1][person[i]], &persons_[2][person[i]],
-                   &badges_[badge[i]]};
-  }
+  keys_.reset();
 }
 
 void SchemaBadges::Get(size_t i, BadgeRecord* r) const {
@@ -160,17 +171,18 @@ int SharedAnswers::GetBadgeRows(Connection& c, const std::string& schema,
     *rows = entry->rows;
     return kSqlNotFound;
   }
-  std::vector<BadgeRecord> read;
+  auto read = std::make_shared<SchemaBadges>();
   BadgeRecord r;
   int rc = OpenBadgeCursor(c, schema);
   if (rc >= 0) {
     while ((rc = FetchBadge(c, &r)) == kSqlOk) {
-      read.push_back(r);
+      read->Add(r);
       r.Clear();
     }
   }
   CloseBadgeCursor(c);
-  *rows = std::make_shared<const SchemaBadges>(read);
+  read->Finish();
+  *rows = std::move(read);
   if (rc == kSqlNotFound) entry->rows = *rows;
   return rc;
 }

@@ -65,7 +65,14 @@ struct RowAnswers {
 // with the kept lookups of each row.
 class SchemaBadges {
  public:
+  SchemaBadges();
   explicit SchemaBadges(const std::vector<BadgeRecord>& rows);
+  ~SchemaBadges();
+  // Adds a row as the badge cursor delivered it, packed at once (a
+  // client's rows are kept once, not first as records and then packed).
+  void Add(const BadgeRecord& r);
+  // Sets up the kept lookups of the rows added; no row is added after.
+  void Finish();
   size_t size() const { return rows_.size(); }
   // Row i into a record (every field as FetchBadge left it).
   void Get(size_t i, BadgeRecord* r) const;
@@ -74,6 +81,10 @@ class SchemaBadges {
  private:
   std::vector<std::string> rows_;  // each record's fields, packed
   std::vector<RowAnswers> answers_;
+  // While rows are added: the person and the badge number of each row, as
+  // an index per distinct key in order of first appearance.
+  struct Keys;
+  std::unique_ptr<Keys> keys_;
   // One per person (personnel number) and per badge number of the schema.
   std::unique_ptr<KeptAnswer[]> persons_[3];  // balances, vacation, person data
   std::unique_ptr<KeptAnswer[]> badges_;      // location short text
