@@ -112,6 +112,16 @@ class Backend {
   // Whether RunMany sends rows together (fewer round trips than rows), so
   // that a caller holding many rows gains by handing them over at once.
   virtual bool SendsRowsTogether() const { return false; }
+  // Whether the database lets one session at a time write (the embedded
+  // database locks the whole file), so that sessions of one process that
+  // write in turn by themselves lose nothing and wait less.
+  virtual bool OneWriterAtATime() const { return false; }
+  // Lets SELECTs outside a transaction share one read transaction of the
+  // database, where taking one costs much (see SqliteBackend): a SELECT
+  // may then miss what another session committed a few statements ago.
+  // Any other statement reads and writes the newest data as before. A
+  // backend without that cost ignores it.
+  virtual void ShareReads(bool on) {}
 
   // Requests that went to the database server so far: what a network
   // between the tool and SQL Server would carry, one round trip each. A
@@ -249,6 +259,12 @@ class Connection {
   int64_t statements_sent() const { return statements_sent_; }
   // Whether ExecuteMany saves round trips on this connection.
   bool sends_rows_together() const { return backend_ && backend_->SendsRowsTogether(); }
+  // Whether one session at a time can write (see Backend::OneWriterAtATime).
+  bool one_writer_at_a_time() const { return backend_ && backend_->OneWriterAtATime(); }
+  // See Backend::ShareReads.
+  void ShareReads(bool on) {
+    if (backend_) backend_->ShareReads(on);
+  }
   // Round trips to the database server so far (see Backend::round_trips).
   int64_t round_trips() const { return backend_ ? backend_->round_trips() : 0; }
 

@@ -110,6 +110,7 @@ std::unique_ptr<SqliteBackend> SqliteBackend::Open(const std::string& path,
 }
 
 SqliteBackend::~SqliteBackend() {
+  sqlite3_finalize(snapshot_);
   for (auto& [no, p] : prepared_) sqlite3_finalize(p.stmt);
   for (auto& [text, st] : fixed_) sqlite3_finalize(st);
   sqlite3_close(db_);
@@ -134,6 +135,32 @@ sqlite3_stmt* SqliteBackend::Prepare(int stmt_no, std::string_view text, Result*
   }
   prepared_[stmt_no] = Prepared{std::string(text), st};
   return st;
+}
+
+void SqliteBackend::ShareReads(bool on) {
+  share_reads_ = on;
+  if (!on) ShareReadTransaction(false);
+}
+
+void SqliteBackend::ShareReadTransaction(bool select) {
+  bool outside = sqlite3_get_autocommit(db_) != 0;
+  if (!select || !outside || ++reads_in_snapshot_ > kReadsPerSnapshot) {
+    if (snapshot_held_) sqlite3_reset(snapshot_);
+    snapshot_held_ = false;
+    reads_in_snapshot_ = 0;
+  }
+  if (!select || !outside || snapshot_held_) return;
+  if (snapshot_ == nullptr &&
+      sqlite3_prepare_v3(db_, "SELECT 1 FROM sqlite_master", -1, SQLITE_PREPARE_PERSISTENT,
+                         &snapshot_, nullptr) != SQLITE_OK) {
+    sqlite3_finalize(snapshot_);
+    snapshot_ = nullptr;
+    return;
+  }
+  // Without a row (or on any error) nothing is held and the SELECT takes
+  // its read lock itself, meeting whatever error there is on its own.
+  snapshot_held_ = sqlite3_step(snapshot_) == SQLITE_ROW;
+  if (!snapshot_held_) sqlite3_reset(snapshot_);
 }
 
 int SqliteBackend::Exec(const std::string& sql, Result* r) {
@@ -188,6 +215,9 @@ Result SqliteBackend::Run(int stmt_no, std::string_view text, const Params& para
   if (IsAppLockText(text)) return app_locks_.Take(path_, params);
   sqlite3_stmt* st = Prepare(stmt_no, text, &r);
   if (st == nullptr) return r;
+  if (share_reads_ || snapshot_held_) {
+    ShareReadTransaction(share_reads_ && sqlite3_stmt_readonly(st) && sqlite3_column_count(st) > 0);
+  }
   sqlite3_reset(st);
   sqlite3_clear_bindings(st);
   int nparams = sqlite3_bind_parameter_count(st);

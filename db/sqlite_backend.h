@@ -23,6 +23,9 @@ namespace plom {
 
 class SqliteBackend : public Backend {
  public:
+  // SELECTs that share one read transaction (see ShareReadTransaction).
+  static constexpr int kReadsPerSnapshot = 1000;
+
   // Opens the database file; on failure returns nullptr with a negative
   // sqlcode and the message.
   // An empty file is refused, not made a database. options.lock_timeout_s
@@ -34,6 +37,16 @@ class SqliteBackend : public Backend {
   ~SqliteBackend() override;
 
   Result Run(int stmt_no, std::string_view text, const Params& params, size_t max_rows) override;
+  bool OneWriterAtATime() const override { return true; }
+  // SELECTs outside a transaction share one read transaction, held open
+  // between them by a statement of its own: otherwise every SELECT takes
+  // and gives back a read lock of the WAL index, two system calls each
+  // when no other connection of the process holds one. Any other statement
+  // first gives the read transaction back, so a transaction begins on the
+  // newest data and never writes from an old one; so does every
+  // kReadsPerSnapshot-th SELECT, so reads see other sessions' commits
+  // after a short while and checkpoints are not held up.
+  void ShareReads(bool on) override;
 
  private:
   SqliteBackend(sqlite3* db, std::string path) : db_(db), path_(std::move(path)) {}
@@ -53,6 +66,9 @@ class SqliteBackend : public Backend {
   // fails in SQLite.
   bool RunSavepoint(std::string_view text, Result* r);
   int Exec(const std::string& sql, Result* r);
+  // Before each statement when reads are shared (select: a SELECT): takes
+  // or gives back the shared read transaction.
+  void ShareReadTransaction(bool select);
 
   struct Prepared {
     std::string text;  // the statement text as the tool sent it
@@ -64,6 +80,10 @@ class SqliteBackend : public Backend {
   std::unordered_map<int, Prepared> prepared_;
   std::unordered_map<std::string, sqlite3_stmt*> fixed_;  // savepoint statements
   std::map<std::string, int> savepoints_;                 // savepoint -> changes since it was set
+  bool share_reads_ = false;
+  sqlite3_stmt* snapshot_ = nullptr;  // holds the shared read transaction
+  bool snapshot_held_ = false;
+  int reads_in_snapshot_ = 0;  // SELECTs since it was taken
 };
 
 }  // namespace plom

@@ -557,6 +557,61 @@ TEST(LineStore, LockBetweenSessions) {
   EXPECT_EQ(LockLineStore(*d, "dl.dnl", 0), 0);
 }
 
+// The lines of a path as another session counts them.
+int CountLines(Connection& c, const std::string& path) {
+  Row n;
+  EXPECT_EQ(c.Execute(1, "SELECT COUNT(*) FROM ZrSystem.Zrt999Tmp WHERE TmpUsr = @p1",
+                      {Param::Text(path)}, &n),
+            0)
+      << c.last_error();
+  return n.empty() ? -1 : n[0].Int();
+}
+
+// Shared reads: SELECTs share one read transaction, so they may miss
+// another session's newest commit for a while, but never longer than
+// kReadsPerSnapshot SELECTs, and never once reads are no longer shared.
+TEST(Runtime, SharedReadsSeeOtherCommitsAfterAFewStatements) {
+  TestDb db;
+  auto reader = db.Connect();
+  auto writer = db.Connect();
+  auto plain = db.Connect();
+  reader->ShareReads(true);
+  ASSERT_EQ(CountLines(*reader, "p"), 0);
+  ASSERT_EQ(LineStore(*writer).InsertAtOnce("p", {"a"}), 0);
+  EXPECT_EQ(CountLines(*plain, "p"), 1);   // not shared: the newest data
+  EXPECT_EQ(CountLines(*reader, "p"), 0);  // the shared read transaction
+  int reads = 1;
+  while (CountLines(*reader, "p") == 0 && reads <= SqliteBackend::kReadsPerSnapshot) ++reads;
+  EXPECT_LE(reads, SqliteBackend::kReadsPerSnapshot);
+  EXPECT_EQ(CountLines(*reader, "p"), 1);
+
+  ASSERT_EQ(LineStore(*writer).InsertAtOnce("p", {"b"}), 0);
+  EXPECT_EQ(CountLines(*reader, "p"), 1);
+  reader->ShareReads(false);
+  EXPECT_EQ(CountLines(*reader, "p"), 2);
+}
+
+// A session whose reads are shared writes from the newest data: its
+// transaction does not start on the shared read transaction (which another
+// session's commit has made old, so SQLite would refuse every write), and
+// it reads its own commit at once.
+TEST(Runtime, SharedReadsNeverWriteFromAnOldSnapshot) {
+  TestDb db;
+  auto c = db.Connect();
+  auto other = db.Connect();
+  c->ShareReads(true);
+  ASSERT_EQ(CountLines(*c, "p"), 0);
+  ASSERT_EQ(LineStore(*other).InsertAtOnce("p", {"1"}), 0);
+  EXPECT_EQ(LineStore(*c).Delete("p"), 0) << c->last_error();
+  EXPECT_EQ(CountLines(*c, "p"), 0);
+  ASSERT_EQ(LineStore(*other).InsertAtOnce("p", {"2"}), 0);
+  EXPECT_EQ(CountLines(*c, "p"), 0);
+  EXPECT_EQ(LineStore(*c).InsertAtOnce("p", {"3", "4"}), 0) << c->last_error();
+  std::vector<std::string> lines;
+  EXPECT_EQ(ReadLines(*c, "p", &lines), 0);
+  EXPECT_EQ(lines, (std::vector<std::string>{"2", "3", "4"}));
+}
+
 // Lines of a group larger than one transaction all arrive, and what was
 // stored is committed for another connection to see.
 TEST(LineStore, GroupsSpanManyTransactions) {

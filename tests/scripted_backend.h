@@ -56,6 +56,8 @@ class ScriptedBackend : public Backend {
   ScriptedBackend(std::unique_ptr<Backend> real, std::vector<ScriptRule> rules,
                   std::shared_ptr<ScriptLog> log);
   Result Run(int stmt_no, std::string_view text, const Params& params, size_t max_rows) override;
+  bool OneWriterAtATime() const override { return real_->OneWriterAtATime(); }
+  void ShareReads(bool on) override { real_->ShareReads(on); }
 
  private:
   std::unique_ptr<Backend> real_;
