@@ -47,6 +47,13 @@ struct BatchOptions {
   FILE* progress = nullptr;  // the updating progress line (a terminal), or none
 };
 
+// The order in which a batch starts the runs of the plan (indexes into
+// it): the first run of each function before any second one, as they ask
+// the answers the later runs find kept; among each, the functions in an
+// order that lets the runs started side by side ask different answers;
+// plan order among equals.
+std::vector<size_t> StartOrder(const std::vector<PlanRun>& plan);
+
 // Runs the plan. Each run's messages are printed as one block after a
 // header line naming it, in plan order as soon as the runs before it are
 // done; then the summary table. Returns the highest status of any run.

@@ -156,15 +156,24 @@ int WriteDownload(Messages& msg, const RunParams& p, const std::string& data) {
   return kExitCantWrite;
 }
 
+// The turn of a run's writes to the line store, when the runs take turns.
+std::unique_lock<std::mutex> WriteTurn(const Connection& conn, const RunOptions& options) {
+  if (options.line_store_writes == nullptr || !conn.one_writer_at_a_time()) return {};
+  return std::unique_lock<std::mutex>(*options.line_store_writes);
+}
+
 // Takes the lines of a run and holds them for the driver, which stores
 // them at once when the generators are done.
 class HeldLines : public LineSink {
  public:
+  explicit HeldLines(std::vector<std::string>* lines) : lines_(*lines) {}
   int Insert(const std::string& path, const std::string& line) override {
-    lines.push_back(line);
+    lines_.push_back(line);
     return kSqlOk;
   }
-  std::vector<std::string> lines;
+
+ private:
+  std::vector<std::string>& lines_;
 };
 
 }  // namespace
@@ -264,16 +273,15 @@ int WriteOut(Messages& msg, const RunParams& p, int width, const std::string& da
 }
 
 // Runs the generator for the terminal's client schemas (all client schemas
-// when it has none) and stores the lines; counts badges and lost lines in
-// *f. With hold, the lines are stored at once at the end; *held_stored
-// tells whether that worked (false: nothing of them stored). Returns
-// kExitOk, or kExitUnavailable after saying why the run ends (a failing
-// cursor, a line store that takes nothing more).
+// when it has none) and stores the lines, or, with held, hands them to
+// *held; counts badges and lost lines in *f. Returns kExitOk, or
+// kExitUnavailable after saying why the run ends (a failing cursor, a line
+// store that takes nothing more).
 int GenerateLines(Connection& conn, Messages& msg, const RunParams& p, const DownloadFunction& fn,
-                  const RunOptions& options, bool hold, RunFigures* f, bool* held_stored) {
+                  const RunOptions& options, std::vector<std::string>* held, RunFigures* f) {
   RunContext ctx(conn, msg, options.reuse_answers, options.shared, options.group_lines);
-  HeldLines held;
-  if (hold) ctx.sink = &held;
+  HeldLines holder(held);
+  if (held != nullptr) ctx.sink = &holder;
   std::string cursor;
   int rc = VisitRunSchemas(
       conn, msg, p.terminal,
@@ -285,19 +293,52 @@ int GenerateLines(Connection& conn, Messages& msg, const RunParams& p, const Dow
       &cursor);
   if (rc < 0) ctx.Fail(rc, cursor, conn.last_error());
   f->badges_read = ctx.badges_read;
-  if (!ctx.failed()) {
-    if (hold) {
-      *held_stored = ctx.lines.InsertAtOnce(p.path, held.lines) == 0;
-    } else {
-      ctx.lines.Flush();
-      ReportRefusedLines(ctx);
-    }
+  if (!ctx.failed() && held == nullptr) {
+    ctx.lines.Flush();
+    ReportRefusedLines(ctx);
   }
   f->lines_lost = ctx.lines_lost;
   if (ctx.failed()) {
     return ReportFailure(msg, p, ctx.failure.sqlcode, ctx.failure.what, ctx.failure.reason);
   }
   return kExitOk;
+}
+
+// Empties the line store of the path; says why the run ends when that
+// fails.
+int DeleteLines(Connection& conn, Messages& msg, const RunParams& p) {
+  int rc = LineStore(conn).Delete(p.path);
+  if (rc == 0 || rc == kSqlNotFound) return kExitOk;
+  msg.Printf("Error Tab. Zrt999Tmp loeschen! ErrNr: %d User: %s", rc, p.path.c_str());
+  return kExitUnavailable;
+}
+
+// The generators with the lines and messages held; then, in one turn of
+// the line store's writes, the path's previous lines deleted and the new
+// ones stored at once. Said and left in the line store is what a run that
+// deletes first says and leaves: a failed delete ends the run with nothing
+// else said (nor counted), a failing generator is reported after the
+// delete. Returns kExitOk with *stored telling whether the lines are stored
+// (false: none of them, and nothing said yet), or the status that ends the
+// run.
+int GenerateHeld(Connection& conn, Messages& msg, const RunParams& p, const DownloadFunction& fn,
+                 const RunOptions& options, RunFigures* f, bool* stored) {
+  std::string said;
+  Messages held_msg(&said);
+  std::vector<std::string> lines;
+  int status = GenerateLines(conn, held_msg, p, fn, options, &lines, f);
+  {
+    auto turn = WriteTurn(conn, options);
+    int deleted = DeleteLines(conn, msg, p);
+    if (deleted != kExitOk) {
+      f->badges_read = 0;
+      f->lines_lost = 0;
+      return deleted;
+    }
+    *stored = status == kExitOk && LineStore(conn).InsertAtOnce(p.path, lines) == 0;
+  }
+  if ((*stored || status != kExitOk) && !said.empty()) msg.Printf("%s", said.c_str());
+  return status;
 }
 
 // The run after the connect: the line store's lock, the line store,
@@ -311,22 +352,17 @@ int RunConnected(Connection& conn, Messages& msg, const RunParams& p, const Down
   }
   if (rc != 0) return ReportFailure(msg, p, rc, "Sperre Zrt999Tmp", conn.last_error());
 
-  rc = LineStore(conn).Delete(p.path);
-  if (rc != 0 && rc != kSqlNotFound) {
-    msg.Printf("Error Tab. Zrt999Tmp loeschen! ErrNr: %d User: %s", rc, p.path.c_str());
-    return kExitUnavailable;
-  }
-
   bool stored = false;
   if (options.hold_lines) {
-    std::string said;
-    Messages held_msg(&said);
-    int status = GenerateLines(conn, held_msg, p, fn, options, true, f, &stored);
-    if ((stored || status != kExitOk) && !said.empty()) msg.Printf("%s", said.c_str());
+    int status = GenerateHeld(conn, msg, p, fn, options, f, &stored);
+    if (status != kExitOk) return status;
+  } else {
+    auto turn = WriteTurn(conn, options);
+    int status = DeleteLines(conn, msg, p);
     if (status != kExitOk) return status;
   }
   if (!stored) {
-    int status = GenerateLines(conn, msg, p, fn, options, false, f, &stored);
+    int status = GenerateLines(conn, msg, p, fn, options, nullptr, f);
     if (status != kExitOk) return status;
   }
   std::vector<std::string> lines;
@@ -355,6 +391,9 @@ int RunSteps(const RunParams& p, Messages& msg, const RunOptions& options, RunFi
   int status = Connect(options, msg, &conn);
   if (status != kExitOk) return status;
   if (options.wrap_backend) conn.Attach(options.wrap_backend(conn.Detach()));
+  // A batch's runs keep answers for the whole batch: reads that share a
+  // read transaction for a few hundred statements are no older than those.
+  if (options.shared != nullptr) conn.ShareReads(true);
   struct CountOnExit {
     Connection& c;
     RunFigures* f;

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -60,10 +61,20 @@ struct RunOptions {
   // none for a single run.
   SharedAnswers* shared = nullptr;
   // Stores the run's lines at once when the generators are done (several
-  // lines per INSERT) instead of one by one. When that fails, the run's
-  // generators run again storing line by line, so that the refused lines
-  // are found and reported as a run that stores one by one reports them.
+  // lines per INSERT) instead of one by one, right after deleting the
+  // path's previous lines (which a run that stores one by one deletes
+  // before its generators run). When that fails, the run's generators run
+  // again storing line by line, so that the refused lines are found and
+  // reported as a run that stores one by one reports them.
   bool hold_lines = false;
+  // When set, and the database lets one session at a time write, the run's
+  // writes to the line store (deleting the path's previous lines, storing
+  // the held lines at once) wait for their turn on this mutex. The runs of
+  // a batch then write one after another by themselves instead of meeting
+  // at the database's write lock, where the embedded database lets a
+  // waiting writer sleep in growing steps and wake up well after the lock
+  // is free.
+  std::mutex* line_store_writes = nullptr;
   // When set, wraps the backend once connected (tests put a scripted
   // backend in front of the real one).
   std::function<std::unique_ptr<Backend>(std::unique_ptr<Backend>)> wrap_backend;

@@ -6,10 +6,13 @@
 #include <nlohmann/json.hpp>
 #include <sqlite3.h>
 
+#include <atomic>
+#include <chrono>
 #include <cstdio>
 #include <filesystem>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "driver/write_out.h"
@@ -98,6 +101,36 @@ TEST(ParsePlan, Table) {
     EXPECT_EQ(got, c.runs) << c.name;
     EXPECT_EQ(refusals, c.refusals) << c.name;
     EXPECT_EQ(ok, c.refusals.empty()) << c.name;
+  }
+}
+
+// ---- The order in which the runs start ----
+
+TEST(StartOrder, FirstRunsOfEachFunctionFirstSideBySideThoseThatAskDifferentAnswers) {
+  const struct {
+    const char* name;
+    std::vector<const char*> functions;  // of the plan's runs, in plan order
+    std::vector<size_t> order;           // the plan indexes as started
+  } cases[] = {
+      {"the five functions on two terminals",
+       {"VQDNL17P", "VQDNL31P", "VQDNL18P", "VQDNL60P", "IDSTAMM", "VQDNL17P", "VQDNL31P",
+        "VQDNL18P", "VQDNL60P", "IDSTAMM"},
+       {2, 1, 4, 0, 3, 7, 6, 9, 5, 8}},
+      {"plan order among runs of one function", {"VQDNL60P", "VQDNL60P", "VQDNL60P"}, {0, 1, 2}},
+      {"a function's first run before any second run",
+       {"VQDNL60P", "VQDNL60P", "VQDNL17P", "VQDNL17P"},
+       {2, 0, 3, 1}},
+      {"one run", {"IDSTAMM"}, {0}},
+  };
+  for (const auto& c : cases) {
+    std::string text;
+    for (size_t i = 0; i < c.functions.size(); ++i) {
+      text += std::string(c.functions[i]) + " T f" + std::to_string(i) + " 1\n";
+    }
+    std::vector<PlanRun> plan;
+    std::vector<std::string> refusals;
+    ASSERT_TRUE(ParsePlan(text, &plan, &refusals)) << c.name;
+    EXPECT_EQ(StartOrder(plan), c.order) << c.name;
   }
 }
 
@@ -527,6 +560,73 @@ TEST_F(BatchTest, ConnectFailureIsTheRunsStatus) {
   EXPECT_EQ(b.status, 69) << b.out;
   EXPECT_FALSE(Exists("a.60p"));
   EXPECT_NE(b.out.find("DB-Connect-Error"), std::string::npos);
+}
+
+// Counts the write transactions open at the same time on the backends of
+// a batch's runs; each one is held open a while, so that runs that do not
+// take turns meet.
+struct OpenWrites {
+  std::atomic<int> open{0};
+  std::atomic<int> most{0};
+  std::atomic<int> begun{0};
+};
+
+class WatchedWrites : public Backend {
+ public:
+  WatchedWrites(std::unique_ptr<Backend> real, std::shared_ptr<OpenWrites> w)
+      : real_(std::move(real)), w_(std::move(w)) {}
+  Result Run(int stmt_no, std::string_view text, const Params& params, size_t max_rows) override {
+    bool begin = text.find("BEGIN TRANSACTION") != std::string_view::npos;
+    bool end = text.find("COMMIT TRANSACTION") != std::string_view::npos ||
+               text.find("ROLLBACK TRANSACTION Tmp_PKeyIns_Sp") != std::string_view::npos ||
+               text.find("ROLLBACK TRANSACTION Tmp_UsrDel_Sp") != std::string_view::npos;
+    if (begin) {
+      int now = ++w_->open;
+      for (int most = w_->most; now > most && !w_->most.compare_exchange_weak(most, now);) {
+      }
+      ++w_->begun;
+    }
+    Result r = real_->Run(stmt_no, text, params, max_rows);
+    if (begin && r.sqlcode == 0) std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    if (end || (begin && r.sqlcode != 0)) --w_->open;
+    return r;
+  }
+  bool OneWriterAtATime() const override { return real_->OneWriterAtATime(); }
+  void ShareReads(bool on) override { real_->ShareReads(on); }
+
+ private:
+  std::unique_ptr<Backend> real_;
+  std::shared_ptr<OpenWrites> w_;
+};
+
+// On the embedded database (one writer at a time) the runs of a batch take
+// turns at the line store's writes: no run begins a write transaction
+// while another run's is open, where it would wait inside the database.
+TEST_F(BatchTest, RunsTakeTurnsAtTheLineStoresWrites) {
+  std::string text;
+  for (const char* t : kTerminals) {
+    for (const char* f : kFunctions) text += std::string(f) + " " + t + " " + f + "_" + t + " 1\n";
+  }
+  std::vector<PlanRun> plan;
+  std::vector<std::string> refusals;
+  ASSERT_TRUE(ParsePlan(text, &plan, &refusals));
+  auto writes = std::make_shared<OpenWrites>();
+  fs::path old_cwd = fs::current_path();
+  fs::current_path(cwd_);
+  test::Capture out;
+  BatchOptions options;
+  options.run = DefaultRunOptions();
+  options.run.wrap_backend = [writes](std::unique_ptr<Backend> real) -> std::unique_ptr<Backend> {
+    return std::make_unique<WatchedWrites>(std::move(real), writes);
+  };
+  options.jobs = 3;
+  options.out = out.file();
+  std::vector<RunOutcome> outcomes;
+  EXPECT_EQ(RunBatch(plan, options, &outcomes), 0) << out.Text();
+  fs::current_path(old_cwd);
+  EXPECT_EQ(writes->begun, 2 * static_cast<int>(plan.size()));  // a delete and an insert each
+  EXPECT_EQ(writes->most, 1);
+  EXPECT_EQ(writes->open, 0);
 }
 
 }  // namespace

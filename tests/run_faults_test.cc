@@ -9,12 +9,14 @@
 #include <algorithm>
 #include <cstdio>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <vector>
 
 #include "config/cipher.h"
 #include "driver/run.h"
 #include "installation/line_store.h"
+#include "installation/shared_answers.h"
 #include "tests/generator_fixture.h"
 #include "tests/scripted_backend.h"
 
@@ -89,7 +91,9 @@ class RunFaults : public ::testing::Test {
     return all;
   }
 
-  int Run(std::vector<ScriptRule> rules, bool grouped = true) {
+  // as_batch: as a run of a batch runs (answers kept for the batch, the
+  // lines held and stored at once, writes in turn with the other runs).
+  int Run(std::vector<ScriptRule> rules, bool grouped = true, bool as_batch = false) {
     log_ = std::make_shared<ScriptLog>();
     test::Capture cap;
     Messages msg(cap.file());
@@ -97,13 +101,23 @@ class RunFaults : public ::testing::Test {
     options.config_path = config_;
     options.lock_wait_ms = 0;
     options.group_lines = grouped;
+    SharedAnswers shared;
+    std::mutex writes;
+    if (as_batch) {
+      options.shared = &shared;
+      options.hold_lines = true;
+      options.line_store_writes = &writes;
+    }
     auto log = log_;
     options.wrap_backend = [rules, log](std::unique_ptr<Backend> real) -> std::unique_ptr<Backend> {
       return std::make_unique<ScriptedBackend>(std::move(real), rules, log);
     };
-    int status = RunTool({"VQDNL60P", kTerminal, path_, "1"}, msg, options);
+    RunParams params;
+    EXPECT_TRUE(TakeArguments({"VQDNL60P", kTerminal, path_, "1"}, msg, &params));
+    figures_ = RunDownload(params, msg, options);
+    msg.Flush();
     out_ = cap.Text();
-    return status;
+    return figures_.status;
   }
 
   // Lines stored under the path, sorted.
@@ -111,6 +125,13 @@ class RunFaults : public ::testing::Test {
     std::vector<std::string> lines = db_.StoredLines(path_);
     std::sort(lines.begin(), lines.end());
     return lines;
+  }
+
+  // The state before a run: the old file, one line of the previous run.
+  void Reset() {
+    WriteFile(path_, kOld);
+    db_.Exec("DELETE FROM \"ZrSystem.Zrt999Tmp\"; INSERT INTO \"ZrSystem.Zrt999Tmp\" VALUES ('" +
+             path_ + "', 'kept');");
   }
 
   void ExpectUntouched() {
@@ -123,6 +144,7 @@ class RunFaults : public ::testing::Test {
   std::string dir_, path_;
   std::string config_ = test::TempDir() + "/korvantis.ini";
   std::string out_;
+  RunFigures figures_;
   std::shared_ptr<ScriptLog> log_;
 };
 
@@ -194,6 +216,47 @@ TEST_F(RunFaults, FailedBeginOfTheDeleteEndsTheRunAtOnce) {
   EXPECT_EQ(log_->Count(kBadgeCursor), 0);
   EXPECT_EQ(out_.rfind("Error Tab. Zrt999Tmp loeschen! ErrNr: -5 User: ", 0), 0u) << out_;
   EXPECT_EQ(Stored(), std::vector<std::string>{"kept"});
+}
+
+// A run of a batch holds its lines and deletes the path's previous lines
+// only when its generators are done, right before it stores the new ones.
+// Whatever fails on the way, it says and returns what a run that deletes
+// first says and returns, and leaves the same file and line store.
+TEST_F(RunFaults, HeldRunFailsAsARunThatDeletesFirst) {
+  AddBadges(3);
+  const char* const kBeginDelete = "BEGIN TRANSACTION Tmp_UsrDel_Sp";
+  const struct {
+    const char* name;
+    std::vector<ScriptRule> rules;
+  } cases[] = {
+      {"nothing fails", {}},
+      {"the delete's begin", {ScriptRule::Fail(kBeginDelete, 1, 1, -5)}},
+      {"the delete", {ScriptRule::Fail("DELETE FROM", 1, 1, -1205)}},
+      {"the delete's commit", {ScriptRule::Fail(kCommit, 1, 1, -1205)}},
+      {"the delete's answer lost", {ScriptRule::FailAfterRun("DELETE FROM", 1, 1, -10054)}},
+      {"the schema cursor", {ScriptRule::Fail("MND_SCHEMAREST_C", 1, 1, -208)}},
+      {"the badge cursor", {ScriptRule::Fail(kBadgeCursor, 1, 1, -208)}},
+      {"the badge cursor and the delete",
+       {ScriptRule::Fail(kBadgeCursor, 1, 1, -208), ScriptRule::Fail(kBeginDelete, 1, 1, -5)}},
+      {"the read-back", {ScriptRule::Fail("TMP_USRSTR_C", 1, 1, -208)}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    Reset();
+    int status = Run(c.rules);
+    std::string said = out_, file = ReadFile(path_);
+    std::vector<std::string> stored = Stored();
+    RunFigures figures = figures_;
+    Reset();
+    EXPECT_EQ(Run(c.rules, true, true), status);
+    EXPECT_EQ(figures_.badges_read, figures.badges_read);
+    EXPECT_EQ(figures_.records_written, figures.records_written);
+    EXPECT_EQ(figures_.lines_lost, figures.lines_lost);
+    EXPECT_EQ(out_, said);
+    EXPECT_EQ(ReadFile(path_), file);
+    EXPECT_EQ(Stored(), stored);
+    EXPECT_GT(log_->failed + (c.rules.empty() ? 1 : 0), 0);
+  }
 }
 
 // A delete that cannot be committed keeps the old lines and ends the run.
