@@ -121,12 +121,6 @@ struct SchemaBadges::Keys {
 
 SchemaBadges::SchemaBadges() : keys_(std::make_unique<Keys>()) {}
 
-SchemaBadges::SchemaBadges(const std::vector<BadgeRecord>& rows) : SchemaBadges() {
-  rows_.reserve(rows.size());
-  for (const BadgeRecord& r : rows) Add(r);
-  Finish();
-}
-
 SchemaBadges::~SchemaBadges() = default;
 
 void SchemaBadges::Add(const BadgeRecord& r) {

@@ -66,7 +66,6 @@ struct RowAnswers {
 class SchemaBadges {
  public:
   SchemaBadges();
-  explicit SchemaBadges(const std::vector<BadgeRecord>& rows);
   ~SchemaBadges();
   // Adds a row as the badge cursor delivered it, packed at once (a
   // client's rows are kept once, not first as records and then packed).
