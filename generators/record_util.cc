@@ -3,6 +3,8 @@
 
 #include <algorithm>
 
+#include "generators/admission.h"
+#include "installation/access_rights.h"
 #include "installation/badge_queries.h"
 #include "installation/line_store.h"
 
@@ -194,6 +196,34 @@ void ForEachBadge(RunContext& ctx, const std::function<bool(BadgeRecord*)>& stor
     if (ctx.failed()) return;
   }
   ReportCounts(ctx, badges, stored - (ctx.refused_later - refused_before));
+}
+
+bool BuildReaderRecord(
+    RunContext& ctx, BadgeRecord* r, const std::string& terminal, int highest_reader,
+    const std::function<void(RunContext&, BadgeRecord*, std::string*)>& put_balance,
+    std::string* line) {
+  using namespace reader_record;
+  r->PresetReaderSlots();
+  bool resolved = ResolveAccessClass(ctx.conn, ctx.scope.schema, r, ctx.rights);
+  if (!FitsFixedLayout(ctx, *r, false)) return false;
+
+  PutText(line, kColBadge, r->badge_number, kBadgeNumberRoom);
+  PutDate(line, kColValidFrom, r->valid_from);
+  put_balance(ctx, r, line);
+
+  bool access =
+      resolved && HasAccessPermission(ctx.conn, ctx.admission, r, terminal, highest_reader, true);
+  // The class stands only in the reader entries, which exist only with access.
+  if (access && !ClassFits(ctx, *r)) return false;
+  PutFlag(line, kColAccessFlag, access);
+  if (access) PutReaderEntries(*r, kColReaders, highest_reader, line);
+  bool time = HasTimePermission(ctx.conn, ctx.admission, *r, terminal);
+  PutFlag(line, kColTimeFlag, time);
+  if (!access && !time) {
+    ReportNotAdmitted(ctx, *r, terminal);
+    return false;
+  }
+  return true;
 }
 
 }  // namespace plom

@@ -92,6 +92,29 @@ size_t ReaderEntryColumn(size_t first_column, int n);
 void PutReaderEntries(const BadgeRecord& r, size_t first_column, int highest_reader,
                       std::string* line);
 
+// The record VQDNL17P and VQDNL60P share (columns counted from 1): badge
+// number, start of validity, the time and access flags, the balance text
+// and an entry (reader number and access class) per reader of the
+// terminal up to the highest reader.
+namespace reader_record {
+constexpr size_t kColBadge = 1;
+constexpr size_t kColValidFrom = 14;
+constexpr size_t kColTimeFlag = 22;
+constexpr size_t kColAccessFlag = 23;
+constexpr size_t kColBalance = 24;
+constexpr size_t kColReaders = 31;
+}  // namespace reader_record
+
+// Fills *line (blanks of the record's width) for the badge, in the order
+// of its lookups: access class resolution, the layout check, the balance
+// (put_balance writes it), access permission with the class check, time
+// permission. Returns false, having said why, when the badge does not go
+// into the file.
+bool BuildReaderRecord(
+    RunContext& ctx, BadgeRecord* r, const std::string& terminal, int highest_reader,
+    const std::function<void(RunContext&, BadgeRecord*, std::string*)>& put_balance,
+    std::string* line);
+
 // One generator pass over the current badges of ctx.scope.schema: hands
 // each fetched badge row to store_badge, which returns whether it stored a
 // line, then prints the counts. The record is cleared before the first

@@ -855,6 +855,19 @@ Installation LayOut(const std::string& root, const std::string& name, const std:
   return in;
 }
 
+// Registers the SQLite ODBC driver for the runs of a test alone, with the
+// data source PLiteRun (a name short enough for a configuration value) on
+// the installation's files/p.db. Returns the environment that uses it.
+std::string RegisterSqliteOdbc(const std::string& root, const std::string& driver) {
+  std::filesystem::create_directories(root + "/odbc");
+  test::WriteFile(root + "/odbc/odbcinst.ini", "[PLite]\nDriver=" + driver + "\n");
+  test::WriteFile(root + "/odbc/odbc.ini",
+                  "[PLiteRun]\nDriver=PLite\nDatabase=../../files/p.db\n"
+                  "LoadExt=" +
+                      std::string(kCollationModule) + "\n");
+  return "ODBCSYSINI='" + root + "/odbc'";
+}
+
 // Runs the tool in the installation; *out receives its messages.
 int RunTool(const Installation& in, const std::string& env, const std::string& args,
             std::string* out) {
@@ -872,15 +885,7 @@ TEST(OdbcWholeRun, SameFilesAndMessagesThroughBothBackends) {
   const std::string root = test::TempDir();
   const std::string sample = root + "/sample.db";
   ASSERT_EQ(RunCommand("'" PLOM_BINARY_DIR "/plomvarde-sample' '" + sample + "' >/dev/null"), 0);
-  // The driver registered for these runs alone, under a name short enough
-  // for a configuration value.
-  std::filesystem::create_directories(root + "/odbc");
-  test::WriteFile(root + "/odbc/odbcinst.ini", "[PLite]\nDriver=" + driver + "\n");
-  test::WriteFile(root + "/odbc/odbc.ini",
-                  "[PLiteRun]\nDriver=PLite\nDatabase=../../files/p.db\n"
-                  "LoadExt=" +
-                      std::string(kCollationModule) + "\n");
-  const std::string env = "ODBCSYSINI='" + root + "/odbc'";
+  const std::string env = RegisterSqliteOdbc(root, driver);
 
   Installation embedded = LayOut(root, "e", sample, "sqlite:../../files/p.db");
   Installation odbc = LayOut(root, "o", sample, "PLiteRun");
@@ -933,13 +938,7 @@ TEST(OdbcWholeRun, RefusedLinesSaidAlikeWithAndWithoutParameterArrays) {
                          nullptr, nullptr, nullptr),
             SQLITE_OK);
   sqlite3_close(raw);
-  std::filesystem::create_directories(root + "/odbc");
-  test::WriteFile(root + "/odbc/odbcinst.ini", "[PLite]\nDriver=" + driver + "\n");
-  test::WriteFile(root + "/odbc/odbc.ini",
-                  "[PLiteRun]\nDriver=PLite\nDatabase=../../files/p.db\n"
-                  "LoadExt=" +
-                      std::string(kCollationModule) + "\n");
-  const std::string env = "ODBCSYSINI='" + root + "/odbc'";
+  const std::string env = RegisterSqliteOdbc(root, driver);
   Installation embedded = LayOut(root, "e", sample, "sqlite:../../files/p.db");
   Installation odbc = LayOut(root, "o", sample, "PLiteRun");
   for (const char* f : {"VQDNL17P", "IDSTAMM"}) {

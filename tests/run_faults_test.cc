@@ -212,29 +212,40 @@ TEST_F(RunFaults, FailedCommitOfTheDeleteEndsTheRun) {
 }
 
 // Every way a group of lines can fail to finish, at the end of the run and
-// in the middle of it: the group's lines are stored again one per
-// transaction and the file is complete, with status 0.
+// in the middle of it, behind savepoints and sent together as an array: the
+// group's lines are stored again one per transaction and the file is
+// complete, with status 0.
 TEST_F(RunFaults, FailedGroupsAreStoredAgainLineByLine) {
   const int n = kLinesPerGroup + 7;
   AddBadges(n);
   struct Case {
     const char* what;
     ScriptRule rule;
+    bool together;
   } cases[] = {
       // COMMIT 1 empties the line store; COMMIT 2 ends the first group.
-      {"mid-run commit", ScriptRule::Fail(kCommit, 2)},
-      {"last commit", ScriptRule::Fail(kCommit, 3)},
-      {"begin of a group", ScriptRule::Fail(kBegin, 2)},
-      {"save", ScriptRule::Fail(kSave, 10)},
-      {"save of the second group", ScriptRule::Fail(kSave, kLinesPerGroup + 3)},
+      {"mid-run commit", ScriptRule::Fail(kCommit, 2), false},
+      {"last commit", ScriptRule::Fail(kCommit, 3), false},
+      {"begin of a group", ScriptRule::Fail(kBegin, 2), false},
+      {"save", ScriptRule::Fail(kSave, 10), false},
+      {"save of the second group", ScriptRule::Fail(kSave, kLinesPerGroup + 3), false},
+      {"mid-run commit, together", ScriptRule::Fail(kCommit, 2), true},
+      {"last commit, together", ScriptRule::Fail(kCommit, 3), true},
+      {"begin of the first group, together", ScriptRule::Fail(kBegin, 1), true},
+      {"begin of the second group, together", ScriptRule::Fail(kBegin, 2), true},
+      {"a row of the array refused", ScriptRule::Fail(kInsert, 2001, 1, -1205), true},
   };
   for (const Case& k : cases) {
     SCOPED_TRACE(k.what);
     WriteFile(path_, kOld);
+    together_ = k.together;
     EXPECT_EQ(Run({k.rule}), kExitOk) << out_;
     EXPECT_EQ(ReadFile(path_), Records(n));
     EXPECT_EQ(Stored().size(), static_cast<size_t>(n));
     EXPECT_EQ(log_->failed, 1);
+    if (k.together) {
+      EXPECT_EQ(log_->Count(kSave), 0);
+    }
   }
 }
 
@@ -436,34 +447,6 @@ TEST_F(RunFaults, LinesSentTogetherSayWhatThePlainSequenceSays) {
   EXPECT_LT(last_refusal, count);
   EXPECT_NE(count, std::string::npos) << plain_out;
   EXPECT_EQ(plain_file.size(), static_cast<size_t>(n - 5) * 45);
-}
-
-// Groups sent together that cannot be finished are stored again one line
-// per transaction: the file is complete.
-TEST_F(RunFaults, GroupsSentTogetherStoredAgainLineByLine) {
-  const int n = kLinesPerGroup + 7;
-  AddBadges(n);
-  together_ = true;
-  const struct {
-    const char* what;
-    ScriptRule rule;
-  } cases[] = {
-      // COMMIT 1 empties the line store; COMMIT 2 ends the first group.
-      {"mid-run commit", ScriptRule::Fail(kCommit, 2)},
-      {"last commit", ScriptRule::Fail(kCommit, 3)},
-      {"begin of the first group", ScriptRule::Fail(kBegin, 1)},
-      {"begin of the second group", ScriptRule::Fail(kBegin, 2)},
-      {"a row of the array refused", ScriptRule::Fail(kInsert, 2001, 1, -1205)},
-  };
-  for (const auto& k : cases) {
-    SCOPED_TRACE(k.what);
-    WriteFile(path_, kOld);
-    EXPECT_EQ(Run({k.rule}), kExitOk) << out_;
-    EXPECT_EQ(ReadFile(path_), Records(n));
-    EXPECT_EQ(Stored().size(), static_cast<size_t>(n));
-    EXPECT_EQ(log_->failed, 1);
-    EXPECT_EQ(log_->Count(kSave), 0);
-  }
 }
 
 // A row of an array refused, and the group's rollback fails: the
