@@ -354,9 +354,12 @@ bool OdbcBackend::PrepareSession(const ConnectSettings& s, bool data_source, Fai
       return false;
     }
   }
-  // Row counts are what tells an INSERT that stored its row; a lock held
-  // by another session is waited for a bounded time.
-  std::string set = "SET NOCOUNT OFF; SET LOCK_TIMEOUT " +
+  // Row counts are what tells an INSERT that stored its row; a failed
+  // statement is undone alone and leaves the transaction open (a server's
+  // user options may say otherwise, and a refused row of a parameter array
+  // would then end the whole group); a lock held by another session is
+  // waited for a bounded time.
+  std::string set = "SET NOCOUNT OFF; SET XACT_ABORT OFF; SET LOCK_TIMEOUT " +
                     std::to_string(static_cast<int64_t>(options_.lock_timeout_s) * 1000);
   Result r;
   Statement* st = StatementFor(kSessionStatement, &r);

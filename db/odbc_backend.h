@@ -71,8 +71,8 @@ class OdbcBackend : public Backend {
   // message (password masked). A server name that names a data source is
   // connected with SQLConnect (login and password as they are, the
   // configured schema as current catalog); any other with a connection
-  // string. SQL Server then gets SET NOCOUNT OFF and SET LOCK_TIMEOUT (from
-  // options), checked; every statement handle gets the query timeout.
+  // string. SQL Server then gets SET NOCOUNT OFF, SET XACT_ABORT OFF and SET
+  // LOCK_TIMEOUT (from options), checked; every statement handle gets the query timeout.
   static std::unique_ptr<Backend> Open(const ConnectSettings& s, const TransportOptions& options,
                                        int* sqlcode, std::string* error);
   ~OdbcBackend() override;

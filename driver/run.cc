@@ -297,6 +297,8 @@ int GenerateLines(Connection& conn, Messages& msg, const RunParams& p, const Dow
     ctx.lines.Flush();
     ReportRefusedLines(ctx);
   }
+  // Messages held for lines the line store never got to send.
+  msg.Release();
   f->lines_lost = ctx.lines_lost;
   if (ctx.failed()) {
     return ReportFailure(msg, p, ctx.failure.sqlcode, ctx.failure.what, ctx.failure.reason);

@@ -3,6 +3,8 @@
 // in the line store under the download file path.
 #pragma once
 
+#include <cstdint>
+#include <deque>
 #include <string>
 #include <vector>
 
@@ -41,6 +43,15 @@ struct RunContext {
   // Lines that the line store refused (a failed insert): the download file
   // then lacks them.
   int lines_lost = 0;
+  // Lines the line store holds, each with the place in the held messages
+  // where its refusal would be said (oldest first).
+  struct HeldLine {
+    int64_t seq;
+    size_t mark;
+  };
+  std::deque<HeldLine> held_lines;
+  // Lines refused after StoreLine had counted them as stored.
+  int refused_later = 0;
   // Badge rows fetched by the run's generator passes (all client schemas).
   int badges_read = 0;
 

@@ -7,22 +7,42 @@ namespace plom {
 void Messages::Printf(const char* fmt, ...) {
   va_list ap;
   va_start(ap, fmt);
-  if (text_ == nullptr) {
+  if (text_ == nullptr && !holding_) {
     std::vfprintf(out_, fmt, ap);
     va_end(ap);
     return;
   }
+  std::string& to = holding_ ? held_ : *text_;
   va_list again;
   va_copy(again, ap);
   int n = std::vsnprintf(nullptr, 0, fmt, ap);
   va_end(ap);
   if (n > 0) {
-    size_t at = text_->size();
-    text_->resize(at + static_cast<size_t>(n) + 1);
-    std::vsnprintf(text_->data() + at, static_cast<size_t>(n) + 1, fmt, again);
-    text_->resize(at + static_cast<size_t>(n));
+    size_t at = to.size();
+    to.resize(at + static_cast<size_t>(n) + 1);
+    std::vsnprintf(to.data() + at, static_cast<size_t>(n) + 1, fmt, again);
+    to.resize(at + static_cast<size_t>(n));
   }
   va_end(again);
+}
+
+void Messages::Insert(size_t mark, const std::string& text) {
+  held_.insert(mark < held_.size() ? mark : held_.size(), text);
+}
+
+void Messages::Put(const char* data, size_t n) {
+  if (n == 0) return;
+  if (text_ != nullptr) {
+    text_->append(data, n);
+  } else {
+    std::fwrite(data, 1, n, out_);
+  }
+}
+
+void Messages::Release() {
+  holding_ = false;
+  Put(held_.data(), held_.size());
+  held_.clear();
 }
 
 }  // namespace plom

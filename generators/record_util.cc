@@ -3,6 +3,8 @@
 
 #include <algorithm>
 
+#include "generators/admission.h"
+#include "installation/access_rights.h"
 #include "installation/badge_queries.h"
 #include "installation/line_store.h"
 
@@ -54,17 +56,46 @@ bool ClassFits(RunContext& ctx, const BadgeRecord& r) {
 
 namespace {
 
+void SayRefused(Messages& msg, int sqlcode, const std::string& path, const std::string& line) {
+  msg.Printf("Insert-Error Zrt999Tmp! ErrNr: %d", sqlcode);
+  msg.Printf("User: %s  String: %s", path.c_str(), line.c_str());
+}
+
 void ReportRefused(RunContext& ctx, int sqlcode, const std::string& path, const std::string& line) {
-  ctx.msg.Printf("Insert-Error Zrt999Tmp! ErrNr: %d", sqlcode);
-  ctx.msg.Printf("User: %s  String: %s", path.c_str(), line.c_str());
+  SayRefused(ctx.msg, sqlcode, path, line);
   ++ctx.lines_lost;
+}
+
+// Puts a refusal of a held line where the plain sequence would have said
+// it: right after the messages that came before the line was stored.
+void SayAtLine(RunContext& ctx, const LineStore::Refusal& r) {
+  std::string said;
+  Messages text(&said);
+  SayRefused(text, r.sqlcode, r.path, r.line);
+  auto& held = ctx.held_lines;
+  auto at = held.begin();
+  while (at != held.end() && at->seq < r.seq) ++at;
+  if (!ctx.msg.holding() || at == held.end() || at->seq != r.seq) {
+    ctx.msg.Printf("%s", said.c_str());
+    return;
+  }
+  ctx.msg.Insert(at->mark, said);
+  for (++at; at != held.end(); ++at) at->mark += said.size();
 }
 
 }  // namespace
 
 void ReportRefusedLines(RunContext& ctx) {
   for (const LineStore::Refusal& r : ctx.lines.TakeRefused()) {
-    ReportRefused(ctx, r.sqlcode, r.path, r.line);
+    SayAtLine(ctx, r);
+    ++ctx.lines_lost;
+    ++ctx.refused_later;
+  }
+  auto& held = ctx.held_lines;
+  while (!held.empty() && held.front().seq < ctx.lines.oldest_pending()) held.pop_front();
+  if (ctx.lines.pending() == 0 && ctx.msg.holding()) {
+    held.clear();
+    ctx.msg.Release();
   }
   if (ctx.lines.broken()) {
     ctx.Fail(ctx.lines.broken_sqlcode(), "Zrt999Tmp", ctx.lines.broken_reason());
@@ -72,6 +103,11 @@ void ReportRefusedLines(RunContext& ctx) {
 }
 
 bool StoreLine(RunContext& ctx, const std::string& path, const std::string& line) {
+  if (ctx.sink == &ctx.lines) {
+    // Until the line store has stored or refused it, what follows is held.
+    ctx.msg.Hold();
+    ctx.held_lines.push_back(RunContext::HeldLine{ctx.lines.taken(), ctx.msg.Mark()});
+  }
   int rc = ctx.sink->Insert(path, line);
   bool broken = ctx.lines.broken();
   ReportRefusedLines(ctx);
@@ -125,6 +161,7 @@ void ForEachBadge(RunContext& ctx, const std::function<bool(BadgeRecord*)>& stor
   BadgeRecord r;
   int badges = 0;
   int stored = 0;
+  const int refused_before = ctx.refused_later;
   int rc = kSqlOk;
   if (ctx.shared) {
     // The rows as the cursor delivers them, read once for the whole batch.
@@ -151,7 +188,42 @@ void ForEachBadge(RunContext& ctx, const std::function<bool(BadgeRecord*)>& stor
   // An error is never the end of the badges: the file would lack them.
   if (rc < 0) ctx.Fail(rc, "ASW_VQDNL_C", ctx.conn.last_error());
   if (ctx.failed()) return;
-  ReportCounts(ctx, badges, stored);
+  // The lines the line store still holds go now, so that the count says
+  // what it stored.
+  if (ctx.sink == &ctx.lines) {
+    ctx.lines.Flush();
+    ReportRefusedLines(ctx);
+    if (ctx.failed()) return;
+  }
+  ReportCounts(ctx, badges, stored - (ctx.refused_later - refused_before));
+}
+
+bool BuildReaderRecord(
+    RunContext& ctx, BadgeRecord* r, const std::string& terminal, int highest_reader,
+    const std::function<void(RunContext&, BadgeRecord*, std::string*)>& put_balance,
+    std::string* line) {
+  using namespace reader_record;
+  r->PresetReaderSlots();
+  bool resolved = ResolveAccessClass(ctx.conn, ctx.scope.schema, r, ctx.rights);
+  if (!FitsFixedLayout(ctx, *r, false)) return false;
+
+  PutText(line, kColBadge, r->badge_number, kBadgeNumberRoom);
+  PutDate(line, kColValidFrom, r->valid_from);
+  put_balance(ctx, r, line);
+
+  bool access =
+      resolved && HasAccessPermission(ctx.conn, ctx.admission, r, terminal, highest_reader, true);
+  // The class stands only in the reader entries, which exist only with access.
+  if (access && !ClassFits(ctx, *r)) return false;
+  PutFlag(line, kColAccessFlag, access);
+  if (access) PutReaderEntries(*r, kColReaders, highest_reader, line);
+  bool time = HasTimePermission(ctx.conn, ctx.admission, *r, terminal);
+  PutFlag(line, kColTimeFlag, time);
+  if (!access && !time) {
+    ReportNotAdmitted(ctx, *r, terminal);
+    return false;
+  }
+  return true;
 }
 
 }  // namespace plom

@@ -50,17 +50,20 @@ bool ClassFits(RunContext& ctx, const BadgeRecord& r);
 
 // Stores the line under the path. On a refused insert prints the error
 // number, path and line (without line ends of their own) and counts the
-// line as lost. Returns whether the line was stored. The line goes to
-// ctx.sink: the line store, or whatever else the caller set there (lines
-// held for the driver, a report). When the line store breaks (the database
-// takes no line at all), records the run's failure instead and prints
-// nothing.
+// line as lost. Returns whether the line was stored, or taken by the line
+// store to be sent with its group (a held line refused later is reported
+// in its place among the messages, which are held meanwhile, and the pass
+// count is corrected). The line goes to ctx.sink: the line store, or
+// whatever else the caller set there (lines held for the driver, a
+// report). When the line store breaks (the database takes no line at all),
+// records the run's failure instead and prints nothing.
 bool StoreLine(RunContext& ctx, const std::string& path, const std::string& line);
 
-// Reports the lines that the line store refused when it stored a failed
-// group again (each counted as lost), and records the run's failure when
-// the line store broke. StoreLine calls it; the driver calls it after the
-// last flush.
+// Reports the lines that the line store refused after taking them (each
+// counted as lost, in the place of its line), releases the held messages
+// once the line store holds no line, and records the run's failure when
+// the line store broke. StoreLine calls it; so do the end of a pass and
+// the driver after the last flush.
 void ReportRefusedLines(RunContext& ctx);
 
 // Whether the text holds a control character (a byte below 0x20, or 0x7F).
@@ -88,6 +91,29 @@ size_t ReaderEntryColumn(size_t first_column, int n);
 // (a reader slot of two blanks: none; its entry stays blank).
 void PutReaderEntries(const BadgeRecord& r, size_t first_column, int highest_reader,
                       std::string* line);
+
+// The record VQDNL17P and VQDNL60P share (columns counted from 1): badge
+// number, start of validity, the time and access flags, the balance text
+// and an entry (reader number and access class) per reader of the
+// terminal up to the highest reader.
+namespace reader_record {
+constexpr size_t kColBadge = 1;
+constexpr size_t kColValidFrom = 14;
+constexpr size_t kColTimeFlag = 22;
+constexpr size_t kColAccessFlag = 23;
+constexpr size_t kColBalance = 24;
+constexpr size_t kColReaders = 31;
+}  // namespace reader_record
+
+// Fills *line (blanks of the record's width) for the badge, in the order
+// of its lookups: access class resolution, the layout check, the balance
+// (put_balance writes it), access permission with the class check, time
+// permission. Returns false, having said why, when the badge does not go
+// into the file.
+bool BuildReaderRecord(
+    RunContext& ctx, BadgeRecord* r, const std::string& terminal, int highest_reader,
+    const std::function<void(RunContext&, BadgeRecord*, std::string*)>& put_balance,
+    std::string* line);
 
 // One generator pass over the current badges of ctx.scope.schema: hands
 // each fetched badge row to store_badge, which returns whether it stored a

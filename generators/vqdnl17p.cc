@@ -15,13 +15,8 @@ namespace {
 constexpr size_t kWidth = 85;
 constexpr int kHighestReader = 11;
 
-// Columns, counted from 1.
-constexpr size_t kColBadge = 1;
-constexpr size_t kColValidFrom = 14;
-constexpr size_t kColTimeFlag = 22;
-constexpr size_t kColAccessFlag = 23;
-constexpr size_t kColBalance = 24;
-constexpr size_t kColReaders = 31;
+using reader_record::kColBalance;
+using reader_record::kColReaders;
 constexpr int kLocationEntry = 7;
 constexpr char kLocationEntryNumber[] = "07";
 
@@ -53,28 +48,8 @@ void PutLocation(RunContext& ctx, BadgeRecord* r, std::string* line) {
 
 bool StoreBadge(RunContext& ctx, BadgeRecord* r, const std::string& path,
                 const std::string& terminal) {
-  r->PresetReaderSlots();
   std::string line(kWidth, ' ');
-  bool resolved = ResolveAccessClass(ctx.conn, ctx.scope.schema, r, ctx.rights);
-  if (!FitsFixedLayout(ctx, *r, false)) return false;
-
-  PutText(&line, kColBadge, r->badge_number, kBadgeNumberRoom);
-  PutDate(&line, kColValidFrom, r->valid_from);
-  PutBalance(ctx, r, &line);
-
-  bool access =
-      resolved && HasAccessPermission(ctx.conn, ctx.admission, r, terminal, kHighestReader, true);
-  // The class stands only in the reader entries, which exist only with access.
-  if (access && !ClassFits(ctx, *r)) return false;
-  PutFlag(&line, kColAccessFlag, access);
-  if (access) PutReaderEntries(*r, kColReaders, kHighestReader, &line);
-  bool time = HasTimePermission(ctx.conn, ctx.admission, *r, terminal);
-  PutFlag(&line, kColTimeFlag, time);
-  if (!access && !time) {
-    ReportNotAdmitted(ctx, *r, terminal);
-    return false;
-  }
-
+  if (!BuildReaderRecord(ctx, r, terminal, kHighestReader, PutBalance, &line)) return false;
   PutLocation(ctx, r, &line);
   return StoreRecord(ctx, *r, path, line);
 }

@@ -51,9 +51,15 @@ std::vector<LineStore::Refusal> LineStore::TakeRefused() {
 }
 
 int LineStore::Insert(const std::string& path, const std::string& line) {
+  int64_t seq = taken_++;
   if (broken_ != 0) return broken_;
   if (path.size() > kMaxPathLen || line.size() > kMaxLineLen) return kSqlTooLong;
-  Line l{path, line};
+  Line l{path, line, seq};
+  if (together_) {
+    pending_.push_back(std::move(l));
+    if (pending_.size() < static_cast<size_t>(kLinesPerGroup)) return 0;
+    return SendGroup() == 0 ? 0 : broken_;
+  }
   if (grouped_) return InsertGrouped(l);
   int rc = 0;
   Outcome o = StoreAlone(l, &rc);
@@ -61,11 +67,9 @@ int LineStore::Insert(const std::string& path, const std::string& line) {
   return o == Outcome::kStored ? 0 : rc;
 }
 
-// One line inside the open group, behind its own savepoint.
+// One line inside the open group, behind its own savepoint. A full group
+// is committed at once.
 int LineStore::InsertGrouped(const Line& l) {
-  if (open_ && pending_.size() >= static_cast<size_t>(kLinesPerGroup) && Flush() != 0) {
-    return broken_;
-  }
   if (!open_) {
     if (c_.Transaction(kInsertTx, kBeginInsertSql) != 0) return GroupFailed(&l);
     open_ = true;
@@ -75,7 +79,8 @@ int LineStore::InsertGrouped(const Line& l) {
                       {Param::Text(l.path, kMaxPathLen), Param::Text(l.line, kMaxLineLen)});
   if (rc == 0) {
     pending_.push_back(l);
-    return 0;
+    if (pending_.size() < static_cast<size_t>(kLinesPerGroup)) return 0;
+    return Flush() == 0 ? 0 : broken_;
   }
   // A failed rollback to the savepoint means the transaction is gone, and
   // with it the lines before this one.
@@ -85,7 +90,43 @@ int LineStore::InsertGrouped(const Line& l) {
 
 int LineStore::Flush() {
   if (broken_ != 0) return broken_;
+  if (together_) return SendGroup();
   if (!open_) return 0;
+  if (c_.Transaction(kCommit, kCommitSql) != 0) {
+    GroupFailed(nullptr);
+    return broken_;
+  }
+  open_ = false;
+  pending_.clear();
+  return 0;
+}
+
+int LineStore::SendGroup() {
+  if (pending_.empty()) return 0;
+  if (c_.Transaction(kInsertTx, kBeginInsertSql) != 0) {
+    GroupFailed(nullptr);
+    return broken_;
+  }
+  open_ = true;
+  std::vector<Params> rows;
+  rows.reserve(pending_.size());
+  for (const Line& l : pending_) {
+    rows.push_back({Param::Text(l.path, kMaxPathLen), Param::Text(l.line, kMaxLineLen)});
+  }
+  std::vector<int> sqlcodes;
+  if (c_.ExecuteMany(kInsert, kInsertSql, rows, &sqlcodes) != 0) {
+    // Some row was refused: nothing of the group stays, and its lines go
+    // again one per transaction. The transaction must still be there;
+    // if it is not, rows after its end went in on their own.
+    open_ = false;
+    int rc = c_.Transaction(kInsertTx, kRollbackInsertSql);
+    if (rc != 0) {
+      pending_.clear();
+      return Break(rc);
+    }
+    GroupFailed(nullptr);
+    return broken_;
+  }
   if (c_.Transaction(kCommit, kCommitSql) != 0) {
     GroupFailed(nullptr);
     return broken_;
@@ -119,7 +160,7 @@ int LineStore::GroupFailed(const Line* extra) {
     if (i == lines.size()) {
       extra_rc = rc;  // the caller reports its own line
     } else {
-      refused_.push_back(Refusal{l.path, l.line, rc, c_.last_error()});
+      refused_.push_back(Refusal{l.path, l.line, rc, c_.last_error(), l.seq});
     }
   }
   // Not one line of the group could be stored again: that is no refusal of

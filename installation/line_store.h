@@ -3,6 +3,7 @@
 // them out in ascending order of their text.
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -27,6 +28,19 @@ constexpr int kLinesPerGroup = 2000;
 // per transaction. Ungrouped: every line is its own transaction (begin,
 // insert, commit or rollback).
 //
+// Sent together (grouped, on a connection that sends rows together): the
+// lines of a group are held and go at Flush, or when the group is full, as
+// one parameter array inside one transaction; no savepoint is sent. When
+// any row of the array fails, the group is rolled back and its lines are
+// stored again one per transaction, so that the lines refused are exactly
+// those the plain sequence refuses, each with its own sqlcode and message.
+// A rollback that fails then means the transaction had already ended and
+// rows after its end may have been committed on their own: the store
+// breaks rather than store them twice. Refusals of held lines are found
+// only when the group is sent: TakeRefused reports them with the number of
+// the line (Refusal::seq), so that the caller can say so in the place of
+// the line.
+//
 // Storing a line alone has three outcomes. Stored (a line refused while an
 // equal line of the same path is already stored counts as stored: the
 // first attempt did arrive). Refused: the insert failed and was rolled back;
@@ -41,9 +55,11 @@ class LineStore : public LineSink {
     std::string line;
     int sqlcode = 0;
     std::string reason;  // the backend's message
+    int64_t seq = 0;     // the line's number among the lines taken (from 0)
   };
 
-  explicit LineStore(Connection& c, bool grouped = true) : c_(c), grouped_(grouped) {}
+  explicit LineStore(Connection& c, bool grouped = true)
+      : c_(c), grouped_(grouped), together_(grouped && c.sends_rows_together()) {}
   // A group that was never flushed is rolled back: no line is committed
   // that the run did not ask for.
   ~LineStore();
@@ -75,9 +91,18 @@ class LineStore : public LineSink {
   // or line beyond its column refuses the whole call with nothing sent.
   int InsertAtOnce(const std::string& path, const std::vector<std::string>& lines);
 
-  // Lines of failed groups that were refused when stored again, since the
-  // last call (oldest first).
+  // Lines that were refused after Insert had taken them (their group
+  // failed, or was sent together), since the last call, oldest first.
   std::vector<Refusal> TakeRefused();
+
+  // Lines taken by Insert so far: the number (seq) the next line gets.
+  int64_t taken() const { return taken_; }
+  // Lines taken and not yet stored or refused (the open group).
+  size_t pending() const { return pending_.size(); }
+  // The number of the oldest such line (taken() when there is none).
+  int64_t oldest_pending() const { return pending_.empty() ? taken_ : pending_.front().seq; }
+  // Whether lines are held and sent together (see above).
+  bool sends_together() const { return together_; }
 
   bool broken() const { return broken_ != 0; }
   // The sqlcode that broke the store (0 while it works) and the backend's
@@ -88,10 +113,13 @@ class LineStore : public LineSink {
  private:
   struct Line {
     std::string path, line;
+    int64_t seq = 0;
   };
   enum class Outcome { kStored, kRefused, kBroken };
 
   int InsertGrouped(const Line& l);
+  // Sends the held group as one parameter array (sent together).
+  int SendGroup();
   // Ends a group that cannot be finished and stores its lines (and extra,
   // when given) again one per transaction. Returns the result for extra.
   int GroupFailed(const Line* extra);
@@ -101,7 +129,9 @@ class LineStore : public LineSink {
 
   Connection& c_;
   bool grouped_;
+  bool together_;
   bool open_ = false;
+  int64_t taken_ = 0;
   std::vector<Line> pending_;  // the open group's lines, not yet committed
   std::vector<Refusal> refused_;
   int broken_ = 0;

@@ -14,12 +14,7 @@
 namespace plom {
 namespace {
 
-// One well-formed entry; eol is the line end of both lines.
-std::string Entry(const std::string& group, int number, const std::string& key,
-                  const std::string& plain, const std::string& eol = "\n") {
-  return "DB;" + group + ";" + eol + std::to_string(number) + ";" + key + ";" +
-         EncipherValue(plain) + eol;
-}
+using test::IniEntry;
 
 class ConfigFileTest : public ::testing::Test {
  protected:
@@ -80,8 +75,9 @@ TEST_F(ConfigFileTest, MissingFileGivesEmptyEntry) {
 }
 
 TEST_F(ConfigFileTest, FindsByKeyGroupOrNumber) {
-  test::WriteFile(path_, Entry("G1", 1, "LOGIN", "sa") + Entry("G2", 2, "PASS", "geheim", "\r\n") +
-                             Entry("G3", 3, "SCHEMA", "ZrSystem."));
+  test::WriteFile(path_, IniEntry("G1", 1, "LOGIN", "sa") +
+                             IniEntry("G2", 2, "PASS", "geheim", "\r\n") +
+                             IniEntry("G3", 3, "SCHEMA", "ZrSystem."));
   struct {
     const char* group;
     const char* key;
@@ -108,7 +104,7 @@ TEST_F(ConfigFileTest, FindsByKeyGroupOrNumber) {
 }
 
 TEST_F(ConfigFileTest, DuplicateKeyFirstWins) {
-  test::WriteFile(path_, Entry("G", 1, "PASS", "first") + Entry("G", 2, "PASS", "second"));
+  test::WriteFile(path_, IniEntry("G", 1, "PASS", "first") + IniEntry("G", 2, "PASS", "second"));
   EXPECT_EQ(Driver("PASS").value, "first");
 }
 
@@ -116,7 +112,7 @@ TEST_F(ConfigFileTest, CatchAllEntries) {
   // Entries with an empty group or the number 0 stand before the wanted one.
   // The run driver's lookups go by key and pass over them; a lookup by a
   // group or a non-zero number still takes them by that field.
-  const std::string tail = Entry("G", 5, "SCHEMA", "wanted");
+  const std::string tail = IniEntry("G", 5, "SCHEMA", "wanted");
   struct {
     std::string head;
     int number;
@@ -134,7 +130,7 @@ TEST_F(ConfigFileTest, CatchAllEntries) {
       {"\nstray line\n", 0, ""},
   };
   for (const auto& c : cases) {
-    test::WriteFile(path_, Entry("G", 9, "LOGIN", "sa") + c.head + tail);
+    test::WriteFile(path_, IniEntry("G", 9, "LOGIN", "sa") + c.head + tail);
     ConfigEntry schema = Driver("SCHEMA");
     EXPECT_EQ(schema.value, "wanted") << c.head;
     EXPECT_EQ(schema.number, 5) << c.head;
@@ -147,15 +143,15 @@ TEST_F(ConfigFileTest, CatchAllEntries) {
     }
   }
   // The empty key is compared like any other: the stray entry has it.
-  test::WriteFile(path_, Entry("G", 1, "LOGIN", "sa") + "\nstray\n" + tail);
+  test::WriteFile(path_, IniEntry("G", 1, "LOGIN", "sa") + "\nstray\n" + tail);
   EXPECT_EQ(Driver("").key, "");
   EXPECT_EQ(Driver("").group, "");
   EXPECT_EQ(Driver("SCHEMA").value, "wanted");
 }
 
 TEST_F(ConfigFileTest, GroupAndNumberStillMatchWhenGiven) {
-  test::WriteFile(path_, Entry("A", 1, "LOGIN", "sa") + Entry("B", 2, "PASS", "pw") +
-                             Entry("C", 3, "SCHEMA", "s."));
+  test::WriteFile(path_, IniEntry("A", 1, "LOGIN", "sa") + IniEntry("B", 2, "PASS", "pw") +
+                             IniEntry("C", 3, "SCHEMA", "s."));
   struct {
     const char* group;
     const char* key;
@@ -173,7 +169,7 @@ TEST_F(ConfigFileTest, GroupAndNumberStillMatchWhenGiven) {
 }
 
 TEST_F(ConfigFileTest, AdjacentSeparatorsGiveRestOfLine) {
-  test::WriteFile(path_, "DB;;rest\n1;;X\n" + Entry("G", 2, "PASS", "pw"));
+  test::WriteFile(path_, "DB;;rest\n1;;X\n" + IniEntry("G", 2, "PASS", "pw"));
   EXPECT_EQ(Driver("PASS").value, "pw");  // entry 1 matches neither "" nor 0
   ConfigEntry e = ConfigLookup("", "", 1, path_);
   EXPECT_EQ(e.group, ";rest\n");
@@ -220,7 +216,7 @@ TEST_F(ConfigFileTest, OverlongLinesShiftEntries) {
   // Lengths with line end: a first line holds 199, a second line 399.
   auto first = [](size_t len) { return "DB;G;" + std::string(len - 6, 'y') + "\n"; };
   auto second = [](size_t len) { return "1;K;" + std::string(len - 5, 'z') + "\n"; };
-  const std::string next = Entry("G", 2, "PASS", "pw");
+  const std::string next = IniEntry("G", 2, "PASS", "pw");
   struct {
     std::string text;
     std::vector<std::string> keys;
@@ -243,7 +239,7 @@ TEST_F(ConfigFileTest, OverlongLinesShiftEntries) {
 }
 
 TEST_F(ConfigFileTest, OddNumberOfLines) {
-  test::WriteFile(path_, Entry("G", 1, "LOGIN", "sa") + "2;PASS;" + EncipherValue("pw") + "\n");
+  test::WriteFile(path_, IniEntry("G", 1, "LOGIN", "sa") + "2;PASS;" + EncipherValue("pw") + "\n");
   ExpectEmpty(Driver("PASS"));
   EXPECT_EQ(Keys(), std::vector<std::string>{"LOGIN"});
 }

@@ -14,12 +14,7 @@
 namespace plom {
 namespace {
 
-// One well-formed entry; eol is the line end of both lines.
-std::string Entry(const std::string& group, int number, const std::string& key,
-                  const std::string& plain, const std::string& eol = "\n") {
-  return "DB;" + group + ";" + eol + std::to_string(number) + ";" + key + ";" +
-         EncipherValue(plain) + eol;
-}
+using test::IniEntry;
 
 class ConfigToolTest : public ::testing::Test {
  protected:
@@ -67,10 +62,10 @@ TEST_F(ConfigToolTest, ShowWarnsAboutEntriesWithoutGroupOrNumber) {
     int status;
     return test::ShellOutput(cmd_base + path_ + " 2>&1 >/dev/null", &status);
   };
-  test::WriteFile(path_, Entry("G", 1, "LOGIN", "sa") + Entry("G", 2, "PASS", "pw"));
+  test::WriteFile(path_, IniEntry("G", 1, "LOGIN", "sa") + IniEntry("G", 2, "PASS", "pw"));
   EXPECT_EQ(warnings(), "");
-  test::WriteFile(path_, Entry("G", 1, "LOGIN", "sa") + "\n3;SCHEMA;" + EncipherValue("x") + "\n" +
-                             "DB;G;\n0;PASS;" + EncipherValue("y") + "\n");
+  test::WriteFile(path_, IniEntry("G", 1, "LOGIN", "sa") + "\n3;SCHEMA;" + EncipherValue("x") +
+                             "\n" + "DB;G;\n0;PASS;" + EncipherValue("y") + "\n");
   const std::string text = warnings();
   EXPECT_NE(text.find("warning: entry with key SCHEMA has an empty group or number 0"),
             std::string::npos)

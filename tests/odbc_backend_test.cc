@@ -469,18 +469,56 @@ TEST_F(OdbcSqlite, LinesSortByWindows1252Bytes) {
 }
 
 // A refused insert in the middle of a group is undone alone; the lines
-// around it stay.
+// around it stay. Behind a savepoint per line the refusal is known at
+// once; with parameter arrays when the group is sent, with the line's
+// number, sqlcode and message. A group of lines sent together takes four
+// round trips (begin, prepare, the array, commit) instead of two per line.
 TEST_F(OdbcSqlite, RefusedInsertInAGroupIsUndoneAlone) {
   db_.Exec(
       "CREATE TRIGGER refuse BEFORE INSERT ON \"ZrSystem.Zrt999Tmp\" WHEN NEW.TmpStr = 'bad' "
       "BEGIN SELECT RAISE(ABORT, 'refused'); END;");
-  auto c = Connect();
-  LineStore store(*c);
-  EXPECT_EQ(store.Insert("g", "one"), 0);
-  EXPECT_LT(store.Insert("g", "bad"), 0);
-  EXPECT_EQ(store.Insert("g", "two"), 0);
-  EXPECT_EQ(store.Flush(), 0) << c->last_error();
-  EXPECT_EQ(CountLines(*c, "g"), 2);
+  for (bool arrays : {false, true}) {
+    SCOPED_TRACE(arrays ? "parameter arrays" : "savepoints");
+    TransportOptions o;
+    o.param_arrays = arrays;
+    int code = 0;
+    std::string err;
+    auto backend = OdbcBackend::Open(settings_, o, &code, &err);
+    ASSERT_TRUE(backend != nullptr) << err;
+    Connection c(std::move(backend));
+    const std::string path = arrays ? "arr" : "one";
+    LineStore store(c);
+    EXPECT_EQ(store.sends_together(), arrays);
+    EXPECT_EQ(store.Insert(path, "one"), 0);
+    int bad = store.Insert(path, "bad");
+    EXPECT_EQ(store.Insert(path, "two"), 0);
+    EXPECT_EQ(store.Flush(), 0) << c.last_error();
+    std::vector<LineStore::Refusal> refused = store.TakeRefused();
+    if (arrays) {
+      EXPECT_EQ(bad, 0);
+      ASSERT_EQ(refused.size(), 1u);
+      EXPECT_EQ(refused[0].seq, 1);
+      EXPECT_EQ(refused[0].line, "bad");
+      EXPECT_LT(refused[0].sqlcode, 0);
+      EXPECT_NE(refused[0].reason.find("refused"), std::string::npos) << refused[0].reason;
+    } else {
+      EXPECT_LT(bad, 0);
+      EXPECT_TRUE(refused.empty());
+    }
+    EXPECT_EQ(CountLines(c, path), 2);
+
+    const std::string clean = path + "-clean";
+    int64_t before = c.round_trips();
+    for (int i = 0; i < 100; ++i) ASSERT_EQ(store.Insert(clean, "l" + std::to_string(i)), 0);
+    ASSERT_EQ(store.Flush(), 0) << c.last_error();
+    int64_t trips = c.round_trips() - before;
+    if (arrays) {
+      EXPECT_LE(trips, 4);
+    } else {
+      EXPECT_GE(trips, 200);
+    }
+    EXPECT_EQ(CountLines(c, clean), 100);
+  }
 }
 
 TEST_F(OdbcSqlite, CursorsStayOpenTogether) {
@@ -817,6 +855,19 @@ Installation LayOut(const std::string& root, const std::string& name, const std:
   return in;
 }
 
+// Registers the SQLite ODBC driver for the runs of a test alone, with the
+// data source PLiteRun (a name short enough for a configuration value) on
+// the installation's files/p.db. Returns the environment that uses it.
+std::string RegisterSqliteOdbc(const std::string& root, const std::string& driver) {
+  std::filesystem::create_directories(root + "/odbc");
+  test::WriteFile(root + "/odbc/odbcinst.ini", "[PLite]\nDriver=" + driver + "\n");
+  test::WriteFile(root + "/odbc/odbc.ini",
+                  "[PLiteRun]\nDriver=PLite\nDatabase=../../files/p.db\n"
+                  "LoadExt=" +
+                      std::string(kCollationModule) + "\n");
+  return "ODBCSYSINI='" + root + "/odbc'";
+}
+
 // Runs the tool in the installation; *out receives its messages.
 int RunTool(const Installation& in, const std::string& env, const std::string& args,
             std::string* out) {
@@ -834,15 +885,7 @@ TEST(OdbcWholeRun, SameFilesAndMessagesThroughBothBackends) {
   const std::string root = test::TempDir();
   const std::string sample = root + "/sample.db";
   ASSERT_EQ(RunCommand("'" PLOM_BINARY_DIR "/plomvarde-sample' '" + sample + "' >/dev/null"), 0);
-  // The driver registered for these runs alone, under a name short enough
-  // for a configuration value.
-  std::filesystem::create_directories(root + "/odbc");
-  test::WriteFile(root + "/odbc/odbcinst.ini", "[PLite]\nDriver=" + driver + "\n");
-  test::WriteFile(root + "/odbc/odbc.ini",
-                  "[PLiteRun]\nDriver=PLite\nDatabase=../../files/p.db\n"
-                  "LoadExt=" +
-                      std::string(kCollationModule) + "\n");
-  const std::string env = "ODBCSYSINI='" + root + "/odbc'";
+  const std::string env = RegisterSqliteOdbc(root, driver);
 
   Installation embedded = LayOut(root, "e", sample, "sqlite:../../files/p.db");
   Installation odbc = LayOut(root, "o", sample, "PLiteRun");
@@ -870,6 +913,62 @@ TEST(OdbcWholeRun, SameFilesAndMessagesThroughBothBackends) {
   EXPECT_EQ(RunTool(odbc, "ODBCSYSINI='" + root + "/nowhere'", "IDSTAMM TERM12 out.dnl 1", &msg),
             69)
       << msg;
+  std::filesystem::remove_all(root);
+}
+
+// Lines refused by the database, in groups of several thousand lines over
+// three clients: sent as parameter arrays or one by one behind savepoints,
+// the messages (each refusal in the place of its line, the counts) and the
+// file are the same, and so are they on the embedded database.
+TEST(OdbcWholeRun, RefusedLinesSaidAlikeWithAndWithoutParameterArrays) {
+  const std::string driver = SqliteOdbcDriver();
+  if (driver.empty()) GTEST_SKIP() << "SQLite ODBC driver (libsqliteodbc) not installed";
+  const std::string root = test::TempDir();
+  const std::string sample = root + "/sample.db";
+  ASSERT_EQ(RunCommand("'" PLOM_BINARY_DIR "/plomvarde-sample' --badges 7000 '" + sample +
+                       "' >/dev/null"),
+            0);
+  sqlite3* raw = nullptr;
+  ASSERT_EQ(sqlite3_open(sample.c_str(), &raw), SQLITE_OK);
+  ASSERT_EQ(sqlite3_exec(raw,
+                         "CREATE TRIGGER refuse BEFORE INSERT ON \"ZrSystem.Zrt999Tmp\" WHEN "
+                         "NEW.TmpStr LIKE '%10000007%' OR NEW.TmpStr LIKE '%10002222%' OR "
+                         "NEW.TmpStr LIKE '%10006998%' OR NEW.TmpStr LIKE '%10006999%' "
+                         "BEGIN SELECT RAISE(ABORT, 'refused'); END;",
+                         nullptr, nullptr, nullptr),
+            SQLITE_OK);
+  sqlite3_close(raw);
+  const std::string env = RegisterSqliteOdbc(root, driver);
+  Installation embedded = LayOut(root, "e", sample, "sqlite:../../files/p.db");
+  Installation odbc = LayOut(root, "o", sample, "PLiteRun");
+  for (const char* f : {"VQDNL17P", "IDSTAMM"}) {
+    const std::string args = std::string(f) + " TERM12 out.dnl 1";
+    std::string msg_arrays, msg_one, msg_e;
+    EXPECT_EQ(RunTool(odbc, env, args, &msg_arrays), 1) << args << "\n" << msg_arrays;
+    const std::string file_arrays = test::ReadFile(odbc.work() + "/out.dnl");
+    EXPECT_EQ(RunTool(odbc, env + " PLOMVARDE_PARAM_ARRAYS=0", args, &msg_one), 1) << args;
+    const std::string file_one = test::ReadFile(odbc.work() + "/out.dnl");
+    EXPECT_EQ(RunTool(embedded, "", args, &msg_e), 1) << args;
+    EXPECT_EQ(msg_arrays, msg_one) << args;
+    EXPECT_EQ(file_arrays, file_one) << args;
+    EXPECT_EQ(file_arrays, test::ReadFile(embedded.work() + "/out.dnl")) << args;
+    size_t refusals = 0;
+    for (size_t at = 0; (at = msg_one.find("Insert-Error", at)) != std::string::npos; ++at) {
+      ++refusals;
+    }
+    EXPECT_EQ(refusals, 4u) << msg_one;
+    EXPECT_NE(msg_one.find("10006999"), std::string::npos) << msg_one;
+    // The embedded database says the same, up to the backend's error number.
+    auto without_numbers = [](std::string s) {
+      for (size_t at = 0; (at = s.find("ErrNr: ", at)) != std::string::npos;) {
+        size_t end = s.find('U', at);
+        s.erase(at + 7, end - at - 7);
+        ++at;
+      }
+      return s;
+    };
+    EXPECT_EQ(without_numbers(msg_e), without_numbers(msg_one)) << args;
+  }
   std::filesystem::remove_all(root);
 }
 

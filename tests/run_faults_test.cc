@@ -109,8 +109,12 @@ class RunFaults : public ::testing::Test {
       options.line_store_writes = &writes;
     }
     auto log = log_;
-    options.wrap_backend = [rules, log](std::unique_ptr<Backend> real) -> std::unique_ptr<Backend> {
-      return std::make_unique<ScriptedBackend>(std::move(real), rules, log);
+    bool together = together_;
+    options.wrap_backend = [rules, log,
+                            together](std::unique_ptr<Backend> real) -> std::unique_ptr<Backend> {
+      auto scripted = std::make_unique<ScriptedBackend>(std::move(real), rules, log);
+      scripted->SetSendsRowsTogether(together);
+      return scripted;
     };
     RunParams params;
     EXPECT_TRUE(TakeArguments({"VQDNL60P", kTerminal, path_, "1"}, msg, &params));
@@ -146,6 +150,8 @@ class RunFaults : public ::testing::Test {
   std::string out_;
   RunFigures figures_;
   std::shared_ptr<ScriptLog> log_;
+  // The connection says it sends rows together (parameter arrays).
+  bool together_ = false;
 };
 
 // The open or a fetch of a cursor that decides which badges go into the
@@ -269,29 +275,40 @@ TEST_F(RunFaults, FailedCommitOfTheDeleteEndsTheRun) {
 }
 
 // Every way a group of lines can fail to finish, at the end of the run and
-// in the middle of it: the group's lines are stored again one per
-// transaction and the file is complete, with status 0.
+// in the middle of it, behind savepoints and sent together as an array: the
+// group's lines are stored again one per transaction and the file is
+// complete, with status 0.
 TEST_F(RunFaults, FailedGroupsAreStoredAgainLineByLine) {
   const int n = kLinesPerGroup + 7;
   AddBadges(n);
   struct Case {
     const char* what;
     ScriptRule rule;
+    bool together;
   } cases[] = {
       // COMMIT 1 empties the line store; COMMIT 2 ends the first group.
-      {"mid-run commit", ScriptRule::Fail(kCommit, 2)},
-      {"last commit", ScriptRule::Fail(kCommit, 3)},
-      {"begin of a group", ScriptRule::Fail(kBegin, 2)},
-      {"save", ScriptRule::Fail(kSave, 10)},
-      {"save of the second group", ScriptRule::Fail(kSave, kLinesPerGroup + 3)},
+      {"mid-run commit", ScriptRule::Fail(kCommit, 2), false},
+      {"last commit", ScriptRule::Fail(kCommit, 3), false},
+      {"begin of a group", ScriptRule::Fail(kBegin, 2), false},
+      {"save", ScriptRule::Fail(kSave, 10), false},
+      {"save of the second group", ScriptRule::Fail(kSave, kLinesPerGroup + 3), false},
+      {"mid-run commit, together", ScriptRule::Fail(kCommit, 2), true},
+      {"last commit, together", ScriptRule::Fail(kCommit, 3), true},
+      {"begin of the first group, together", ScriptRule::Fail(kBegin, 1), true},
+      {"begin of the second group, together", ScriptRule::Fail(kBegin, 2), true},
+      {"a row of the array refused", ScriptRule::Fail(kInsert, 2001, 1, -1205), true},
   };
   for (const Case& k : cases) {
     SCOPED_TRACE(k.what);
     WriteFile(path_, kOld);
+    together_ = k.together;
     EXPECT_EQ(Run({k.rule}), kExitOk) << out_;
     EXPECT_EQ(ReadFile(path_), Records(n));
     EXPECT_EQ(Stored().size(), static_cast<size_t>(n));
     EXPECT_EQ(log_->failed, 1);
+    if (k.together) {
+      EXPECT_EQ(log_->Count(kSave), 0);
+    }
   }
 }
 
@@ -437,6 +454,76 @@ TEST_F(RunFaults, LockStatementFailing) {
   EXPECT_EQ(Run({ScriptRule::Fail("sp_getapplock", 1, 1, -2812)}), kExitUnavailable);
   ExpectUntouched();
   EXPECT_EQ(Stored(), std::vector<std::string>{"kept"});
+}
+
+// Lines sent together, a group at a time: refusals found when a group is
+// sent are said in the place of their lines, and each pass counts what was
+// stored. Messages, file and status are those of the plain sequence (one
+// transaction per line) and of groups with a savepoint per line.
+TEST_F(RunFaults, LinesSentTogetherSayWhatThePlainSequenceSays) {
+  const int n = kLinesPerGroup + 7;
+  AddBadges(n);
+  // Badges too long for the layout, among the others: messages said while
+  // lines are held.
+  for (const char* b : {"B00004", "B01990", "B02003"}) {
+    db_.Exec(std::string("UPDATE \"ZrSystem.Zrt301Asw\" SET AswNum = AswNum || 'LANGELANGE' ") +
+             "WHERE AswNum = '" + b + "';");
+    db_.Exec(std::string("UPDATE \"ZrSystem.Zrt113Awv\" SET AwvNum = AwvNum || 'LANGELANGE' ") +
+             "WHERE AwvNum = '" + b + "';");
+  }
+  // Refused lines: early in the first group, its last line, and one in
+  // the second group.
+  db_.Exec(
+      "CREATE TRIGGER refuse BEFORE INSERT ON \"ZrSystem.Zrt999Tmp\" WHEN NEW.TmpStr LIKE "
+      "'B00002%' OR NEW.TmpStr LIKE 'B02003%' OR NEW.TmpStr LIKE 'B02006%' "
+      "BEGIN SELECT RAISE(ABORT, 'refused'); END;");
+  struct Mode {
+    const char* name;
+    bool grouped, together;
+  } modes[] = {{"plain", false, false}, {"savepoints", true, false}, {"together", true, true}};
+  std::string plain_out, plain_file;
+  for (const Mode& m : modes) {
+    SCOPED_TRACE(m.name);
+    WriteFile(path_, kOld);
+    together_ = m.together;
+    EXPECT_EQ(Run({}, m.grouped), kExitLinesLost) << out_;
+    if (m.together) {
+      EXPECT_EQ(log_->Count(kSave), 0);
+    }
+    if (!m.grouped) {
+      plain_out = out_;
+      plain_file = ReadFile(path_);
+      continue;
+    }
+    EXPECT_EQ(out_, plain_out);
+    EXPECT_EQ(ReadFile(path_), plain_file);
+  }
+  // What the plain sequence says, in its order.
+  size_t first_refusal = plain_out.find("String: " + Rec60(Badge(2)));
+  size_t first_long = plain_out.find("Ausweis B00004LANGELANGE: Ausweisnummer laenger");
+  size_t last_refusal = plain_out.find("String: " + Rec60(Badge(2006)));
+  size_t count = plain_out.find("Ausweise gesamt: " + std::to_string(n) +
+                                " davon in Datei gestellt: " + std::to_string(n - 5) + "\n");
+  EXPECT_NE(first_refusal, std::string::npos) << plain_out;
+  EXPECT_LT(first_refusal, first_long);
+  EXPECT_LT(first_long, last_refusal);
+  EXPECT_LT(last_refusal, count);
+  EXPECT_NE(count, std::string::npos) << plain_out;
+  EXPECT_EQ(plain_file.size(), static_cast<size_t>(n - 5) * 45);
+}
+
+// A row of an array refused, and the group's rollback fails: the
+// transaction had ended before, and rows after its end may have gone in on
+// their own. Rather than store them twice the run ends; the old file stays.
+TEST_F(RunFaults, GroupSentTogetherWhoseRollbackFailsEndsTheRun) {
+  AddBadges(5);
+  together_ = true;
+  EXPECT_EQ(Run({ScriptRule::Fail(kInsert, 3, 1, -1205),
+                 ScriptRule::Fail("ROLLBACK TRANSACTION Tmp_PKeyIns_Sp", 1, 1, -3903)}),
+            kExitUnavailable)
+      << out_;
+  ExpectUntouched();
+  EXPECT_NE(out_.find("DB-Fehler bei Zrt999Tmp! ErrNr: -3903\n"), std::string::npos) << out_;
 }
 
 // Messages that cannot be written change nothing of the file, but the

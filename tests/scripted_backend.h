@@ -58,8 +58,13 @@ class ScriptedBackend : public Backend {
   Result Run(int stmt_no, std::string_view text, const Params& params, size_t max_rows) override;
   bool OneWriterAtATime() const override { return real_->OneWriterAtATime(); }
   void ShareReads(bool on) override { real_->ShareReads(on); }
+  // Says it sends rows together, as a driver with parameter arrays does (the
+  // rows still go one by one underneath, each through the script).
+  void SetSendsRowsTogether(bool on) { together_ = on; }
+  bool SendsRowsTogether() const override { return together_; }
 
  private:
+  bool together_ = false;
   std::unique_ptr<Backend> real_;
   std::vector<ScriptRule> rules_;
   std::vector<int> seen_;  // per rule: matching statements so far

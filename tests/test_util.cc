@@ -11,6 +11,8 @@
 #include <random>
 #include <sstream>
 
+#include "config/cipher.h"
+
 namespace plom::test {
 
 std::string TempDir() {
@@ -113,6 +115,12 @@ std::string Lit(const std::string& s) {
     if (ch == '\'') out += '\'';
   }
   return out + "'";
+}
+
+std::string IniEntry(const std::string& group, int number, const std::string& key,
+                     const std::string& plain, const std::string& eol) {
+  return "DB;" + group + ";" + eol + std::to_string(number) + ";" + key + ";" +
+         EncipherValue(plain) + eol;
 }
 
 }  // namespace plom::test

@@ -45,6 +45,11 @@ std::string Ymd(int offset_days);
 std::string StableDates(std::string s);
 // A fresh temporary directory.
 std::string TempDir();
+
+// One well-formed configuration entry, its value enciphered; eol ends both
+// of its lines.
+std::string IniEntry(const std::string& group, int number, const std::string& key,
+                     const std::string& plain, const std::string& eol = "\n");
 // Reads a whole file; empty when missing.
 std::string ReadFile(const std::string& path);
 void WriteFile(const std::string& path, const std::string& data);
