@@ -1,6 +1,7 @@
 #include "db/key_locks.h"
 
 #include <algorithm>
+#include <cctype>
 
 #include "db/tsql.h"
 #include "platform/files.h"
@@ -8,8 +9,14 @@
 namespace plom {
 
 bool IsAppLockText(std::string_view tsql) {
-  for (const std::string& w : SqlWords(tsql)) {
-    if (EqualsNoCase(w, "sp_getapplock")) return true;
+  // Asked before every statement: the words are looked at where they stand.
+  auto blank = [](char c) { return std::isspace(static_cast<unsigned char>(c)) != 0; };
+  for (size_t i = 0; i < tsql.size();) {
+    while (i < tsql.size() && blank(tsql[i])) ++i;
+    size_t j = i;
+    while (j < tsql.size() && !blank(tsql[j])) ++j;
+    if (EqualsNoCase(tsql.substr(i, j - i), "sp_getapplock")) return true;
+    i = j;
   }
   return false;
 }

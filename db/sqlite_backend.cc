@@ -111,7 +111,7 @@ std::unique_ptr<SqliteBackend> SqliteBackend::Open(const std::string& path,
   sqlite3_exec(db, "PRAGMA journal_mode=WAL", nullptr, nullptr, nullptr);
   sqlite3_exec(db, "PRAGMA synchronous=NORMAL", nullptr, nullptr, nullptr);
   // A run visits every badge's rows once in index order of other tables: a
-  // page cache of up to 64 MB keeps those lookups off the disk.
+  // page cache of 8 MB keeps those lookups off the disk.
   sqlite3_exec(db, "PRAGMA cache_size=-8192", nullptr, nullptr, nullptr);
   sqlite3_exec(db, "PRAGMA mmap_size=268435456", nullptr, nullptr, nullptr);
   return std::unique_ptr<SqliteBackend>(new SqliteBackend(db, path));

@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include "db/key_locks.h"
+#include "installation/statements.h"
+
 namespace plom {
 namespace {
 
@@ -113,6 +116,27 @@ TEST(TsqlMarkers, NumbersAndPositions) {
   EXPECT_EQ(m[1].number, 2);  // a bare "?" counts by its position
   EXPECT_EQ(m[1].begin, 16u);
   EXPECT_TRUE(FindMarkers("name@p1 \"@p2\" --@p3", '@').empty());
+}
+
+// The lock statement is known by the procedure's name as a word of its
+// own, in any case; a longer word or a name inside another word is not it.
+TEST(AppLockText, KnownByTheProcedureWord) {
+  const struct {
+    const char* text;
+    bool lock;
+  } cases[] = {
+      {stmt::kLockLineStore.text, true},
+      {"EXEC SP_GETAPPLOCK @Resource = @p1", true},
+      {"sp_getapplock", true},
+      {"\tsp_getapplock\n@x", true},
+      {"SELECT sp_getapplocks FROM t", false},
+      {"EXEC xsp_getapplock", false},
+      {"EXEC sp_getapp lock", false},
+      {"", false},
+      {"   ", false},
+      {stmt::kInsertLine.text, false},
+  };
+  for (const auto& c : cases) EXPECT_EQ(IsAppLockText(c.text), c.lock) << c.text;
 }
 
 }  // namespace
