@@ -166,14 +166,14 @@ std::unique_lock<std::mutex> WriteTurn(const Connection& conn, const RunOptions&
 // them at once when the generators are done.
 class HeldLines : public LineSink {
  public:
-  explicit HeldLines(std::vector<std::string>* lines) : lines_(*lines) {}
+  explicit HeldLines(std::vector<std::string>* lines) : lines_(lines) {}
   int Insert(const std::string& path, const std::string& line) override {
-    lines_.push_back(line);
+    lines_->push_back(line);
     return kSqlOk;
   }
 
  private:
-  std::vector<std::string>& lines_;
+  std::vector<std::string>* lines_;
 };
 
 }  // namespace
