@@ -92,6 +92,10 @@ int LineStore::Flush() {
   if (broken_ != 0) return broken_;
   if (together_) return SendGroup();
   if (!open_) return 0;
+  return CommitGroup();
+}
+
+int LineStore::CommitGroup() {
   if (c_.Transaction(kCommit, kCommitSql) != 0) {
     GroupFailed(nullptr);
     return broken_;
@@ -127,13 +131,7 @@ int LineStore::SendGroup() {
     GroupFailed(nullptr);
     return broken_;
   }
-  if (c_.Transaction(kCommit, kCommitSql) != 0) {
-    GroupFailed(nullptr);
-    return broken_;
-  }
-  open_ = false;
-  pending_.clear();
-  return 0;
+  return CommitGroup();
 }
 
 int LineStore::GroupFailed(const Line* extra) {

@@ -120,6 +120,9 @@ class LineStore : public LineSink {
   int InsertGrouped(const Line& l);
   // Sends the held group as one parameter array (sent together).
   int SendGroup();
+  // Commits the open group, or stores its lines again one per transaction
+  // when the COMMIT fails. Returns 0, or the sqlcode that broke the store.
+  int CommitGroup();
   // Ends a group that cannot be finished and stores its lines (and extra,
   // when given) again one per transaction. Returns the result for extra.
   int GroupFailed(const Line* extra);
