@@ -10,7 +10,7 @@ JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 all: build
 
 deps:
-	@sh tools/ensure-deps.sh
+	@sh scripts/ensure-deps.sh
 
 configure: deps
 	@cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
@@ -23,7 +23,7 @@ programs: configure
 	@cmake --build $(BUILD) -j $(JOBS) --target plomvarde plomvarde-batch plomvarde-ini plomvarde-sample plomvarde-show plomvarde-explain plomvarde-bench plomvarde-collation
 
 demo: programs
-	@sh tools/demo.sh $(BUILD)
+	@sh scripts/demo.sh $(BUILD)
 
 test: build
 	@cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
@@ -45,7 +45,7 @@ bench: programs
 
 # Windows: every program cross-built with MinGW-w64 into $(WINBUILD)/*.exe.
 windows-deps:
-	@sh tools/ensure-deps.sh windows
+	@sh scripts/ensure-deps.sh windows
 
 windows-configure: windows-deps
 	@cmake -S . -B $(WINBUILD) -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64.cmake \
@@ -58,7 +58,7 @@ windows: windows-configure
 # installation and the Linux golden files.
 test-windows: build windows-configure
 	@cmake --build $(WINBUILD) -j $(JOBS)
-	@sh tools/test-windows.sh $(BUILD) $(WINBUILD)
+	@sh scripts/test-windows.sh $(BUILD) $(WINBUILD)
 
 # packages/: plomvarde-VERSION-windows-x64.zip and plomvarde_VERSION_amd64.deb
 package: programs windows

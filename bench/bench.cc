@@ -343,7 +343,7 @@ int main(int argc, char** argv) {
   long site = 0;
   int rounds = 2;
   std::vector<long> sizes = {10000, 100000};
-  fs::path work = "bench-work";
+  fs::path work;  // default: bench-work beside the program, in the build folder
   std::string terminal = "TERM12";
   for (int i = 1; i < argc; i += 2) {
     std::string opt = argv[i];
@@ -375,7 +375,7 @@ int main(int argc, char** argv) {
     }
   }
   fs::path self = fs::canonical("/proc/self/exe");
-  work = fs::absolute(work);
+  work = work.empty() ? self.parent_path() / "bench-work" : fs::absolute(work);
   if (site > 0) return RunSite(self, work, site, rounds);
 
   std::map<std::pair<std::string, long>, Measure> results;

@@ -4,7 +4,7 @@
 // 0x80-0x9F, the euro sign among them, after those of 0xA0-0xFF.)
 //
 // The embedded backend registers it on its connection; the SQLite ODBC
-// driver loads it as an extension module (tools/sqlite_collation_ext.cc,
+// driver loads it as an extension module (programs/collation_module.cc,
 // the data source's LoadExt setting). A connection without it can read and
 // write the line store but not sort or compare its lines.
 #pragma once

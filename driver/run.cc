@@ -7,6 +7,7 @@
 #include "generators/record_util.h"
 #include "driver/download_file.h"
 #include "driver/write_out.h"
+#include "layouts/widths.h"
 #include "platform/files.h"
 
 #include <chrono>
@@ -17,9 +18,9 @@ namespace {
 constexpr size_t kMaxFunctionLen = 19;
 
 constexpr DownloadFunction kFunctions[] = {
-    {"VQDNL17P", GenerateVQDNL17P, 85}, {"VQDNL18P", GenerateVQDNL18P, 173},
-    {"VQDNL31P", GenerateVQDNL31P, 48}, {"VQDNL60P", GenerateVQDNL60P, 45},
-    {"IDSTAMM", GenerateIDSTAMM, 0},
+    {"VQDNL17P", GenerateVQDNL17P, kWidthVQDNL17P}, {"VQDNL18P", GenerateVQDNL18P, kWidthVQDNL18P},
+    {"VQDNL31P", GenerateVQDNL31P, kWidthVQDNL31P}, {"VQDNL60P", GenerateVQDNL60P, kWidthVQDNL60P},
+    {"IDSTAMM", GenerateIDSTAMM, kWidthIDSTAMM},
 };
 
 void PrintUsage(Messages& msg) {

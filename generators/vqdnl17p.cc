@@ -8,11 +8,12 @@
 #include "installation/balance_queries.h"
 #include "generators/generators.h"
 #include "generators/record_util.h"
+#include "layouts/widths.h"
 
 namespace plom {
 namespace {
 
-constexpr size_t kWidth = 85;
+constexpr size_t kWidth = kWidthVQDNL17P;
 constexpr int kHighestReader = 11;
 
 using reader_record::kColBalance;

@@ -9,11 +9,12 @@
 #include "installation/balance_queries.h"
 #include "generators/generators.h"
 #include "generators/record_util.h"
+#include "layouts/widths.h"
 
 namespace plom {
 namespace {
 
-constexpr size_t kWidth = 173;
+constexpr size_t kWidth = kWidthVQDNL18P;
 constexpr size_t kLabelCount = 8;
 constexpr size_t kLabelLen = 13;
 constexpr size_t kGroupLen = 20;

@@ -6,11 +6,12 @@
 #include "installation/badge_queries.h"
 #include "generators/generators.h"
 #include "generators/record_util.h"
+#include "layouts/widths.h"
 
 namespace plom {
 namespace {
 
-constexpr size_t kWidth = 48;
+constexpr size_t kWidth = kWidthVQDNL31P;
 constexpr int kHighestReader = 32;
 
 // Columns, counted from 1.

@@ -7,11 +7,12 @@
 #include "installation/balance_queries.h"
 #include "generators/generators.h"
 #include "generators/record_util.h"
+#include "layouts/widths.h"
 
 namespace plom {
 namespace {
 
-constexpr size_t kWidth = 45;
+constexpr size_t kWidth = kWidthVQDNL60P;
 constexpr int kHighestReader = 3;
 
 // Balance text 1 of the previous day; blank when there is no row or the

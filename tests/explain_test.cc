@@ -1,6 +1,6 @@
 // plomvarde-explain: what it shows for a badge is what the run writes and
 // prints for it, and it stores nothing.
-#include "tools/explain.h"
+#include "companions/explain.h"
 
 #include <gtest/gtest.h>
 #include <sqlite3.h>

@@ -1,5 +1,5 @@
 // Reading download files back (record layouts) and plomvarde-show.
-#include "tools/show.h"
+#include "companions/show.h"
 
 #include <gtest/gtest.h>
 
@@ -13,7 +13,7 @@
 #include <vector>
 
 #include "tests/test_util.h"
-#include "tools/layouts.h"
+#include "layouts/layouts.h"
 
 namespace plom {
 namespace {

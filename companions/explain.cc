@@ -1,4 +1,4 @@
-#include "tools/explain.h"
+#include "companions/explain.h"
 
 #include <getopt.h>
 
@@ -13,7 +13,7 @@
 #include "installation/balance_queries.h"
 #include "installation/connection.h"
 #include "installation/statements.h"
-#include "tools/layouts.h"
+#include "layouts/layouts.h"
 
 namespace plom::explain {
 namespace {

@@ -1,4 +1,4 @@
-#include "tools/layouts.h"
+#include "layouts/layouts.h"
 
 #include <algorithm>
 #include <cctype>

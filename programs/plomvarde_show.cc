@@ -1,16 +1,15 @@
-// plomvarde-explain: what a run does with one badge on one terminal. See
-// tools/explain.h.
+// plomvarde-show: the records of a download file field by field, or what
+// changed between two download files. See companions/show.h.
 #include <cstdio>
 #include <string>
 #include <vector>
 
-#include "driver/run.h"
-#include "tools/explain.h"
+#include "companions/show.h"
 
 int main(int argc, char** argv) {
   std::vector<std::string> args(argv + 1, argv + argc);
   std::string out, err;
-  int status = plom::explain::RunExplain(args, plom::DefaultRunOptions().config_path, &out, &err);
+  int status = plom::show::RunShow(args, &out, &err);
   std::fwrite(out.data(), 1, out.size(), stdout);
   std::fwrite(err.data(), 1, err.size(), stderr);
   return status;

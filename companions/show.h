@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "tools/layouts.h"
+#include "layouts/layouts.h"
 
 namespace plom::show {
 

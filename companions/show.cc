@@ -1,4 +1,4 @@
-#include "tools/show.h"
+#include "companions/show.h"
 
 #include <getopt.h>
 

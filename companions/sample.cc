@@ -1,4 +1,4 @@
-// plomvarde-sample [--badges N] FILE
+// The embedded sample installation (see sample.h).
 //
 // Builds an embedded sample installation in FILE (an existing file is
 // replaced). Without --badges it holds a small hand-made installation in
@@ -66,7 +66,6 @@
 // Badges of M02: 3001 class 12; 3002 class 0 -> M02's group GRPB (ABC);
 //   3003 class R12, end only; 3004 class 5, no vacation rows.
 // Badge of M99: 9901 class 5 (never delivered).
-#include <getopt.h>
 #include <sqlite3.h>
 #include <unistd.h>
 
@@ -85,11 +84,10 @@
 
 #include "db/sqlite_collation.h"
 #include "installation/sqlite_ddl.h"
-#include "version.h"
+#include "companions/sample.h"
 
 namespace {
 
-constexpr int kExitUsage = 64;
 constexpr int kExitCantCreate = 73;
 constexpr int kExitSoftware = 70;
 
@@ -773,68 +771,6 @@ class Sample {
   long access_rights_ = 0;
 };
 
-void Usage(FILE* out) {
-  std::fputs(
-      "usage: plomvarde-sample [--badges N] FILE\n"
-      "  Builds an embedded sample installation in FILE (an existing file is replaced).\n"
-      "  --badges N  instead of the hand-made badges, N generated badges over the\n"
-      "              clients M01, M02 and M03 (for benchmarks; deterministic per N)\n"
-      "  --version   prints the version\n",
-      out);
-}
-
-bool ParseCount(const char* s, long* n) {
-  if (!*s) return false;
-  char* end = nullptr;
-  errno = 0;
-  long v = std::strtol(s, &end, 10);
-  if (errno || *end || v < 1 || v > 9000000) return false;
-  *n = v;
-  return true;
-}
-
-struct Options {
-  long badges = 0;  // 0: the hand-made badges
-  std::string file;
-};
-
-// Reads the command line into *opts. Returns the exit status to leave with
-// at once (help, usage errors), or nullopt to build.
-std::optional<int> ParseArguments(int argc, char** argv, Options* opts) {
-  static const option kLong[] = {{"badges", required_argument, nullptr, 'b'},
-                                 {"help", no_argument, nullptr, 'h'},
-                                 {"version", no_argument, nullptr, 'V'},
-                                 {nullptr, 0, nullptr, 0}};
-  opterr = 0;
-  for (int c; (c = getopt_long(argc, argv, ":h", kLong, nullptr)) != -1;) {
-    switch (c) {
-      case 'h':
-        Usage(stdout);
-        return 0;
-      case 'V':
-        std::printf("plomvarde-sample %s\n", PLOM_VERSION);
-        return 0;
-      case 'b':
-        if (ParseCount(optarg, &opts->badges)) break;
-        std::fprintf(stderr, "plomvarde-sample: --badges needs a count from 1 to 9000000\n");
-        return kExitUsage;
-      case '?':
-        std::fprintf(stderr, "plomvarde-sample: unknown option %s\n", argv[optind - 1]);
-        Usage(stderr);
-        return kExitUsage;
-      default:  // an option without its value
-        Usage(stderr);
-        return kExitUsage;
-    }
-  }
-  if (optind + 1 != argc) {
-    Usage(stderr);
-    return kExitUsage;
-  }
-  opts->file = argv[optind];
-  return std::nullopt;
-}
-
 // Removes an earlier database at file with its journal files. Returns false
 // (and says why) when one of them cannot be removed.
 bool RemoveEarlierDatabase(const std::string& file) {
@@ -899,18 +835,19 @@ std::string FillTables(sqlite3* db, long badges) {
 
 }  // namespace
 
-int main(int argc, char** argv) {
-  Options opts;
-  if (auto status = ParseArguments(argc, argv, &opts)) return *status;
-  if (!RemoveEarlierDatabase(opts.file)) return kExitCantCreate;
-  Database db = CreateDatabase(opts.file);
+namespace plom {
+
+int WriteSampleDatabase(const std::string& file, long badges, std::string* summary) {
+  if (!RemoveEarlierDatabase(file)) return kExitCantCreate;
+  Database db = CreateDatabase(file);
   if (!db) return kExitCantCreate;
   Exec(db.get(), plom::CentralDdl(), "central tables");
   BeginBulkLoad(db.get());
-  const std::string summary = FillTables(db.get(), opts.badges);
+  *summary = FillTables(db.get(), badges);
   EndBulkLoad(db.get());
   if (sqlite3_close(db.get()) != SQLITE_OK) Fail("close", db.get());
   db.release();
-  std::printf("plomvarde-sample: %s: %s\n", opts.file.c_str(), summary.c_str());
   return 0;
 }
+
+}  // namespace plom

@@ -1,8 +1,8 @@
 #!/bin/sh
 # Installs the Debian packages the build and the tests need, when missing.
 # As root it runs apt-get; otherwise it prints the line to run.
-#   tools/ensure-deps.sh           the Linux build and its tests
-#   tools/ensure-deps.sh windows   the Windows cross build and Wine to run it
+#   scripts/ensure-deps.sh           the Linux build and its tests
+#   scripts/ensure-deps.sh windows   the Windows cross build and Wine to run it
 set -e
 NO_RECOMMENDS=""
 PKGS="cmake make g++ pkg-config libsqlite3-dev sqlite3 libgtest-dev unixodbc-dev unixodbc libsqliteodbc tdsodbc nlohmann-json3-dev"

@@ -1,7 +1,7 @@
 #!/bin/sh
 # make test-windows: the Windows build under Wine.
 #
-#   sh tools/test-windows.sh BUILD_DIR WINDOWS_BUILD_DIR
+#   sh scripts/test-windows.sh BUILD_DIR WINDOWS_BUILD_DIR
 #
 # 1. plomvarde-tests.exe: the suites that need no embedded database.
 # 2. The WindowsBuild suite of the Linux test program: the .exe files on the

@@ -1,7 +1,7 @@
 #!/bin/sh
 # make demo: lays out the sample installation and runs the tool on it.
 #
-#   sh tools/demo.sh BUILD_DIR
+#   sh scripts/demo.sh BUILD_DIR
 #
 # demo/                       (recreated on every run)
 #   files/korvantis.ini       configuration, values enciphered
