@@ -298,6 +298,12 @@ bool OdbcBackend::Connect(const ConnectSettings& s, Failure* f) {
   Handles& h = *h_;
   SQLSetConnectAttr(h.dbc.get(), SQL_ATTR_LOGIN_TIMEOUT,
                     reinterpret_cast<SQLPOINTER>(kLoginTimeoutSeconds), 0);
+  // Read-only intent, before the connect: a driver that honours it writes
+  // nothing on this connection.
+  if (s.read_only) {
+    SQLSetConnectAttr(h.dbc.get(), SQL_ATTR_ACCESS_MODE,
+                      reinterpret_cast<SQLPOINTER>(SQL_MODE_READ_ONLY), 0);
+  }
   SQLRETURN rc;
   std::string where;
   if (s.server.find('=') == std::string::npos && IsOdbcDataSource(s.server)) {

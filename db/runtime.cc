@@ -109,8 +109,7 @@ std::unique_ptr<Backend> OpenSqliteFile(const std::string& path, const ConnectSe
                                         const TransportOptions& options, int* sqlcode,
                                         std::string* error) {
 #ifdef PLOM_HAVE_SQLITE
-  (void)s;
-  return SqliteBackend::Open(path, options, sqlcode, error);
+  return SqliteBackend::Open(path, options, sqlcode, error, s.read_only);
 #elif defined(PLOM_HAVE_ODBC)
   std::string first_error;
   int first_code = 0;

@@ -161,6 +161,9 @@ struct ConnectSettings {
   std::string login;
   std::string password;
   std::string schema;  // the configured schema (database)
+  // Opened to read only (plomvarde-explain): the embedded database without
+  // write access, an ODBC connection with read-only intent.
+  bool read_only = false;
 };
 
 // How long a statement may take and how statements travel; the

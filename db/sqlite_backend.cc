@@ -2,7 +2,10 @@
 
 #include <sqlite3.h>
 
+#include <unistd.h>
+
 #include <cctype>
+#include <cstdio>
 #include <vector>
 
 #include "db/codepage.h"
@@ -68,6 +71,28 @@ int PageCount(sqlite3* db, int* rc) {
   return pages;
 }
 
+// The URI that opens the file as immutable: SQLite then takes no lock and
+// needs no shared-memory file beside it.
+std::string ImmutableUri(const std::string& path) {
+  std::string uri = "file:";
+  for (unsigned char ch : path) {
+    if (ch == '?' || ch == '#' || ch == '%' || ch < 0x20) {
+      char hex[4];
+      std::snprintf(hex, sizeof hex, "%%%02X", ch);
+      uri += hex;
+    } else {
+      uri += static_cast<char>(ch);
+    }
+  }
+  return uri + "?immutable=1";
+}
+
+bool DirectoryWritable(const std::string& path) {
+  size_t slash = path.rfind('/');
+  std::string dir = slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
+  return ::access(dir.c_str(), W_OK) == 0;
+}
+
 }  // namespace
 
 int RegisterCp1252Collation(sqlite3* db) {
@@ -77,7 +102,7 @@ int RegisterCp1252Collation(sqlite3* db) {
 
 std::unique_ptr<SqliteBackend> SqliteBackend::Open(const std::string& path,
                                                    const TransportOptions& options, int* sqlcode,
-                                                   std::string* error) {
+                                                   std::string* error, bool read_only) {
   // SQLite counts each of its allocations under one mutex of the process,
   // for statistics that nothing here reads: the connections of a batch's
   // runs would meet at that mutex at nearly every step. Switched off before
@@ -87,7 +112,15 @@ std::unique_ptr<SqliteBackend> SqliteBackend::Open(const std::string& path,
   static const int kNoMemoryStatistics = sqlite3_config(SQLITE_CONFIG_MEMSTATUS, 0);
   (void)kNoMemoryStatistics;
   sqlite3* db = nullptr;
-  int rc = sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX, nullptr);
+  int rc;
+  if (!read_only) {
+    rc = sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX, nullptr);
+  } else if (DirectoryWritable(path)) {
+    rc = sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READONLY | SQLITE_OPEN_NOMUTEX, nullptr);
+  } else {
+    rc = sqlite3_open_v2(ImmutableUri(path).c_str(), &db,
+                         SQLITE_OPEN_READONLY | SQLITE_OPEN_NOMUTEX | SQLITE_OPEN_URI, nullptr);
+  }
   if (rc == SQLITE_OK) rc = RegisterCp1252Collation(db);
   if (rc == SQLITE_OK) {
     sqlite3_busy_timeout(db, options.lock_timeout_s * 1000);
@@ -108,7 +141,7 @@ std::unique_ptr<SqliteBackend> SqliteBackend::Open(const std::string& path,
     return nullptr;
   }
   // Many runs at once on one file: readers never wait for the writer.
-  sqlite3_exec(db, "PRAGMA journal_mode=WAL", nullptr, nullptr, nullptr);
+  if (!read_only) sqlite3_exec(db, "PRAGMA journal_mode=WAL", nullptr, nullptr, nullptr);
   sqlite3_exec(db, "PRAGMA synchronous=NORMAL", nullptr, nullptr, nullptr);
   // A run visits every badge's rows once in index order of other tables: a
   // page cache of 8 MB keeps those lookups off the disk.

@@ -30,10 +30,12 @@ class SqliteBackend : public Backend {
   // sqlcode and the message.
   // An empty file is refused, not made a database. options.lock_timeout_s
   // is the busy timeout: how long a statement waits for another process's
-  // write lock.
+  // write lock. read_only opens it without write access and writes
+  // nothing, not even its journal mode; where its directory may not be
+  // written (no shared-memory file can be made), as immutable.
   static std::unique_ptr<SqliteBackend> Open(const std::string& path,
                                              const TransportOptions& options, int* sqlcode,
-                                             std::string* error);
+                                             std::string* error, bool read_only = false);
   ~SqliteBackend() override;
 
   Result Run(int stmt_no, std::string_view text, const Params& params, size_t max_rows) override;

@@ -19,6 +19,7 @@
 #include <tuple>
 
 #include "db/codepage.h"
+#include "driver/prune_store.h"
 #include "platform/files.h"
 
 namespace plom {
@@ -366,7 +367,9 @@ void PrintBatchUsage(FILE* out) {
                "      --report DATEI  Bericht als JSON Lines\n"
                "      --guard PROZENT Datei behalten, wenn die neue weniger als PROZENT %% der "
                "Saetze hat (Vorgabe 10, 0: aus)\n"
-               "      --dry-run       DATEI.new schreiben statt DATEI, Aenderungen zaehlen\n");
+               "      --dry-run       DATEI.new schreiben statt DATEI, Aenderungen zaehlen\n"
+               "      --prune-store   Zeilen der Dateien aus dem Zeilenspeicher entfernen, die "
+               "PLAN nicht mehr hat (mit --dry-run nur auflisten)\n");
 }
 
 // A whole number from min to max, or false.
@@ -398,6 +401,7 @@ struct CommandLine {
   int jobs = 0;
   int guard_pct = kDefaultGuardPct;
   bool dry_run = false;
+  bool prune_store = false;
   std::string report;
   std::string plan;
 };
@@ -408,11 +412,12 @@ bool TakeCommandLine(const std::vector<std::string>& args, CommandLine* cl) {
   std::vector<char*> argv;
   for (auto& s : storage) argv.push_back(s.data());
   argv.push_back(nullptr);
-  enum { kReport = 1000, kGuard, kDryRun, kHelp };
+  enum { kReport = 1000, kGuard, kDryRun, kHelp, kPruneStore };
   const option longs[] = {{"jobs", required_argument, nullptr, 'j'},
                           {"report", required_argument, nullptr, kReport},
                           {"guard", required_argument, nullptr, kGuard},
                           {"dry-run", no_argument, nullptr, kDryRun},
+                          {"prune-store", no_argument, nullptr, kPruneStore},
                           {"help", no_argument, nullptr, kHelp},
                           {nullptr, 0, nullptr, 0}};
   optind = 0;  // a fresh scan on every call
@@ -437,6 +442,9 @@ bool TakeCommandLine(const std::vector<std::string>& args, CommandLine* cl) {
         break;
       case kDryRun:
         cl->dry_run = true;
+        break;
+      case kPruneStore:
+        cl->prune_store = true;
         break;
       default:
         if (c == '?') std::printf("Unbekannte Option: %s\n", argv[optind - 1]);
@@ -475,6 +483,13 @@ int BatchMain(const std::vector<std::string>& args) {
     return kExitUsage;
   }
 
+  if (cl.prune_store) {
+    Messages msg(stdout);
+    int status = PruneLineStore(plan, DefaultRunOptions(), cl.dry_run, msg);
+    if (!msg.Flush() && status == kExitOk) status = kExitCantWrite;
+    return status;
+  }
+
   BatchOptions options;
   options.run = DefaultRunOptions();
   options.run.guard_pct = cl.guard_pct;
@@ -483,9 +498,11 @@ int BatchMain(const std::vector<std::string>& args) {
   options.progress = StandardErrorIsTerminal() ? stderr : nullptr;
   FILE* report = nullptr;
   if (!cl.report.empty()) {
-    report = std::fopen(cl.report.c_str(), "w");
+    std::string why;
+    report = OpenSideFile(cl.report, &why);
     if (report == nullptr) {
-      std::printf("Bericht %s konnte nicht geoeffnet werden!\n", cl.report.c_str());
+      std::printf("Bericht %s konnte nicht geoeffnet werden!\n%s\n", cl.report.c_str(),
+                  why.c_str());
       std::fflush(stdout);
       return kExitCantWrite;
     }

@@ -11,6 +11,7 @@
 #include "platform/files.h"
 
 #include <chrono>
+#include <memory>
 
 namespace plom {
 namespace {
@@ -138,6 +139,7 @@ int ReportLock(Messages& msg, const RunParams& p, const PathLock& lock) {
   }
   if (lock.state() == PathLock::State::kBusy) {
     msg.Printf("Downloadfile %s wird von einem anderen Lauf erstellt!\n", p.path.c_str());
+    if (lock.holder() > 0) msg.Printf("Sperre gehalten von Prozess %ld\n", lock.holder());
   } else {
     msg.Printf("Sperrdatei %s.lock nicht verwendbar: %s\n", p.path.c_str(), lock.reason().c_str());
   }
@@ -148,13 +150,18 @@ int Connect(const RunOptions& options, Messages& msg, Connection* conn) {
   return ConnectAsRun(conn, msg, options.config_path) == 0 ? kExitOk : kExitUnavailable;
 }
 
+// Says why a file could not be written.
+int ReportWrite(Messages& msg, const std::string& path, const WriteResult& w) {
+  if (w.ok()) return kExitOk;
+  msg.Printf("Donwloadfile %s konnte nicht geoeffnet werden!\n", path.c_str());
+  if (w.status != WriteResult::Status::kCannotOpen) msg.Printf("%s\n", w.reason.c_str());
+  return kExitCantWrite;
+}
+
 // Writes the download file; says why it could not be written.
 int WriteDownload(Messages& msg, const RunParams& p, const std::string& data) {
   WriteResult w = p.replace ? ReplaceFile(p.path, data) : AppendFile(p.path, data);
-  if (w.ok()) return kExitOk;
-  msg.Printf("Donwloadfile %s konnte nicht geoeffnet werden!\n", p.path.c_str());
-  if (w.status == WriteResult::Status::kFailed) msg.Printf("%s\n", w.reason.c_str());
-  return kExitCantWrite;
+  return ReportWrite(msg, p.path, w);
 }
 
 // The turn of a run's writes to the line store, when the runs take turns.
@@ -198,9 +205,10 @@ int VisitRunSchemas(Connection& c, Messages& msg, const std::string& terminal,
   return error;
 }
 
-int ConnectAsRun(Connection* conn, Messages& msg, const std::string& config_path) {
+int ConnectAsRun(Connection* conn, Messages& msg, const std::string& config_path,
+                 bool read_only) {
   Credentials cred = ReadCredentials(config_path);
-  int rc = ConnectDatabase(conn, cred.login, cred.password, cred.server, cred.schema);
+  int rc = ConnectDatabase(conn, cred.login, cred.password, cred.server, cred.schema, read_only);
   if (rc == 0) return 0;
   msg.Printf("DB-Connect-Error: %d!", rc);
   msg.Printf("Name:%s Pwd:%s Net:%s Schema:%s\n", cred.login.c_str(), "***", cred.server.c_str(),
@@ -230,10 +238,7 @@ int WriteDryRun(Messages& msg, const RunParams& p, int width, const std::string&
   f->removed = c.removed;
   f->changed = c.changed;
   std::string beside = p.path + ".new";
-  if (!ReplaceFile(beside, next)) {
-    msg.Printf("Donwloadfile %s konnte nicht geoeffnet werden!\n", beside.c_str());
-    return kExitCantWrite;
-  }
+  if (int status = ReportWrite(msg, beside, ReplaceSideFile(beside, next))) return status;
   msg.Printf("Probelauf: %s geschrieben, gegenueber %s: %lld neu, %lld entfernt, %lld geaendert\n",
              beside.c_str(), p.path.c_str(), static_cast<long long>(c.added),
              static_cast<long long>(c.removed), static_cast<long long>(c.changed));
@@ -247,10 +252,7 @@ int RejectNewContent(Messages& msg, const RunParams& p, size_t old_records, size
              p.path.c_str(), new_records, old_records, pct);
   if (dry_run) return kExitGuarded;
   std::string beside = p.path + ".rejected";
-  if (!ReplaceFile(beside, data)) {
-    msg.Printf("Donwloadfile %s konnte nicht geoeffnet werden!\n", beside.c_str());
-    return kExitCantWrite;
-  }
+  if (int status = ReportWrite(msg, beside, ReplaceSideFile(beside, data))) return status;
   msg.Printf("Neuer Inhalt in %s\n", beside.c_str());
   return kExitGuarded;
 }
@@ -338,7 +340,10 @@ int GenerateHeld(Connection& conn, Messages& msg, const RunParams& p, const Down
       f->lines_lost = 0;
       return deleted;
     }
-    *stored = status == kExitOk && LineStore(conn).InsertAtOnce(p.path, lines) == 0;
+    int rc = status == kExitOk ? LineStore(conn).InsertAtOnce(p.path, lines) : 0;
+    *stored = status == kExitOk && rc == 0;
+    // Waited the whole lock timeout: storing line by line would wait again.
+    if (IsLockWait(rc)) return ReportFailure(msg, p, rc, "Zrt999Tmp", conn.last_error());
   }
   if ((*stored || status != kExitOk) && !said.empty()) msg.Printf("%s", said.c_str());
   return status;
@@ -348,7 +353,16 @@ int GenerateHeld(Connection& conn, Messages& msg, const RunParams& p, const Down
 // generators, write-out.
 int RunConnected(Connection& conn, Messages& msg, const RunParams& p, const DownloadFunction& fn,
                  const RunOptions& options, RunFigures* f) {
-  int rc = LockLineStore(conn, p.path, options.lock_wait_ms);
+  int rc = LockLineStore(conn, p.path, 0);
+  if (rc == kSqlLineStoreLocked && options.lock_wait_ms > 0) {
+    msg.Printf("Warte auf Sperre Zrt999Tmp %s\n", p.path.c_str());
+    rc = LockLineStore(conn, p.path, options.lock_wait_ms);
+  }
+  if (rc == kSqlLockFileUnusable) {
+    msg.Printf("Sperre Zrt999Tmp %s nicht verwendbar: %s\n", p.path.c_str(),
+               conn.last_error().c_str());
+    return kExitLocked;
+  }
   if (rc == kSqlLineStoreLocked) {
     msg.Printf("Downloadfile %s wird von einem anderen Lauf erstellt!\n", p.path.c_str());
     return kExitLocked;
@@ -386,8 +400,24 @@ int RunConnected(Connection& conn, Messages& msg, const RunParams& p, const Down
 int RunSteps(const RunParams& p, Messages& msg, const RunOptions& options, RunFigures* f) {
   const DownloadFunction& fn = *FindDownloadFunction(p.function);
 
-  PathLock lock(p.path, options.lock_wait_ms);
-  if (lock.state() != PathLock::State::kHeld) return ReportLock(msg, p, lock);
+  auto lock = std::make_unique<PathLock>(p.path, 0);
+  if (lock->state() == PathLock::State::kBusy && options.lock_wait_ms > 0) {
+    if (lock->holder() > 0) {
+      msg.Printf("Warte auf Sperrdatei %s.lock, gehalten von Prozess %ld\n", p.path.c_str(),
+                 lock->holder());
+    } else {
+      msg.Printf("Warte auf Sperrdatei %s.lock\n", p.path.c_str());
+    }
+    lock = std::make_unique<PathLock>(p.path, options.lock_wait_ms);
+  }
+  if (lock->state() != PathLock::State::kHeld) return ReportLock(msg, p, *lock);
+  std::string refused = RefusedPath(p.path);
+  if (!refused.empty()) {
+    WriteResult w;
+    w.status = WriteResult::Status::kRefused;
+    w.reason = refused;
+    return ReportWrite(msg, p.path, w);
+  }
   RemoveLeftTemporaries(p.path);
 
   Connection conn;

@@ -114,7 +114,8 @@ RunFigures RunDownload(const RunParams& p, Messages& msg, const RunOptions& opti
 // Connects as a run does: credentials from the configuration file at
 // config_path. A failed connect is printed as the run prints it (the
 // password never); returns 0 or the sqlcode of the failure.
-int ConnectAsRun(Connection* conn, Messages& msg, const std::string& config_path);
+int ConnectAsRun(Connection* conn, Messages& msg, const std::string& config_path,
+                 bool read_only = false);
 
 // Visits the client schemas a run of the terminal visits, in the run's
 // order: those assigned to the terminal, or all when none is. Each valid

@@ -31,11 +31,28 @@ constexpr const char* kLineCursorSql = stmt::kLineCursor.text;
 constexpr char kKeyLockPrefix[] = "Zrt999Tmp ";
 // sp_getapplock's return code for a lock not granted within the wait.
 constexpr int kAppLockTimedOut = -1;
+// A statement that waited the whole lock timeout for another session's
+// lock: SQLite's SQLITE_BUSY and SQLITE_LOCKED, SQL Server's error 1222.
+constexpr int kSqliteBusy = -5;
+constexpr int kSqliteLocked = -6;
+constexpr int kServerLockTimeout = -1222;
 
 }  // namespace
 
 LineStore::~LineStore() {
   if (open_) c_.Transaction(kInsertTx, kRollbackInsertSql);
+}
+
+bool IsLockWait(int sqlcode) {
+  return sqlcode == kSqliteBusy || sqlcode == kSqliteLocked || sqlcode == kServerLockTimeout;
+}
+
+int LineStore::RollbackAfter(int tx, const char* sql) {
+  int code = c_.last_sqlcode();
+  std::string reason = c_.last_error();
+  int rc = c_.Transaction(tx, sql);
+  if (code != 0) c_.SetError(code, reason);
+  return rc;
 }
 
 int LineStore::Break(int sqlcode) {
@@ -71,7 +88,9 @@ int LineStore::Insert(const std::string& path, const std::string& line) {
 // is committed at once.
 int LineStore::InsertGrouped(const Line& l) {
   if (!open_) {
-    if (c_.Transaction(kInsertTx, kBeginInsertSql) != 0) return GroupFailed(&l);
+    int rc = c_.Transaction(kInsertTx, kBeginInsertSql);
+    if (IsLockWait(rc)) return Break(rc);  // each line would wait again
+    if (rc != 0) return GroupFailed(&l);
     open_ = true;
   }
   if (c_.Transaction(kInsertTx, kSaveLineSql) != 0) return GroupFailed(&l);
@@ -81,6 +100,13 @@ int LineStore::InsertGrouped(const Line& l) {
     pending_.push_back(l);
     if (pending_.size() < static_cast<size_t>(kLinesPerGroup)) return 0;
     return Flush() == 0 ? 0 : broken_;
+  }
+  // The whole lock timeout waited: another wait per line would follow.
+  if (IsLockWait(rc)) {
+    RollbackAfter(kInsertTx, kRollbackInsertSql);
+    open_ = false;
+    pending_.clear();
+    return Break(rc);
   }
   // A failed rollback to the savepoint means the transaction is gone, and
   // with it the lines before this one.
@@ -107,7 +133,11 @@ int LineStore::CommitGroup() {
 
 int LineStore::SendGroup() {
   if (pending_.empty()) return 0;
-  if (c_.Transaction(kInsertTx, kBeginInsertSql) != 0) {
+  if (int rc = c_.Transaction(kInsertTx, kBeginInsertSql); rc != 0) {
+    if (IsLockWait(rc)) {
+      pending_.clear();
+      return Break(rc);  // each line would wait again
+    }
     GroupFailed(nullptr);
     return broken_;
   }
@@ -123,10 +153,11 @@ int LineStore::SendGroup() {
     // again one per transaction. The transaction must still be there;
     // if it is not, rows after its end went in on their own.
     open_ = false;
-    int rc = c_.Transaction(kInsertTx, kRollbackInsertSql);
-    if (rc != 0) {
+    int failed = c_.last_sqlcode();
+    int rc = RollbackAfter(kInsertTx, kRollbackInsertSql);
+    if (rc != 0 || IsLockWait(failed)) {
       pending_.clear();
-      return Break(rc);
+      return Break(IsLockWait(failed) ? failed : rc);
     }
     GroupFailed(nullptr);
     return broken_;
@@ -173,11 +204,18 @@ LineStore::Outcome LineStore::StoreAlone(const Line& l, int* sqlcode) {
                       {Param::Text(l.path, kMaxPathLen), Param::Text(l.line, kMaxLineLen)});
   if (rc == 0) {
     if ((*sqlcode = c_.Transaction(kCommit, kCommitSql)) == 0) return Outcome::kStored;
-    c_.Transaction(kInsertTx, kRollbackInsertSql);
+    RollbackAfter(kInsertTx, kRollbackInsertSql);
     return Outcome::kBroken;
   }
   std::string reason = c_.last_error();
-  if ((*sqlcode = c_.Transaction(kInsertTx, kRollbackInsertSql)) != 0) return Outcome::kBroken;
+  // A rollback that fails after the insert (the database ended the
+  // transaction itself, on a full disk) breaks the store for the insert's
+  // reason; so does a lock waited for in vain, which the next line would
+  // wait for again.
+  if (RollbackAfter(kInsertTx, kRollbackInsertSql) != 0 || IsLockWait(rc)) {
+    *sqlcode = rc;
+    return Outcome::kBroken;
+  }
   if (AlreadyStored(l)) return Outcome::kStored;
   *sqlcode = rc;
   c_.SetError(rc, reason);  // the insert's reason, not the count's
@@ -201,7 +239,7 @@ int LineStore::Delete(const std::string& path) {
   if (rc == 0) {
     int commit = c_.Transaction(kCommit, kCommitSql);
     if (commit == 0) return 0;
-    c_.Transaction(kDeleteTx, kRollbackDeleteSql);
+    RollbackAfter(kDeleteTx, kRollbackDeleteSql);
     return commit < 0 ? commit : kSqlFailed;
   }
   std::string reason = c_.last_error();
@@ -211,11 +249,30 @@ int LineStore::Delete(const std::string& path) {
   return rc;
 }
 
+std::string LineStoreLockKey(const std::string& path) {
+  std::string key = Cut(path, kMaxPathLen);
+  while (!key.empty() && key.back() == ' ') key.pop_back();
+  for (char& ch : key) {
+    unsigned char u = static_cast<unsigned char>(ch);
+    // Windows-1252: a-z, the accented small letters (not the division sign
+    // 0xF7, not y-umlaut 0xFF, whose capital is 0x9F), and s, oe, z caron.
+    if ((u >= 'a' && u <= 'z') || (u >= 0xE0 && u <= 0xFE && u != 0xF7)) {
+      u = static_cast<unsigned char>(u - 0x20);
+    } else if (u == 0x9A || u == 0x9C || u == 0x9E) {
+      u = static_cast<unsigned char>(u - 0x10);
+    } else if (u == 0xFF) {
+      u = 0x9F;
+    }
+    ch = static_cast<char>(u);
+  }
+  return key;
+}
+
 int LockLineStore(Connection& c, const std::string& path, int wait_ms) {
   Row row;
-  int rc =
-      c.Execute(kKeyLock, kKeyLockSql,
-                {Param::Text(kKeyLockPrefix + Cut(path, kMaxPathLen)), Param::Int(wait_ms)}, &row);
+  int rc = c.Execute(kKeyLock, kKeyLockSql,
+                     {Param::Text(kKeyLockPrefix + LineStoreLockKey(path)), Param::Int(wait_ms)},
+                     &row);
   if (rc != 0) return rc < 0 ? rc : kSqlFailed;
   int granted = row.empty() ? -999 : row[0].Int();
   if (granted >= 0) return 0;
@@ -258,7 +315,7 @@ int LineStore::InsertAtOnce(const std::string& path, const std::vector<std::stri
   if (rc != 0) return rc;
   rc = InsertAll(c_, path, lines);
   if (rc == 0) rc = c_.Transaction(kCommit, kCommitSql);
-  if (rc != 0) c_.Transaction(kInsertTx, kRollbackInsertSql);
+  if (rc != 0) RollbackAfter(kInsertTx, kRollbackInsertSql);
   return rc;
 }
 
@@ -277,6 +334,21 @@ int FetchLine(Connection& c, std::string* line) {
 }
 
 int CloseLineCursor(Connection& c) { return c.Close(kLineCursor); }
+
+int ReadStoredPaths(Connection& c, std::vector<StoredPath>* paths) {
+  paths->clear();
+  int rc = c.Open(stmt::kStoredPaths.no, stmt::kStoredPaths.text, {});
+  Row row;
+  while (rc == 0 && (rc = c.Fetch(stmt::kStoredPaths.no, &row)) == 0) {
+    StoredPath p;
+    if (!row.empty()) p.path = row[0].Text();
+    if (row.size() > 1) p.lines = row[1].Int();
+    TrimRight(&p.path);
+    paths->push_back(std::move(p));
+  }
+  c.Close(stmt::kStoredPaths.no);
+  return rc == kSqlNotFound ? 0 : (rc < 0 ? rc : kSqlFailed);
+}
 
 int ReadLines(Connection& c, const std::string& path, std::vector<std::string>* lines) {
   lines->clear();

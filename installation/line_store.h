@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "db/key_locks.h"
 #include "db/runtime.h"
 #include "installation/line_sink.h"
 #include "installation/statements.h"
@@ -129,6 +130,10 @@ class LineStore : public LineSink {
   Outcome StoreAlone(const Line& l, int* sqlcode);
   bool AlreadyStored(const Line& l);
   int Break(int sqlcode);
+  // Rolls back after a failure; last_sqlcode() and last_error() still tell
+  // the failure afterwards, also when the rollback fails too (the database
+  // may have ended the transaction itself). Returns the rollback's sqlcode.
+  int RollbackAfter(int tx, const char* sql);
 
   Connection& c_;
   bool grouped_;
@@ -141,16 +146,30 @@ class LineStore : public LineSink {
   std::string broken_reason_;
 };
 
-// The sqlcode of a line store that another run held for the whole wait.
+// Whether a statement failed after waiting the whole lock timeout for
+// another session's lock (SQLite busy or locked, SQL Server error 1222).
+// The line store then ends at once instead of waiting again line by line.
+bool IsLockWait(int sqlcode);
+
+// The sqlcode of a line store that another run held for the whole wait. A
+// lock file of the embedded database that cannot be used at all gives
+// kSqlLockFileUnusable (db/key_locks.h).
 constexpr int kSqlLineStoreLocked = -1222;
 
 // Takes the lock of the path's line store inside the database, for the rest
 // of the session: sp_getapplock, exclusive, owned by the session, on the
-// resource "Zrt999Tmp " + path (path and wait go as parameters). Runs of one
+// resource "Zrt999Tmp " + LineStoreLockKey(path) (resource and wait go as
+// parameters). Runs of one
 // path on any machine then follow each other. Returns 0 held,
 // kSqlLineStoreLocked when not granted within wait_ms, another negative
 // sqlcode when the statement failed.
 int LockLineStore(Connection& c, const std::string& path, int wait_ms);
+
+// The key whose lock LockLineStore takes for a path: the path as the
+// database compares TmpUsr, trailing blanks dropped, and capitals for small
+// letters (SQL Server's usual collations ignore case; where one does not, a
+// lock on the folded key only makes a few more runs wait for each other).
+std::string LineStoreLockKey(const std::string& path);
 
 // Cursor TMP_USRSTR_C over the line store of a path, lines in ascending
 // order of their text. Flush the LineStore before opening it.
@@ -162,6 +181,14 @@ int CloseLineCursor(Connection& c);
 // Every line of the path, in the order of the line cursor. Returns 0, or
 // the negative sqlcode of a failed open or fetch (then *lines is not to be
 // used): an error is never taken for the end of the lines.
+// The paths the line store holds lines of (cursor TMP_USRALL_C), in
+// ascending order, each with its number of lines.
+struct StoredPath {
+  std::string path;
+  int64_t lines = 0;
+};
+int ReadStoredPaths(Connection& c, std::vector<StoredPath>* paths);
+
 int ReadLines(Connection& c, const std::string& path, std::vector<std::string>* lines);
 
 }  // namespace plom

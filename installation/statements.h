@@ -178,6 +178,11 @@ inline constexpr Statement kLockLineStore = {
     "SET NOCOUNT ON; DECLARE @r int; EXEC @r = sp_getapplock @Resource = @p1, "
     "@LockMode = 'Exclusive', @LockOwner = 'Session', @LockTimeout = @p2; SET NOCOUNT OFF; "
     "SELECT @r "};
+// Every path the line store holds lines of, with their number.
+inline constexpr Statement kStoredPaths = {
+    52, StatementKind::kCursor,
+    "/* TMP_USRALL_C 52 nohold */ SELECT TmpUsr, COUNT(*) FROM ZrSystem.Zrt999Tmp "
+    "GROUP BY TmpUsr ORDER BY TmpUsr "};
 
 }  // namespace stmt
 
@@ -289,7 +294,7 @@ inline constexpr Statement kStatements[] = {
     stmt::kCommit,           stmt::kTerminalSchemaCursor,
     stmt::kAllSchemaCursor,  stmt::kInsertLines,
     stmt::kBadgeRows,        stmt::kCountLine,
-    stmt::kLockLineStore,
+    stmt::kLockLineStore,    stmt::kStoredPaths,
 };
 
 // Whether no number keys two statements: every statement that is not

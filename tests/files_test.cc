@@ -243,7 +243,12 @@ TEST_F(FilesTest, RunOnAHeldDownloadFileExits75) {
   opt.lock_wait_ms = 200;
   EXPECT_EQ(RunTool({"vqdnl60p", "TERM03", path, "1"}, msg, opt), kExitLocked);
   msg.Flush();
-  EXPECT_EQ(out.Text(), "Downloadfile " + path + " wird von einem anderen Lauf erstellt!\n");
+  // It says what it waits for (and who holds it, where the host tells).
+  std::string said = out.Text();
+  EXPECT_EQ(said.rfind("Warte auf Sperrdatei " + path + ".lock", 0), 0u) << said;
+  EXPECT_NE(said.find("\nDownloadfile " + path + " wird von einem anderen Lauf erstellt!\n"),
+            std::string::npos)
+      << said;
   EXPECT_EQ(test::ReadFile(path), "old");
 }
 

@@ -48,7 +48,7 @@ TEST(Statements, CursorCommentCarriesItsNumber) {
     std::string head = text.substr(0, end);
     EXPECT_EQ(head.substr(head.rfind(' ') + 1), std::to_string(st.no)) << text;
   }
-  EXPECT_EQ(cursors, 7);
+  EXPECT_EQ(cursors, 8);
 }
 
 // Per-client texts take exactly one %s (the table list); no other text has a
