@@ -4,6 +4,8 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstring>
+#include <functional>
 #include <map>
 #include <nlohmann/json.hpp>
 #include <optional>
@@ -51,55 +53,198 @@ std::string Out(std::string_view cp1252) {
   return Cp1252ToUtf8(s);
 }
 
-bool ReadBytes(const std::string& path, std::string* bytes) {
-  FILE* f = std::fopen(HostPath(path).c_str(), "rb");
-  if (f == nullptr) return false;
-  bytes->clear();
-  char buf[65536];
-  size_t n;
-  while ((n = std::fread(buf, 1, sizeof buf, f)) > 0) bytes->append(buf, n);
-  bool ok = std::ferror(f) == 0;
-  std::fclose(f);
-  return ok;
+// Where output goes: a text, or a stream written as it comes (the program's
+// standard output and error), so that nothing of the file piles up.
+class Sink {
+ public:
+  explicit Sink(std::string* text) : text_(text) {}
+  explicit Sink(FILE* file) : file_(file) {}
+  Sink& operator+=(std::string_view s) {
+    if (text_ != nullptr) {
+      text_->append(s);
+    } else {
+      std::fwrite(s.data(), 1, s.size(), file_);
+    }
+    return *this;
+  }
+
+ private:
+  std::string* text_ = nullptr;
+  FILE* file_ = nullptr;
+};
+
+// The longest line read whole; the rest of a longer one is skipped, so that
+// a file without line breaks costs no more memory than one record.
+constexpr size_t kMaxLine = 65536;
+// --diff holds both files' records: it compares files up to this size.
+constexpr uint64_t kMaxDiffBytes = 32u << 20;
+
+// A download file read record by record as layouts::DecodeFile splits it,
+// with one record in memory at a time; read again from the start for each
+// pass over it.
+class RecordStream {
+ public:
+  RecordStream() = default;
+  RecordStream(const RecordStream&) = delete;
+  RecordStream& operator=(const RecordStream&) = delete;
+  ~RecordStream() {
+    if (f_ != nullptr) std::fclose(f_);
+  }
+
+  // Opens the file and reads it once through for what telling its layout
+  // needs. False when it cannot be read.
+  bool Open(const std::string& path) {
+    f_ = std::fopen(HostPath(path).c_str(), "rb");
+    if (f_ == nullptr) return false;
+    char buf[65536];
+    bool in_first = true;
+    char last = 0;
+    for (size_t n; (n = std::fread(buf, 1, sizeof buf, f_)) > 0; size_ += n) {
+      if (size_ == 0) facts_.first_byte = static_cast<unsigned char>(buf[0]);
+      if (!in_first) continue;
+      const char* lf = static_cast<const char*>(std::memchr(buf, '\n', n));
+      size_t upto = lf != nullptr ? static_cast<size_t>(lf - buf) : n;
+      if (upto > 0) last = buf[upto - 1];
+      facts_.first_line_length += upto;
+      if (lf != nullptr) {
+        in_first = false;
+        facts_.has_line_feed = true;
+        first_crlf_ = facts_.first_line_length > 0 && last == '\r';
+        if (first_crlf_) --facts_.first_line_length;
+      }
+    }
+    facts_.size = size_;
+    return std::ferror(f_) == 0;
+  }
+  uint64_t size() const { return size_; }
+
+  layouts::Recognition Recognise() {
+    layouts::FileFacts facts = facts_;
+    facts.clean_records = [this](const Layout& l) {
+      size_t clean = 0;
+      Record r;
+      for (Start(l); Next(&r);) clean += r.problems.empty() ? 1 : 0;
+      return clean;
+    };
+    return layouts::RecogniseLayout(facts);
+  }
+
+  // Goes back to the first record, to read the file with the layout.
+  void Start(const Layout& layout) {
+    layout_ = &layout;
+    std::rewind(f_);
+    line_ = 0;
+    by_lines_ = layout.quoted() || facts_.has_line_feed;
+    crlf_ = layout.quoted() || first_crlf_;
+  }
+
+  // The next record; false after the last.
+  bool Next(Record* r) {
+    if (!by_lines_) {
+      std::string piece(layout_->width, '\0');
+      size_t n = std::fread(piece.data(), 1, piece.size(), f_);
+      if (n == 0) return false;
+      *r = layouts::DecodeRecord(*layout_, std::string_view(piece.data(), n), ++line_);
+      return true;
+    }
+    std::string text;
+    bool ended = false, cut = false;
+    char last = 0;
+    for (int c; (c = getc_unlocked(f_)) != EOF;) {
+      if (c == '\n') {
+        ended = true;
+        break;
+      }
+      if (text.size() < kMaxLine) {
+        text.push_back(static_cast<char>(c));
+      } else {
+        cut = true;
+      }
+      last = static_cast<char>(c);
+    }
+    if (!ended && !cut && text.empty()) return false;
+    bool crlf = ended && last == '\r';
+    if (crlf && !cut) text.pop_back();
+    *r = layouts::DecodeRecord(*layout_, text, ++line_);
+    if (cut) {
+      r->problems.push_back("the line is longer than " + std::to_string(kMaxLine) +
+                            " characters; only its start is read");
+    }
+    if (crlf_ ? !crlf : !ended || crlf) {
+      r->problems.push_back(std::string("the line does not end in ") + (crlf_ ? "CR LF" : "LF"));
+    }
+    return true;
+  }
+
+ private:
+  FILE* f_ = nullptr;
+  uint64_t size_ = 0;
+  layouts::FileFacts facts_;
+  bool first_crlf_ = false;
+  const Layout* layout_ = nullptr;
+  size_t line_ = 0;
+  bool by_lines_ = false, crlf_ = false;
+};
+
+// Opens the file and tells its layout (the one named, when named); on
+// failure says why in err and returns the exit status of the failure
+// (kShowNoInput, kShowBadData), else kShowOk. *layout stays nullptr for an
+// empty file whose layout was not named.
+int OpenFile(const std::string& path, const Layout* named, RecordStream* s, const Layout** layout,
+             Sink& err) {
+  if (!s->Open(path)) {
+    err += "plomvarde-show: " + path + ": cannot be read\n";
+    return kShowNoInput;
+  }
+  *layout = named;
+  if (named == nullptr && s->size() > 0) {
+    layouts::Recognition r = s->Recognise();
+    if (r.layout == nullptr) {
+      err += "plomvarde-show: " + path + ": " + Out(r.reason) + "\n";
+      return kShowBadData;
+    }
+    *layout = r.layout;
+  }
+  return kShowOk;
 }
 
-// A file read and decoded. layout stays nullptr for an empty file whose
-// layout was not named.
+// A file read and decoded whole (for --diff). layout stays nullptr for an
+// empty file whose layout was not named.
 struct Loaded {
   std::string path;
-  std::string bytes;
   DecodedFile file;
 };
 
 // Reads and decodes the file; on failure says why in err and returns the
-// exit status of the failure (kShowNoInput, kShowBadData), else kShowOk.
-int Load(const std::string& path, const Layout* named, Loaded* l, std::string* err) {
+// exit status of the failure, else kShowOk. A file beyond kMaxDiffBytes is
+// refused (kShowBadData).
+int Load(const std::string& path, const Layout* named, Loaded* l, Sink& err) {
   l->path = path;
-  if (!ReadBytes(path, &l->bytes)) {
-    *err += "plomvarde-show: " + path + ": cannot be read\n";
-    return kShowNoInput;
+  RecordStream s;
+  const Layout* layout = nullptr;
+  if (int st = OpenFile(path, named, &s, &layout, err); st != kShowOk) return st;
+  if (s.size() > kMaxDiffBytes) {
+    err += "plomvarde-show: " + path + " holds " + std::to_string(s.size()) +
+           " bytes; --diff compares files of up to " + std::to_string(kMaxDiffBytes >> 20) +
+           " MB: compare what --tsv shows of each with diff\n";
+    return kShowBadData;
   }
-  const Layout* layout = named;
-  if (layout == nullptr && !l->bytes.empty()) {
-    layouts::Recognition r = layouts::RecogniseLayout(l->bytes);
-    if (r.layout == nullptr) {
-      *err += "plomvarde-show: " + path + ": " + Out(r.reason) + "\n";
-      return kShowBadData;
-    }
-    layout = r.layout;
-  }
-  if (layout != nullptr) l->file = layouts::DecodeFile(l->bytes, *layout);
+  l->file.layout = layout;
+  if (layout == nullptr) return kShowOk;
+  Record r;
+  for (s.Start(*layout); s.Next(&r);) l->file.records.push_back(std::move(r));
   return kShowOk;
 }
 
 // "path:line: what is wrong" for each fault of the records.
-void ReportProblems(const std::string& path, const std::vector<const Record*>& rs,
-                    std::string* to) {
-  for (const Record* r : rs) {
-    for (const std::string& p : r->problems) {
-      *to += path + ":" + std::to_string(r->line) + ": " + Out(p) + "\n";
-    }
+void ReportProblems(const std::string& path, const Record& r, Sink& to) {
+  for (const std::string& p : r.problems) {
+    to += path + ":" + std::to_string(r.line) + ": " + Out(p) + "\n";
   }
+}
+
+void ReportProblems(const std::string& path, const std::vector<const Record*>& rs, Sink& to) {
+  for (const Record* r : rs) ReportProblems(path, *r, to);
 }
 
 std::vector<const Record*> AllRecords(const DecodedFile& f) {
@@ -108,48 +253,41 @@ std::vector<const Record*> AllRecords(const DecodedFile& f) {
   return rs;
 }
 
-std::string FunctionName(const DecodedFile& f) {
-  return f.layout ? f.layout->function : std::string("(layout unknown)");
-}
 
 // ---- showing one file ----
 
 // Aligned columns; widths count characters of the file (one byte each).
+// Each row is measured first, then printed: the rows need not be held.
 class Table {
  public:
-  void Row(std::vector<std::string> cells_cp1252) { rows_.push_back(std::move(cells_cp1252)); }
+  void Measure(const std::vector<std::string>& row) {
+    width_.resize(std::max(width_.size(), row.size()));
+    for (size_t i = 0; i < row.size(); ++i) width_[i] = std::max(width_[i], row[i].size());
+  }
+  std::string Line(const std::vector<std::string>& row) const {
+    std::string line;
+    for (size_t i = 0; i < row.size(); ++i) {
+      line += Out(row[i]);
+      if (i + 1 < row.size()) line += std::string(width_[i] - row[i].size() + 2, ' ');
+    }
+    line.erase(line.find_last_not_of(' ') + 1);
+    return line + "\n";
+  }
+  // For tables small enough to hold: every row measured, then rendered.
+  void Row(std::vector<std::string> cells_cp1252) {
+    Measure(cells_cp1252);
+    rows_.push_back(std::move(cells_cp1252));
+  }
   std::string Render() const {
-    std::vector<size_t> width;
-    for (const auto& row : rows_) {
-      width.resize(std::max(width.size(), row.size()));
-      for (size_t i = 0; i < row.size(); ++i) width[i] = std::max(width[i], row[i].size());
-    }
     std::string out;
-    for (const auto& row : rows_) {
-      std::string line;
-      for (size_t i = 0; i < row.size(); ++i) {
-        line += Out(row[i]);
-        if (i + 1 < row.size()) line += std::string(width[i] - row[i].size() + 2, ' ');
-      }
-      line.erase(line.find_last_not_of(' ') + 1);
-      out += line + "\n";
-    }
+    for (const auto& row : rows_) out += Line(row);
     return out;
   }
 
  private:
+  std::vector<size_t> width_;
   std::vector<std::vector<std::string>> rows_;
 };
-
-std::vector<const Record*> Selected(const Loaded& l, const Options& o) {
-  std::vector<const Record*> out;
-  const std::string badge = Utf8ToCp1252(o.badge);
-  for (const Record& r : l.file.records) {
-    if (o.has_badge && layouts::KeyOf(*l.file.layout, r).badge != badge) continue;
-    out.push_back(&r);
-  }
-  return out;
-}
 
 std::vector<std::string> Header(const Layout& layout) {
   std::vector<std::string> h{"line"};
@@ -163,37 +301,6 @@ std::vector<std::string> Cells(const Layout& layout, const Record& r) {
   return cells;
 }
 
-std::string ShowTable(const Loaded& l, const std::vector<const Record*>& rs) {
-  std::string out = l.path + ": " + FunctionName(l.file) + ", " +
-                    std::to_string(l.file.records.size()) + " records\n";
-  if (l.file.layout == nullptr || rs.empty()) return out;
-  Table t;
-  t.Row(Header(*l.file.layout));
-  for (const Record* r : rs) t.Row(Cells(*l.file.layout, *r));
-  out += t.Render();
-  bool first = true;
-  for (const Record* r : rs) {
-    for (const std::string& p : r->problems) {
-      out += (first ? "\n" : "") + std::string("line ") + std::to_string(r->line) + ": " + Out(p) +
-             "\n";
-      first = false;
-    }
-  }
-  return out;
-}
-
-std::string ShowTsv(const Loaded& l, const std::vector<const Record*>& rs) {
-  if (l.file.layout == nullptr) return {};
-  auto join = [](const std::vector<std::string>& cells) {
-    std::string line;
-    for (const auto& c : cells) line += (line.empty() ? "" : "\t") + Out(c);
-    return line + "\n";
-  };
-  std::string out = join(Header(*l.file.layout));
-  for (const Record* r : rs) out += join(Cells(*l.file.layout, *r));
-  return out;
-}
-
 Json RecordJson(const Layout& layout, const Record& r) {
   Json fields = Json::object();
   for (const Field& f : r.fields) fields[f.def->name] = Out(layouts::DisplayValue(layout, f));
@@ -202,34 +309,92 @@ Json RecordJson(const Layout& layout, const Record& r) {
   return Json{{"line", r.line}, {"fields", fields}, {"problems", problems}};
 }
 
-std::string ShowJson(const Loaded& l, const std::vector<const Record*>& rs) {
-  Json records = Json::array();
-  for (const Record* r : rs) records.push_back(RecordJson(*l.file.layout, *r));
-  Json doc{{"file", Out(l.path)},
-           {"function", l.file.layout ? Json(l.file.layout->function) : Json(nullptr)},
-           {"records", records}};
-  return doc.dump(2) + "\n";
+// Each line of text indented by n blanks.
+std::string Indented(const std::string& text, size_t n) {
+  std::string out(n, ' ');
+  for (char c : text) {
+    out += c;
+    if (c == '\n') out.append(n, ' ');
+  }
+  return out;
 }
 
-int Show(const Options& o, const Layout* named, std::string* out, std::string* err) {
-  Loaded l;
-  if (int st = Load(o.files[0], named, &l, err); st != kShowOk) return st;
-  std::vector<const Record*> rs = l.file.layout ? Selected(l, o) : std::vector<const Record*>{};
-  switch (o.format) {
-    case Format::kTable:
-      *out += ShowTable(l, rs);
-      break;
-    case Format::kTsv:
-      *out += ShowTsv(l, rs);
-      ReportProblems(l.path, rs, err);
-      break;
-    case Format::kJson:
-      *out += ShowJson(l, rs);
-      break;
-  }
+// Shows the records of one file, reading it as a stream once per pass: the
+// table measures its columns first and prints them after.
+int Show(const Options& o, const Layout* named, Sink& out, Sink& err) {
+  const std::string& path = o.files[0];
+  RecordStream s;
+  const Layout* layout = nullptr;
+  if (int st = OpenFile(path, named, &s, &layout, err); st != kShowOk) return st;
+  const std::string badge = Utf8ToCp1252(o.badge);
+  // Visits the records shown (all, or those of --badge).
+  auto each = [&](const std::function<void(const Record&)>& visit) {
+    if (layout == nullptr) return;
+    Record r;
+    for (s.Start(*layout); s.Next(&r);) {
+      if (!o.has_badge || layouts::KeyOf(*layout, r).badge == badge) visit(r);
+    }
+  };
   // The records shown decide: with --badge, a fault elsewhere does not count.
-  bool bad =
-      std::any_of(rs.begin(), rs.end(), [](const Record* r) { return !r->problems.empty(); });
+  bool bad = false;
+  switch (o.format) {
+    case Format::kTable: {
+      size_t records = 0;
+      if (layout != nullptr) {
+        Record r;
+        for (s.Start(*layout); s.Next(&r);) ++records;
+      }
+      out += path + ": " + (layout ? layout->function : std::string("(layout unknown)")) + ", " +
+             std::to_string(records) + " records\n";
+      Table t;
+      size_t shown = 0;
+      each([&](const Record& r) {
+        t.Measure(Cells(*layout, r));
+        ++shown;
+      });
+      if (shown == 0) break;
+      t.Measure(Header(*layout));
+      out += t.Line(Header(*layout));
+      each([&](const Record& r) { out += t.Line(Cells(*layout, r)); });
+      each([&](const Record& r) {
+        for (const std::string& p : r.problems) {
+          out += (bad ? "" : "\n") + std::string("line ") + std::to_string(r.line) + ": " + Out(p) +
+                 "\n";
+          bad = true;
+        }
+      });
+      break;
+    }
+    case Format::kTsv: {
+      if (layout == nullptr) break;
+      auto join = [](const std::vector<std::string>& cells) {
+        std::string line;
+        for (const auto& c : cells) line += (line.empty() ? "" : "\t") + Out(c);
+        return line + "\n";
+      };
+      out += join(Header(*layout));
+      each([&](const Record& r) {
+        out += join(Cells(*layout, r));
+        ReportProblems(path, r, err);
+        bad = bad || !r.problems.empty();
+      });
+      break;
+    }
+    case Format::kJson: {
+      out += "{\n  \"file\": " + Json(Out(path)).dump() +
+             ",\n  \"function\": " + (layout ? Json(layout->function) : Json(nullptr)).dump() +
+             ",\n  \"records\": ";
+      bool any = false;
+      each([&](const Record& r) {
+        out += any ? ",\n" : "[\n";
+        any = true;
+        out += Indented(RecordJson(*layout, r).dump(2), 4);
+        bad = bad || !r.problems.empty();
+      });
+      out += any ? "\n  ]\n}\n" : "[]\n}\n";
+      break;
+    }
+  }
   return bad ? kShowBadData : kShowOk;
 }
 
@@ -327,23 +492,24 @@ std::string DiffJson(const Loaded& o, const Loaded& n, const Comparison& cmp) {
   return doc.dump(2) + "\n";
 }
 
-int Diff(const Options& opt, const Layout* named, std::string* out, std::string* err) {
+int Diff(const Options& opt, const Layout* named, Sink& out, Sink& err) {
   Loaded o, n;
   if (Load(opt.files[0], named, &o, err) != kShowOk) return kDiffTrouble;
   if (Load(opt.files[1], named, &n, err) != kShowOk) return kDiffTrouble;
   // An empty file is a file of the other's layout.
   const Layout* layout = o.file.layout ? o.file.layout : n.file.layout;
   if (layout == nullptr) {
-    out->append(opt.format == Format::kTable ? "unchanged: 0\n" : "");
+    out += opt.format == Format::kTable ? "unchanged: 0\n" : "";
     return kDiffSame;
   }
   if (o.file.layout && n.file.layout && o.file.layout != n.file.layout) {
-    *err += "plomvarde-show: " + o.path + " is " + o.file.layout->function + ", " + n.path +
-            " is " + n.file.layout->function + ": files of different layouts\n";
+    err += "plomvarde-show: " + o.path + " is " + o.file.layout->function + ", " + n.path +
+           " is " + n.file.layout->function + ": files of different layouts\n";
     return kDiffTrouble;
   }
-  if (!o.file.layout) o.file = layouts::DecodeFile(o.bytes, *layout);
-  if (!n.file.layout) n.file = layouts::DecodeFile(n.bytes, *layout);
+  // An empty file holds no records in any layout.
+  if (!o.file.layout) o.file.layout = layout;
+  if (!n.file.layout) n.file.layout = layout;
   if (o.file.bad_records() + n.file.bad_records() > 0) {
     ReportProblems(o.path, AllRecords(o.file), err);
     ReportProblems(n.path, AllRecords(n.file), err);
@@ -352,13 +518,13 @@ int Diff(const Options& opt, const Layout* named, std::string* out, std::string*
   Comparison cmp = Compare(o.file, n.file);
   switch (opt.format) {
     case Format::kTable:
-      *out += DiffTable(o, n, cmp);
+      out += DiffTable(o, n, cmp);
       break;
     case Format::kTsv:
-      *out += DiffTsv(cmp);
+      out += DiffTsv(cmp);
       break;
     case Format::kJson:
-      *out += DiffJson(o, n, cmp);
+      out += DiffJson(o, n, cmp);
       break;
   }
   return cmp.changes.empty() ? kDiffSame : kDiffDifferent;
@@ -458,30 +624,45 @@ Comparison Compare(const DecodedFile& old_file, const DecodedFile& new_file) {
   return cmp;
 }
 
-int RunShow(const std::vector<std::string>& args, std::string* out, std::string* err) {
+namespace {
+
+int RunShow(const std::vector<std::string>& args, Sink& out, Sink& err) {
   Options o;
   bool help = false;
-  if (!Parse(args, &o, err, &help)) {
-    *err += kUsage;
+  std::string refused;
+  if (!Parse(args, &o, &refused, &help)) {
+    err += refused + kUsage;
     return o.diff ? kDiffTrouble : kShowUsage;
   }
   if (help) {
-    *out += kUsage;
+    out += kUsage;
     return kShowOk;
   }
   if (o.version) {
-    *out += std::string("plomvarde-show ") + PLOM_VERSION + "\n";
+    out += std::string("plomvarde-show ") + PLOM_VERSION + "\n";
     return kShowOk;
   }
   const Layout* named = nullptr;
   if (!o.function.empty()) {
     named = layouts::FindLayout(o.function);
     if (named == nullptr) {
-      *err += "plomvarde-show: unknown download function " + o.function + "\n" + kUsage;
+      err += "plomvarde-show: unknown download function " + o.function + "\n" + kUsage;
       return o.diff ? kDiffTrouble : kShowUsage;
     }
   }
   return o.diff ? Diff(o, named, out, err) : Show(o, named, out, err);
+}
+
+}  // namespace
+
+int RunShow(const std::vector<std::string>& args, std::string* out, std::string* err) {
+  Sink o(out), e(err);
+  return RunShow(args, o, e);
+}
+
+int RunShow(const std::vector<std::string>& args, FILE* out, FILE* err) {
+  Sink o(out), e(err);
+  return RunShow(args, o, e);
 }
 
 }  // namespace plom::show

@@ -1,13 +1,18 @@
 // Reading download files back (record layouts) and plomvarde-show.
 #include "companions/show.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <algorithm>
 #include <cstdlib>
 #include <ctime>
 #include <filesystem>
+#include <iostream>
 #include <nlohmann/json.hpp>
 #include <string>
 #include <vector>
@@ -604,6 +609,72 @@ TEST(ShowVersion, PrintsTheProjectVersion) {
   EXPECT_EQ(show::RunShow({"--version"}, &out, &err), show::kShowOk);
   EXPECT_EQ(out, "plomvarde-show 1.0.0\n");
   EXPECT_EQ(err, "");
+}
+
+// Peak memory (kB) and exit status of plomvarde-show on the arguments, run
+// as a child with its output thrown away.
+std::pair<long, int> ShowPeak(const std::vector<std::string>& args) {
+  const std::string bin = std::string(PLOM_BINARY_DIR) + "/plomvarde-show";
+  pid_t pid = fork();
+  if (pid == 0) {
+    int null = open("/dev/null", O_WRONLY);
+    dup2(null, 1);
+    dup2(null, 2);
+    std::vector<char*> argv{const_cast<char*>(bin.c_str())};
+    for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+    argv.push_back(nullptr);
+    execv(bin.c_str(), argv.data());
+    _exit(127);
+  }
+  int status = 0;
+  struct rusage use = {};
+  wait4(pid, &status, 0, &use);
+  return {use.ru_maxrss, test::ExitStatus(status)};
+}
+
+// Large and hostile files are read as streams: memory stays at a few
+// records whatever the file's size and form, and --diff refuses files
+// beyond what it compares instead of holding them.
+TEST(ShowLargeFiles, MemoryStaysAtAFewRecords) {
+  std::string dir = test::TempDir();
+  const size_t kSize = 48u << 20;
+  // One quoted "line" without any line break, and pieces no layout reads.
+  std::string no_breaks = dir + "/one-line.ids", no_layout = dir + "/blanks.dnl";
+  {
+    std::string block(1 << 20, 'x');
+    block[0] = '"';
+    FILE* a = std::fopen(no_breaks.c_str(), "wb");
+    FILE* b = std::fopen(no_layout.c_str(), "wb");
+    ASSERT_TRUE(a && b);
+    for (size_t done = 0; done < kSize; done += block.size()) {
+      std::fwrite(block.data(), 1, block.size(), a);
+      std::fwrite(block.data() + 1, 1, block.size() - 1, b);
+    }
+    std::fclose(a);
+    std::fclose(b);
+  }
+  struct Case {
+    std::vector<std::string> args;
+    int status;
+  } cases[] = {
+      {{no_breaks}, 65},
+      {{"--json", no_breaks}, 65},
+      {{"--tsv", "--function", "VQDNL17P", no_layout}, 65},
+      {{"--diff", no_breaks, no_breaks}, 2},
+  };
+  for (const Case& c : cases) {
+    auto [peak_kb, status] = ShowPeak(c.args);
+    SCOPED_TRACE(c.args.front());
+    EXPECT_EQ(status, c.status);
+    EXPECT_LT(peak_kb, 40 * 1024) << "a " << (kSize >> 20) << " MB file took " << peak_kb
+                                  << " kB";
+    std::cout << "[ figures  ] " << c.args.front() << ": peak " << peak_kb << " kB" << std::endl;
+  }
+  std::string out, err;
+  EXPECT_EQ(show::RunShow({"--diff", no_breaks, no_breaks}, &out, &err), show::kDiffTrouble);
+  EXPECT_NE(err.find("holds 50331648 bytes; --diff compares files of up to 32 MB"),
+            std::string::npos)
+      << err;
 }
 
 }  // namespace
