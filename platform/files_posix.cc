@@ -478,9 +478,14 @@ int OpenLockFile(const std::string& path, std::string* reason,
     errno = EPERM;
     return -1;
   }
-  // One of ours that an earlier version made readable to others: nobody
-  // else may hold it open to lock us out from now on.
-  if (st.st_uid == ::geteuid() && (st.st_mode & 0007) != 0) ::fchmod(fd, st.st_mode & 0660);
+  // One of ours that an earlier version made readable to others: from now
+  // on nobody else may open it to lock us out.
+  struct stat db;
+  mode_t wanted = !shared_with.empty() && ::stat(shared_with.c_str(), &db) == 0 &&
+                          (db.st_mode & S_IWGRP) != 0
+                      ? 0660
+                      : 0600;
+  if (st.st_uid == ::geteuid() && (st.st_mode & 0777) != wanted) ::fchmod(fd, wanted);
   return fd;
 }
 
