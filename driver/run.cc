@@ -315,6 +315,8 @@ int DeleteLines(Connection& conn, Messages& msg, const RunParams& p) {
   int rc = LineStore(conn).Delete(p.path);
   if (rc == 0 || rc == kSqlNotFound) return kExitOk;
   msg.Printf("Error Tab. Zrt999Tmp loeschen! ErrNr: %d User: %s", rc, p.path.c_str());
+  // The cause in the database's words (a full disk, a lock waited for).
+  if (!conn.last_error().empty()) msg.Printf("\n%s\n", conn.last_error().c_str());
   return kExitUnavailable;
 }
 
