@@ -133,6 +133,7 @@ class RecordStream {
   void Start(const Layout& layout) {
     layout_ = &layout;
     std::rewind(f_);
+    at_ = held_ = 0;
     line_ = 0;
     by_lines_ = layout.quoted() || facts_.has_line_feed;
     crlf_ = layout.quoted() || first_crlf_;
@@ -142,7 +143,8 @@ class RecordStream {
   bool Next(Record* r) {
     if (!by_lines_) {
       std::string piece(layout_->width, '\0');
-      size_t n = std::fread(piece.data(), 1, piece.size(), f_);
+      size_t n = 0;
+      for (int c; n < piece.size() && (c = Byte()) != EOF;) piece[n++] = static_cast<char>(c);
       if (n == 0) return false;
       *r = layouts::DecodeRecord(*layout_, std::string_view(piece.data(), n), ++line_);
       return true;
@@ -150,7 +152,7 @@ class RecordStream {
     std::string text;
     bool ended = false, cut = false;
     char last = 0;
-    for (int c; (c = getc_unlocked(f_)) != EOF;) {
+    for (int c; (c = Byte()) != EOF;) {
       if (c == '\n') {
         ended = true;
         break;
@@ -177,7 +179,19 @@ class RecordStream {
   }
 
  private:
+  // The next byte of the file, EOF after the last.
+  int Byte() {
+    if (at_ == held_) {
+      held_ = std::fread(buf_.data(), 1, buf_.size(), f_);
+      at_ = 0;
+      if (held_ == 0) return EOF;
+    }
+    return static_cast<unsigned char>(buf_[at_++]);
+  }
+
   FILE* f_ = nullptr;
+  std::vector<char> buf_ = std::vector<char>(65536);
+  size_t at_ = 0, held_ = 0;
   uint64_t size_ = 0;
   layouts::FileFacts facts_;
   bool first_crlf_ = false;
