@@ -76,7 +76,8 @@ class Sink {
 // The longest line read whole; the rest of a longer one is skipped, so that
 // a file without line breaks costs no more memory than one record.
 constexpr size_t kMaxLine = 65536;
-// --diff holds both files' records: it compares files up to this size.
+// --diff compares files in key order (as the tool writes them) as streams;
+// files that are not, it holds whole, up to this size each.
 constexpr uint64_t kMaxDiffBytes = 32u << 20;
 
 // A download file read record by record as layouts::DecodeFile splits it,
@@ -222,34 +223,6 @@ int OpenFile(const std::string& path, const Layout* named, RecordStream* s, cons
   return kShowOk;
 }
 
-// A file read and decoded whole (for --diff). layout stays nullptr for an
-// empty file whose layout was not named.
-struct Loaded {
-  std::string path;
-  DecodedFile file;
-};
-
-// Reads and decodes the file; on failure says why in err and returns the
-// exit status of the failure, else kShowOk. A file beyond kMaxDiffBytes is
-// refused (kShowBadData).
-int Load(const std::string& path, const Layout* named, Loaded* l, Sink& err) {
-  l->path = path;
-  RecordStream s;
-  const Layout* layout = nullptr;
-  if (int st = OpenFile(path, named, &s, &layout, err); st != kShowOk) return st;
-  if (s.size() > kMaxDiffBytes) {
-    err += "plomvarde-show: " + path + " holds " + std::to_string(s.size()) +
-           " bytes; --diff compares files of up to " + std::to_string(kMaxDiffBytes >> 20) +
-           " MB: compare what --tsv shows of each with diff\n";
-    return kShowBadData;
-  }
-  l->file.layout = layout;
-  if (layout == nullptr) return kShowOk;
-  Record r;
-  for (s.Start(*layout); s.Next(&r);) l->file.records.push_back(std::move(r));
-  return kShowOk;
-}
-
 // "path:line: what is wrong" for each fault of the records.
 void ReportProblems(const std::string& path, const Record& r, Sink& to) {
   for (const std::string& p : r.problems) {
@@ -257,15 +230,7 @@ void ReportProblems(const std::string& path, const Record& r, Sink& to) {
   }
 }
 
-void ReportProblems(const std::string& path, const std::vector<const Record*>& rs, Sink& to) {
-  for (const Record* r : rs) ReportProblems(path, *r, to);
-}
 
-std::vector<const Record*> AllRecords(const DecodedFile& f) {
-  std::vector<const Record*> rs;
-  for (const Record& r : f.records) rs.push_back(&r);
-  return rs;
-}
 
 
 // ---- showing one file ----
@@ -439,109 +404,240 @@ Change Pair(const RecordKey& key, const Record* o, const Record* n) {
   return c;
 }
 
-std::string DiffTable(const Loaded& o, const Loaded& n, const Comparison& cmp) {
-  const Layout& layout = *(o.file.layout ? o.file.layout : n.file.layout);
-  std::string out = "old: " + o.path + ", " + std::to_string(o.file.records.size()) +
-                    " records\nnew: " + n.path + ", " + std::to_string(n.file.records.size()) +
-                    " records (" + layout.function + ")\n";
+// The changes of a comparison, visited in key order; called once per pass
+// of the output over them.
+using ChangeVisitor = std::function<void(const Change&)>;
+using Changes = std::function<void(const ChangeVisitor&)>;
+
+// What the output says of the two files besides their changes.
+struct DiffHead {
+  std::string old_path, new_path;
+  const Layout* layout = nullptr;
+  size_t old_records = 0, new_records = 0, unchanged = 0;
+};
+
+const char* const kKinds[] = {"added", "removed", "changed"};
+
+void DiffTable(const DiffHead& h, const Changes& changes, Sink& out) {
+  out += "old: " + h.old_path + ", " + std::to_string(h.old_records) + " records\nnew: " +
+         h.new_path + ", " + std::to_string(h.new_records) + " records (" + h.layout->function +
+         ")\n";
   Table t;
-  const char* kinds[] = {"added", "removed", "changed"};
-  for (const Change& c : cmp.changes) {
+  // The rows of a change; measured on the first pass, printed on the second.
+  auto rows = [](const Change& c, const std::function<void(const std::vector<std::string>&)>& row) {
     std::string lines = c.kind == Change::kAdded     ? "new line " + std::to_string(c.new_line)
                         : c.kind == Change::kRemoved ? "old line " + std::to_string(c.old_line)
                                                      : "lines " + std::to_string(c.old_line) +
                                                            " / " + std::to_string(c.new_line);
-    t.Row({kinds[c.kind], c.key.badge, c.key.valid_from, lines});
+    row({kKinds[c.kind], c.key.badge, c.key.valid_from, lines});
     for (const auto& f : c.fields) {
-      t.Row({"", "  " + f.name, "'" + f.old_value + "'", "-> '" + f.new_value + "'"});
+      row({"", "  " + f.name, "'" + f.old_value + "'", "-> '" + f.new_value + "'"});
     }
-  }
-  out += t.Render();
-  out += "unchanged: " + std::to_string(cmp.unchanged) + "\n";
-  return out;
+  };
+  changes([&](const Change& c) { rows(c, [&](const std::vector<std::string>& r) { t.Measure(r); }); });
+  changes([&](const Change& c) { rows(c, [&](const std::vector<std::string>& r) { out += t.Line(r); }); });
+  out += "unchanged: " + std::to_string(h.unchanged) + "\n";
 }
 
-std::string DiffTsv(const Comparison& cmp) {
-  std::string out = "change\tbadge\tvalid_from\told_line\tnew_line\tfield\told\tnew\n";
-  const char* kinds[] = {"added", "removed", "changed"};
-  for (const Change& c : cmp.changes) {
-    std::string head = std::string(kinds[c.kind]) + "\t" + Out(c.key.badge) + "\t" +
+void DiffTsv(const Changes& changes, Sink& out) {
+  out += "change\tbadge\tvalid_from\told_line\tnew_line\tfield\told\tnew\n";
+  changes([&](const Change& c) {
+    std::string head = std::string(kKinds[c.kind]) + "\t" + Out(c.key.badge) + "\t" +
                        Out(c.key.valid_from) + "\t" + std::to_string(c.old_line) + "\t" +
                        std::to_string(c.new_line);
     if (c.fields.empty()) out += head + "\t\t\t\n";
     for (const auto& f : c.fields) {
       out += head + "\t" + f.name + "\t" + Out(f.old_value) + "\t" + Out(f.new_value) + "\n";
     }
-  }
-  return out;
+  });
 }
 
-std::string DiffJson(const Loaded& o, const Loaded& n, const Comparison& cmp) {
-  const Layout& layout = *(o.file.layout ? o.file.layout : n.file.layout);
-  Json added = Json::array(), removed = Json::array(), changed = Json::array();
-  for (const Change& c : cmp.changes) {
-    Json key{{"badge", Out(c.key.badge)}, {"valid_from", Out(c.key.valid_from)}};
-    if (c.kind == Change::kAdded) {
-      key["line"] = c.new_line;
-      key["fields"] = RecordJson(layout, *c.new_record)["fields"];
-      added.push_back(key);
-    } else if (c.kind == Change::kRemoved) {
-      key["line"] = c.old_line;
-      key["fields"] = RecordJson(layout, *c.old_record)["fields"];
-      removed.push_back(key);
-    } else {
-      key["old_line"] = c.old_line;
-      key["new_line"] = c.new_line;
-      Json fields = Json::object();
-      for (const auto& f : c.fields) {
-        fields[f.name] = Json{{"old", Out(f.old_value)}, {"new", Out(f.new_value)}};
-      }
-      key["fields"] = fields;
-      changed.push_back(key);
+Json ChangeJson(const Layout& layout, const Change& c) {
+  Json key{{"badge", Out(c.key.badge)}, {"valid_from", Out(c.key.valid_from)}};
+  if (c.kind == Change::kAdded) {
+    key["line"] = c.new_line;
+    key["fields"] = RecordJson(layout, *c.new_record)["fields"];
+  } else if (c.kind == Change::kRemoved) {
+    key["line"] = c.old_line;
+    key["fields"] = RecordJson(layout, *c.old_record)["fields"];
+  } else {
+    key["old_line"] = c.old_line;
+    key["new_line"] = c.new_line;
+    Json fields = Json::object();
+    for (const auto& f : c.fields) {
+      fields[f.name] = Json{{"old", Out(f.old_value)}, {"new", Out(f.new_value)}};
     }
+    key["fields"] = fields;
   }
-  Json doc{
-      {"old", Out(o.path)}, {"new", Out(n.path)}, {"function", layout.function}, {"added", added},
-      {"removed", removed}, {"changed", changed}, {"unchanged", cmp.unchanged}};
-  return doc.dump(2) + "\n";
+  return key;
+}
+
+// The document as one JSON value would print it (indent 2), one array of
+// changes after the other, each change printed as it comes.
+void DiffJson(const DiffHead& h, const Changes& changes, Sink& out) {
+  out += "{\n  \"old\": " + Json(Out(h.old_path)).dump() + ",\n  \"new\": " +
+         Json(Out(h.new_path)).dump() + ",\n  \"function\": " + Json(h.layout->function).dump();
+  for (int kind : {Change::kAdded, Change::kRemoved, Change::kChanged}) {
+    out += ",\n  \"" + std::string(kKinds[kind]) + "\": ";
+    bool any = false;
+    changes([&](const Change& c) {
+      if (c.kind != kind) return;
+      out += any ? ",\n" : "[\n";
+      any = true;
+      out += Indented(ChangeJson(*h.layout, c).dump(2), 4);
+    });
+    out += any ? "\n  ]" : "[]";
+  }
+  out += ",\n  \"unchanged\": " + std::to_string(h.unchanged) + "\n}\n";
+}
+
+// The records of one key that follow each other in a file, read ahead by
+// one record.
+class KeyGroups {
+ public:
+  KeyGroups(RecordStream& s, const Layout& layout) : s_(s), layout_(layout) {
+    s_.Start(layout);
+    more_ = s_.Next(&next_);
+  }
+  // The next group; false after the last, or when the file is not in key
+  // order (*out_of_order).
+  bool Next(std::vector<Record>* group, RecordKey* key, bool* out_of_order) {
+    group->clear();
+    if (!more_) return false;
+    *key = layouts::KeyOf(layout_, next_);
+    if (started_ && !(last_ < *key)) {
+      *out_of_order = true;
+      return false;
+    }
+    started_ = true;
+    last_ = *key;
+    while (more_ && layouts::KeyOf(layout_, next_) == *key) {
+      group->push_back(std::move(next_));
+      more_ = s_.Next(&next_);
+    }
+    return true;
+  }
+
+ private:
+  RecordStream& s_;
+  const Layout& layout_;
+  Record next_;
+  bool more_ = false, started_ = false;
+  RecordKey last_;
+};
+
+// Compares two files in key order (as the tool writes them) as streams,
+// holding only the records of one key of each; pairs and visits as Compare
+// does. False when a file is not in key order (*disorderly: which one).
+bool MergeCompare(RecordStream& o, RecordStream& n, const Layout& layout, DiffHead* h,
+                  const ChangeVisitor& visit, RecordStream** disorderly = nullptr) {
+  KeyGroups og(o, layout), ng(n, layout);
+  std::vector<Record> ov, nv;
+  RecordKey ok, nk;
+  bool o_disorder = false, n_disorder = false;
+  bool has_o = og.Next(&ov, &ok, &o_disorder), has_n = ng.Next(&nv, &nk, &n_disorder);
+  bool disorder = o_disorder || n_disorder;
+  h->old_records = h->new_records = h->unchanged = 0;
+  while (!disorder && (has_o || has_n)) {
+    bool take_o = has_o && (!has_n || !(nk < ok));
+    bool take_n = has_n && (!has_o || !(ok < nk));
+    const std::vector<Record> none;
+    const std::vector<Record>& a = take_o ? ov : none;
+    const std::vector<Record>& b = take_n ? nv : none;
+    for (size_t i = 0; i < std::max(a.size(), b.size()); ++i) {
+      Change c = Pair(take_o ? ok : nk, i < a.size() ? &a[i] : nullptr,
+                      i < b.size() ? &b[i] : nullptr);
+      if (c.kind == Change::kChanged && c.fields.empty()) {
+        ++h->unchanged;
+      } else {
+        visit(c);
+      }
+    }
+    h->old_records += a.size();
+    h->new_records += b.size();
+    if (take_o) has_o = og.Next(&ov, &ok, &o_disorder);
+    if (take_n) has_n = ng.Next(&nv, &nk, &n_disorder);
+    disorder = o_disorder || n_disorder;
+  }
+  if (disorderly != nullptr) *disorderly = o_disorder ? &o : &n;
+  return !o_disorder && !n_disorder;
 }
 
 int Diff(const Options& opt, const Layout* named, Sink& out, Sink& err) {
-  Loaded o, n;
-  if (Load(opt.files[0], named, &o, err) != kShowOk) return kDiffTrouble;
-  if (Load(opt.files[1], named, &n, err) != kShowOk) return kDiffTrouble;
+  RecordStream o, n;
+  const Layout *ol = nullptr, *nl = nullptr;
+  if (OpenFile(opt.files[0], named, &o, &ol, err) != kShowOk) return kDiffTrouble;
+  if (OpenFile(opt.files[1], named, &n, &nl, err) != kShowOk) return kDiffTrouble;
   // An empty file is a file of the other's layout.
-  const Layout* layout = o.file.layout ? o.file.layout : n.file.layout;
+  const Layout* layout = ol ? ol : nl;
   if (layout == nullptr) {
     out += opt.format == Format::kTable ? "unchanged: 0\n" : "";
     return kDiffSame;
   }
-  if (o.file.layout && n.file.layout && o.file.layout != n.file.layout) {
-    err += "plomvarde-show: " + o.path + " is " + o.file.layout->function + ", " + n.path +
-           " is " + n.file.layout->function + ": files of different layouts\n";
+  if (ol && nl && ol != nl) {
+    err += "plomvarde-show: " + opt.files[0] + " is " + ol->function + ", " + opt.files[1] +
+           " is " + nl->function + ": files of different layouts\n";
     return kDiffTrouble;
   }
-  // An empty file holds no records in any layout.
-  if (!o.file.layout) o.file.layout = layout;
-  if (!n.file.layout) n.file.layout = layout;
-  if (o.file.bad_records() + n.file.bad_records() > 0) {
-    ReportProblems(o.path, AllRecords(o.file), err);
-    ReportProblems(n.path, AllRecords(n.file), err);
-    return kDiffTrouble;
+  bool bad = false;
+  for (auto [s, path] : {std::pair{&o, &opt.files[0]}, std::pair{&n, &opt.files[1]}}) {
+    Record r;
+    for (s->Start(*layout); s->Next(&r);) {
+      ReportProblems(*path, r, err);
+      bad = bad || !r.problems.empty();
+    }
   }
-  Comparison cmp = Compare(o.file, n.file);
+  if (bad) return kDiffTrouble;
+
+  DiffHead h;
+  h.old_path = opt.files[0];
+  h.new_path = opt.files[1];
+  h.layout = layout;
+  bool any = false;
+  Changes changes;
+  Comparison held;  // files not in key order, compared whole
+  RecordStream* disorderly = nullptr;
+  if (MergeCompare(o, n, *layout, &h, [&](const Change&) { any = true; }, &disorderly)) {
+    changes = [&](const ChangeVisitor& visit) {
+      DiffHead again;
+      MergeCompare(o, n, *layout, &again, visit);
+    };
+  } else {
+    // Both are held whole then.
+    if (o.size() > kMaxDiffBytes || n.size() > kMaxDiffBytes) {
+      err += "plomvarde-show: " + (disorderly == &o ? opt.files[0] : opt.files[1]) +
+             " is not in the order of its records, and --diff holds such files whole only up "
+             "to " +
+             std::to_string(kMaxDiffBytes >> 20) + " MB each: compare what --tsv shows of each "
+             "with diff\n";
+      return kDiffTrouble;
+    }
+    DecodedFile of, nf;
+    of.layout = nf.layout = layout;
+    Record r;
+    for (o.Start(*layout); o.Next(&r);) of.records.push_back(std::move(r));
+    for (n.Start(*layout); n.Next(&r);) nf.records.push_back(std::move(r));
+    held = Compare(of, nf);
+    h.old_records = of.records.size();
+    h.new_records = nf.records.size();
+    h.unchanged = held.unchanged;
+    any = !held.changes.empty();
+    changes = [&](const ChangeVisitor& visit) {
+      for (const Change& c : held.changes) visit(c);
+    };
+  }
   switch (opt.format) {
     case Format::kTable:
-      out += DiffTable(o, n, cmp);
+      DiffTable(h, changes, out);
       break;
     case Format::kTsv:
-      out += DiffTsv(cmp);
+      DiffTsv(changes, out);
       break;
     case Format::kJson:
-      out += DiffJson(o, n, cmp);
+      DiffJson(h, changes, out);
       break;
   }
-  return cmp.changes.empty() ? kDiffSame : kDiffDifferent;
+  return any ? kDiffDifferent : kDiffSame;
 }
 
 // ---- command line ----

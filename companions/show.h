@@ -57,8 +57,10 @@ Comparison Compare(const layouts::DecodedFile& old_file, const layouts::DecodedF
 // A file is read as a stream, one record at a time, once per pass over it
 // (the aligned table measures its columns before it prints them; a line
 // longer than 64 KB is read only to that length), so that printing to
-// streams holds no more than a few records. --diff holds both files'
-// records and compares files of up to 32 MB each; it refuses larger ones.
+// streams holds no more than a few records. --diff merges two files in key
+// order (as the tool writes them) as streams, holding the records of one
+// key; files out of that order it holds whole, up to 32 MB each, and
+// refuses larger ones.
 int RunShow(const std::vector<std::string>& args, std::string* out, std::string* err);
 int RunShow(const std::vector<std::string>& args, FILE* out, FILE* err);
 
