@@ -43,6 +43,10 @@ bool OtherUser(unsigned* uid, unsigned* gid, std::string* why) {
     ShellOutput(std::string("useradd -M -r -s /usr/sbin/nologin ") + kName + " 2>&1", &status);
   }
   struct passwd* pw = ::getpwnam(kName);
+  for (int wait = 0; pw == nullptr && wait < 20; ++wait) {
+    ::usleep(100000);  // another test's useradd may still be writing it
+    pw = ::getpwnam(kName);
+  }
   if (pw == nullptr) {
     *why = "useradd could not create the user plomvarde-other";
     return false;
