@@ -1,4 +1,5 @@
 #include "db/odbc_backend.h"
+#include "db/sqlite_collation.h"
 
 #include "platform/odbc_headers.h"
 
@@ -68,6 +69,7 @@ Failure Diagnose(SQLRETURN rc, SQLSMALLINT type, SQLHANDLE h,
                  const std::vector<std::string>& secrets) {
   std::string first_state, text;
   long native = 0;
+  Outcome outcome = Outcome::kFailed;
   for (SQLSMALLINT rec = 1; rec <= 8; ++rec) {
     SQLWCHAR state[6] = {0};
     SQLINTEGER rec_native = 0;
@@ -87,8 +89,11 @@ Failure Diagnose(SQLRETURN rc, SQLSMALLINT type, SQLHANDLE h,
       text += " / [" + st + "] " + m;
     }
     if (native == 0) native = rec_native;
+    // The first record that says what happened to the row decides.
+    if (outcome == Outcome::kFailed) outcome = ClassifyDiag(rec_native, st);
   }
-  return {SqlcodeFromDiag(rc, native, first_state), DiagMessage(rc, first_state, text, secrets)};
+  return {SqlcodeFromDiag(rc, native, first_state), DiagMessage(rc, first_state, text, secrets),
+          outcome};
 }
 
 Value ReadText(SQLHSTMT st, SQLUSMALLINT col, SQLRETURN* rc) {
@@ -173,6 +178,15 @@ Value::Type ValueTypeOf(SQLSMALLINT sql_type, SQLSMALLINT scale) {
 }
 
 }  // namespace
+
+Outcome ClassifyDiag(long native, std::string_view sqlstate) {
+  if (native == 2601 || native == 2627 || native == 547 || native >= 50000) {
+    return Outcome::kRowRefused;
+  }
+  if (sqlstate.substr(0, 2) == "23") return Outcome::kRowRefused;
+  if (sqlstate.substr(0, 2) == "22") return Outcome::kBadValue;
+  return Outcome::kFailed;
+}
 
 int SqlcodeFromDiag(int odbc_return, long native, std::string_view sqlstate) {
   switch (odbc_return) {
@@ -418,6 +432,14 @@ Result OdbcBackend::Failed(SQLRETURN rc, SQLSMALLINT type, SQLHANDLE handle) con
   Result r;
   r.sqlcode = f.sqlcode;
   r.error = std::move(f.error);
+  r.failure = f.outcome;
+  // The SQLite ODBC driver gives SQLite's result code as the native error
+  // under a general SQLSTATE: its constraint code refuses the row.
+  if (sqlite_ && r.sqlcode == -19) r.failure = Outcome::kRowRefused;
+  if (sqlite_ && r.error.find(kInt32Overflow) != std::string::npos) {
+    r.sqlcode = kSqlIntOverflow;
+    r.failure = Outcome::kBadValue;
+  }
   return r;
 }
 
@@ -576,10 +598,6 @@ void OdbcBackend::ReadRows(SQLHSTMT hs, size_t max_rows, Result* r) {
 
 Result OdbcBackend::Run(int stmt_no, std::string_view text, const Params& params, size_t max_rows) {
   Result r;
-  if (sqlite_ && SqliteSkipsSavepoint(text, &savepoints_)) {
-    ++round_trips_;  // SQL Server would get it: counted as it would go
-    return r;
-  }
   if (sqlite_ && IsAppLockText(text)) return SqliteAppLock(params);
   Statement* st = StatementFor(stmt_no, &r);
   if (st == nullptr || !Prepare(*st, text, &r)) return r;

@@ -46,10 +46,11 @@ int PruneLineStore(const std::vector<PlanRun>& plan, const RunOptions& options, 
       status = kExitLocked;
       continue;
     }
-    if (rc == 0) rc = LineStore(conn).Delete(s.path);
-    if (rc != 0 && rc != kSqlNotFound) {
-      msg.Printf("Error Tab. Zrt999Tmp loeschen! ErrNr: %d User: %s\n%s\n", rc, s.path.c_str(),
-                 conn.last_error().c_str());
+    Status deleted = rc == 0 ? DeleteLines(conn, s.path) : Status(rc, Outcome::kFailed,
+                                                                   conn.last_error());
+    if (!deleted.ok()) {
+      msg.Printf("Error Tab. Zrt999Tmp loeschen! ErrNr: %d User: %s\n%s\n", deleted.sqlcode(),
+                 s.path.c_str(), deleted.reason().c_str());
       return kExitUnavailable;
     }
     ++removed;

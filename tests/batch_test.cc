@@ -722,15 +722,15 @@ TEST_F(BatchTest, PruneStoreRemovesWhatThePlanNoLongerHas) {
 // names the cause.
 TEST_F(BatchTest, WriteLockTakenMidRunCostsOneWait) {
   const std::string db = root_ + "/files/plomvarde.db";
-  for (bool held_lines : {true, false}) {
-    SCOPED_TRACE(held_lines ? "lines held and stored at once" : "lines stored as they come");
+  for (bool groups : {true, false}) {
+    SCOPED_TRACE(groups ? "lines stored in groups" : "lines stored one by one");
     sqlite3* other = nullptr;
     ASSERT_EQ(sqlite3_open(db.c_str(), &other), SQLITE_OK);
     fs::path old_cwd = fs::current_path();
     fs::current_path(cwd_);
     test::Capture out;
     RunOptions options = DefaultRunOptions();
-    options.hold_lines = held_lines;
+    options.group_lines = groups;
     options.wrap_backend = [other](std::unique_ptr<Backend> real) -> std::unique_ptr<Backend> {
       return std::make_unique<LockBeforeInsert>(std::move(real), other);
     };
