@@ -5,6 +5,11 @@
 namespace plom {
 
 void Messages::Printf(const char* fmt, ...) {
+  if (fmt[0] != '%') {
+    std::string kind = fmt;
+    while (!kind.empty() && kind.back() == '\n') kind.pop_back();
+    ++kinds_[kind];
+  }
   va_list ap;
   va_start(ap, fmt);
   if (text_ == nullptr && !holding_) {

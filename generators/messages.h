@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdio>
+#include <map>
 #include <string>
 
 namespace plom {
@@ -27,6 +28,15 @@ class Messages {
   // Hands the held messages on (printed or collected) and stops holding.
   void Release();
 
+  // How many messages of each kind were said, the kind being the message's
+  // format ("Ausweis %s ohne Zutrittsberechtigung auf Terminal %s"); texts
+  // handed on whole ("%s") count with the Messages that formatted them
+  // (AddKinds).
+  const std::map<std::string, int>& kinds() const { return kinds_; }
+  void AddKinds(const Messages& other) {
+    for (const auto& [kind, n] : other.kinds_) kinds_[kind] += n;
+  }
+
   // Releases, then flushes; false when anything printed so far could not
   // be written.
   bool Flush() {
@@ -42,6 +52,7 @@ class Messages {
   std::string* text_ = nullptr;
   bool holding_ = false;
   std::string held_;
+  std::map<std::string, int> kinds_;
 };
 
 }  // namespace plom

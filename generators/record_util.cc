@@ -72,6 +72,7 @@ void SayAtLine(RunContext& ctx, const LineStore::Refusal& r) {
   std::string said;
   Messages text(&said);
   SayRefused(text, r.sqlcode, r.path, r.line);
+  ctx.msg.AddKinds(text);
   auto& held = ctx.held_lines;
   auto at = held.begin();
   while (at != held.end() && at->seq < r.seq) ++at;
