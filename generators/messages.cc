@@ -1,53 +1,81 @@
 #include "generators/messages.h"
 
 #include <cstdarg>
+#include <cstring>
 
 namespace plom {
+namespace {
 
-void Messages::Printf(const char* fmt, ...) {
-  if (fmt[0] != '%') {
-    std::string kind = fmt;
-    while (!kind.empty() && kind.back() == '\n') kind.pop_back();
-    ++kinds_[kind];
-  }
-  va_list ap;
-  va_start(ap, fmt);
-  if (text_ == nullptr && !holding_) {
-    std::vfprintf(out_, fmt, ap);
-    va_end(ap);
-    return;
-  }
-  std::string& to = holding_ ? held_ : *text_;
+void AppendV(std::string* to, const char* fmt, va_list ap) {
   va_list again;
   va_copy(again, ap);
   int n = std::vsnprintf(nullptr, 0, fmt, ap);
-  va_end(ap);
   if (n > 0) {
-    size_t at = to.size();
-    to.resize(at + static_cast<size_t>(n) + 1);
-    std::vsnprintf(to.data() + at, static_cast<size_t>(n) + 1, fmt, again);
-    to.resize(at + static_cast<size_t>(n));
+    size_t at = to->size();
+    to->resize(at + static_cast<size_t>(n) + 1);
+    std::vsnprintf(to->data() + at, static_cast<size_t>(n) + 1, fmt, again);
+    to->resize(at + static_cast<size_t>(n));
   }
   va_end(again);
 }
 
-void Messages::Insert(size_t mark, const std::string& text) {
-  held_.insert(mark < held_.size() ? mark : held_.size(), text);
+}  // namespace
+
+void AppendF(std::string* to, const char* fmt, ...) {
+  va_list ap;
+  va_start(ap, fmt);
+  AppendV(to, fmt, ap);
+  va_end(ap);
 }
 
-void Messages::Put(const char* data, size_t n) {
-  if (n == 0) return;
-  if (text_ != nullptr) {
-    text_->append(data, n);
-  } else {
-    std::fwrite(data, 1, n, out_);
+std::string MessageKind(const char* fmt) {
+  if (fmt[0] == '%') return "";
+  std::string kind;
+  for (const char* c = fmt; *c != '\0'; ++c) {
+    if (*c != '%') {
+      kind += *c;
+      continue;
+    }
+    if (c[1] == '%') {
+      kind += '%';
+      ++c;
+      continue;
+    }
+    // Flags, width, precision and length say nothing of the kind.
+    ++c;
+    while (*c != '\0' && std::strchr("-+ #0123456789.*hlLqjzt", *c) != nullptr) ++c;
+    if (*c == '\0') break;
+    kind += '%';
+    kind += std::strchr("diuxXo", *c) != nullptr ? 'd' : *c;
   }
+  while (!kind.empty() && kind.back() == '\n') kind.pop_back();
+  return kind;
 }
 
-void Messages::Release() {
-  holding_ = false;
-  Put(held_.data(), held_.size());
-  held_.clear();
+void CountKind(std::map<std::string, int>* kinds, const char* fmt) {
+  std::string kind = MessageKind(fmt);
+  if (!kind.empty()) ++(*kinds)[kind];
+}
+
+void Messages::Printf(const char* fmt, ...) {
+  CountKind(&kinds_, fmt);
+  va_list ap;
+  va_start(ap, fmt);
+  if (text_ == nullptr) {
+    std::vfprintf(out_, fmt, ap);
+  } else {
+    AppendV(text_, fmt, ap);
+  }
+  va_end(ap);
+}
+
+void Messages::Write(const std::string& text) {
+  if (text.empty()) return;
+  if (text_ != nullptr) {
+    text_->append(text);
+  } else {
+    std::fwrite(text.data(), 1, text.size(), out_);
+  }
 }
 
 }  // namespace plom

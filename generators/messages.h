@@ -15,44 +15,37 @@ class Messages {
   // Collects the messages at the end of *text instead of printing them.
   explicit Messages(std::string* text) : out_(nullptr), text_(text) {}
   void Printf(const char* fmt, ...) __attribute__((format(gnu_printf, 2, 3)));
+  void Write(const std::string& text);
 
-  // Holding: from Hold on, messages are kept back until Release, so that a
-  // message about something decided later (a line the line store refuses
-  // when its group is sent) can still be placed where it belongs. Mark is
-  // a place in the held messages; Insert puts a text there. Both are only
-  // meaningful while holding. Hold when holding already does nothing.
-  void Hold() { holding_ = true; }
-  bool holding() const { return holding_; }
-  size_t Mark() const { return held_.size(); }
-  void Insert(size_t mark, const std::string& text);
-  // Hands the held messages on (printed or collected) and stops holding.
-  void Release();
-
-  // How many messages of each kind were said, the kind being the message's
-  // format ("Ausweis %s ohne Zutrittsberechtigung auf Terminal %s"); texts
-  // handed on whole ("%s") count with the Messages that formatted them
-  // (AddKinds).
+  // How many messages of each kind were said (see MessageKind). A text
+  // handed on whole (Write) is counted by whoever formatted it (AddKinds).
   const std::map<std::string, int>& kinds() const { return kinds_; }
-  void AddKinds(const Messages& other) {
-    for (const auto& [kind, n] : other.kinds_) kinds_[kind] += n;
+  void AddKinds(const std::map<std::string, int>& kinds) {
+    for (const auto& [kind, n] : kinds) kinds_[kind] += n;
   }
 
-  // Releases, then flushes; false when anything printed so far could not
-  // be written.
+  // False when anything printed so far could not be written.
   bool Flush() {
-    Release();
     if (out_ == nullptr) return true;
     return std::fflush(out_) == 0 && !std::ferror(out_);
   }
 
  private:
-  void Put(const char* data, size_t n);
-
   FILE* out_;
   std::string* text_ = nullptr;
-  bool holding_ = false;
-  std::string held_;
   std::map<std::string, int> kinds_;
 };
+
+// The kind of a message: its format with each conversion written plainly
+// ("%s", "%d") and without its line end: "Ausweis %s ohne
+// Zutrittsberechtigung auf Terminal %s". A format that starts with a
+// conversion continues a message or passes a text on: no kind ("").
+std::string MessageKind(const char* fmt);
+
+// Counts a message of the format's kind into *kinds.
+void CountKind(std::map<std::string, int>* kinds, const char* fmt);
+
+// printf into the end of *to.
+void AppendF(std::string* to, const char* fmt, ...) __attribute__((format(gnu_printf, 2, 3)));
 
 }  // namespace plom

@@ -504,11 +504,11 @@ TEST_F(BatchTest, DryRunWritesBesideAndCounts) {
             std::string::npos);
   EXPECT_NE(b.out.find("neu  entfernt  geaendert\n"), std::string::npos);
   std::vector<nlohmann::json> rep = JsonLines(File("rep"));
-  ASSERT_EQ(rep.size(), 3u);
-  EXPECT_EQ(rep[0]["added"], 1);
-  EXPECT_EQ(rep[0]["removed"], 1);
-  EXPECT_EQ(rep[0]["changed"], 1);
-  EXPECT_EQ(rep[2]["dry_run"], true);
+  ASSERT_EQ(rep.size(), 4u);  // header, two runs, batch
+  EXPECT_EQ(rep[1]["added"], 1);
+  EXPECT_EQ(rep[1]["removed"], 1);
+  EXPECT_EQ(rep[1]["changed"], 1);
+  EXPECT_EQ(rep[3]["dry_run"], true);
 }
 
 TEST_F(BatchTest, DryRunTellsWhatTheGuardWouldDo) {
