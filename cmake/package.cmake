@@ -69,8 +69,7 @@ else()
   set(CPACK_GENERATOR DEB)
   set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
   set(CPACK_DEBIAN_PACKAGE_DESCRIPTION
-      "${CPACK_PACKAGE_DESCRIPTION_SUMMARY}
-plomvarde reads a time-and-attendance installation's database (embedded
+      "plomvarde reads a time-and-attendance installation's database (embedded
 SQLite, or Microsoft SQL Server through ODBC) and writes the download file
 of a terminal: which badges it knows, with what validity, flags, access
 classes and display figures. plomvarde-batch writes the files of a whole
@@ -85,6 +84,7 @@ what a run does with one badge, plomvarde-ini writes the configuration.")
   set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
   file(WRITE ${CMAKE_BINARY_DIR}/packaging/conffiles
        "/etc/logrotate.d/plomvarde\n/etc/plomvarde/nightly.plan\n")
-  set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA ${CMAKE_BINARY_DIR}/packaging/conffiles ${PKG}/postinst)
+  set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA ${CMAKE_BINARY_DIR}/packaging/conffiles ${PKG}/postinst
+      ${PKG}/postrm)
 endif()
 include(CPack)

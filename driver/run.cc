@@ -194,9 +194,16 @@ int VisitRunSchemas(Connection& c, RunOutput& out, const std::string& terminal,
     // every client. One without readers as well is most likely misspelt.
     int number = 0;
     std::string code;
-    unknown = OpenReaderCursor(c, terminal, kHighestReader).ok() &&
-              FetchReader(c, &number, &code).no_row();
+    Status s = OpenReaderCursor(c, terminal, kHighestReader);
+    if (s.ok()) s = FetchReader(c, &number, &code);
     static_cast<void>(CloseReaderCursor(c));
+    if (s.failed()) {
+      // A database that does not answer ends the run as in any lookup.
+      if (failed_cursor != nullptr) *failed_cursor = "ZLS_ZLES_C";
+      if (unknown_terminal != nullptr) *unknown_terminal = false;
+      return s.sqlcode() < 0 ? s.sqlcode() : kSqlFailed;
+    }
+    unknown = s.no_row();
     if (unknown) {
       out.Printf(
           "Terminal %s unbekannt (keine Leser, kein Mandant), Datei wird trotzdem "
