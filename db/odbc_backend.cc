@@ -592,10 +592,6 @@ void OdbcBackend::ReadRows(SQLHSTMT hs, size_t max_rows, Result* r) {
 
 Result OdbcBackend::Run(int stmt_no, std::string_view text, const Params& params, size_t max_rows) {
   Result r;
-  if (sqlite_ && SqliteSkipsSavepoint(text, &savepoints_)) {
-    ++round_trips_;  // SQL Server would get it: counted as it would go
-    return r;
-  }
   if (sqlite_ && IsAppLockText(text)) return SqliteAppLock(params);
   Statement* st = StatementFor(stmt_no, &r);
   if (st == nullptr || !Prepare(*st, text, &r)) return r;
