@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <functional>
 #include <string>
 #include <string_view>
 
@@ -90,10 +91,10 @@ WriteResult AppendFile(const std::string& path, const std::string& data);
 // the name itself; a link, a pipe or a device of that name is kRefused.
 WriteResult ReplaceSideFile(const std::string& path, const std::string& data);
 
-// Opens a file that the tool writes as it goes (the batch's report), empty,
-// for writing: created when missing, never through a link, never waiting on
-// a pipe, only a regular file that has no other name (hard link). nullptr
-// with the reason otherwise.
+// Opens a file that the tool appends to as it goes (the batch's report):
+// created when missing, never through a link, never waiting on a pipe, only
+// a regular file that has no other name (hard link). nullptr with the
+// reason otherwise.
 std::FILE* OpenSideFile(const std::string& path, std::string* reason);
 
 // Why the tool must not write or read the download file at path: a link
@@ -136,22 +137,21 @@ class PathLock {
     kUnavailable,  // no lock could be taken at all (see reason())
     kNoDirectory,  // the directory of the path does not exist: no file can be written there
   };
-  // Waits up to wait_ms for the lock.
-  PathLock(const std::string& path, int wait_ms);
+  // Waits up to wait_ms for the lock. When another holder keeps it at the
+  // first try, waiting (when given) is told once, with the holder's process
+  // id where the host tells it (0 where not).
+  using Waiting = std::function<void(long holder_pid)>;
+  PathLock(const std::string& path, int wait_ms, const Waiting& waiting = nullptr);
   ~PathLock();
   PathLock(const PathLock&) = delete;
   PathLock& operator=(const PathLock&) = delete;
   State state() const { return state_; }
   // Why the lock is unavailable, in the system's words.
   const std::string& reason() const { return reason_; }
-  // The process that held the lock when it was last found taken, where the
-  // system tells; 0 otherwise.
-  long holder() const { return holder_; }
 
  private:
   std::string lock_path_;
   std::string reason_;
-  long holder_ = 0;
   intptr_t handle_ = -1;
   State state_ = State::kUnavailable;
 };

@@ -231,7 +231,8 @@ void SyncDirectory(const std::string& dir) {
 // of a new file; an owner-only file gets 0600 either way.
 bool TakeOverAttributes(int fd, const struct stat* old, FileAccess access) {
   if (old != nullptr && ::fchown(fd, old->st_uid, old->st_gid) != 0) {
-    ::fchown(fd, static_cast<uid_t>(-1), old->st_gid);
+    // Only the group, where the owner cannot be given; as far as it goes.
+    if (::fchown(fd, static_cast<uid_t>(-1), old->st_gid) != 0) errno = 0;
   }
   // After chown, which may clear set-id bits.
   if (access == FileAccess::kOwnerOnly) return ::fchmod(fd, 0600) == 0;
@@ -341,7 +342,8 @@ WriteResult ReplaceSideFile(const std::string& path, const std::string& data) {
 
 std::FILE* OpenSideFile(const std::string& path, std::string* reason) {
   Fd fd(::open(path.c_str(),
-               O_WRONLY | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC, 0644));
+               O_WRONLY | O_APPEND | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC,
+               0644));
   struct stat st;
   if (!fd.ok() || ::fstat(fd.get(), &st) != 0) {
     *reason = errno == ELOOP ? path + " is a link: not written" : Reason(errno);
@@ -353,12 +355,11 @@ std::FILE* OpenSideFile(const std::string& path, std::string* reason) {
     return nullptr;
   }
   int flags = ::fcntl(fd.get(), F_GETFL);
-  if (::ftruncate(fd.get(), 0) != 0 || flags < 0 ||
-      ::fcntl(fd.get(), F_SETFL, flags & ~O_NONBLOCK) != 0) {
+  if (flags < 0 || ::fcntl(fd.get(), F_SETFL, flags & ~O_NONBLOCK) != 0) {
     *reason = Reason(errno);
     return nullptr;
   }
-  std::FILE* f = ::fdopen(fd.get(), "w");
+  std::FILE* f = ::fdopen(fd.get(), "a");
   if (f == nullptr) {
     *reason = Reason(errno);
     return nullptr;
@@ -492,48 +493,47 @@ int OpenLockFile(const std::string& path, std::string* reason,
 bool Busy(int err) { return err == EWOULDBLOCK || err == EAGAIN || err == EACCES || err == EINTR; }
 
 // Tries to lock until attempt() succeeds, fails for another reason than a
-// lock held elsewhere, or wait_ms have passed. Returns 0 when locked,
-// EWOULDBLOCK when still held elsewhere at the end, otherwise the errno of
-// the failed attempt.
-int PollLock(const std::function<bool()>& attempt, int wait_ms) {
+// lock held elsewhere, or wait_ms have passed; before the first pause, tells
+// waiting (when given). Returns 0 when locked, EWOULDBLOCK when still held
+// elsewhere at the end, otherwise the errno of the failed attempt.
+int PollLock(const std::function<bool()>& attempt, int wait_ms,
+             const std::function<void()>& waiting = nullptr) {
   auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(wait_ms);
-  for (;;) {
+  for (bool told = false;; told = true) {
     if (attempt()) return 0;
     if (!Busy(errno)) return errno;
     if (std::chrono::steady_clock::now() >= deadline) return EWOULDBLOCK;
+    if (!told && waiting) waiting();
     std::this_thread::sleep_for(kLockPoll);
   }
 }
 
-// The process that holds a flock() lock on the open file, as /proc/locks
-// tells it; 0 when it does not.
+// The process that holds the flock of the open file, from /proc/locks; 0
+// when the host does not tell.
 long FlockHolder(int fd) {
   struct stat st;
   if (::fstat(fd, &st) != 0) return 0;
-  std::ifstream locks("/proc/locks");
-  std::string line;
-  while (std::getline(locks, line)) {
-    // "1: FLOCK  ADVISORY  WRITE 4711 fe:00:10954001 0 EOF"; waiters have "->".
-    char kind[16], mode[16], access[16];
+  FILE* locks = std::fopen("/proc/locks", "r");
+  if (locks == nullptr) return 0;
+  long holder = 0;
+  char line[256];
+  while (holder == 0 && std::fgets(line, sizeof line, locks) != nullptr) {
     long pid = 0;
-    unsigned major = 0, minor = 0;
-    unsigned long ino = 0;
-    if (line.find("->") != std::string::npos ||
-        std::sscanf(line.c_str(), "%*d: %15s %15s %15s %ld %x:%x:%lu", kind, mode, access, &pid,
-                    &major, &minor, &ino) != 7) {
-      continue;
-    }
-    if (std::strcmp(kind, "FLOCK") == 0 && ino == st.st_ino && major == ::major(st.st_dev) &&
-        minor == ::minor(st.st_dev) && pid > 0) {
-      return pid;
+    unsigned maj = 0, min = 0;
+    unsigned long long ino = 0;
+    if (std::sscanf(line, "%*d: FLOCK %*s %*s %ld %x:%x:%llu", &pid, &maj, &min, &ino) == 4 &&
+        ino == st.st_ino && makedev(maj, min) == st.st_dev) {
+      holder = pid;
     }
   }
-  return 0;
+  std::fclose(locks);
+  return holder;
 }
 
 }  // namespace
 
-PathLock::PathLock(const std::string& path, int wait_ms) : lock_path_(path + ".lock") {
+PathLock::PathLock(const std::string& path, int wait_ms, const Waiting& waiting)
+    : lock_path_(path + ".lock") {
   int fd = -1;
   bool no_file = false;
   int err = PollLock(
@@ -543,21 +543,16 @@ PathLock::PathLock(const std::string& path, int wait_ms) : lock_path_(path + ".l
           errno = no_file ? ENOENT : EPERM;
           return false;
         }
-        if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
-          int busy = errno;
-          if (Busy(busy)) {
-            holder_ = FlockHolder(fd);
-          }
-          errno = busy;
-          return false;
-        }
+        if (::flock(fd, LOCK_EX | LOCK_NB) != 0) return false;
         if (StillNamed(fd, lock_path_)) return true;
         ::close(fd);  // the file was removed meanwhile: lock the new one
         fd = -1;
         errno = EAGAIN;
         return false;
       },
-      wait_ms);
+      wait_ms, [&] {
+        if (waiting) waiting(FlockHolder(fd));
+      });
   if (err == 0) {
     handle_ = fd;
     state_ = State::kHeld;

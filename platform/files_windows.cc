@@ -311,7 +311,7 @@ std::FILE* OpenSideFile(const std::string& path, std::string* reason) {
     *reason = path + " is not a regular file: not written";
     return nullptr;
   }
-  std::FILE* f = ::_wfopen(Wide(path).c_str(), L"wb");
+  std::FILE* f = ::_wfopen(Wide(path).c_str(), L"ab");
   if (f == nullptr) *reason = std::strerror(errno);
   return f;
 }
@@ -438,8 +438,9 @@ std::string SystemName(std::string path) {
 // A file that is removed but still open cannot be opened again (access
 // denied) until its last handle closes: a waiter treats that like a held
 // lock and tries again.
-PathLock::PathLock(const std::string& path, int wait_ms)
+PathLock::PathLock(const std::string& path, int wait_ms, const Waiting& waiting)
     : lock_path_(SystemName(path) + ".lock") {
+  bool told = false;
   const std::wstring name = Wide(lock_path_);
   auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(wait_ms);
   Handle h(INVALID_HANDLE_VALUE);
@@ -475,6 +476,8 @@ PathLock::PathLock(const std::string& path, int wait_ms)
       state_ = pending_delete ? State::kUnavailable : State::kBusy;
       return;
     }
+    if (waiting && !told && !pending_delete) waiting(0);  // Windows names no holder
+    told = told || !pending_delete;
     std::this_thread::sleep_for(kLockPoll);
   }
 }

@@ -578,8 +578,9 @@ TEST_F(ShowTest, DiffTrouble) {
   EXPECT_EQ(Run({"--diff", a, dir_ + "/missing.dnl"}), show::kDiffTrouble);
   EXPECT_EQ(Run({"--diff", a, bad}), show::kDiffTrouble);
   EXPECT_NE(err_.find(bad + ":1: valid_from"), std::string::npos) << err_;
-  EXPECT_EQ(Run({"--diff", a}), show::kDiffTrouble);
-  EXPECT_EQ(Run({"--diff", "--badge", "1", a, a}), show::kDiffTrouble);
+  // A wrong command line is a usage error, with --diff too.
+  EXPECT_EQ(Run({"--diff", a}), show::kShowUsage);
+  EXPECT_EQ(Run({"--diff", "--badge", "1", a, a}), show::kShowUsage);
   EXPECT_EQ(out_, "");
 }
 
