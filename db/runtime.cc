@@ -214,6 +214,17 @@ std::vector<Result> Backend::RunMany(int stmt_no, std::string_view text,
   return results;
 }
 
+Result Backend::RunEach(int stmt_no, std::string_view text, const Params& params,
+                        const std::function<bool(const Row&)>& take) {
+  Result r = Run(stmt_no, text, params, 0);
+  std::vector<Row> rows = std::move(r.rows);
+  r.rows.clear();
+  for (const Row& row : rows) {
+    if (!take(row)) break;
+  }
+  return r;
+}
+
 int Connection::Finish(const Result& r) {
   ++statements_sent_;
   last_sqlcode_ = r.sqlcode;
@@ -284,6 +295,21 @@ int Connection::Open(int cursor_no, std::string_view text, const Params& params,
   int rc = Finish(r);
   Tell({StatementObserver::Kind::kOpen, cursor_no, text, &params, rc, nullptr, r.rows.size()});
   if (rc == 0) cursors_[cursor_no].rows = std::move(r.rows);
+  return rc;
+}
+
+int Connection::ForEachRow(int cursor_no, std::string_view text, const Params& params,
+                           const std::function<bool(const Row&)>& take) {
+  cursors_.erase(cursor_no);
+  if (!backend_) return last_sqlcode_ = kSqlFailed;
+  size_t rows = 0;
+  Result r = backend_->RunEach(cursor_no, text, params, [&](const Row& row) {
+    ++rows;
+    return take(row);
+  });
+  int rc = Finish(r);
+  // Seen as a cursor opened with the rows it delivered.
+  Tell({StatementObserver::Kind::kOpen, cursor_no, text, &params, rc, nullptr, rows});
   return rc;
 }
 

@@ -128,6 +128,26 @@ void ForEachBadge(RunContext& ctx, const std::function<bool(BadgeRecord*)>& stor
   ctx.out.AddCount(badges, first_line);
 }
 
+Status LookupBalances(RunContext& ctx, BadgeRecord* r) {
+  if (ctx.bulk) return ctx.bulk->Balances(ctx.conn, ctx.scope.schema, r);
+  return GetBalances(ctx.conn, r, ctx.kept);
+}
+
+Status LookupVacation(RunContext& ctx, BadgeRecord* r) {
+  if (ctx.bulk) return ctx.bulk->Vacation(ctx.conn, ctx.scope.schema, r);
+  return GetVacation(ctx.conn, ctx.scope.schema, r, ctx.kept);
+}
+
+Status LookupPerson(RunContext& ctx, BadgeRecord* r) {
+  if (ctx.bulk) return ctx.bulk->Person(ctx.conn, ctx.scope.schema, r);
+  return GetPersonSprSal(ctx.conn, ctx.scope.schema, r, ctx.kept);
+}
+
+Status LookupLocation(RunContext& ctx, BadgeRecord* r) {
+  if (ctx.bulk) return ctx.bulk->LocationShortText(ctx.conn, ctx.scope.schema, r);
+  return GetLocationShortText(ctx.conn, r, ctx.kept);
+}
+
 bool BuildReaderRecord(
     RunContext& ctx, BadgeRecord* r, const std::string& terminal, int highest_reader,
     const std::function<void(RunContext&, BadgeRecord*, std::string*)>& put_balance,
