@@ -1,4 +1,5 @@
 #include "db/odbc_backend.h"
+#include "db/sqlite_collation.h"
 
 #include "platform/odbc_headers.h"
 
@@ -429,6 +430,10 @@ Result OdbcBackend::Failed(SQLRETURN rc, SQLSMALLINT type, SQLHANDLE handle) con
   // The SQLite ODBC driver gives SQLite's result code as the native error
   // under a general SQLSTATE: its constraint code refuses the row.
   if (sqlite_ && r.sqlcode == -19) r.failure = Outcome::kRowRefused;
+  if (sqlite_ && r.error.find(kInt32Overflow) != std::string::npos) {
+    r.sqlcode = kSqlIntOverflow;
+    r.failure = Outcome::kBadValue;
+  }
   return r;
 }
 

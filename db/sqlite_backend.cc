@@ -74,6 +74,17 @@ bool IntsFit(const Row& row, Result* r) {
   return true;
 }
 
+void Int32Sum(sqlite3_context* ctx, int argc, sqlite3_value** argv) {
+  std::vector<long long> terms(static_cast<size_t>(argc));
+  for (int i = 0; i < argc; ++i) terms[static_cast<size_t>(i)] = sqlite3_value_int64(argv[i]);
+  long long sum = 0;
+  if (AddInt32(terms.data(), argc, &sum)) {
+    sqlite3_result_int64(ctx, sum);
+  } else {
+    sqlite3_result_error(ctx, kInt32Overflow, -1);
+  }
+}
+
 // The number of pages of the open database file; 0 for an empty file.
 int PageCount(sqlite3* db, int* rc) {
   sqlite3_stmt* st = nullptr;
@@ -87,8 +98,11 @@ int PageCount(sqlite3* db, int* rc) {
 }  // namespace
 
 int RegisterCp1252Collation(sqlite3* db) {
-  return sqlite3_create_collation_v2(db, kCp1252Collation, SQLITE_UTF8, nullptr, CompareForSqlite,
-                                     nullptr);
+  int rc = sqlite3_create_collation_v2(db, kCp1252Collation, SQLITE_UTF8, nullptr,
+                                       CompareForSqlite, nullptr);
+  if (rc != SQLITE_OK) return rc;
+  return sqlite3_create_function(db, kInt32Sum, -1, SQLITE_UTF8 | SQLITE_DETERMINISTIC, nullptr,
+                                 Int32Sum, nullptr, nullptr);
 }
 
 std::unique_ptr<SqliteBackend> SqliteBackend::Open(const std::string& path,
@@ -297,6 +311,10 @@ Result SqliteBackend::Step(int stmt_no, std::string_view text, const Params& par
     r.sqlcode = SqlcodeOf(sqlite3_extended_errcode(db_) & 0xFF);
     r.failure = FailureOf(sqlite3_extended_errcode(db_));
     r.error = Message(db_);
+    if (r.error == kInt32Overflow) {
+      r.sqlcode = kSqlIntOverflow;
+      r.failure = Outcome::kBadValue;
+    }
     r.rows.clear();
   } else if (!r.is_select) {
     r.changes = sqlite3_changes(db_);

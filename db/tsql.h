@@ -8,6 +8,8 @@
 //   CONVERT(datetime, t, 112)        -> the date t (yyyymmdd) at midnight
 //   CURRENT_TIMESTAMP, CURRENT_TIMESTAMP-n -> local now, n days before
 //   DATEPART(year, x)                -> the year of x as integer
+//   COALESCE(a,0) + COALESCE(b,0) ...  -> plom_add32(...): int addition as
+//                                       SQL Server does it (overflow fails)
 //   BEGIN/COMMIT/ROLLBACK/SAVE TRANSACTION [name] -> SQLite transactions
 // Everything else (string literals, comments, quoted names) passes as it is.
 // The translation is at most linear in the size of the text.
