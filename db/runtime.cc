@@ -300,16 +300,23 @@ int Connection::Open(int cursor_no, std::string_view text, const Params& params,
 
 int Connection::ForEachRow(int cursor_no, std::string_view text, const Params& params,
                            const std::function<bool(const Row&)>& take) {
+  using Kind = StatementObserver::Kind;
   cursors_.erase(cursor_no);
   if (!backend_) return last_sqlcode_ = kSqlFailed;
-  size_t rows = 0;
+  // Seen as the cursor's open, its fetches and its close.
+  bool opened = false, stopped = false;
   Result r = backend_->RunEach(cursor_no, text, params, [&](const Row& row) {
-    ++rows;
-    return take(row);
+    if (!opened) Tell({Kind::kOpen, cursor_no, text, &params, kSqlOk, nullptr, 0});
+    opened = true;
+    Tell({Kind::kFetch, cursor_no, {}, nullptr, kSqlOk, &row, 1});
+    stopped = !take(row);
+    return !stopped;
   });
   int rc = Finish(r);
-  // Seen as a cursor opened with the rows it delivered.
-  Tell({StatementObserver::Kind::kOpen, cursor_no, text, &params, rc, nullptr, rows});
+  if (!opened) Tell({Kind::kOpen, cursor_no, text, &params, rc, nullptr, 0});
+  if (opened && rc != kSqlOk) Tell({Kind::kFetch, cursor_no, {}, nullptr, rc, nullptr, 0});
+  if (rc == kSqlOk && !stopped) Tell({Kind::kFetch, cursor_no, {}, nullptr, kSqlNotFound, nullptr, 0});
+  Tell({Kind::kClose, cursor_no, {}, nullptr, kSqlOk, nullptr, 0});
   return rc;
 }
 

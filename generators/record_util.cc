@@ -112,14 +112,13 @@ void ForEachBadge(RunContext& ctx, const std::function<bool(BadgeRecord*)>& stor
     }
     ctx.kept = nullptr;
   } else {
-    s = OpenBadgeCursor(ctx.conn, ctx.scope.schema);
-    while (s.ok() && (s = FetchBadge(ctx.conn, &r)).ok()) {
+    // The cursor stays open while the badges' lookups run: its rows are
+    // not held.
+    s = ForEachBadgeRow(ctx.conn, ctx.scope.schema, [&](BadgeRecord* row) {
       ++badges;
-      store_badge(&r);
-      r.Clear();
-      if (ctx.failed()) break;
-    }
-    CloseBadgeCursor(ctx.conn);
+      store_badge(row);
+      return !ctx.failed();
+    });
   }
   ctx.badges_read += badges;
   // An error is never the end of the badges: the file would lack them.
