@@ -312,6 +312,12 @@ bool OdbcBackend::Connect(const ConnectSettings& s, Failure* f) {
   Handles& h = *h_;
   SQLSetConnectAttr(h.dbc.get(), SQL_ATTR_LOGIN_TIMEOUT,
                     reinterpret_cast<SQLPOINTER>(kLoginTimeoutSeconds), 0);
+  // Read-only intent, before the connect: a driver that honours it writes
+  // nothing on this connection.
+  if (s.read_only) {
+    SQLSetConnectAttr(h.dbc.get(), SQL_ATTR_ACCESS_MODE,
+                      reinterpret_cast<SQLPOINTER>(SQL_MODE_READ_ONLY), 0);
+  }
   SQLRETURN rc;
   std::string where;
   if (s.server.find('=') == std::string::npos && IsOdbcDataSource(s.server)) {
@@ -592,10 +598,6 @@ void OdbcBackend::ReadRows(SQLHSTMT hs, size_t max_rows, Result* r) {
 
 Result OdbcBackend::Run(int stmt_no, std::string_view text, const Params& params, size_t max_rows) {
   Result r;
-  if (sqlite_ && SqliteSkipsSavepoint(text, &savepoints_)) {
-    ++round_trips_;  // SQL Server would get it: counted as it would go
-    return r;
-  }
   if (sqlite_ && IsAppLockText(text)) return SqliteAppLock(params);
   Statement* st = StatementFor(stmt_no, &r);
   if (st == nullptr || !Prepare(*st, text, &r)) return r;

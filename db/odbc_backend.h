@@ -147,7 +147,6 @@ class OdbcBackend : public Backend {
   std::unordered_map<int, std::unique_ptr<Statement>> statements_;
   std::vector<std::string> secrets_;
   std::string dbms_name_;
-  std::set<std::string> savepoints_;  // SQLite: savepoints set in the transaction
   TransportOptions options_;
   bool sqlite_ = false;
   // SQLite: sp_getapplock is answered here, with a lock beside the

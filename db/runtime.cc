@@ -119,7 +119,6 @@ TransportOptions TransportOptions::FromEnvironment() {
   o.param_arrays = !off("PLOMVARDE_PARAM_ARRAYS");
   const char* text = std::getenv("PLOMVARDE_TEXT_PARAMS");
   o.wide_text_params = text != nullptr && std::string_view(text) == "wide";
-  o.savepoint_batch = !off("PLOMVARDE_SAVEPOINT_BATCH");
   return o;
 }
 
@@ -133,8 +132,7 @@ std::unique_ptr<Backend> OpenSqliteFile(const std::string& path, const ConnectSe
                                         const TransportOptions& options, int* sqlcode,
                                         std::string* error) {
 #ifdef PLOM_HAVE_SQLITE
-  (void)s;
-  return SqliteBackend::Open(path, options, sqlcode, error);
+  return SqliteBackend::Open(path, options, sqlcode, error, s.read_only);
 #elif defined(PLOM_HAVE_ODBC)
   std::string first_error;
   int first_code = 0;

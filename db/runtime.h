@@ -227,6 +227,9 @@ struct ConnectSettings {
   std::string login;
   std::string password;
   std::string schema;  // the configured schema (database)
+  // Opened to read only (plomvarde-explain): the embedded database without
+  // write access, an ODBC connection with read-only intent.
+  bool read_only = false;
 };
 
 // How long a statement may take and how statements travel; the
@@ -246,10 +249,6 @@ struct TransportOptions {
   // Rows of one statement sent together as a parameter array where the
   // driver supports it. PLOMVARDE_PARAM_ARRAYS=0 sends one row per round trip.
   bool param_arrays = true;
-  // A savepoint sent in the same round trip as the statement it protects,
-  // where the DBMS takes both in one batch. PLOMVARDE_SAVEPOINT_BATCH=0
-  // sends each by itself.
-  bool savepoint_batch = true;
 
   // The defaults with the environment's values; a value that is not a
   // whole number of seconds (0 to 86400) leaves the default.

@@ -2,12 +2,14 @@
 
 #include <sqlite3.h>
 
+#include <unistd.h>
+
 #include <cctype>
+#include <cstdio>
 #include <vector>
 
 #include "db/codepage.h"
 #include "db/sqlite_collation.h"
-#include "db/key_locks.h"
 #include "db/tsql.h"
 
 namespace plom {
@@ -95,6 +97,28 @@ int PageCount(sqlite3* db, int* rc) {
   return pages;
 }
 
+// The URI that opens the file as immutable: SQLite then takes no lock and
+// needs no shared-memory file beside it.
+std::string ImmutableUri(const std::string& path) {
+  std::string uri = "file:";
+  for (unsigned char ch : path) {
+    if (ch == '?' || ch == '#' || ch == '%' || ch < 0x20) {
+      char hex[4];
+      std::snprintf(hex, sizeof hex, "%%%02X", ch);
+      uri += hex;
+    } else {
+      uri += static_cast<char>(ch);
+    }
+  }
+  return uri + "?immutable=1";
+}
+
+bool DirectoryWritable(const std::string& path) {
+  size_t slash = path.rfind('/');
+  std::string dir = slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
+  return ::access(dir.c_str(), W_OK) == 0;
+}
+
 }  // namespace
 
 int RegisterCp1252Collation(sqlite3* db) {
@@ -107,7 +131,7 @@ int RegisterCp1252Collation(sqlite3* db) {
 
 std::unique_ptr<SqliteBackend> SqliteBackend::Open(const std::string& path,
                                                    const TransportOptions& options, int* sqlcode,
-                                                   std::string* error) {
+                                                   std::string* error, bool read_only) {
   // SQLite counts each of its allocations under one mutex of the process,
   // for statistics that nothing here reads: the connections of a batch's
   // runs would meet at that mutex at nearly every step. Switched off before
@@ -117,7 +141,15 @@ std::unique_ptr<SqliteBackend> SqliteBackend::Open(const std::string& path,
   static const int kNoMemoryStatistics = sqlite3_config(SQLITE_CONFIG_MEMSTATUS, 0);
   (void)kNoMemoryStatistics;
   sqlite3* db = nullptr;
-  int rc = sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX, nullptr);
+  int rc;
+  if (!read_only) {
+    rc = sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX, nullptr);
+  } else if (DirectoryWritable(path)) {
+    rc = sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READONLY | SQLITE_OPEN_NOMUTEX, nullptr);
+  } else {
+    rc = sqlite3_open_v2(ImmutableUri(path).c_str(), &db,
+                         SQLITE_OPEN_READONLY | SQLITE_OPEN_NOMUTEX | SQLITE_OPEN_URI, nullptr);
+  }
   if (rc == SQLITE_OK) rc = RegisterCp1252Collation(db);
   if (rc == SQLITE_OK) {
     sqlite3_busy_timeout(db, options.lock_timeout_s * 1000);
@@ -138,7 +170,7 @@ std::unique_ptr<SqliteBackend> SqliteBackend::Open(const std::string& path,
     return nullptr;
   }
   // Many runs at once on one file: readers never wait for the writer.
-  sqlite3_exec(db, "PRAGMA journal_mode=WAL", nullptr, nullptr, nullptr);
+  if (!read_only) sqlite3_exec(db, "PRAGMA journal_mode=WAL", nullptr, nullptr, nullptr);
   sqlite3_exec(db, "PRAGMA synchronous=NORMAL", nullptr, nullptr, nullptr);
   // A run visits every badge's rows once in index order of other tables: a
   // page cache of 8 MB keeps those lookups off the disk.
@@ -150,7 +182,6 @@ std::unique_ptr<SqliteBackend> SqliteBackend::Open(const std::string& path,
 SqliteBackend::~SqliteBackend() {
   sqlite3_finalize(snapshot_);
   for (auto& [no, prepared] : prepared_) sqlite3_finalize(prepared.stmt);
-  for (auto& [text, st] : fixed_) sqlite3_finalize(st);
   sqlite3_close(db_);
 }
 
@@ -160,14 +191,9 @@ SqliteBackend::Prepared* SqliteBackend::Prepare(int stmt_no, std::string_view te
   if (fresh || p.text != text) {
     // A number with a text of its own: what the text is, found out once.
     sqlite3_finalize(p.stmt);
-    p = Prepared{std::string(text), nullptr, IsAppLockText(text), ParseTransaction(text)};
+    p = Prepared{std::string(text), nullptr, IsAppLockText(text)};
   }
-  // A savepoint and the lock statement need no SQLite statement (a rollback
-  // to a savepoint may need one, see RunSavepoint).
-  if (p.stmt != nullptr || p.app_lock ||
-      (p.transaction && p.transaction->kind == TransactionStatement::Kind::kSave)) {
-    return &p;
-  }
+  if (p.stmt != nullptr || p.app_lock) return &p;
   std::string sql = Cp1252ToUtf8(TranslateForSqlite(text));
   int rc = sqlite3_prepare_v3(db_, sql.c_str(), static_cast<int>(sql.size()),
                               SQLITE_PREPARE_PERSISTENT, &p.stmt, nullptr);
@@ -207,48 +233,6 @@ void SqliteBackend::ShareReadTransaction(bool select) {
   if (!snapshot_held_) sqlite3_reset(snapshot_);
 }
 
-int SqliteBackend::Exec(const std::string& sql, Result* r) {
-  sqlite3_stmt*& st = fixed_[sql];
-  if (st == nullptr && sqlite3_prepare_v3(db_, sql.c_str(), -1, SQLITE_PREPARE_PERSISTENT, &st,
-                                          nullptr) != SQLITE_OK) {
-    r->sqlcode = SqlcodeOf(sqlite3_errcode(db_));
-    r->error = Message(db_);
-    sqlite3_finalize(st);
-    st = nullptr;
-    return r->sqlcode;
-  }
-  int rc = sqlite3_step(st);
-  sqlite3_reset(st);
-  if (rc != SQLITE_DONE) {
-    r->sqlcode = SqlcodeOf(rc);
-    r->error = Message(db_);
-  }
-  return r->sqlcode;
-}
-
-bool SqliteBackend::RunSavepoint(const TransactionStatement& t, Result* r) {
-  const std::string& name = t.name;
-  if (t.kind == TransactionStatement::Kind::kSave) {
-    if (sqlite3_get_autocommit(db_)) {
-      r->sqlcode = kSqlFailed;
-      r->error = "no transaction is active for savepoint " + name;
-      return true;
-    }
-    savepoints_[name] = 0;
-    return true;
-  }
-  auto it = savepoints_.find(name);
-  if (t.kind != TransactionStatement::Kind::kRollback || it == savepoints_.end()) return false;
-  if (it->second == 0) return true;  // the failed statement undid itself
-  // Changes since the savepoint cannot be undone alone: undo everything
-  // and say so, rather than keep a part.
-  Exec("ROLLBACK", r);
-  savepoints_.clear();
-  r->sqlcode = kSqlFailed;
-  r->error = "savepoint " + name + " covers more than one statement; transaction rolled back";
-  return true;
-}
-
 Result SqliteBackend::Run(int stmt_no, std::string_view text, const Params& params,
                           size_t max_rows) {
   return Step(stmt_no, text, params, max_rows, nullptr);
@@ -265,7 +249,6 @@ Result SqliteBackend::Step(int stmt_no, std::string_view text, const Params& par
   ++round_trips_;
   Prepared* p = Prepare(stmt_no, text, &r);
   if (p == nullptr) return r;
-  if (p->transaction && RunSavepoint(*p->transaction, &r)) return r;
   if (p->app_lock) return app_locks_.Take(path_, params);
   sqlite3_stmt* st = p->stmt;
   if (share_reads_ || snapshot_held_) {
@@ -318,12 +301,48 @@ Result SqliteBackend::Step(int stmt_no, std::string_view text, const Params& par
     r.rows.clear();
   } else if (!r.is_select) {
     r.changes = sqlite3_changes(db_);
-    if (!sqlite3_stmt_readonly(st)) {
-      for (auto& [name, count] : savepoints_) ++count;
+  }
+  sqlite3_reset(st);
+  sqlite3_clear_bindings(st);
+  int nparams = sqlite3_bind_parameter_count(st);
+  for (int i = 0; i < nparams && i < static_cast<int>(params.size()); ++i) {
+    const Param& p = params[static_cast<size_t>(i)];
+    if (p.is_int) {
+      sqlite3_bind_int64(st, i + 1, p.num);
+    } else {
+      std::string u = Cp1252ToUtf8(p.text);
+      sqlite3_bind_text(st, i + 1, u.data(), static_cast<int>(u.size()), SQLITE_TRANSIENT);
     }
   }
+  int ncols = sqlite3_column_count(st);
+  r.is_select = ncols > 0;
+  int rc;
+  while ((rc = sqlite3_step(st)) == SQLITE_ROW) {
+    Row row;
+    row.reserve(static_cast<size_t>(ncols));
+    for (int c = 0; c < ncols; ++c) row.push_back(ColumnValue(st, c));
+    if (!IntsFit(row, &r)) break;
+    r.rows.push_back(std::move(row));
+    if (max_rows != 0 && r.rows.size() >= max_rows) {
+      rc = SQLITE_DONE;
+      break;
+    }
+  }
+  if (r.sqlcode != 0) {
+    r.rows.clear();
+  } else if (rc != SQLITE_DONE) {
+    r.sqlcode = SqlcodeOf(sqlite3_extended_errcode(db_) & 0xFF);
+    r.failure = FailureOf(sqlite3_extended_errcode(db_));
+    r.error = Message(db_);
+    if (r.error == kInt32Overflow) {
+      r.sqlcode = kSqlIntOverflow;
+      r.failure = Outcome::kBadValue;
+    }
+    r.rows.clear();
+  } else if (!r.is_select) {
+    r.changes = sqlite3_changes(db_);
+  }
   sqlite3_reset(st);                                     // ends the statement's read transaction
-  if (sqlite3_get_autocommit(db_)) savepoints_.clear();  // the transaction ended
   return r;
 }
 

@@ -11,13 +11,11 @@
 #include <functional>
 #include <map>
 #include <memory>
-#include <optional>
 #include <string>
 #include <unordered_map>
 
 #include "db/key_locks.h"
 #include "db/runtime.h"
-#include "db/tsql.h"
 
 struct sqlite3;
 struct sqlite3_stmt;
@@ -33,10 +31,12 @@ class SqliteBackend : public Backend {
   // sqlcode and the message.
   // An empty file is refused, not made a database. options.lock_timeout_s
   // is the busy timeout: how long a statement waits for another process's
-  // write lock.
+  // write lock. read_only opens it without write access and writes
+  // nothing, not even its journal mode; where its directory may not be
+  // written (no shared-memory file can be made), as immutable.
   static std::unique_ptr<SqliteBackend> Open(const std::string& path,
                                              const TransportOptions& options, int* sqlcode,
-                                             std::string* error);
+                                             std::string* error, bool read_only = false);
   ~SqliteBackend() override;
 
   Result Run(int stmt_no, std::string_view text, const Params& params, size_t max_rows) override;
@@ -66,37 +66,19 @@ class SqliteBackend : public Backend {
   // max_rows rows into the result).
   Result Step(int stmt_no, std::string_view text, const Params& params, size_t max_rows,
               const std::function<bool(const Row&)>* take);
-  // Savepoints: SAVE TRANSACTION x and ROLLBACK TRANSACTION x of an open
-  // savepoint x. Returns false when the text is not one of these.
-  //
-  // SQLite undoes a failed statement by itself, so a savepoint costs nothing
-  // until it is rolled back: rolling back to a savepoint behind which no
-  // change succeeded is exact without any SQLite savepoint (the line store
-  // sets one before each insert). A savepoint with successful changes
-  // behind it is not undone alone: the whole transaction is rolled back and
-  // the rollback fails, so nothing is kept by halves. A SAVE fails when no
-  // transaction is open (SQLite may have rolled it back by itself, on a
-  // full disk for one): the transaction is found gone. A rollback to a
-  // savepoint of a transaction that is gone is no savepoint statement and
-  // fails in SQLite.
-  bool RunSavepoint(const TransactionStatement& t, Result* r);
-  int Exec(const std::string& sql, Result* r);
   // Before each statement when reads are shared (select: a SELECT): takes
   // or gives back the shared read transaction.
   void ShareReadTransaction(bool select);
 
   struct Prepared {
-    std::string text;  // the statement text as the tool sent it
-    sqlite3_stmt* stmt = nullptr;  // null for the lock statement and savepoints
+    std::string text;              // the statement text as the tool sent it
+    sqlite3_stmt* stmt = nullptr;  // null for the lock statement
     bool app_lock = false;         // sp_getapplock: answered by app_locks_
-    std::optional<TransactionStatement> transaction;
   };
   sqlite3* db_;
   std::string path_;           // the database file
   SessionAppLocks app_locks_;  // sp_getapplock, held for the session
   std::unordered_map<int, Prepared> prepared_;
-  std::unordered_map<std::string, sqlite3_stmt*> fixed_;  // savepoint statements
-  std::map<std::string, int> savepoints_;                 // savepoint -> changes since it was set
   bool share_reads_ = false;
   sqlite3_stmt* snapshot_ = nullptr;  // holds the shared read transaction
   bool snapshot_held_ = false;

@@ -399,18 +399,6 @@ std::vector<std::string> SqlWords(std::string_view s) {
   return words;
 }
 
-bool SqliteSkipsSavepoint(std::string_view tsql, std::set<std::string>* open) {
-  auto t = ParseTransaction(tsql);
-  if (!t) return false;
-  if (t->kind == TransactionStatement::Kind::kSave) {
-    open->insert(t->name);
-    return true;
-  }
-  if (t->kind == TransactionStatement::Kind::kRollback && open->count(t->name)) return true;
-  open->clear();  // BEGIN, COMMIT or a full ROLLBACK
-  return false;
-}
-
 std::string TranslateForSqlite(std::string_view tsql) {
   if (auto t = ParseTransaction(tsql)) return SqliteTransaction(*t);
   return Translate(tsql);

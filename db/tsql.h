@@ -66,12 +66,4 @@ bool EqualsNoCase(std::string_view a, std::string_view b);
 // The blank-separated words of a statement text.
 std::vector<std::string> SqlWords(std::string_view s);
 
-// SQLite has no SAVE TRANSACTION. The tool sets a savepoint only in front of
-// a single statement (the line store's insert), and SQLite undoes a failed
-// statement by itself, so "SAVE TRANSACTION x" and a rollback to such a
-// savepoint x need no SQLite statement at all. Returns true when the text is
-// one of these two (nothing is to be run); *open keeps the savepoint names
-// of the transaction and is emptied by BEGIN, COMMIT and a full ROLLBACK.
-bool SqliteSkipsSavepoint(std::string_view tsql, std::set<std::string>* open);
-
 }  // namespace plom

@@ -2,6 +2,7 @@
 
 #include "config/config_file.h"
 #include "installation/access_rights.h"
+#include "installation/badge_queries.h"
 #include "installation/connection.h"
 #include "installation/line_store.h"
 #include "generators/record_util.h"
@@ -13,26 +14,21 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <filesystem>
 #include <string_view>
 
 namespace plom {
 namespace {
 
 constexpr size_t kMaxFunctionLen = 19;
+// Above every reader number a terminal can have.
+constexpr int kHighestReader = 9999;
 
 constexpr DownloadFunction kFunctions[] = {
     {"VQDNL17P", GenerateVQDNL17P, kWidthVQDNL17P}, {"VQDNL18P", GenerateVQDNL18P, kWidthVQDNL18P},
     {"VQDNL31P", GenerateVQDNL31P, kWidthVQDNL31P}, {"VQDNL60P", GenerateVQDNL60P, kWidthVQDNL60P},
     {"IDSTAMM", GenerateIDSTAMM, kWidthIDSTAMM},
 };
-
-void PrintUsage(Messages& msg) {
-  msg.Printf("Aufruf: PLOMVARDE [Param1] [Param2] [Param3] [Param4]  \n");
-  msg.Printf("Param1: DNL-Funktion\n");
-  msg.Printf("Param2: Terminal-Name\n");
-  msg.Printf("Param3: Pfad der DNL-Datei\n");
-  msg.Printf("Param4: 1: neu 0: dran h\xE4ngen\n");
-}
 
 std::string ToCapitals(std::string s) {
   for (char& ch : s) {
@@ -42,6 +38,14 @@ std::string ToCapitals(std::string s) {
 }
 
 }  // namespace
+
+void PrintUsage(Messages& msg) {
+  msg.Printf("Aufruf: PLOMVARDE [Param1] [Param2] [Param3] [Param4]  \n");
+  msg.Printf("Param1: DNL-Funktion\n");
+  msg.Printf("Param2: Terminal-Name\n");
+  msg.Printf("Param3: Pfad der DNL-Datei\n");
+  msg.Printf("Param4: 1: neu 0: dran h\xE4ngen\n");
+}
 
 bool TakeArguments(const std::vector<std::string>& args, Messages& msg, RunParams* p) {
   if (args.size() < 4) {
@@ -137,6 +141,10 @@ int ReportFailure(Messages& msg, const RunParams& p, int sqlcode, const std::str
 int ReportLock(Messages& msg, const RunParams& p, const PathLock& lock) {
   if (lock.state() == PathLock::State::kNoDirectory) {
     msg.Printf("Donwloadfile %s konnte nicht geoeffnet werden!\n", p.path.c_str());
+    std::error_code ec;
+    std::filesystem::path dir = std::filesystem::absolute(HostPath(p.path), ec).parent_path();
+    msg.Printf("Verzeichnis %s existiert nicht.\n",
+               ec ? p.path.c_str() : dir.lexically_normal().string().c_str());
     return kExitCantWrite;
   }
   if (lock.state() == PathLock::State::kBusy) {
@@ -151,13 +159,18 @@ int Connect(const RunOptions& options, Messages& msg, Connection* conn) {
   return ConnectAsRun(conn, msg, options.config_path) == 0 ? kExitOk : kExitUnavailable;
 }
 
+// Says why a file could not be written.
+int ReportWrite(Messages& msg, const std::string& path, const WriteResult& w) {
+  if (w.ok()) return kExitOk;
+  msg.Printf("Donwloadfile %s konnte nicht geoeffnet werden!\n", path.c_str());
+  if (w.status != WriteResult::Status::kCannotOpen) msg.Printf("%s\n", w.reason.c_str());
+  return kExitCantWrite;
+}
+
 // Writes the download file; says why it could not be written.
 int WriteDownload(Messages& msg, const RunParams& p, const std::string& data) {
   WriteResult w = p.replace ? ReplaceFile(p.path, data) : AppendFile(p.path, data);
-  if (w.ok()) return kExitOk;
-  msg.Printf("Donwloadfile %s konnte nicht geoeffnet werden!\n", p.path.c_str());
-  if (w.status == WriteResult::Status::kFailed) msg.Printf("%s\n", w.reason.c_str());
-  return kExitCantWrite;
+  return ReportWrite(msg, p.path, w);
 }
 
 // The turn of a run's writes to the line store, when the runs take turns.
@@ -177,23 +190,56 @@ const DownloadFunction* FindDownloadFunction(const std::string& name) {
 
 int VisitRunSchemas(Connection& c, RunOutput& out, const std::string& terminal,
                     const std::function<void(const std::string& schema)>& visit,
-                    std::string* failed_cursor) {
+                    std::string* failed_cursor, bool* unknown_terminal) {
   int error = kSqlOk;
   std::string cursor;
+  bool unknown = false;
   if (VisitSchemas(c, out, terminal, false, visit, &error, &cursor) == 0 && error == kSqlOk) {
+    // No client schema: the terminal may still be a known one that serves
+    // every client. One without readers as well is most likely misspelt.
+    int number = 0;
+    std::string code;
+    Status s = OpenReaderCursor(c, terminal, kHighestReader);
+    if (s.ok()) s = FetchReader(c, &number, &code);
+    static_cast<void>(CloseReaderCursor(c));
+    if (s.failed()) {
+      // A database that does not answer ends the run as in any lookup.
+      if (failed_cursor != nullptr) *failed_cursor = "ZLS_ZLES_C";
+      if (unknown_terminal != nullptr) *unknown_terminal = false;
+      return s.sqlcode() < 0 ? s.sqlcode() : kSqlFailed;
+    }
+    unknown = s.no_row();
+    if (unknown) {
+      out.Printf(
+          "Terminal %s unbekannt (keine Leser, kein Mandant), Datei wird trotzdem "
+          "geschrieben!\n",
+          terminal.c_str());
+    }
     VisitSchemas(c, out, terminal, true, visit, &error, &cursor);
   }
+  if (unknown_terminal != nullptr) *unknown_terminal = unknown;
   if (failed_cursor != nullptr) *failed_cursor = cursor;
   return error;
 }
 
-int ConnectAsRun(Connection* conn, Messages& msg, const std::string& config_path) {
+int ConnectAsRun(Connection* conn, Messages& msg, const std::string& config_path,
+                 bool read_only) {
   Credentials cred = ReadCredentials(config_path);
-  int rc = ConnectDatabase(conn, cred.login, cred.password, cred.server, cred.schema);
+  int rc = ConnectDatabase(conn, cred.login, cred.password, cred.server, cred.schema, read_only);
   if (rc == 0) return 0;
   msg.Printf("DB-Connect-Error: %d!", rc);
   msg.Printf("Name:%s Pwd:%s Net:%s Schema:%s\n", cred.login.c_str(), "***", cred.server.c_str(),
              cred.schema.c_str());
+  // A configuration file that cannot be read gives empty values: the
+  // connect fails for that, and the path says where it was looked for.
+  std::string unreadable = ConfigFileUnreadable(config_path);
+  if (!unreadable.empty()) {
+    std::error_code ec;
+    std::filesystem::path looked = std::filesystem::absolute(HostPath(config_path), ec);
+    msg.Printf("Konfigurationsdatei %s nicht lesbar: %s\n",
+               ec ? config_path.c_str() : looked.lexically_normal().string().c_str(),
+               unreadable.c_str());
+  }
   std::string why = conn->last_error();
   // The backend's reason, never with the password in it.
   for (size_t at; !cred.password.empty() && (at = why.find(cred.password)) != std::string::npos;)
@@ -220,10 +266,7 @@ int WriteDryRun(Messages& msg, const RunParams& p, int width, const std::string&
   f->removed = c.removed;
   f->changed = c.changed;
   std::string beside = p.path + ".new";
-  if (!ReplaceFile(beside, next)) {
-    msg.Printf("Donwloadfile %s konnte nicht geoeffnet werden!\n", beside.c_str());
-    return kExitCantWrite;
-  }
+  if (int status = ReportWrite(msg, beside, ReplaceSideFile(beside, next))) return status;
   msg.Printf("Probelauf: %s geschrieben, gegenueber %s: %lld neu, %lld entfernt, %lld geaendert\n",
              beside.c_str(), p.path.c_str(), static_cast<long long>(c.added),
              static_cast<long long>(c.removed), static_cast<long long>(c.changed));
@@ -237,10 +280,7 @@ int RejectNewContent(Messages& msg, const RunParams& p, size_t old_records, size
              p.path.c_str(), new_records, old_records, pct);
   if (dry_run) return kExitGuarded;
   std::string beside = p.path + ".rejected";
-  if (!ReplaceFile(beside, data)) {
-    msg.Printf("Donwloadfile %s konnte nicht geoeffnet werden!\n", beside.c_str());
-    return kExitCantWrite;
-  }
+  if (int status = ReportWrite(msg, beside, ReplaceSideFile(beside, data))) return status;
   msg.Printf("Neuer Inhalt in %s\n", beside.c_str());
   return kExitGuarded;
 }
@@ -256,7 +296,7 @@ int WriteOut(Messages& msg, const RunParams& p, int width, const std::string& da
   }
   bool guarded = p.replace && options.guard_pct > 0;
   size_t old_records = guarded ? CountFileRecords(p.path, width) : 0;
-  if (guarded && GuardTrips(old_records, records, options.guard_pct, kGuardMinRecords)) {
+  if (guarded && GuardTrips(old_records, records, options.guard_pct, options.guard_min)) {
     return RejectNewContent(msg, p, old_records, records, options.guard_pct, data, options.dry_run);
   }
   if (options.dry_run) return kExitOk;
@@ -308,7 +348,19 @@ bool SameLines(const std::vector<std::string>& generated, const std::vector<Refu
 // verify, say what happened, write out.
 int RunConnected(Connection& conn, Messages& msg, const RunParams& p, const DownloadFunction& fn,
                  const RunOptions& options, RunFigures* f) {
-  int rc = LockLineStore(conn, p.path, options.lock_wait_ms);
+  int rc = LockLineStore(conn, p.path, 0);
+  if (rc == kSqlLineStoreLocked && options.lock_wait_ms > 0) {
+    msg.Printf("Downloadfile %s wird von einem anderen Lauf erstellt (Sperre Zrt999Tmp), warte "
+               "bis zu %d s\n",
+               p.path.c_str(), (options.lock_wait_ms + 999) / 1000);
+    msg.Flush();
+    rc = LockLineStore(conn, p.path, options.lock_wait_ms);
+  }
+  if (rc == kSqlLockFileUnusable) {
+    msg.Printf("Sperre Zrt999Tmp %s nicht verwendbar: %s\n", p.path.c_str(),
+               conn.last_error().c_str());
+    return kExitLocked;
+  }
   if (rc == kSqlLineStoreLocked) {
     msg.Printf("Downloadfile %s wird von einem anderen Lauf erstellt!\n", p.path.c_str());
     return kExitLocked;
@@ -335,6 +387,8 @@ int RunConnected(Connection& conn, Messages& msg, const RunParams& p, const Down
       f->badges_read = 0;
       msg.Printf("Error Tab. Zrt999Tmp loeschen! ErrNr: %d User: %s", deleted.sqlcode(),
                  p.path.c_str());
+      // The cause in the database's words (a full disk, a lock waited for).
+      if (!deleted.reason().empty()) msg.Printf("\n%s\n", deleted.reason().c_str());
       return kExitUnavailable;
     }
     if (!ctx.failed()) {
@@ -378,8 +432,20 @@ int RunConnected(Connection& conn, Messages& msg, const RunParams& p, const Down
 int RunSteps(const RunParams& p, Messages& msg, const RunOptions& options, RunFigures* f) {
   const DownloadFunction& fn = *FindDownloadFunction(p.function);
 
-  PathLock lock(p.path, options.lock_wait_ms);
+  PathLock lock(p.path, options.lock_wait_ms, [&](long holder) {
+    std::string by = holder > 0 ? " (Prozess " + std::to_string(holder) + ")" : "";
+    msg.Printf("Downloadfile %s wird von einem anderen Lauf erstellt%s, warte bis zu %d s\n",
+               p.path.c_str(), by.c_str(), (options.lock_wait_ms + 999) / 1000);
+    msg.Flush();
+  });
   if (lock.state() != PathLock::State::kHeld) return ReportLock(msg, p, lock);
+  std::string refused = RefusedPath(p.path);
+  if (!refused.empty()) {
+    WriteResult w;
+    w.status = WriteResult::Status::kRefused;
+    w.reason = refused;
+    return ReportWrite(msg, p.path, w);
+  }
   RemoveLeftTemporaries(p.path);
 
   Connection conn;
