@@ -302,46 +302,6 @@ Result SqliteBackend::Step(int stmt_no, std::string_view text, const Params& par
   } else if (!r.is_select) {
     r.changes = sqlite3_changes(db_);
   }
-  sqlite3_reset(st);
-  sqlite3_clear_bindings(st);
-  int nparams = sqlite3_bind_parameter_count(st);
-  for (int i = 0; i < nparams && i < static_cast<int>(params.size()); ++i) {
-    const Param& p = params[static_cast<size_t>(i)];
-    if (p.is_int) {
-      sqlite3_bind_int64(st, i + 1, p.num);
-    } else {
-      std::string u = Cp1252ToUtf8(p.text);
-      sqlite3_bind_text(st, i + 1, u.data(), static_cast<int>(u.size()), SQLITE_TRANSIENT);
-    }
-  }
-  int ncols = sqlite3_column_count(st);
-  r.is_select = ncols > 0;
-  int rc;
-  while ((rc = sqlite3_step(st)) == SQLITE_ROW) {
-    Row row;
-    row.reserve(static_cast<size_t>(ncols));
-    for (int c = 0; c < ncols; ++c) row.push_back(ColumnValue(st, c));
-    if (!IntsFit(row, &r)) break;
-    r.rows.push_back(std::move(row));
-    if (max_rows != 0 && r.rows.size() >= max_rows) {
-      rc = SQLITE_DONE;
-      break;
-    }
-  }
-  if (r.sqlcode != 0) {
-    r.rows.clear();
-  } else if (rc != SQLITE_DONE) {
-    r.sqlcode = SqlcodeOf(sqlite3_extended_errcode(db_) & 0xFF);
-    r.failure = FailureOf(sqlite3_extended_errcode(db_));
-    r.error = Message(db_);
-    if (r.error == kInt32Overflow) {
-      r.sqlcode = kSqlIntOverflow;
-      r.failure = Outcome::kBadValue;
-    }
-    r.rows.clear();
-  } else if (!r.is_select) {
-    r.changes = sqlite3_changes(db_);
-  }
   sqlite3_reset(st);                                     // ends the statement's read transaction
   return r;
 }
