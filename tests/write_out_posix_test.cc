@@ -279,11 +279,15 @@ TEST(WriteOut, LinksAreFollowedOnlyWhereTheSystemWould) {
     std::string dir = test::TempDir() + "/shared", secret = test::TempDir() + "/secret";
     ASSERT_TRUE(fs::create_directory(dir));
     ASSERT_EQ(chmod(dir.c_str(), c.dir_mode), 0);
-    if (c.dir_is_others) ASSERT_EQ(chown(dir.c_str(), uid, gid), 0);
+    if (c.dir_is_others) {
+      ASSERT_EQ(chown(dir.c_str(), uid, gid), 0);
+    }
     test::WriteFile(secret, "root's");
     std::string link = dir + "/t.dnl";
     ASSERT_EQ(symlink(secret.c_str(), link.c_str()), 0);
-    if (c.link_is_others) ASSERT_EQ(lchown(link.c_str(), uid, gid), 0);
+    if (c.link_is_others) {
+      ASSERT_EQ(lchown(link.c_str(), uid, gid), 0);
+    }
 
     WriteResult r = ReplaceFile(link, "new");
     std::string read;
@@ -334,8 +338,11 @@ TEST(WriteOut, SideFilesAndPipesNeverBlockNorLeadElsewhere) {
     }
     WriteResult r = ReplaceSideFile(path, "side");
     EXPECT_EQ(r.ok(), c.side_ok) << r.reason;
-    if (c.side_ok) EXPECT_EQ(test::ReadFile(path), "side");
-    if (!c.side_ok) EXPECT_EQ(r.status, WriteResult::Status::kRefused);
+    if (c.side_ok) {
+      EXPECT_EQ(test::ReadFile(path), "side");
+    } else {
+      EXPECT_EQ(r.status, WriteResult::Status::kRefused);
+    }
   }
   EXPECT_EQ(test::ReadFile(secret), "kept");
   // The download file a pipe that nobody reads: refused at once.
