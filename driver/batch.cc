@@ -339,6 +339,10 @@ int RunBatch(const std::vector<PlanRun>& plan, const BatchOptions& options,
   std::mutex line_store_writes;
   RunOptions run_options = options.run;
   if (options.share) run_options.shared = &shared;
+  // The schemas' answers read at once stay for the whole batch: room for
+  // several schemas' answers.
+  BulkAnswers bulk(4 * run_options.answer_memory);
+  if (options.share && run_options.reuse_answers) run_options.bulk = &bulk;
   run_options.line_store_writes = &line_store_writes;
 
   std::vector<size_t> order = StartOrder(plan);

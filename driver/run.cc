@@ -251,6 +251,7 @@ int ConnectAsRun(Connection* conn, Messages& msg, const std::string& config_path
 RunOptions DefaultRunOptions() {
   RunOptions o;
   o.config_path = HostPath(kConfigPath);
+  o.answer_memory = AnswerMemoryBound();
   return o;
 }
 
@@ -305,7 +306,8 @@ int WriteOut(Messages& msg, const RunParams& p, int width, const std::string& da
 // Generate: the generator for the terminal's client schemas (all client
 // schemas when it has none), storing nothing. A failing schema cursor is
 // the run's failure like any other.
-void Generate(Connection& conn, const RunParams& p, const DownloadFunction& fn, RunContext* ctx) {
+void Generate(Connection& conn, const RunParams& p, const DownloadFunction& fn, RunContext* ctx,
+              bool own_bulk) {
   std::string cursor;
   int rc = VisitRunSchemas(
       conn, ctx->out, p.terminal,
@@ -313,6 +315,7 @@ void Generate(Connection& conn, const RunParams& p, const DownloadFunction& fn, 
         if (ctx->failed()) return;
         ctx->scope = RunScope{p.path, p.terminal, schema};
         fn.generate(*ctx);
+        if (own_bulk) ctx->bulk->Forget(schema);
       },
       &cursor);
   if (rc < 0) ctx->Fail(rc, cursor, conn.last_error());
@@ -365,7 +368,12 @@ int RunConnected(Connection& conn, Messages& msg, const RunParams& p, const Down
   if (rc != 0) return ReportFailure(msg, p, rc, "Sperre Zrt999Tmp", conn.last_error());
 
   RunContext ctx(conn, options.reuse_answers, options.shared);
-  Generate(conn, p, fn, &ctx);
+  std::unique_ptr<BulkAnswers> own_bulk;
+  if (options.reuse_answers) {
+    if (options.bulk == nullptr) own_bulk = std::make_unique<BulkAnswers>(options.answer_memory);
+    ctx.bulk = options.bulk != nullptr ? options.bulk : own_bulk.get();
+  }
+  Generate(conn, p, fn, &ctx, own_bulk != nullptr);
   f->badges_read = ctx.badges_read;
 
   // Store: in one turn of the line store's writes, the path's previous

@@ -65,6 +65,12 @@ struct RunOptions {
   // Answers kept for all runs of a batch (see installation/shared_answers.h);
   // none for a single run.
   SharedAnswers* shared = nullptr;
+  // The per-badge lookups' answers read for a whole client schema at once
+  // (see installation/bulk_answers.h), when answers are reused: shared by
+  // the runs of a batch when set, else read by the run for each schema and
+  // dropped after it, up to answer_memory bytes.
+  BulkAnswers* bulk = nullptr;
+  size_t answer_memory = 32u << 20;
   // When set, and the database lets one session at a time write, the run's
   // writes to the line store (deleting the path's previous lines, storing
   // the new ones) wait for their turn on this mutex. The runs of
