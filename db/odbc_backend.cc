@@ -214,7 +214,7 @@ std::string OdbcStatementText(std::string_view tsql, bool sqlite, std::vector<in
   return PlainMarkers(tsql, '@', order);
 }
 
-bool IsOdbcDataSource(std::string_view name) {
+bool IsOdbcDataSource(std::string_view name, std::string* driver) {
   if (name.empty() || name.find('=') != std::string_view::npos) return false;
   Handle env;
   if (!Succeeded(env.Alloc(SQL_HANDLE_ENV, SQL_NULL_HANDLE))) return false;
@@ -226,7 +226,11 @@ bool IsOdbcDataSource(std::string_view name) {
   while (Succeeded(
       SQLDataSources(env.get(), dir, dsn, sizeof dsn, &dsn_len, desc, sizeof desc, &desc_len))) {
     dir = SQL_FETCH_NEXT;
-    if (EqualsNoCase(reinterpret_cast<const char*>(dsn), name)) return true;
+    if (EqualsNoCase(reinterpret_cast<const char*>(dsn), name)) {
+      // The description SQLDataSources gives is the data source's driver.
+      if (driver != nullptr) driver->assign(reinterpret_cast<const char*>(desc));
+      return true;
+    }
   }
   return false;
 }
@@ -300,24 +304,47 @@ bool OdbcBackend::Connect(const ConnectSettings& s, Failure* f) {
                     reinterpret_cast<SQLPOINTER>(kLoginTimeoutSeconds), 0);
   SQLRETURN rc;
   std::string where;
-  if (s.server.find('=') == std::string::npos && IsOdbcDataSource(s.server)) {
-    // A data source takes login and password as they are: no quoting, so a
-    // password may hold ";", "}" or "=".
+  std::string dsn_driver;
+  bool data_source = s.server.find('=') == std::string::npos && IsOdbcDataSource(s.server, &dsn_driver);
+  if (!data_source && s.server.find('=') != std::string::npos) {
+    for (const ConnAttr& a : ParseConnectionString(s.server)) {
+      if (EqualsNoCase(a.key, "DSN")) IsOdbcDataSource(a.value, &dsn_driver);
+    }
+  }
+  DriverTraits traits = TraitsOfDriver(dsn_driver);
+  if (data_source && !traits.sql_server) {
+    // A data source of another driver takes login and password as they
+    // are: no quoting, so a password may hold ";", "}" or "=".
     WString dsn = ToWide(s.server), uid = ToWide(s.login), pwd = ToWide(s.password);
     rc = SQLConnectW(h.dbc.get(), dsn.data(), static_cast<SQLSMALLINT>(dsn.size()), uid.data(),
                      static_cast<SQLSMALLINT>(uid.size()), pwd.data(),
                      static_cast<SQLSMALLINT>(pwd.size()));
     where = "connect (data source " + ScrubSecrets(s.server, secrets_) + ")";
+    use_schema_ = !s.schema.empty();
   } else {
-    std::string conn = BuildConnectionString(s, false);
+    std::string refusal;
+    std::string conn = BuildConnectionString(s, data_source, dsn_driver, &refusal);
+    if (conn.empty()) {
+      *f = Failure{kOdbcFailed, "connect (" + ScrubSecrets(s.server, secrets_) +
+                                    "): " + ScrubSecrets(refusal, secrets_)};
+      return false;
+    }
+    if (!data_source && s.server.find('=') == std::string::npos) traits = TraitsOfDriver("FreeTDS");
+    if (s.server.find('=') != std::string::npos) {
+      std::string driver;
+      for (const ConnAttr& a : ParseConnectionString(s.server)) {
+        if (EqualsNoCase(a.key, "DRIVER")) driver = a.value;
+      }
+      if (!driver.empty()) traits = TraitsOfDriver(driver);
+    }
     WString wconn = ToWide(conn);
     // The completed connection string is not asked for: it holds the password.
     rc = SQLDriverConnectW(h.dbc.get(), nullptr, wconn.data(),
                            static_cast<SQLSMALLINT>(wconn.size()), nullptr, 0, nullptr,
                            SQL_DRIVER_NOPROMPT);
-    // Masked twice over: by key, and by value for a password that a
-    // malformed connection string does not show under its key.
-    std::string shown = MaskConnectionString(ScrubSecrets(conn, secrets_));
+    // Masked twice over: by value, and by key for a password that a
+    // malformed connection string does not show whole.
+    std::string shown = MaskConnectionString(ScrubSecrets(conn, secrets_), traits.freetds);
     where = "connect (" + ScrubSecrets(shown, secrets_) + ")";
   }
   if (!Succeeded(rc)) {
@@ -340,26 +367,27 @@ void OdbcBackend::ReadDbmsName() {
   sqlite_ = IsSqliteDbms(dbms_name_);
 }
 
-bool OdbcBackend::PrepareSession(const ConnectSettings& s, bool data_source, Failure* f) {
+bool OdbcBackend::PrepareSession(const ConnectSettings& s, Failure* f) {
   if (sqlite_) return true;
-  if (data_source && !s.schema.empty()) {
-    // A data source names its own database; the configured one wins, as it
-    // does in a connection string.
-    WString db = ToWide(s.schema);
-    SQLRETURN rc = SQLSetConnectAttrW(h_->dbc.get(), SQL_ATTR_CURRENT_CATALOG, db.data(),
-                                      static_cast<SQLINTEGER>(db.size() * sizeof(SQLWCHAR)));
-    if (!Succeeded(rc)) {
-      *f = Diagnose(rc, SQL_HANDLE_DBC, h_->dbc.get(), secrets_);
-      f->error = "database " + s.schema + ": " + f->error;
-      return false;
+  // A data source connected with SQLConnect names its own database; the
+  // configured one wins, as it does in a connection string. It is made
+  // current in the batch below, under the query timeout (a USE can wait
+  // for a database being restored or held in single-user mode).
+  std::string use;
+  if (use_schema_) {
+    std::string quoted;
+    for (char c : s.schema) {
+      quoted.push_back(c);
+      if (c == ']') quoted.push_back(']');
     }
+    use = "USE [" + quoted + "]; ";
   }
   // Row counts are what tells an INSERT that stored its row; a failed
   // statement is undone alone and leaves the transaction open (a server's
   // user options may say otherwise, and a refused row of a parameter array
   // would then end the whole group); a lock held by another session is
   // waited for a bounded time.
-  std::string set = "SET NOCOUNT OFF; SET XACT_ABORT OFF; SET LOCK_TIMEOUT " +
+  std::string set = use + "SET NOCOUNT OFF; SET XACT_ABORT OFF; SET LOCK_TIMEOUT " +
                     std::to_string(static_cast<int64_t>(options_.lock_timeout_s) * 1000);
   Result r;
   Statement* st = StatementFor(kSessionStatement, &r);
@@ -400,8 +428,7 @@ std::unique_ptr<Backend> OdbcBackend::Open(const ConnectSettings& s,
   Failure f{0, ""};
   if (!b->Connect(s, &f)) return fail(f, "");
   b->ReadDbmsName();
-  bool data_source = s.server.find('=') == std::string::npos && IsOdbcDataSource(s.server);
-  if (!b->PrepareSession(s, data_source, &f)) return fail(f, "");
+  if (!b->PrepareSession(s, &f)) return fail(f, "");
   *sqlcode = kSqlOk;
   error->clear();
   return b;

@@ -68,11 +68,15 @@ struct Failure {
 class OdbcBackend : public Backend {
  public:
   // Connects; on failure returns nullptr with a negative sqlcode and the
-  // message (password masked). A server name that names a data source is
-  // connected with SQLConnect (login and password as they are, the
-  // configured schema as current catalog); any other with a connection
-  // string. SQL Server then gets SET NOCOUNT OFF, SET XACT_ABORT OFF and SET
-  // LOCK_TIMEOUT (from options), checked; every statement handle gets the query timeout.
+  // message (password masked). Every form of server name goes as a
+  // connection string (BuildConnectionString: the configured schema as
+  // DATABASE, so it travels in the login under the login timeout), except a
+  // data source whose driver is not known as a SQL Server driver: it is
+  // connected with SQLConnect (login and password as they are), and when the
+  // server turns out to be SQL Server the schema is made current by a USE in
+  // the session settings. SQL Server then gets SET NOCOUNT OFF, SET
+  // XACT_ABORT OFF and SET LOCK_TIMEOUT (from options), checked; every
+  // statement handle gets the query timeout.
   static std::unique_ptr<Backend> Open(const ConnectSettings& s, const TransportOptions& options,
                                        int* sqlcode, std::string* error);
   ~OdbcBackend() override;
@@ -112,7 +116,7 @@ class OdbcBackend : public Backend {
 
   bool Connect(const ConnectSettings& s, Failure* f);
   void ReadDbmsName();
-  bool PrepareSession(const ConnectSettings& s, bool data_source, Failure* f);
+  bool PrepareSession(const ConnectSettings& s, Failure* f);
   // A text parameter's bytes as bound: SQL_C_CHAR in Windows-1252 for SQL
   // Server (the data source's client character set), in UTF-8 for SQLite;
   // or UTF-16 (SQL_C_WCHAR) when the options ask for wide text.
@@ -142,6 +146,7 @@ class OdbcBackend : public Backend {
   std::set<std::string> savepoints_;  // SQLite: savepoints set in the transaction
   TransportOptions options_;
   bool sqlite_ = false;
+  bool use_schema_ = false;  // the schema is made current by a USE
   // SQLite: sp_getapplock is answered here, with a lock beside the
   // database file, as the embedded backend does.
   Result SqliteAppLock(const Params& params);
@@ -150,7 +155,7 @@ class OdbcBackend : public Backend {
 };
 
 // Whether the driver manager knows a data source of this name (user or
-// system odbc.ini).
-bool IsOdbcDataSource(std::string_view name);
+// system odbc.ini); *driver (when not null) receives the driver it names.
+bool IsOdbcDataSource(std::string_view name, std::string* driver = nullptr);
 
 }  // namespace plom
