@@ -3,19 +3,25 @@
 #include "platform/odbc_headers.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cctype>
+#include <chrono>
+#include <condition_variable>
+#include <mutex>
+#include <thread>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 
 #include "db/codepage.h"
 #include "db/odbc_settings.h"
+#include "db/key_locks.h"
 #include "db/tsql.h"
+#include "platform/files.h"
 
 namespace plom {
 namespace {
 
-constexpr SQLULEN kLoginTimeoutSeconds = 10;
 // Text parameters whose column width is not known are declared with one
 // size (SQL Server's largest varchar), so that SQL Server keeps one plan
 // per statement whatever the length of the values.
@@ -121,6 +127,33 @@ Value ReadText(SQLHSTMT st, SQLUSMALLINT col, SQLRETURN* rc) {
   *rc = SQL_SUCCESS;
   v.type = Value::Type::kText;
   v.s = FromWide(text.data(), text.size());
+  return v;
+}
+
+// A character column's bytes as the server holds them (its code page,
+// Windows-1252 for the installation's collations), with no conversion.
+Value ReadBytes(SQLHSTMT st, SQLUSMALLINT col, SQLRETURN* rc) {
+  Value v;
+  std::string bytes;
+  char buf[4096];
+  for (;;) {
+    SQLLEN ind = 0;
+    *rc = SQLGetData(st, col, SQL_C_BINARY, buf, sizeof buf, &ind);
+    if (*rc == SQL_NO_DATA) break;  // a long value read to its end
+    if (!Succeeded(*rc)) return v;
+    if (ind == SQL_NULL_DATA) {
+      *rc = SQL_SUCCESS;
+      return v;
+    }
+    size_t n = ind == SQL_NO_TOTAL || ind > static_cast<SQLLEN>(sizeof buf)
+                   ? sizeof buf
+                   : static_cast<size_t>(ind);
+    bytes.append(buf, n);
+    if (*rc == SQL_SUCCESS) break;
+  }
+  *rc = SQL_SUCCESS;
+  v.type = Value::Type::kText;
+  v.s = std::move(bytes);
   return v;
 }
 
@@ -242,20 +275,84 @@ constexpr SQLUSMALLINT kStatusUnset = 0xFFFF;
 // The statement number of the session settings sent after connecting.
 constexpr int kSessionStatement = -1;
 
-// Closes the statement's cursor and drops its parameter bindings when the
-// statement is done with, whichever way it ends.
+// Closes the statement's cursor when the statement is done with, whichever
+// way it ends. The parameter bindings stay: binding again costs FreeTDS a
+// new prepare (sp_unprepare and sp_prepexec) at the next execution.
 class StatementGuard {
  public:
   explicit StatementGuard(SQLHSTMT h) : h_(h) {}
-  ~StatementGuard() {
-    SQLFreeStmt(h_, SQL_CLOSE);
-    SQLFreeStmt(h_, SQL_RESET_PARAMS);
-  }
+  ~StatementGuard() { SQLFreeStmt(h_, SQL_CLOSE); }
   StatementGuard(const StatementGuard&) = delete;
   StatementGuard& operator=(const StatementGuard&) = delete;
 
  private:
   SQLHSTMT h_;
+};
+
+}  // namespace
+
+// Ends a statement that outlives its timeout. FreeTDS, when the timeout
+// passes, sends a cancel and waits as long again for the server to confirm
+// it: a server that answers nothing at all would cost twice the timeout.
+// One second after the timeout the watchdog shuts the connection's sockets,
+// and the statement ends with the driver's timeout error (HYT00). Armed
+// and disarmed around every statement (two atomic stores); it looks ten
+// times a second.
+class OdbcBackend::Watchdog {
+ public:
+  explicit Watchdog(std::vector<intptr_t> sockets)
+      : sockets_(std::move(sockets)), thread_([this] { Loop(); }) {}
+  ~Watchdog() {
+    {
+      std::lock_guard<std::mutex> lock(mu_);
+      stop_ = true;
+    }
+    cv_.notify_all();
+    thread_.join();
+  }
+  void Arm(int seconds) { deadline_ms_ = Now() + (static_cast<int64_t>(seconds) + 1) * 1000; }
+  void Disarm() { deadline_ms_ = 0; }
+
+ private:
+  static int64_t Now() {
+    return std::chrono::duration_cast<std::chrono::milliseconds>(
+               std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+  }
+  void Loop() {
+    std::unique_lock<std::mutex> lock(mu_);
+    while (!cv_.wait_for(lock, std::chrono::milliseconds(100), [this] { return stop_; })) {
+      int64_t deadline = deadline_ms_;
+      if (deadline != 0 && Now() > deadline) {
+        for (intptr_t sock : sockets_) ShutDownSocket(sock);
+        deadline_ms_ = 0;
+      }
+    }
+  }
+  std::vector<intptr_t> sockets_;
+  std::atomic<int64_t> deadline_ms_{0};
+  std::mutex mu_;
+  std::condition_variable cv_;
+  bool stop_ = false;
+  std::thread thread_;
+};
+
+namespace {
+
+// Arms the watchdog (when there is one) for one statement.
+class Armed {
+ public:
+  Armed(OdbcBackend::Watchdog* w, int seconds) : w_(seconds > 0 ? w : nullptr) {
+    if (w_ != nullptr) w_->Arm(seconds);
+  }
+  ~Armed() {
+    if (w_ != nullptr) w_->Disarm();
+  }
+  Armed(const Armed&) = delete;
+  Armed& operator=(const Armed&) = delete;
+
+ private:
+  OdbcBackend::Watchdog* w_;
 };
 
 // The declared size of a text parameter: its column's width, or the one
@@ -278,6 +375,7 @@ struct OdbcBackend::Handles {
 
 struct OdbcBackend::Statement {
   Handle stmt;
+  Bound bound;             // the parameter buffers the driver holds
   std::string text;        // the statement text as the tool sent it
   WString sql;             // the text as sent to the DBMS
   std::vector<int> order;  // parameter number of each marker
@@ -288,10 +386,13 @@ struct OdbcBackend::Statement {
 
 OdbcBackend::OdbcBackend() : h_(new Handles) {}
 
-OdbcBackend::~OdbcBackend() { statements_.clear(); }
+OdbcBackend::~OdbcBackend() {
+  watchdog_.reset();
+  statements_.clear();
+}
 
 std::string OdbcBackend::EdgeBytes(std::string_view cp1252) const {
-  if (options_.wide_text_params) {
+  if (options_.wide_text_params && !freetds_) {
     WString w = ToWide(cp1252);
     return std::string(reinterpret_cast<const char*>(w.data()), w.size() * sizeof(SQLWCHAR));
   }
@@ -300,8 +401,12 @@ std::string OdbcBackend::EdgeBytes(std::string_view cp1252) const {
 
 bool OdbcBackend::Connect(const ConnectSettings& s, Failure* f) {
   Handles& h = *h_;
-  SQLSetConnectAttr(h.dbc.get(), SQL_ATTR_LOGIN_TIMEOUT,
-                    reinterpret_cast<SQLPOINTER>(kLoginTimeoutSeconds), 0);
+  if (options_.login_timeout_s > 0) {
+    SQLSetConnectAttr(h.dbc.get(), SQL_ATTR_LOGIN_TIMEOUT,
+                      reinterpret_cast<SQLPOINTER>(static_cast<SQLULEN>(options_.login_timeout_s)),
+                      0);
+  }
+  std::vector<intptr_t> before = OpenSockets();
   SQLRETURN rc;
   std::string where;
   std::string dsn_driver;
@@ -353,6 +458,10 @@ bool OdbcBackend::Connect(const ConnectSettings& s, Failure* f) {
     return false;
   }
   h.connected = true;
+  std::vector<intptr_t> after = OpenSockets();
+  for (intptr_t sock : after) {
+    if (std::find(before.begin(), before.end(), sock) == before.end()) sockets_.push_back(sock);
+  }
   return true;
 }
 
@@ -365,6 +474,13 @@ void OdbcBackend::ReadDbmsName() {
     dbms_name_ = FromWide(name, n);
   }
   sqlite_ = IsSqliteDbms(dbms_name_);
+  SQLWCHAR driver[128] = {0};
+  SQLSMALLINT driver_len = 0;
+  if (Succeeded(SQLGetInfoW(h_->dbc.get(), SQL_DRIVER_NAME, driver, sizeof driver, &driver_len))) {
+    size_t n = static_cast<size_t>(driver_len) / sizeof(SQLWCHAR);
+    if (n >= sizeof driver / sizeof driver[0]) n = sizeof driver / sizeof driver[0] - 1;
+    freetds_ = TraitsOfDriver(FromWide(driver, n)).freetds;
+  }
 }
 
 bool OdbcBackend::PrepareSession(const ConnectSettings& s, Failure* f) {
@@ -428,6 +544,9 @@ std::unique_ptr<Backend> OdbcBackend::Open(const ConnectSettings& s,
   Failure f{0, ""};
   if (!b->Connect(s, &f)) return fail(f, "");
   b->ReadDbmsName();
+  if (b->freetds_ && options.query_timeout_s > 0 && !b->sockets_.empty()) {
+    b->watchdog_ = std::make_unique<Watchdog>(b->sockets_);
+  }
   if (!b->PrepareSession(s, &f)) return fail(f, "");
   *sqlcode = kSqlOk;
   error->clear();
@@ -469,8 +588,13 @@ bool OdbcBackend::Prepare(Statement& st, std::string_view text, Result* r) {
   st.text = std::string(text);
   st.sql = ToWide(OdbcStatementText(text, sqlite_, &st.order));
   st.prepared = false;
+  if (!st.bound.columns.empty()) {  // another text: its markers are bound anew
+    SQLFreeStmt(st.stmt.get(), SQL_RESET_PARAMS);
+    st.bound.columns.clear();
+  }
   if (st.direct || transaction) return true;
-  ++round_trips_;
+  // FreeTDS prepares with the first execution (sp_prepexec).
+  if (!freetds_) ++round_trips_;
   SQLHSTMT hs = st.stmt.get();
   SQLRETURN rc = SQLPrepareW(hs, st.sql.data(), static_cast<SQLINTEGER>(st.sql.size()));
   if (!Succeeded(rc)) {
@@ -487,19 +611,31 @@ SQLRETURN OdbcBackend::BindInts(SQLHSTMT hs, SQLUSMALLINT pos, int no,
                                 const std::vector<const Params*>& rows, Bound::Column* col) {
   // Whole numbers go as int when every row's fits, as bigint otherwise.
   bool wide = false;
-  col->nums.resize(rows.size());
+  for (const Params* p : rows) wide = wide || !FitsInt32((*p)[static_cast<size_t>(no - 1)].num);
+  SQLSMALLINT sql_type = wide ? SQL_BIGINT : SQL_INTEGER;
+  SQLRETURN rc = SQL_SUCCESS;
+  if (!col->bound || !col->is_int || col->sql_type != sql_type || col->capacity < rows.size()) {
+    col->capacity = std::max(col->capacity, rows.size());
+    col->nums.assign(col->capacity, 0);
+    col->inds.assign(col->capacity, 0);
+    col->bound = true;
+    col->is_int = true;
+    col->sql_type = sql_type;
+    rc = SQLBindParameter(hs, pos, SQL_PARAM_INPUT, SQL_C_SBIGINT, sql_type, 0, 0,
+                          col->nums.data(), sizeof(SQLBIGINT), col->inds.data());
+  }
   for (size_t k = 0; k < rows.size(); ++k) {
     col->nums[k] = (*rows[k])[static_cast<size_t>(no - 1)].num;
-    wide = wide || !FitsInt32(col->nums[k]);
+    col->inds[k] = 0;
   }
-  return SQLBindParameter(hs, pos, SQL_PARAM_INPUT, SQL_C_SBIGINT, wide ? SQL_BIGINT : SQL_INTEGER,
-                          0, 0, col->nums.data(), sizeof(SQLBIGINT), col->inds.data());
+  return rc;
 }
 
 SQLRETURN OdbcBackend::BindTexts(SQLHSTMT hs, SQLUSMALLINT pos, int no,
                                  const std::vector<const Params*>& rows, Bound::Column* col) {
   size_t n = rows.size();
-  size_t unit = options_.wide_text_params ? sizeof(SQLWCHAR) : 1;
+  bool wide = options_.wide_text_params && !freetds_;
+  size_t unit = wide ? sizeof(SQLWCHAR) : 1;
   std::vector<std::string> values(n);
   size_t longest = 0, declared = 0;
   for (size_t k = 0; k < n; ++k) {
@@ -508,22 +644,42 @@ SQLRETURN OdbcBackend::BindTexts(SQLHSTMT hs, SQLUSMALLINT pos, int no,
     longest = std::max(longest, values[k].size());
     declared = std::max<size_t>(declared, DeclaredSize(p, values[k].size() / unit));
   }
-  col->stride = static_cast<SQLLEN>(longest + unit);
-  col->texts.assign(n * (longest + unit), '\0');
+  SQLRETURN rc = SQL_SUCCESS;
+  if (!col->bound || col->is_int || col->declared != declared ||
+      col->stride < static_cast<SQLLEN>(longest + unit) || col->capacity < n) {
+    // Room for a value of the declared width (up to 1 KB), so that later
+    // values rarely need a new binding.
+    size_t room = std::max(longest, std::min<size_t>(declared * unit, 1024));
+    col->stride = static_cast<SQLLEN>(room + unit);
+    col->capacity = std::max(col->capacity, n);
+    col->texts.assign(col->capacity * (room + unit), '\0');
+    col->inds.assign(col->capacity, 0);
+    col->bound = true;
+    col->is_int = false;
+    col->declared = declared;
+    // varchar, as the key columns are: an nvarchar parameter would make SQL
+    // Server compare the column as nvarchar and scan instead of seek.
+    // FreeTDS gets the bytes as binary data: it sends them unconverted as
+    // varchar in the database's collation (its own conversion would go
+    // through UTF-8 and lose the bytes Windows-1252 leaves undefined).
+    SQLSMALLINT c_type = freetds_ ? SQL_C_BINARY : unit == 1 ? SQL_C_CHAR : SQL_C_WCHAR;
+    rc = SQLBindParameter(hs, pos, SQL_PARAM_INPUT, c_type, SQL_VARCHAR, declared, 0,
+                          col->texts.data(), col->stride, col->inds.data());
+  }
+  size_t stride = static_cast<size_t>(col->stride);
   for (size_t k = 0; k < n; ++k) {
-    std::copy(values[k].begin(), values[k].end(), col->texts.begin() + k * (longest + unit));
+    std::copy(values[k].begin(), values[k].end(), col->texts.begin() + k * stride);
+    std::fill(col->texts.begin() + k * stride + values[k].size(),
+              col->texts.begin() + k * stride + values[k].size() + unit, '\0');
     col->inds[k] = static_cast<SQLLEN>(values[k].size());
   }
-  // varchar, as the key columns are: an nvarchar parameter would make SQL
-  // Server compare the column as nvarchar and scan instead of seek.
-  return SQLBindParameter(hs, pos, SQL_PARAM_INPUT, unit == 1 ? SQL_C_CHAR : SQL_C_WCHAR,
-                          SQL_VARCHAR, declared, 0, col->texts.data(), col->stride,
-                          col->inds.data());
+  return rc;
 }
 
-bool OdbcBackend::Bind(Statement& st, const std::vector<const Params*>& rows, Bound* b, Result* r) {
+bool OdbcBackend::Bind(Statement& st, const std::vector<const Params*>& rows, Result* r) {
   SQLHSTMT hs = st.stmt.get();
-  b->columns.assign(st.order.size(), Bound::Column());
+  Bound* b = &st.bound;
+  if (b->columns.size() != st.order.size()) b->columns.assign(st.order.size(), Bound::Column());
   for (size_t i = 0; i < st.order.size(); ++i) {
     int no = st.order[i];
     for (const Params* p : rows) {
@@ -534,12 +690,12 @@ bool OdbcBackend::Bind(Statement& st, const std::vector<const Params*>& rows, Bo
       }
     }
     Bound::Column& col = b->columns[i];
-    col.inds.assign(rows.size(), 0);
     SQLUSMALLINT pos = static_cast<SQLUSMALLINT>(i + 1);
     SQLRETURN rc = (*rows[0])[static_cast<size_t>(no - 1)].is_int
                        ? BindInts(hs, pos, no, rows, &col)
                        : BindTexts(hs, pos, no, rows, &col);
     if (!Succeeded(rc)) {
+      col.bound = false;
       *r = Failed(rc, SQL_HANDLE_STMT, hs);
       return false;
     }
@@ -565,6 +721,7 @@ void OdbcBackend::ReadRows(SQLHSTMT hs, size_t max_rows, Result* r) {
     return;
   }
   std::vector<Value::Type> types(static_cast<size_t>(ncols));
+  std::vector<bool> raw(static_cast<size_t>(ncols), false);
   for (SQLSMALLINT c = 0; c < ncols; ++c) {
     SQLWCHAR col_name[128];
     SQLSMALLINT name_len = 0, sql_type = 0, scale = 0, nullable = 0;
@@ -574,6 +731,11 @@ void OdbcBackend::ReadRows(SQLHSTMT hs, size_t max_rows, Result* r) {
                                    &name_len, &sql_type, &size, &scale, &nullable);
     types[static_cast<size_t>(c)] =
         Succeeded(rc) ? ValueTypeOf(sql_type, scale) : Value::Type::kText;
+    // Through FreeTDS a character column is read as it is stored (see
+    // BindTexts); national ones come as UTF-16.
+    raw[static_cast<size_t>(c)] = freetds_ && Succeeded(rc) &&
+                                  (sql_type == SQL_CHAR || sql_type == SQL_VARCHAR ||
+                                   sql_type == SQL_LONGVARCHAR);
   }
   SQLRETURN rc;
   while ((rc = SQLFetch(hs)) != SQL_NO_DATA) {
@@ -584,7 +746,8 @@ void OdbcBackend::ReadRows(SQLHSTMT hs, size_t max_rows, Result* r) {
     Row row;
     row.reserve(types.size());
     for (size_t c = 0; c < types.size(); ++c) {
-      row.push_back(ReadColumn(hs, static_cast<SQLUSMALLINT>(c + 1), types[c], &rc));
+      row.push_back(raw[c] ? ReadBytes(hs, static_cast<SQLUSMALLINT>(c + 1), &rc)
+                           : ReadColumn(hs, static_cast<SQLUSMALLINT>(c + 1), types[c], &rc));
       if (!Succeeded(rc)) {
         *r = Failed(rc, SQL_HANDLE_STMT, hs);
         return;
@@ -592,6 +755,13 @@ void OdbcBackend::ReadRows(SQLHSTMT hs, size_t max_rows, Result* r) {
     }
     r->rows.push_back(std::move(row));
     if (max_rows != 0 && r->rows.size() >= max_rows) break;
+  }
+  // FreeTDS closes a cursor that was not read to its end with a cancel
+  // (ATTENTION), a round trip of its own; the rows left are in the answer
+  // already, so reading past them costs none.
+  if (freetds_ && rc != SQL_NO_DATA) {
+    while (Succeeded(SQLFetch(hs))) {
+    }
   }
 }
 
@@ -605,15 +775,36 @@ Result OdbcBackend::Run(int stmt_no, std::string_view text, const Params& params
   Statement* st = StatementFor(stmt_no, &r);
   if (st == nullptr || !Prepare(*st, text, &r)) return r;
   SQLHSTMT hs = st->stmt.get();
+  int timeout = options_.query_timeout_s;
+  bool lock = IsAppLockText(text);
+  if (lock && timeout > 0 && params.size() >= 2 && params[1].is_int && params[1].num > 0) {
+    // The lock's wait is the caller's (@p2, milliseconds); the statement
+    // may take that long and the query timeout besides.
+    timeout += static_cast<int>((params[1].num + 999) / 1000);
+    SQLSetStmtAttr(hs, SQL_ATTR_QUERY_TIMEOUT,
+                   reinterpret_cast<SQLPOINTER>(static_cast<SQLULEN>(timeout)), 0);
+  }
   StatementGuard guard(hs);
-  Bound bound;
-  if (!st->order.empty() && !Bind(*st, {&params}, &bound, &r)) return r;
+  if (!st->order.empty() && !Bind(*st, {&params}, &r)) return r;
+  Armed armed(watchdog_.get(), timeout);
   SQLRETURN rc = Execute(*st);
   if (rc == SQL_NO_DATA) {  // a searched change that touched no row
     r.sqlcode = kSqlNotFound;
     return r;
   }
-  if (!Succeeded(rc)) return Failed(rc, SQL_HANDLE_STMT, hs);
+  if (!Succeeded(rc)) {
+    r = Failed(rc, SQL_HANDLE_STMT, hs);
+    if (lock && r.error.compare(0, 7, "[HYT00]") == 0) {
+      // No answer within the lock's wait and the query timeout: the lock
+      // was not granted in time (sp_getapplock's -1).
+      r.sqlcode = kSqlOk;
+      r.is_select = true;
+      r.rows.assign(1, Row(1));
+      r.rows[0][0].type = Value::Type::kInt;
+      r.rows[0][0].i = -1;
+    }
+    return r;
+  }
   ReadRows(hs, max_rows, &r);
   return r;
 }
@@ -645,7 +836,6 @@ size_t OdbcBackend::RunArray(int stmt_no, Statement& st, const std::vector<Param
   SQLULEN processed = 0;
   std::vector<const Params*> set(n);
   for (size_t k = 0; k < n; ++k) set[k] = &rows[from + k];
-  Bound bound;
   Result r;
   {
     StatementGuard guard(hs);
@@ -653,12 +843,16 @@ size_t OdbcBackend::RunArray(int stmt_no, Statement& st, const std::vector<Param
       st.arrays = false;  // the driver cannot: one row per round trip
       return 0;
     }
-    if (!Bind(st, set, &bound, &r)) {
+    if (!Bind(st, set, &r)) {
       SetArray(hs, 1, nullptr, nullptr);
       st.arrays = false;
       return 0;
     }
-    SQLRETURN rc = Execute(st);
+    SQLRETURN rc;
+    {
+      Armed armed(watchdog_.get(), options_.query_timeout_s);
+      rc = Execute(st);
+    }
     SetArray(hs, 1, nullptr, nullptr);
     ReadStatus(rc, processed, &status);
   }

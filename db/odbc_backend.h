@@ -97,18 +97,27 @@ class OdbcBackend : public Backend {
   // The DBMS the driver reports (SQL_DBMS_NAME).
   const std::string& dbms_name() const { return dbms_name_; }
 
+  class Watchdog;
+
  private:
   struct Handles;
   struct Statement;
-  // The buffers of one execution's parameters, in the order of the
-  // markers, alive until the execution has returned. Each marker's buffer
-  // holds one value per parameter row (column-wise binding).
+  // The buffers of a statement's parameters, in the order of the markers,
+  // bound once and kept while the statement's text stays: each execution
+  // writes its values into them, and binds again only when a type, the
+  // declared size or the room needed changes. Each marker's buffer holds
+  // one value per parameter row (column-wise binding).
   struct Bound {
     struct Column {
       std::vector<char> texts;
       std::vector<SQLBIGINT> nums;
       std::vector<SQLLEN> inds;
       SQLLEN stride = 0;
+      bool bound = false;  // what the driver was last given:
+      bool is_int = false;
+      SQLSMALLINT sql_type = 0;
+      size_t declared = 0;
+      size_t capacity = 0;  // rows
     };
     std::vector<Column> columns;
   };
@@ -125,7 +134,7 @@ class OdbcBackend : public Backend {
   Result Failed(SQLRETURN rc, SQLSMALLINT type, SQLHANDLE handle) const;
   Statement* StatementFor(int stmt_no, Result* r);
   bool Prepare(Statement& st, std::string_view text, Result* r);
-  bool Bind(Statement& st, const std::vector<const Params*>& rows, Bound* b, Result* r);
+  bool Bind(Statement& st, const std::vector<const Params*>& rows, Result* r);
   SQLRETURN BindInts(SQLHSTMT hs, SQLUSMALLINT pos, int no, const std::vector<const Params*>& rows,
                      Bound::Column* col);
   SQLRETURN BindTexts(SQLHSTMT hs, SQLUSMALLINT pos, int no, const std::vector<const Params*>& rows,
@@ -147,6 +156,9 @@ class OdbcBackend : public Backend {
   TransportOptions options_;
   bool sqlite_ = false;
   bool use_schema_ = false;  // the schema is made current by a USE
+  bool freetds_ = false;     // the driver is FreeTDS
+  std::vector<intptr_t> sockets_;  // the sockets the connect opened
+  std::unique_ptr<Watchdog> watchdog_;
   // SQLite: sp_getapplock is answered here, with a lock beside the
   // database file, as the embedded backend does.
   Result SqliteAppLock(const Params& params);

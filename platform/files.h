@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 #include <string_view>
 
 namespace plom {
@@ -93,6 +94,13 @@ bool StandardErrorIsTerminal();
 
 // The number of processor cores (at least 1).
 int CoreCount();
+
+// The sockets the process holds open, to tell those a library opened
+// between two calls. Empty where the host does not list them (Windows).
+std::vector<intptr_t> OpenSockets();
+// Shuts a socket down both ways without closing it: a thread blocked on it
+// returns at once, and its owner closes it as after any broken connection.
+void ShutDownSocket(intptr_t socket);
 
 // An exclusive lock for a download file path: a lock file beside it
 // ("<path>.lock"), held until destruction, which removes it. The lock file

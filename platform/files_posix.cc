@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <limits.h>
 #include <sys/file.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -44,6 +45,19 @@ int CoreCount() {
   long n = ::sysconf(_SC_NPROCESSORS_ONLN);
   return n > 0 ? static_cast<int>(n) : 1;
 }
+
+std::vector<intptr_t> OpenSockets() {
+  std::vector<intptr_t> out;
+  long max = ::sysconf(_SC_OPEN_MAX);
+  if (max < 0 || max > 65536) max = 65536;
+  for (int fd = 0; fd < max; ++fd) {
+    struct stat st;
+    if (::fstat(fd, &st) == 0 && S_ISSOCK(st.st_mode)) out.push_back(fd);
+  }
+  return out;
+}
+
+void ShutDownSocket(intptr_t socket) { ::shutdown(static_cast<int>(socket), SHUT_RDWR); }
 
 namespace {
 

@@ -101,10 +101,87 @@ TEST(FreeTdsEndpoint, LoginCarriesTheConfiguredValues) {
     EXPECT_EQ(r.login.database, "Korvantis");
     EXPECT_EQ(r.login.app, std::string("plomvarde ") + PLOM_VERSION);
   }
-  for (const TdsRequest& r : e.Requests()) {
-    std::printf("%d kind %d proc %s text [%s] packets %d\n", r.connection, static_cast<int>(r.kind), r.proc.c_str(),
-                r.text.c_str(), r.packets);
+  std::filesystem::remove_all(root);
+}
+
+// ---- Whole runs of the tool through the endpoint ----
+
+int RunCommand(const std::string& cmd) { return test::ExitStatus(std::system(cmd.c_str())); }
+
+// A sample installation: ROOT/sample.db, and ROOT/NAME/files/korvantis.ini
+// naming the server, the working directory ROOT/NAME/run/t.
+struct Site {
+  std::string dir;
+  std::string work() const { return dir + "/run/t"; }
+};
+
+Site LayOut(const std::string& root, const std::string& name, const std::string& server) {
+  Site site{root + "/" + name};
+  std::filesystem::create_directories(site.dir + "/files");
+  std::filesystem::create_directories(site.work());
+  std::string cmd = "'" PLOM_BINARY_DIR "/plomvarde-ini' write '" + site.dir +
+                    "/files/korvantis.ini' LOGIN=plom 'PASS=Ge}h;e=im' 'SQLSERVER=" + server +
+                    "' SCHEMA=Korvantis. >/dev/null";
+  EXPECT_EQ(RunCommand(cmd), 0) << cmd;
+  return site;
+}
+
+std::string Sample(const std::string& root) {
+  const std::string db = root + "/sample.db";
+  if (!std::filesystem::exists(db)) {
+    EXPECT_EQ(RunCommand("'" PLOM_BINARY_DIR "/plomvarde-sample' '" + db + "' >/dev/null"), 0);
   }
+  return db;
+}
+
+// Runs the tool in the site; *out receives its messages, *seconds the time.
+int RunTool(const Site& site, const std::string& env, const std::string& args, std::string* out,
+            double* seconds = nullptr) {
+  std::string log = site.dir + "/out.txt";
+  std::string cmd = "cd '" + site.work() + "' && " + env + " '" PLOM_BINARY_DIR "/plomvarde' " +
+                    args + " >'" + log + "' 2>&1";
+  auto start = std::chrono::steady_clock::now();
+  int rc = RunCommand(cmd);
+  if (seconds != nullptr) {
+    *seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  }
+  *out = test::ReadFile(log);
+  return rc;
+}
+
+// Request messages the endpoint received after the login (a message may
+// carry several calls: a parameter array).
+int RoundTrips(const std::vector<TdsRequest>& requests) {
+  int n = 0;
+  for (const TdsRequest& r : requests) {
+    if ((r.kind == TdsRequest::Kind::kBatch || r.kind == TdsRequest::Kind::kRpc) && r.packets > 0) {
+      ++n;
+    }
+  }
+  return n;
+}
+
+TEST(FreeTdsWholeRun, Explore) {
+  NEEDS_FREETDS();
+  const std::string root = test::TempDir();
+  const std::string sample = Sample(root);
+  TdsEndpoint e(sample);
+  FreeTdsRegistration reg(root + "/odbc", e.port());
+  Site embedded = LayOut(root, "e", "sqlite:" + sample);
+  Site host = LayOut(root, "h", HostForm(e));
+  std::string msg_e, msg_h;
+  EXPECT_EQ(RunTool(embedded, "", "VQDNL17P TERM12 out.dnl 1", &msg_e), 0) << msg_e;
+  EXPECT_EQ(RunTool(host, reg.env(), "VQDNL17P TERM12 out.dnl 1", &msg_h), 0) << msg_h;
+  EXPECT_EQ(msg_h, msg_e);
+  EXPECT_EQ(test::ReadFile(host.work() + "/out.dnl"), test::ReadFile(embedded.work() + "/out.dnl"));
+  for (const TdsRequest& r : e.Requests()) {
+    std::printf("%d kind %d proc %s packets %d params %zu text [%.60s]\n", r.connection,
+                static_cast<int>(r.kind), r.proc.c_str(), r.packets, r.params.size(),
+                r.text.c_str());
+  }
+  std::printf("round trips %d\n", RoundTrips(e.Requests()));
+  std::printf("%s", msg_h.c_str());
+  e.Stop();
   std::filesystem::remove_all(root);
 }
 
