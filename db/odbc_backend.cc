@@ -312,6 +312,8 @@ class OdbcBackend::Watchdog {
   }
   void Arm(int seconds) { deadline_ms_ = Now() + (static_cast<int64_t>(seconds) + 1) * 1000; }
   void Disarm() { deadline_ms_ = 0; }
+  // Whether the sockets were shut: the connection is gone.
+  bool fired() const { return fired_; }
 
  private:
   static int64_t Now() {
@@ -325,12 +327,14 @@ class OdbcBackend::Watchdog {
       int64_t deadline = deadline_ms_;
       if (deadline != 0 && Now() > deadline) {
         for (intptr_t sock : sockets_) ShutDownSocket(sock);
+        fired_ = true;
         deadline_ms_ = 0;
       }
     }
   }
   std::vector<intptr_t> sockets_;
   std::atomic<int64_t> deadline_ms_{0};
+  std::atomic<bool> fired_{false};
   std::mutex mu_;
   std::condition_variable cv_;
   bool stop_ = false;
@@ -765,7 +769,17 @@ void OdbcBackend::ReadRows(SQLHSTMT hs, size_t max_rows, Result* r) {
   }
 }
 
+void OdbcBackend::NoteLoss(const Result& r) {
+  if (lost_.sqlcode != 0 || !freetds_) return;
+  SQLUINTEGER dead = SQL_CD_FALSE;
+  SQLGetConnectAttr(h_->dbc.get(), SQL_ATTR_CONNECTION_DEAD, &dead, 0, nullptr);
+  if (dead != SQL_CD_TRUE && (watchdog_ == nullptr || !watchdog_->fired())) return;
+  lost_.sqlcode = r.sqlcode < 0 ? r.sqlcode : kOdbcFailed;
+  lost_.error = r.error + " (the server did not answer in time; the connection is closed)";
+}
+
 Result OdbcBackend::Run(int stmt_no, std::string_view text, const Params& params, size_t max_rows) {
+  if (lost_.sqlcode != 0) return lost_;  // every later statement says why
   Result r;
   if (sqlite_ && SqliteSkipsSavepoint(text, &savepoints_)) {
     ++round_trips_;  // SQL Server would get it: counted as it would go
@@ -794,6 +808,7 @@ Result OdbcBackend::Run(int stmt_no, std::string_view text, const Params& params
   }
   if (!Succeeded(rc)) {
     r = Failed(rc, SQL_HANDLE_STMT, hs);
+    NoteLoss(r);
     if (lock && r.error.compare(0, 7, "[HYT00]") == 0) {
       // No answer within the lock's wait and the query timeout: the lock
       // was not granted in time (sp_getapplock's -1).
@@ -806,12 +821,14 @@ Result OdbcBackend::Run(int stmt_no, std::string_view text, const Params& params
     return r;
   }
   ReadRows(hs, max_rows, &r);
+  if (r.sqlcode < 0) NoteLoss(r);
   return r;
 }
 
 std::vector<Result> OdbcBackend::RunMany(int stmt_no, std::string_view text,
                                          const std::vector<Params>& rows) {
   std::vector<Result> results(rows.size());
+  if (lost_.sqlcode != 0) return std::vector<Result>(rows.size(), lost_);
   if (rows.size() < 2 || !options_.param_arrays) return Backend::RunMany(stmt_no, text, rows);
   Result r;
   Statement* st = StatementFor(stmt_no, &r);
@@ -853,6 +870,7 @@ size_t OdbcBackend::RunArray(int stmt_no, Statement& st, const std::vector<Param
       Armed armed(watchdog_.get(), options_.query_timeout_s);
       rc = Execute(st);
     }
+    if (!Succeeded(rc)) NoteLoss(Failed(rc, SQL_HANDLE_STMT, hs));
     SetArray(hs, 1, nullptr, nullptr);
     ReadStatus(rc, processed, &status);
   }

@@ -159,6 +159,10 @@ class OdbcBackend : public Backend {
   bool freetds_ = false;     // the driver is FreeTDS
   std::vector<intptr_t> sockets_;  // the sockets the connect opened
   std::unique_ptr<Watchdog> watchdog_;
+  // Set when the watchdog closed the connection: the failure that every
+  // later statement gives.
+  Result lost_;
+  void NoteLoss(const Result& r);
   // SQLite: sp_getapplock is answered here, with a lock beside the
   // database file, as the embedded backend does.
   Result SqliteAppLock(const Params& params);

@@ -6,11 +6,14 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
+#include <functional>
 #include <cstdlib>
 #include <filesystem>
 
 #include "db/odbc_backend.h"
+#include "installation/line_store.h"
 #include "tests/tds_endpoint.h"
 #include "tests/test_util.h"
 #include "version.h"
@@ -161,26 +164,164 @@ int RoundTrips(const std::vector<TdsRequest>& requests) {
   return n;
 }
 
-TEST(FreeTdsWholeRun, Explore) {
+// Every byte from 0x80 to 0xFF, in lines and in the path they are kept
+// under, reaches the server as the varchar bytes it stores and comes back
+// unchanged: through the host form and through a data source that sets no
+// ClientCharset (the undefined bytes 0x81, 0x8D, 0x8F, 0x90 and 0x9D too).
+TEST(FreeTdsEndpoint, EveryWindows1252ByteKept) {
+  NEEDS_FREETDS();
+  const std::string root = test::TempDir();
+  TdsEndpoint e(Sample(root));
+  FreeTdsRegistration reg(root + "/odbc", e.port());
+  std::string high;
+  for (int b = 0x80; b <= 0xFF; ++b) high.push_back(static_cast<char>(b));
+  const std::vector<std::string> lines = {high, "x" + std::string(high.rbegin(), high.rend())};
+  for (const std::string& server : {HostForm(e), std::string("TdsBare")}) {
+    for (const std::string& path : {"d" + high.substr(0, 64), "d" + high.substr(64)}) {
+      int code = 0;
+      std::string err;
+      Connection c(OdbcBackend::Open(Settings(server), TransportOptions(), &code, &err));
+      ASSERT_TRUE(c.connected()) << err;
+      ASSERT_EQ(LockLineStore(c, path, 0), 0) << c.last_error();
+      {
+        LineStore store(c);
+        ASSERT_GE(store.Delete(path), 0) << c.last_error();  // 100: nothing to delete
+        for (const std::string& line : lines) ASSERT_EQ(store.Insert(path, line), 0);
+        ASSERT_EQ(store.Flush(), 0) << c.last_error();
+      }
+      std::vector<std::string> back;
+      ASSERT_EQ(ReadLines(c, path, &back), 0) << c.last_error();
+      std::vector<std::string> want = lines;
+      std::sort(want.begin(), want.end());
+      EXPECT_EQ(back, want) << server;
+    }
+  }
+  // At the wire: varchar parameters holding the bytes themselves.
+  int inserts = 0;
+  for (const TdsRequest& r : e.Requests()) {
+    if (r.text.find("INSERT INTO ZrSystem.Zrt999Tmp") == std::string::npos || r.params.empty()) {
+      continue;
+    }
+    ASSERT_EQ(r.params.size(), 2u);
+    EXPECT_EQ(r.params[0].type, 0xA7);
+    EXPECT_EQ(r.params[1].type, 0xA7);
+    EXPECT_TRUE(r.params[1].s == lines[0] || r.params[1].s == lines[1]);
+    ++inserts;
+  }
+  EXPECT_EQ(inserts, 8);
+  e.Stop();
+  std::filesystem::remove_all(root);
+}
+
+// Whole runs through FreeTDS write the files and messages of the embedded
+// database: the host form and a data source without TDS_Version and
+// ClientCharset, a download file whose name holds bytes above 0x7F.
+TEST(FreeTdsWholeRun, SameFilesAndMessagesAsTheEmbeddedDatabase) {
   NEEDS_FREETDS();
   const std::string root = test::TempDir();
   const std::string sample = Sample(root);
-  TdsEndpoint e(sample);
+  const std::string copy = root + "/served.db";
+  std::filesystem::copy_file(sample, copy);
+  TdsEndpoint e(copy);
   FreeTdsRegistration reg(root + "/odbc", e.port());
   Site embedded = LayOut(root, "e", "sqlite:" + sample);
-  Site host = LayOut(root, "h", HostForm(e));
-  std::string msg_e, msg_h;
-  EXPECT_EQ(RunTool(embedded, "", "VQDNL17P TERM12 out.dnl 1", &msg_e), 0) << msg_e;
-  EXPECT_EQ(RunTool(host, reg.env(), "VQDNL17P TERM12 out.dnl 1", &msg_h), 0) << msg_h;
-  EXPECT_EQ(msg_h, msg_e);
-  EXPECT_EQ(test::ReadFile(host.work() + "/out.dnl"), test::ReadFile(embedded.work() + "/out.dnl"));
-  for (const TdsRequest& r : e.Requests()) {
-    std::printf("%d kind %d proc %s packets %d params %zu text [%.60s]\n", r.connection,
-                static_cast<int>(r.kind), r.proc.c_str(), r.packets, r.params.size(),
-                r.text.c_str());
+  for (const std::string& server : {HostForm(e), std::string("TdsBare")}) {
+    Site site = LayOut(root, "s" + std::to_string(server.size()), server);
+    for (const char* f : {"VQDNL17P", "IDSTAMM"}) {
+      const std::string args = std::string(f) + " TERM12 'Gr\xFC\xDF\x80\x81.dnl' 1";
+      std::string msg_e, msg_s;
+      EXPECT_EQ(RunTool(embedded, "", args, &msg_e), 0) << msg_e;
+      EXPECT_EQ(RunTool(site, reg.env(), args, &msg_s), 0) << msg_s;
+      EXPECT_EQ(msg_s, msg_e) << server << " " << f;
+      const std::string file = test::ReadFile(site.work() + "/Gr\xFC\xDF\x80\x81.dnl");
+      EXPECT_FALSE(file.empty());
+      EXPECT_EQ(file, test::ReadFile(embedded.work() + "/Gr\xFC\xDF\x80\x81.dnl")) << server;
+    }
   }
-  std::printf("round trips %d\n", RoundTrips(e.Requests()));
-  std::printf("%s", msg_h.c_str());
+  e.Stop();
+  std::filesystem::remove_all(root);
+}
+
+// A server that goes silent at any step of a run: the run ends within the
+// query timeout (or the login timeout, or the lock's wait and the query
+// timeout) plus 5 seconds, with 69, or 75 when the line store's lock was not
+// answered; the download file stays as it was, and the next run, the server
+// answering again, is not kept out by a lock left behind.
+TEST(FreeTdsWholeRun, SilenceAtEachStepEndsTheRunInTime) {
+  NEEDS_FREETDS();
+  const std::string root = test::TempDir();
+  TdsEndpoint e(Sample(root));
+  FreeTdsRegistration reg(root + "/odbc", e.port());
+  // A data source whose driver the tool does not know by name: it connects
+  // with SQLConnect and makes the schema current with a USE.
+  test::WriteFile(root + "/odbc/odbcinst.ini",
+                  "[FreeTDS]\nDriver=" + FreeTdsDriver() + "\n[Zeit]\nDriver=" + FreeTdsDriver() +
+                      "\n");
+  test::WriteFile(root + "/odbc/odbc.ini", test::ReadFile(root + "/odbc/odbc.ini") +
+                                               "\n[TdsAlias]\nDriver=Zeit\nServer=127.0.0.1\nPort=" +
+                                               std::to_string(e.port()) + "\nTDS_Version=7.4\n");
+  Site host = LayOut(root, "h", HostForm(e));
+  Site alias = LayOut(root, "a", "TdsAlias");
+  using Kind = TdsRequest::Kind;
+  auto text_has = [](const char* what) {
+    return [what](const TdsRequest& r) { return r.text.find(what) != std::string::npos; };
+  };
+  bool inserted = false;  // COMMIT: the one after the lines
+  const struct {
+    const char* step;
+    std::function<bool(const TdsRequest&)> silent_at;
+    const Site* site;
+    int exit;
+  } cases[] = {
+      {"accept", nullptr, &host, 69},
+      {"pre-login", [](const TdsRequest& r) { return r.kind == Kind::kPrelogin; }, &host, 69},
+      {"login", [](const TdsRequest& r) { return r.kind == Kind::kLogin; }, &host, 69},
+      {"USE", text_has("USE [Korvantis]"), &alias, 69},
+      {"session settings", text_has("SET XACT_ABORT OFF"), &host, 69},
+      {"applock", text_has("sp_getapplock"), &host, 75},
+      {"badge cursor", text_has("ASW_"), &host, 69},
+      {"line store array", text_has("INSERT INTO ZrSystem.Zrt999Tmp"), &host, 69},
+      {"COMMIT",
+       [&inserted](const TdsRequest& r) {
+         if (r.text.find("INSERT INTO") != std::string::npos) inserted = true;
+         return inserted && r.text.find("COMMIT") != std::string::npos;
+       },
+       &host, 69},
+      {"read-back", text_has("TMP_USRSTR_C"), &host, 69},
+  };
+  const std::string env = reg.env() +
+                          "PLOMVARDE_QUERY_TIMEOUT=1 PLOMVARDE_LOGIN_TIMEOUT=1 "
+                          "PLOMVARDE_LOCK_TIMEOUT=1";
+  for (const auto& c : cases) {
+    for (const Site* site : {&host, &alias}) {
+      test::WriteFile(site->work() + "/out.dnl", "previous content\r\n");
+    }
+    inserted = false;
+    bool silent = false;
+    e.SetAccepting(c.silent_at != nullptr);
+    e.SetScript([&](const TdsRequest& r) {
+      TdsReply reply;
+      if (c.silent_at && (silent || c.silent_at(r))) {
+        silent = true;
+        reply.action = TdsReply::Action::kSilent;
+      }
+      return reply;
+    });
+    std::string msg;
+    double seconds = 0;
+    int rc = RunTool(*c.site, env, "VQDNL17P TERM12 out.dnl 1", &msg, &seconds);
+    EXPECT_EQ(rc, c.exit) << c.step << "\n" << msg;
+    // The timeout: 1 s (2 s for the lock: its wait and the query timeout).
+    EXPECT_LE(seconds, (c.exit == 75 ? 2 : 1) + 5) << c.step;
+    EXPECT_TRUE(c.silent_at == nullptr || silent) << c.step;
+    EXPECT_EQ(test::ReadFile(c.site->work() + "/out.dnl"), "previous content\r\n") << c.step;
+    EXPECT_EQ(msg.find("Ge}h;e=im"), std::string::npos) << msg;
+    if (c.exit == 69) EXPECT_NE(msg.find("HYT00"), std::string::npos) << c.step << "\n" << msg;
+    // The server answers again: the next run is not kept out.
+    e.SetAccepting(true);
+    e.SetScript(nullptr);
+    EXPECT_EQ(RunTool(*c.site, env, "VQDNL17P TERM12 out.dnl 1", &msg), 0) << c.step << "\n" << msg;
+  }
   e.Stop();
   std::filesystem::remove_all(root);
 }

@@ -455,8 +455,13 @@ struct TdsEndpoint::Session {
   // The answer of one statement: a result set or a count, ending with a
   // done token of the given kind (more follows when more is set).
   void Answer(const std::string& text, const std::vector<TdsValue>& params, uint8_t done,
-              bool more, int applock, Out* o) {
+              bool more, const TdsReply& reply, Out* o) {
     uint16_t flags = more ? kMore : 0;
+    int applock = reply.applock;
+    if (IsAppLockText(text) && !reply.applock_row) {
+      Done(o, done, flags, 0);
+      return;
+    }
     if (IsAppLockText(text)) {
       o->U8(kColMetadata);
       o->U16(1);
@@ -663,7 +668,7 @@ void TdsEndpoint::Listen() {
       continue;
     }
     pollfd p{listen_fd_, POLLIN, 0};
-    if (poll(&p, 1, 100) <= 0) continue;
+    if (poll(&p, 1, 100) <= 0 || !accepting_) continue;
     int fd = accept(listen_fd_, nullptr, nullptr);
     if (fd < 0) continue;
     std::lock_guard<std::mutex> lock(mu_);
@@ -741,7 +746,7 @@ void TdsEndpoint::Serve(int fd, int number) {
           Done(&o, kDone, kDoneError, 0);
           reply.action = TdsReply::Action::kAnswer;
         } else if (reply.action == TdsReply::Action::kAnswer) {
-          session.Answer(r.text, {}, kDone, false, reply.applock, &o);
+          session.Answer(r.text, {}, kDone, false, reply, &o);
         }
         break;
       }
@@ -791,7 +796,7 @@ void TdsEndpoint::Serve(int fd, int number) {
             Done(&o, kDoneInProc, kMore | kDoneError, 0);
             reply.action = TdsReply::Action::kAnswer;
           } else if (c.proc != "sp_prepare" && c.proc != "sp_unprepare") {
-            session.Answer(call.text, call.params, kDoneInProc, true, reply.applock, &o);
+            session.Answer(call.text, call.params, kDoneInProc, true, reply, &o);
           }
           o.U8(kReturnStatus);
           o.U32(0);

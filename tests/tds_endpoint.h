@@ -60,8 +60,9 @@ struct TdsReply {
   // kFail: the error the server sends (a login fails as 18456 by default).
   int error = 50000;
   std::string message = "scripted failure";
-  // kAnswer of an sp_getapplock statement: its return code.
+  // kAnswer of an sp_getapplock statement: its return code, or no row.
   int applock = 0;
+  bool applock_row = true;
 };
 using TdsScript = std::function<TdsReply(const TdsRequest&)>;
 
