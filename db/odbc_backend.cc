@@ -359,6 +359,16 @@ class Armed {
   OdbcBackend::Watchdog* w_;
 };
 
+// The rows a parameter buffer is made for: one for a single row; for a
+// parameter array room for the largest group the line store sends, so
+// that groups of other sizes need no new binding (each one costs FreeTDS
+// a new prepare).
+size_t Capacity(size_t had, size_t rows) {
+  constexpr size_t kArrayRows = 2048;
+  if (rows <= had) return had;
+  return rows == 1 ? 1 : std::max(rows, kArrayRows);
+}
+
 // The declared size of a text parameter: its column's width, or the one
 // size for all when unknown; never less than the value.
 SQLULEN DeclaredSize(const Param& p, size_t bytes) {
@@ -619,7 +629,7 @@ SQLRETURN OdbcBackend::BindInts(SQLHSTMT hs, SQLUSMALLINT pos, int no,
   SQLSMALLINT sql_type = wide ? SQL_BIGINT : SQL_INTEGER;
   SQLRETURN rc = SQL_SUCCESS;
   if (!col->bound || !col->is_int || col->sql_type != sql_type || col->capacity < rows.size()) {
-    col->capacity = std::max(col->capacity, rows.size());
+    col->capacity = Capacity(col->capacity, rows.size());
     col->nums.assign(col->capacity, 0);
     col->inds.assign(col->capacity, 0);
     col->bound = true;
@@ -655,7 +665,7 @@ SQLRETURN OdbcBackend::BindTexts(SQLHSTMT hs, SQLUSMALLINT pos, int no,
     // values rarely need a new binding.
     size_t room = std::max(longest, std::min<size_t>(declared * unit, 1024));
     col->stride = static_cast<SQLLEN>(room + unit);
-    col->capacity = std::max(col->capacity, n);
+    col->capacity = Capacity(col->capacity, n);
     col->texts.assign(col->capacity * (room + unit), '\0');
     col->inds.assign(col->capacity, 0);
     col->bound = true;

@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <chrono>
 #include <functional>
+#include <map>
 #include <cstdlib>
 #include <filesystem>
 
@@ -157,7 +158,9 @@ int RunTool(const Site& site, const std::string& env, const std::string& args, s
 int RoundTrips(const std::vector<TdsRequest>& requests) {
   int n = 0;
   for (const TdsRequest& r : requests) {
-    if ((r.kind == TdsRequest::Kind::kBatch || r.kind == TdsRequest::Kind::kRpc) && r.packets > 0) {
+    if ((r.kind == TdsRequest::Kind::kBatch || r.kind == TdsRequest::Kind::kRpc ||
+         r.kind == TdsRequest::Kind::kAttention) &&
+        r.packets > 0) {
       ++n;
     }
   }
@@ -321,6 +324,112 @@ TEST(FreeTdsWholeRun, SilenceAtEachStepEndsTheRunInTime) {
     e.SetAccepting(true);
     e.SetScript(nullptr);
     EXPECT_EQ(RunTool(*c.site, env, "VQDNL17P TERM12 out.dnl 1", &msg), 0) << c.step << "\n" << msg;
+  }
+  e.Stop();
+  std::filesystem::remove_all(root);
+}
+
+// The badges a run read ("Ausweise gesamt: N" of each client).
+int BadgesOf(const std::string& msg) {
+  int n = 0;
+  for (size_t at = msg.find("Ausweise gesamt: "); at != std::string::npos;
+       at = msg.find("Ausweise gesamt: ", at + 1)) {
+    n += std::atoi(msg.c_str() + at + 17);
+  }
+  return n;
+}
+
+// A line refused by the server inside a parameter array: the run says and
+// writes what the plain sequence (one line per round trip) says and writes.
+TEST(FreeTdsWholeRun, RefusedRowInAnArraySaysWhatThePlainSequenceSays) {
+  NEEDS_FREETDS();
+  const std::string root = test::TempDir();
+  TdsEndpoint e(Sample(root));
+  FreeTdsRegistration reg(root + "/odbc", e.port());
+  Site site = LayOut(root, "h", HostForm(e));
+  int refusals = 0;
+  e.SetScript([&](const TdsRequest& r) {
+    TdsReply reply;
+    if (r.text.find("INSERT INTO ZrSystem.Zrt999Tmp") != std::string::npos &&
+        r.params.size() == 2 &&
+        (r.params[1].s.compare(0, 5, "2003 ") == 0 || r.params[1].s.compare(0, 6, "\"2003\"") == 0)) {
+      reply.action = TdsReply::Action::kFail;
+      reply.error = 2627;
+      reply.message = "Violation of PRIMARY KEY constraint 'PK_Zrt999Tmp'.";
+      ++refusals;
+    }
+    return reply;
+  });
+  for (const char* f : {"VQDNL17P", "IDSTAMM"}) {
+    const std::string args = std::string(f) + " TERM12 out.dnl 1";
+    std::string msg_arrays, msg_plain;
+    refusals = 0;
+    EXPECT_EQ(RunTool(site, reg.env(), args, &msg_arrays), 1) << msg_arrays;
+    const std::string file_arrays = test::ReadFile(site.work() + "/out.dnl");
+    // The array's row, the row alone for its own message, and the row in
+    // the group stored again line by line.
+    EXPECT_EQ(refusals, 3) << f;
+    EXPECT_EQ(RunTool(site, reg.env() + "PLOMVARDE_PARAM_ARRAYS=0", args, &msg_plain), 1);
+    EXPECT_EQ(msg_arrays, msg_plain) << f;
+    EXPECT_NE(msg_plain.find("ErrNr: -2627"), std::string::npos) << msg_plain;
+    EXPECT_EQ(file_arrays, test::ReadFile(site.work() + "/out.dnl")) << f;
+    EXPECT_EQ(file_arrays.find("2003"), std::string::npos);
+    EXPECT_NE(file_arrays.find("2004"), std::string::npos);
+  }
+  e.Stop();
+  std::filesystem::remove_all(root);
+}
+
+// Round trips at the wire, per badge and function, on 300 badges: every
+// statement is prepared once per run (no sp_unprepare until the end, no
+// statement prepared twice), no cursor is cancelled, and the figures stay
+// within what README states.
+TEST(FreeTdsWholeRun, RoundTripsPerBadgeAtTheWire) {
+  NEEDS_FREETDS();
+  const std::string root = test::TempDir();
+  const std::string db = root + "/big.db";
+  ASSERT_EQ(RunCommand("'" PLOM_BINARY_DIR "/plomvarde-sample' --badges 300 '" + db +
+                       "' >/dev/null"),
+            0);
+  TdsEndpoint e(db);
+  FreeTdsRegistration reg(root + "/odbc", e.port());
+  Site site = LayOut(root, "h", HostForm(e));
+  const struct {
+    const char* function;
+    double most;  // round trips per badge, at most
+  } cases[] = {{"VQDNL17P", 2.7}, {"VQDNL31P", 1.7}, {"VQDNL18P", 3.2},
+               {"VQDNL60P", 1.7}, {"IDSTAMM", 1.8}};
+  for (const auto& c : cases) {
+    size_t from = e.Requests().size();
+    std::string msg;
+    ASSERT_EQ(RunTool(site, reg.env(), std::string(c.function) + " TERM12 out.dnl 1", &msg), 0)
+        << msg;
+    const std::vector<TdsRequest> all = e.Requests();
+    const std::vector<TdsRequest> run(all.begin() + static_cast<long>(from), all.end());
+    std::map<std::string, int> prepared;
+    size_t first_unprepare = run.size(), read_back = 0;
+    for (size_t i = 0; i < run.size(); ++i) {
+      const TdsRequest& r = run[i];
+      EXPECT_NE(r.kind, TdsRequest::Kind::kAttention) << c.function;
+      if (r.proc == "sp_prepexec" || r.proc == "sp_prepare") {
+        EXPECT_EQ(++prepared[r.text], 1) << c.function << ": " << r.text;
+      }
+      if (r.proc == "sp_unprepare") first_unprepare = std::min(first_unprepare, i);
+      if (r.text.find("TMP_USRSTR_C") != std::string::npos && r.proc != "sp_unprepare") {
+        read_back = i;
+      }
+    }
+    EXPECT_GT(first_unprepare, read_back) << c.function;
+    const int badges = BadgesOf(msg);
+    ASSERT_GT(badges, 250) << msg;
+    const double per_badge = static_cast<double>(RoundTrips(run)) / badges;
+    EXPECT_LE(per_badge, c.most) << c.function;
+    std::printf("%s: %d badges, %d round trips (%.2f per badge), %d packets\n", c.function,
+                badges, RoundTrips(run), per_badge, [&] {
+                  int p = 0;
+                  for (const TdsRequest& r : run) p += r.packets;
+                  return p;
+                }());
   }
   e.Stop();
   std::filesystem::remove_all(root);
