@@ -96,6 +96,18 @@ TEST(FreeTdsEndpoint, LoginCarriesTheConfiguredValues) {
     ASSERT_NE(b, nullptr) << server << ": " << err;
     EXPECT_EQ(code, 0);
   }
+  // A password FreeTDS cannot read in a connection string is refused
+  // before any connect, with the characters named and the password not.
+  {
+    ConnectSettings s = Settings(HostForm(e));
+    s.password = "Ge};heim";
+    int code = 0;
+    std::string err;
+    EXPECT_EQ(OdbcBackend::Open(s, TransportOptions(), &code, &err), nullptr);
+    EXPECT_LT(code, 0);
+    EXPECT_NE(err.find("the password holds \"}\" followed by \";\""), std::string::npos) << err;
+    EXPECT_EQ(err.find("Ge};heim"), std::string::npos) << err;
+  }
   std::vector<TdsRequest> logins = Of(e.Requests(), TdsRequest::Kind::kLogin);
   ASSERT_EQ(logins.size(), 3u);
   for (const TdsRequest& r : logins) {
@@ -324,6 +336,64 @@ TEST(FreeTdsWholeRun, SilenceAtEachStepEndsTheRunInTime) {
     e.SetAccepting(true);
     e.SetScript(nullptr);
     EXPECT_EQ(RunTool(*c.site, env, "VQDNL17P TERM12 out.dnl 1", &msg), 0) << c.step << "\n" << msg;
+  }
+  e.Stop();
+  std::filesystem::remove_all(root);
+}
+
+// A step the server refuses or answers oddly ends the run with 69 and the
+// reason, the download file as it was.
+TEST(FreeTdsWholeRun, FailingStepsSayWhy) {
+  NEEDS_FREETDS();
+  const std::string root = test::TempDir();
+  TdsEndpoint e(Sample(root));
+  FreeTdsRegistration reg(root + "/odbc", e.port());
+  Site site = LayOut(root, "h", HostForm(e));
+  const struct {
+    const char* step;
+    std::function<void(const TdsRequest&, TdsReply*)> script;
+    const char* reason;
+  } cases[] = {
+      {"login refused",
+       [](const TdsRequest& r, TdsReply* reply) {
+         if (r.kind == TdsRequest::Kind::kLogin) reply->action = TdsReply::Action::kFail;
+       },
+       "Login failed for user 'plom'"},
+      {"session settings refused",
+       [](const TdsRequest& r, TdsReply* reply) {
+         if (r.text.find("SET XACT_ABORT OFF") != std::string::npos) {
+           reply->action = TdsReply::Action::kFail;
+           reply->message = "no such option";
+         }
+       },
+       "session settings: [42000] [FreeTDS][SQL Server]no such option"},
+      {"sp_getapplock without a row",
+       [](const TdsRequest& r, TdsReply* reply) {
+         if (r.text.find("sp_getapplock") != std::string::npos) reply->applock_row = false;
+       },
+       "sp_getapplock answered with no row"},
+      {"sp_getapplock refusing",
+       [](const TdsRequest& r, TdsReply* reply) {
+         if (r.text.find("sp_getapplock") != std::string::npos) reply->applock = -999;
+       },
+       "sp_getapplock returned -999"},
+      {"server hangs up",
+       [](const TdsRequest& r, TdsReply* reply) {
+         if (r.text.find("ASW_") != std::string::npos) reply->action = TdsReply::Action::kHangUp;
+       },
+       "Unexpected EOF from the server"},
+  };
+  for (const auto& c : cases) {
+    test::WriteFile(site.work() + "/out.dnl", "previous content\r\n");
+    e.SetScript([&](const TdsRequest& r) {
+      TdsReply reply;
+      c.script(r, &reply);
+      return reply;
+    });
+    std::string msg;
+    EXPECT_EQ(RunTool(site, reg.env(), "VQDNL17P TERM12 out.dnl 1", &msg), 69) << c.step;
+    EXPECT_NE(msg.find(c.reason), std::string::npos) << c.step << "\n" << msg;
+    EXPECT_EQ(test::ReadFile(site.work() + "/out.dnl"), "previous content\r\n") << c.step;
   }
   e.Stop();
   std::filesystem::remove_all(root);
