@@ -75,12 +75,11 @@ std::string ParamsText(const Params& params) {
 
 // ---- recording a pass ----
 
-// Watches the connection and takes the generator's lines. The messages of
-// the run go to a temporary file, cut at every badge row.
-class Recorder : public StatementObserver, public LineSink {
+// Watches the connection; the generator's messages and lines are cut at
+// every badge row and go to the row they belong to.
+class Recorder : public StatementObserver {
  public:
-  Recorder(Explanation* e, FILE* messages, const Connection& c)
-      : e_(e), messages_(messages), c_(c) {}
+  Recorder(Explanation* e, const RunOutput& out) : e_(e), out_(out) {}
 
   void BeginPass(const std::string& schema) {
     e_->passes.push_back(SchemaPass{});
@@ -97,11 +96,6 @@ class Recorder : public StatementObserver, public LineSink {
   }
 
   void Saw(const Event& ev) override {
-    // Closing a cursor whose open failed adds nothing to that failure.
-    if (ev.sqlcode < 0 && ev.kind != Kind::kClose && e_->first_error == 0) {
-      e_->first_error = ev.sqlcode;
-      e_->first_error_text = c_.last_error();
-    }
     if (ev.kind == Kind::kFetch && ev.stmt_no == kBadgeCursor && pass_ != nullptr) {
       Collect();
       row_ = nullptr;
@@ -129,13 +123,6 @@ class Recorder : public StatementObserver, public LineSink {
     to->push_back(std::move(s));
   }
 
-  int Insert(const std::string& path, const std::string& line) override {
-    // Only the badge's rows keep their records; every other line is taken
-    // and forgotten, as nothing is stored.
-    if (row_ != nullptr) row_->records.push_back(line);
-    return kSqlOk;
-  }
-
  private:
   std::vector<Step>* Target() {
     if (pass_ == nullptr) return &e_->outside;
@@ -151,31 +138,29 @@ class Recorder : public StatementObserver, public LineSink {
     return nullptr;
   }
 
-  // What was printed since the last cut goes to the row it belongs to.
+  // What was printed and made since the last cut goes to the row it
+  // belongs to. Only the badge's rows keep their records; every other line
+  // is passed over, as nothing is stored.
   void Collect() {
     std::string text = TakeMessages();
-    if (row_ != nullptr) row_->messages += text;
+    const auto& lines = out_.lines();
+    if (row_ != nullptr) {
+      row_->messages += text;
+      for (size_t i = lines_taken_; i < lines.size(); ++i) row_->records.push_back(lines[i]);
+    }
+    lines_taken_ = lines.size();
   }
 
   std::string TakeMessages() {
-    std::fflush(messages_);
-    long end = std::ftell(messages_);
-    std::string text;
-    if (end > taken_) {
-      text.resize(static_cast<size_t>(end - taken_));
-      std::fseek(messages_, taken_, SEEK_SET);
-      size_t n = std::fread(text.data(), 1, text.size(), messages_);
-      text.resize(n);
-      std::fseek(messages_, end, SEEK_SET);
-    }
-    taken_ = end;
+    std::string text = out_.text().substr(taken_);
+    taken_ = out_.text().size();
     return text;
   }
 
   Explanation* e_;
-  FILE* messages_;
-  const Connection& c_;
-  long taken_ = 0;
+  const RunOutput& out_;
+  size_t taken_ = 0;
+  size_t lines_taken_ = 0;
   SchemaPass* pass_ = nullptr;
   ListedRow* row_ = nullptr;
   enum class Stage { kBefore, kRows, kAfter };
@@ -585,24 +570,31 @@ Explanation ExplainBadge(Connection& c, const std::string& function, const std::
   }
   if (fn == nullptr) return e;
 
-  FILE* printed = std::tmpfile();
-  if (printed == nullptr) return e;
-  Messages msg(printed);
-  Recorder rec(&e, printed, c);
-  c.SetObserver(&rec);
   // Every check and query runs for the badge itself: no answer kept from
   // another badge hides a statement.
-  RunContext ctx(c, msg, /*reuse_answers=*/false);
-  ctx.sink = &rec;
+  RunContext ctx(c, /*reuse_answers=*/false);
+  Recorder rec(&e, ctx.out);
+  c.SetObserver(&rec);
   const std::string path = "plomvarde-explain";
-  VisitRunSchemas(c, msg, terminal, [&](const std::string& schema) {
-    rec.BeginPass(schema);
-    ctx.scope = RunScope{path, terminal, schema};
-    fn->generate(ctx);
-    rec.EndPass();
-  });
+  std::string cursor;
+  int rc = VisitRunSchemas(
+      c, ctx.out, terminal,
+      [&](const std::string& schema) {
+        if (ctx.failed()) return;
+        rec.BeginPass(schema);
+        ctx.scope = RunScope{path, terminal, schema};
+        fn->generate(ctx);
+        rec.EndPass();
+      },
+      &cursor);
   c.SetObserver(nullptr);
-  std::fclose(printed);
+  if (rc < 0) ctx.Fail(rc, cursor, c.last_error());
+  // The run's own judgement: only a database that failed to answer makes
+  // the explanation incomplete, never one badge's bad value.
+  if (ctx.failed() && e.first_error == 0) {
+    e.first_error = ctx.failure.sqlcode;
+    e.first_error_text = ctx.failure.what + ": " + ctx.failure.reason;
+  }
 
   for (SchemaPass& p : e.passes) {
     for (ListedRow& r : p.rows) {

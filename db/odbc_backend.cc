@@ -74,6 +74,7 @@ Failure Diagnose(SQLRETURN rc, SQLSMALLINT type, SQLHANDLE h,
                  const std::vector<std::string>& secrets) {
   std::string first_state, text;
   long native = 0;
+  Outcome outcome = Outcome::kFailed;
   for (SQLSMALLINT rec = 1; rec <= 8; ++rec) {
     SQLWCHAR state[6] = {0};
     SQLINTEGER rec_native = 0;
@@ -93,8 +94,11 @@ Failure Diagnose(SQLRETURN rc, SQLSMALLINT type, SQLHANDLE h,
       text += " / [" + st + "] " + m;
     }
     if (native == 0) native = rec_native;
+    // The first record that says what happened to the row decides.
+    if (outcome == Outcome::kFailed) outcome = ClassifyDiag(rec_native, st);
   }
-  return {SqlcodeFromDiag(rc, native, first_state), DiagMessage(rc, first_state, text, secrets)};
+  return {SqlcodeFromDiag(rc, native, first_state), DiagMessage(rc, first_state, text, secrets),
+          outcome};
 }
 
 Value ReadText(SQLHSTMT st, SQLUSMALLINT col, SQLRETURN* rc) {
@@ -206,6 +210,15 @@ Value::Type ValueTypeOf(SQLSMALLINT sql_type, SQLSMALLINT scale) {
 }
 
 }  // namespace
+
+Outcome ClassifyDiag(long native, std::string_view sqlstate) {
+  if (native == 2601 || native == 2627 || native == 547 || native >= 50000) {
+    return Outcome::kRowRefused;
+  }
+  if (sqlstate.substr(0, 2) == "23") return Outcome::kRowRefused;
+  if (sqlstate.substr(0, 2) == "22") return Outcome::kBadValue;
+  return Outcome::kFailed;
+}
 
 int SqlcodeFromDiag(int odbc_return, long native, std::string_view sqlstate) {
   switch (odbc_return) {
@@ -572,6 +585,10 @@ Result OdbcBackend::Failed(SQLRETURN rc, SQLSMALLINT type, SQLHANDLE handle) con
   Result r;
   r.sqlcode = f.sqlcode;
   r.error = std::move(f.error);
+  r.failure = f.outcome;
+  // The SQLite ODBC driver gives SQLite's result code as the native error
+  // under a general SQLSTATE: its constraint code refuses the row.
+  if (sqlite_ && r.sqlcode == -19) r.failure = Outcome::kRowRefused;
   return r;
 }
 

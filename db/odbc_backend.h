@@ -63,7 +63,15 @@ std::string OdbcStatementText(std::string_view tsql, bool sqlite, std::vector<in
 struct Failure {
   int sqlcode;
   std::string error;
+  Outcome outcome = Outcome::kFailed;  // what a negative sqlcode means
 };
+
+// What a failed statement means, from its SQLSTATE and native error: SQL
+// Server's duplicate key (2601, 2627), constraint conflict (547) and user
+// errors from 50000 up (a trigger's RAISERROR), and any integrity SQLSTATE
+// (23xxx), refuse the row; a data exception (22xxx) is a bad value of this
+// row; everything else is the database failing.
+Outcome ClassifyDiag(long native, std::string_view sqlstate);
 
 class OdbcBackend : public Backend {
  public:

@@ -50,6 +50,30 @@ int32_t Saturated(double v) {
 
 bool FitsInt32(int64_t v) { return v >= INT32_MIN && v <= INT32_MAX; }
 
+Outcome OutcomeOf(int sqlcode, Outcome failure) {
+  if (sqlcode == kSqlOk) return Outcome::kOk;
+  if (sqlcode == kSqlNotFound) return Outcome::kNoRow;
+  if (sqlcode == kSqlTooLong || sqlcode == kSqlIntOverflow) return Outcome::kBadValue;
+  if (sqlcode > 0) return Outcome::kFailed;  // no code a statement answers with
+  return failure;
+}
+
+const char* OutcomeName(Outcome o) {
+  switch (o) {
+    case Outcome::kOk:
+      return "ok";
+    case Outcome::kNoRow:
+      return "no row";
+    case Outcome::kRowRefused:
+      return "row refused";
+    case Outcome::kBadValue:
+      return "bad value";
+    case Outcome::kFailed:
+      return "database failed";
+  }
+  return "?";
+}
+
 int32_t Value::Int() const {
   switch (type) {
     case Type::kInt:
@@ -194,7 +218,10 @@ std::vector<Result> Backend::RunMany(int stmt_no, std::string_view text,
 int Connection::Finish(const Result& r) {
   ++statements_sent_;
   last_sqlcode_ = r.sqlcode;
-  if (r.sqlcode < 0) last_error_ = r.error;
+  if (r.sqlcode < 0) {
+    last_error_ = r.error;
+    last_failure_ = r.failure;
+  }
   return r.sqlcode;
 }
 
@@ -220,9 +247,8 @@ int Connection::Execute(int stmt_no, std::string_view text, const Params& params
 }
 
 int Connection::ExecuteMany(int stmt_no, std::string_view text, const std::vector<Params>& rows,
-                            std::vector<int>* sqlcodes, std::vector<std::string>* errors) {
-  sqlcodes->assign(rows.size(), kSqlFailed);
-  if (errors) errors->assign(rows.size(), std::string());
+                            std::vector<Status>* statuses) {
+  statuses->assign(rows.size(), Status(kSqlFailed, Outcome::kFailed, "not sent"));
   if (!backend_) return last_sqlcode_ = kSqlFailed;
   std::vector<Result> results = backend_->RunMany(stmt_no, text, rows);
   int first = 0;
@@ -230,11 +256,14 @@ int Connection::ExecuteMany(int stmt_no, std::string_view text, const std::vecto
     Result r =
         i < results.size() ? std::move(results[i]) : Result{kSqlFailed, {}, 0, false, "no result"};
     if (r.sqlcode == 0 && !r.is_select && r.changes == 0) r.sqlcode = kSqlNotFound;
-    (*sqlcodes)[i] = r.sqlcode;
-    if (r.sqlcode < 0 && errors) (*errors)[i] = r.error;
+    (*statuses)[i] = Status(r.sqlcode, OutcomeOf(r.sqlcode, r.failure),
+                            r.sqlcode < 0 ? r.error : std::string());
     if (r.sqlcode != 0 && first == 0) {
       first = r.sqlcode;
-      if (r.sqlcode < 0) last_error_ = r.error;
+      if (r.sqlcode < 0) {
+        last_error_ = r.error;
+        last_failure_ = r.failure;
+      }
     }
     ++statements_sent_;
     Tell({StatementObserver::Kind::kExecute, stmt_no, text, &rows[i], r.sqlcode, nullptr, 0});
@@ -264,6 +293,7 @@ int Connection::Fetch(int cursor_no, Row* out) {
   auto it = cursors_.find(cursor_no);
   if (it == cursors_.end()) {
     last_error_ = "cursor not open";
+    last_failure_ = Outcome::kFailed;
     Tell({Kind::kFetch, cursor_no, {}, nullptr, kSqlCursorNotOpen, nullptr, 0});
     return last_sqlcode_ = kSqlCursorNotOpen;
   }

@@ -44,6 +44,62 @@ constexpr int kSqlTooLong = -3;
 constexpr int kSqlIntOverflow = -8115;
 bool FitsInt32(int64_t v);
 
+// What the outcome of a statement means for the run. Every failure is
+// classified once, here in the transport, from the backend's own codes
+// (SQLite's result codes, ODBC's SQLSTATE and SQL Server's error numbers):
+enum class Outcome : uint8_t {
+  kOk,
+  kNoRow,       // 100: no (more) rows; an answer like any other
+  kRowRefused,  // the row was refused by a constraint or trigger of its table
+  kBadValue,    // a value of this one row does not fit (an overflow, a
+                // conversion): that row's problem, not the database's
+  kFailed,      // the database failed: a missing table or column, no
+                // permission, a lost connection, a timeout, a deadlock, a
+                // damaged file, a full disk, an I/O error
+};
+const char* OutcomeName(Outcome o);
+
+// The outcome of a lookup: its sqlcode, what that means, and the backend's
+// reason when it failed. Callers must look at it: a lookup whose database
+// failed has no answer, and "no row" is not what it said.
+class [[nodiscard]] Status {
+ public:
+  Status() = default;
+  Status(int sqlcode, Outcome outcome, std::string reason = std::string())
+      : sqlcode_(sqlcode), outcome_(outcome), reason_(std::move(reason)) {}
+  static Status Ok() { return Status(); }
+  static Status NoRow() { return Status(100, Outcome::kNoRow); }
+
+  int sqlcode() const { return sqlcode_; }
+  Outcome outcome() const { return outcome_; }
+  const std::string& reason() const { return reason_; }
+  bool ok() const { return outcome_ == Outcome::kOk; }
+  bool no_row() const { return outcome_ == Outcome::kNoRow; }
+  // An answer: a row, or none.
+  bool answered() const { return ok() || no_row(); }
+  bool refused() const { return outcome_ == Outcome::kRowRefused; }
+  bool bad_value() const { return outcome_ == Outcome::kBadValue; }
+  // The database failed: the run cannot go on.
+  bool failed() const { return outcome_ == Outcome::kFailed; }
+  // What was asked (a cursor or table name) when it did not answer.
+  const char* what() const { return what_; }
+  Status& At(const char* what) {
+    what_ = what;
+    return *this;
+  }
+
+ private:
+  int sqlcode_ = 0;
+  Outcome outcome_ = Outcome::kOk;
+  std::string reason_;
+  const char* what_ = "";
+};
+
+// The outcome of an sqlcode that the backend classified as `failure` (what
+// a negative sqlcode means; the made-up codes of this layer classify
+// themselves).
+Outcome OutcomeOf(int sqlcode, Outcome failure = Outcome::kFailed);
+
 // One column value of a fetched row.
 struct Value {
   enum class Type : uint8_t { kNull, kInt, kReal, kText };
@@ -94,6 +150,8 @@ struct Result {
   int64_t changes = 0;     // rows changed by INSERT, UPDATE or DELETE; -1 unknown
   bool is_select = false;  // the statement delivered a result set
   std::string error;       // the backend's message when sqlcode < 0
+  // What a negative sqlcode means, as the backend classifies its own codes.
+  Outcome failure = Outcome::kFailed;
 };
 
 // What a backend does: run one statement text (the SQL Server text of the
@@ -229,12 +287,11 @@ class Connection {
   int Execute(int stmt_no, std::string_view text, const Params& params, Row* out = nullptr);
 
   // An INSERT (or other one-row change) once for each parameter row, sent
-  // together where the backend can. (*sqlcodes)[i] is row i's sqlcode as
-  // Execute gives it, (*errors)[i] the backend's message of a failed row; a
-  // failed row is undone alone. Returns 0 when every row succeeded, else
-  // the first failed row's sqlcode (also last_sqlcode()).
+  // together where the backend can. (*statuses)[i] is row i's outcome as
+  // Execute gives it; a failed row is undone alone. Returns 0 when every
+  // row succeeded, else the first failed row's sqlcode (also last_sqlcode()).
   int ExecuteMany(int stmt_no, std::string_view text, const std::vector<Params>& rows,
-                  std::vector<int>* sqlcodes, std::vector<std::string>* errors = nullptr);
+                  std::vector<Status>* statuses);
 
   // Transaction statements (BEGIN/COMMIT/ROLLBACK/SAVE TRANSACTION texts).
   int Transaction(int stmt_no, std::string_view text);
@@ -251,10 +308,17 @@ class Connection {
   void SetObserver(StatementObserver* observer) { observer_ = observer; }
 
   int last_sqlcode() const { return last_sqlcode_; }
+  // The last statement's outcome as a Status (with the backend's reason
+  // when it failed).
+  Status status() const {
+    Outcome o = OutcomeOf(last_sqlcode_, last_failure_);
+    return Status(last_sqlcode_, o, last_sqlcode_ < 0 ? last_error_ : std::string());
+  }
   // Records the outcome of something that ran outside a statement (connect).
-  void SetError(int sqlcode, std::string message) {
+  void SetError(int sqlcode, std::string message, Outcome failure = Outcome::kFailed) {
     last_sqlcode_ = sqlcode;
     last_error_ = std::move(message);
+    last_failure_ = failure;
   }
   const std::string& last_error() const { return last_error_; }
   // Statements sent to the backend so far (fetches from memory do not
@@ -285,6 +349,7 @@ class Connection {
   std::map<int, Cursor> cursors_;
   int last_sqlcode_ = 0;
   std::string last_error_;
+  Outcome last_failure_ = Outcome::kFailed;
   int64_t statements_sent_ = 0;
   StatementObserver* observer_ = nullptr;
 };

@@ -14,6 +14,21 @@ namespace {
 
 int SqlcodeOf(int rc) { return rc == SQLITE_OK ? -1 : -rc; }
 
+// What SQLite's primary result code means: a constraint (or a trigger's
+// RAISE) refuses the row, a value that does not fit is that row's problem,
+// anything else is the database failing.
+Outcome FailureOf(int rc) {
+  switch (rc & 0xFF) {
+    case SQLITE_CONSTRAINT:
+      return Outcome::kRowRefused;
+    case SQLITE_TOOBIG:
+    case SQLITE_MISMATCH:
+      return Outcome::kBadValue;
+    default:
+      return Outcome::kFailed;
+  }
+}
+
 std::string Message(sqlite3* db) { return Utf8ToCp1252(sqlite3_errmsg(db)); }
 
 Value ColumnValue(sqlite3_stmt* st, int col) {
@@ -256,6 +271,7 @@ Result SqliteBackend::Run(int stmt_no, std::string_view text, const Params& para
     r.rows.clear();
   } else if (rc != SQLITE_DONE) {
     r.sqlcode = SqlcodeOf(sqlite3_extended_errcode(db_) & 0xFF);
+    r.failure = FailureOf(sqlite3_extended_errcode(db_));
     r.error = Message(db_);
     r.rows.clear();
   } else if (!r.is_select) {

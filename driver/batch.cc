@@ -308,10 +308,7 @@ int RunBatch(const std::vector<PlanRun>& plan, const BatchOptions& options,
   SharedAnswers shared;
   std::mutex line_store_writes;
   RunOptions run_options = options.run;
-  if (options.share) {
-    run_options.shared = &shared;
-    run_options.hold_lines = true;
-  }
+  if (options.share) run_options.shared = &shared;
   run_options.line_store_writes = &line_store_writes;
 
   std::vector<size_t> order = StartOrder(plan);

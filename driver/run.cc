@@ -10,7 +10,10 @@
 #include "layouts/widths.h"
 #include "platform/files.h"
 
+#include <algorithm>
 #include <chrono>
+#include <cstdio>
+#include <string_view>
 
 namespace plom {
 namespace {
@@ -93,7 +96,7 @@ Credentials ReadCredentials(const std::string& config_path) {
 // Visits each schema of a cursor; returns how many there were. An error of
 // the cursor's open or fetch ends the visits and goes to *error: a schema
 // left out would leave its badges out of the file.
-int VisitSchemas(Connection& c, Messages& msg, const std::string& terminal, bool all,
+int VisitSchemas(Connection& c, RunOutput& out, const std::string& terminal, bool all,
                  const std::function<void(const std::string&)>& visit, int* error,
                  std::string* failed_cursor) {
   int found = 0;
@@ -104,10 +107,10 @@ int VisitSchemas(Connection& c, Messages& msg, const std::string& terminal, bool
     ++found;
     if (!IsValidSchemaName(schema)) {
       // Client schema names enter statement texts: only plain names do.
-      msg.Printf("Schema %s ungueltig, Mandant wird uebersprungen!\n", schema.c_str());
+      out.Printf("Schema %s ungueltig, Mandant wird uebersprungen!\n", schema.c_str());
       continue;
     }
-    msg.Printf("Schema: %s\n", schema.c_str());
+    out.Printf("Schema: %s\n", schema.c_str());
     visit(schema);
   }
   if (rc < 0) {
@@ -163,20 +166,6 @@ std::unique_lock<std::mutex> WriteTurn(const Connection& conn, const RunOptions&
   return std::unique_lock<std::mutex>(*options.line_store_writes);
 }
 
-// Takes the lines of a run and holds them for the driver, which stores
-// them at once when the generators are done.
-class HeldLines : public LineSink {
- public:
-  explicit HeldLines(std::vector<std::string>* lines) : lines_(lines) {}
-  int Insert(const std::string& path, const std::string& line) override {
-    lines_->push_back(line);
-    return kSqlOk;
-  }
-
- private:
-  std::vector<std::string>* lines_;
-};
-
 }  // namespace
 
 const DownloadFunction* FindDownloadFunction(const std::string& name) {
@@ -186,13 +175,13 @@ const DownloadFunction* FindDownloadFunction(const std::string& name) {
   return nullptr;
 }
 
-int VisitRunSchemas(Connection& c, Messages& msg, const std::string& terminal,
+int VisitRunSchemas(Connection& c, RunOutput& out, const std::string& terminal,
                     const std::function<void(const std::string& schema)>& visit,
                     std::string* failed_cursor) {
   int error = kSqlOk;
   std::string cursor;
-  if (VisitSchemas(c, msg, terminal, false, visit, &error, &cursor) == 0 && error == kSqlOk) {
-    VisitSchemas(c, msg, terminal, true, visit, &error, &cursor);
+  if (VisitSchemas(c, out, terminal, false, visit, &error, &cursor) == 0 && error == kSqlOk) {
+    VisitSchemas(c, out, terminal, true, visit, &error, &cursor);
   }
   if (failed_cursor != nullptr) *failed_cursor = cursor;
   return error;
@@ -276,79 +265,47 @@ int WriteOut(Messages& msg, const RunParams& p, int width, const std::string& da
   return WriteDownload(msg, p, data);
 }
 
-// Runs the generator for the terminal's client schemas (all client schemas
-// when it has none) and stores the lines, or, with held, hands them to
-// *held; counts badges and lost lines in *f. Returns kExitOk, or
-// kExitUnavailable after saying why the run ends (a failing cursor, a line
-// store that takes nothing more).
-int GenerateLines(Connection& conn, Messages& msg, const RunParams& p, const DownloadFunction& fn,
-                  const RunOptions& options, std::vector<std::string>* held, RunFigures* f) {
-  RunContext ctx(conn, msg, options.reuse_answers, options.shared, options.group_lines);
-  HeldLines holder(held);
-  if (held != nullptr) ctx.sink = &holder;
+// Generate: the generator for the terminal's client schemas (all client
+// schemas when it has none), storing nothing. A failing schema cursor is
+// the run's failure like any other.
+void Generate(Connection& conn, const RunParams& p, const DownloadFunction& fn, RunContext* ctx) {
   std::string cursor;
   int rc = VisitRunSchemas(
-      conn, msg, p.terminal,
+      conn, ctx->out, p.terminal,
       [&](const std::string& schema) {
-        if (ctx.failed()) return;
-        ctx.scope = RunScope{p.path, p.terminal, schema};
-        fn.generate(ctx);
+        if (ctx->failed()) return;
+        ctx->scope = RunScope{p.path, p.terminal, schema};
+        fn.generate(*ctx);
       },
       &cursor);
-  if (rc < 0) ctx.Fail(rc, cursor, conn.last_error());
-  f->badges_read = ctx.badges_read;
-  if (!ctx.failed() && held == nullptr) {
-    ctx.lines.Flush();
-    ReportRefusedLines(ctx);
-  }
-  // Messages held for lines the line store never got to send.
-  msg.Release();
-  f->lines_lost = ctx.lines_lost;
-  if (ctx.failed()) {
-    return ReportFailure(msg, p, ctx.failure.sqlcode, ctx.failure.what, ctx.failure.reason);
-  }
-  return kExitOk;
+  if (rc < 0) ctx->Fail(rc, cursor, conn.last_error());
 }
 
-// Empties the line store of the path; says why the run ends when that
-// fails.
-int DeleteLines(Connection& conn, Messages& msg, const RunParams& p) {
-  int rc = LineStore(conn).Delete(p.path);
-  if (rc == 0 || rc == kSqlNotFound) return kExitOk;
-  msg.Printf("Error Tab. Zrt999Tmp loeschen! ErrNr: %d User: %s", rc, p.path.c_str());
-  return kExitUnavailable;
-}
-
-// The generators with the lines and messages held; then, in one turn of
-// the line store's writes, the path's previous lines deleted and the new
-// ones stored at once. Said and left in the line store is what a run that
-// deletes first says and leaves: a failed delete ends the run with nothing
-// else said (nor counted), a failing generator is reported after the
-// delete. Returns kExitOk with *stored telling whether the lines are stored
-// (false: none of them, and nothing said yet), or the status that ends the
-// run.
-int GenerateHeld(Connection& conn, Messages& msg, const RunParams& p, const DownloadFunction& fn,
-                 const RunOptions& options, RunFigures* f, bool* stored) {
-  std::string said;
-  Messages held_msg(&said);
-  std::vector<std::string> lines;
-  int status = GenerateLines(conn, held_msg, p, fn, options, &lines, f);
-  {
-    auto turn = WriteTurn(conn, options);
-    int deleted = DeleteLines(conn, msg, p);
-    if (deleted != kExitOk) {
-      f->badges_read = 0;
-      f->lines_lost = 0;
-      return deleted;
+// Verify: the lines read back are exactly the lines stored, as a multiset
+// (the database chooses the order). A line comes back without its
+// trailing blanks and tabs.
+bool SameLines(const std::vector<std::string>& generated, const std::vector<Refusal>& refused,
+               const std::vector<std::string>& read) {
+  if (generated.size() - refused.size() != read.size()) return false;
+  std::vector<std::string_view> want, got(read.begin(), read.end());
+  want.reserve(read.size());
+  auto next = refused.begin();
+  for (size_t i = 0; i < generated.size(); ++i) {
+    if (next != refused.end() && next->seq == static_cast<int64_t>(i)) {
+      ++next;
+      continue;
     }
-    *stored = status == kExitOk && LineStore(conn).InsertAtOnce(p.path, lines) == 0;
+    std::string_view l = generated[i];
+    while (!l.empty() && (l.back() == ' ' || l.back() == '\t')) l.remove_suffix(1);
+    want.push_back(l);
   }
-  if ((*stored || status != kExitOk) && !said.empty()) msg.Printf("%s", said.c_str());
-  return status;
+  std::sort(want.begin(), want.end());
+  std::sort(got.begin(), got.end());
+  return want == got;
 }
 
-// The run after the connect: the line store's lock, the line store,
-// generators, write-out.
+// The run after the connect: the line store's lock, then generate, store,
+// verify, say what happened, write out.
 int RunConnected(Connection& conn, Messages& msg, const RunParams& p, const DownloadFunction& fn,
                  const RunOptions& options, RunFigures* f) {
   int rc = LockLineStore(conn, p.path, options.lock_wait_ms);
@@ -358,22 +315,49 @@ int RunConnected(Connection& conn, Messages& msg, const RunParams& p, const Down
   }
   if (rc != 0) return ReportFailure(msg, p, rc, "Sperre Zrt999Tmp", conn.last_error());
 
-  bool stored = false;
-  if (options.hold_lines) {
-    int status = GenerateHeld(conn, msg, p, fn, options, f, &stored);
-    if (status != kExitOk) return status;
-  } else {
+  RunContext ctx(conn, options.reuse_answers, options.shared);
+  Generate(conn, p, fn, &ctx);
+  f->badges_read = ctx.badges_read;
+
+  // Store: in one turn of the line store's writes, the path's previous
+  // lines go and the new ones are stored. The previous lines go even when
+  // the generators failed, as they would in a run that deletes first.
+  StoreReport stored;
+  {
     auto turn = WriteTurn(conn, options);
-    int status = DeleteLines(conn, msg, p);
-    if (status != kExitOk) return status;
+    Status deleted = DeleteLines(conn, p.path);
+    if (!deleted.ok()) {
+      f->badges_read = 0;
+      msg.Printf("Error Tab. Zrt999Tmp loeschen! ErrNr: %d User: %s", deleted.sqlcode(),
+                 p.path.c_str());
+      return kExitUnavailable;
+    }
+    if (!ctx.failed()) {
+      stored = StoreLines(conn, p.path, ctx.out.lines(),
+                          options.group_lines ? StoreMode::kGroups : StoreMode::kOneByOne);
+    }
   }
-  if (!stored) {
-    int status = GenerateLines(conn, msg, p, fn, options, nullptr, f);
-    if (status != kExitOk) return status;
+  f->lines_lost = static_cast<int>(stored.refused.size());
+  ctx.out.Render(msg, p.path, stored.refused);
+  if (ctx.failed()) {
+    return ReportFailure(msg, p, ctx.failure.sqlcode, ctx.failure.what, ctx.failure.reason);
   }
+  if (stored.failure.failed()) {
+    return ReportFailure(msg, p, stored.failure.sqlcode(), stored.failure.what(),
+                         stored.failure.reason());
+  }
+
+  // Verify.
   std::vector<std::string> lines;
-  rc = ReadLines(conn, p.path, &lines);
-  if (rc != 0) return ReportFailure(msg, p, rc, "TMP_USRSTR_C", conn.last_error());
+  Status read = ReadLines(conn, p.path, &lines);
+  if (!read.ok()) return ReportFailure(msg, p, read.sqlcode(), read.what(), read.reason());
+  if (!SameLines(ctx.out.lines(), stored.refused, lines)) {
+    char counts[160];
+    std::snprintf(counts, sizeof counts,
+                  "Zeilen erzeugt: %lld, abgelehnt: %zu, zurueckgelesen: %zu",
+                  static_cast<long long>(ctx.out.line_count()), stored.refused.size(), lines.size());
+    return ReportFailure(msg, p, kSqlFailed, "TMP_USRSTR_C", counts);
+  }
   // Every line refused: no single lines were refused, the line store took
   // nothing at all.
   if (f->lines_lost > 0 && lines.empty()) {

@@ -41,7 +41,8 @@ struct RunOptions {
   std::string config_path;
   // How long to wait for another run of the same download file.
   int lock_wait_ms = 120000;
-  // Reuse admission answers within the run; group the line store's inserts.
+  // Reuse admission answers within the run; store the lines in groups
+  // (else one per transaction: the plain statement sequence).
   bool reuse_answers = true;
   bool group_lines = true;
   // When set, receives the number of statements the run sent to the
@@ -60,16 +61,9 @@ struct RunOptions {
   // Answers kept for all runs of a batch (see installation/shared_answers.h);
   // none for a single run.
   SharedAnswers* shared = nullptr;
-  // Stores the run's lines at once when the generators are done (several
-  // lines per INSERT) instead of one by one, right after deleting the
-  // path's previous lines (which a run that stores one by one deletes
-  // before its generators run). When that fails, the run's generators run
-  // again storing line by line, so that the refused lines are found and
-  // reported as a run that stores one by one reports them.
-  bool hold_lines = false;
   // When set, and the database lets one session at a time write, the run's
   // writes to the line store (deleting the path's previous lines, storing
-  // the held lines at once) wait for their turn on this mutex. The runs of
+  // the new ones) wait for their turn on this mutex. The runs of
   // a batch then write one after another by themselves instead of meeting
   // at the database's write lock, where the embedded database lets a
   // waiting writer sleep in growing steps and wake up well after the lock
@@ -118,11 +112,11 @@ int ConnectAsRun(Connection* conn, Messages& msg, const std::string& config_path
 
 // Visits the client schemas a run of the terminal visits, in the run's
 // order: those assigned to the terminal, or all when none is. Each valid
-// one is announced ("Schema: ...") and handed to visit; an invalid name is
-// reported and passed over. Returns 0, or the negative sqlcode of a schema
+// one is announced in out ("Schema: ...") and handed to visit; an invalid
+// name is reported and passed over. Returns 0, or the negative sqlcode of a schema
 // cursor's failing open or fetch (the visits end there; *failed_cursor, when
 // given, names the cursor): an error is never the end of the schemas.
-int VisitRunSchemas(Connection& c, Messages& msg, const std::string& terminal,
+int VisitRunSchemas(Connection& c, RunOutput& out, const std::string& terminal,
                     const std::function<void(const std::string& schema)>& visit,
                     std::string* failed_cursor = nullptr);
 

@@ -23,72 +23,75 @@ void WriteSlot(BadgeRecord* r, int reader) {
 // Walks the terminal's readers up to `highest`: counts the class's
 // permissions on each reader until one is found, and collects every reader
 // number that has a slot.
-AdmissionCache::AccessAnswer CheckAccess(Connection& c, const std::string& access_class,
-                                         const std::string& terminal, int highest) {
-  AdmissionCache::AccessAnswer answer;
-  OpenReaderCursor(c, terminal, highest);
-  int count = 0;
+Status CheckAccess(Connection& c, const std::string& access_class, const std::string& terminal,
+                   int highest, AdmissionCache::AccessAnswer* answer) {
+  Status s = OpenReaderCursor(c, terminal, highest);
   int reader = 0;
   std::string code;
-  while (FetchReader(c, &reader, &code) == kSqlOk) {
-    if (!answer.found) {
-      CountReaderPermissions(c, code, access_class, &count);
-      if (count != 0) answer.found = true;
+  while (s.ok() && (s = FetchReader(c, &reader, &code)).ok()) {
+    if (!answer->found) {
+      int count = 0;
+      s = CountReaderPermissions(c, code, access_class, &count);
+      if (!s.ok()) break;  // COUNT(*) always delivers a row
+      if (count != 0) answer->found = true;
     }
-    if (reader >= 1 && reader <= kSlotCount) answer.readers.push_back(reader);
+    if (reader >= 1 && reader <= kSlotCount) answer->readers.push_back(reader);
   }
   CloseReaderCursor(c);
-  return answer;
+  return s.no_row() ? Status::Ok() : s;
 }
 
-bool CheckTime(Connection& c, const std::string& access_class, const std::string& terminal) {
-  bool permitted = true;
-  OpenReaderCursor(c, terminal, kTimeReaderHighest);
-  int count = 0;
+Status CheckTime(Connection& c, const std::string& access_class, const std::string& terminal,
+                 bool* permitted) {
+  *permitted = true;
+  Status s = OpenReaderCursor(c, terminal, kTimeReaderHighest);
   int reader = 0;
   std::string code;
-  while (FetchReader(c, &reader, &code) == kSqlOk) {
+  while (s.ok() && (s = FetchReader(c, &reader, &code)).ok()) {
     if (reader != 1) continue;
-    if (CountReaderTimeBlocks(c, code, access_class, &count) == kSqlOk && count != 0) {
-      permitted = false;
-    }
+    int count = 0;
+    s = CountReaderTimeBlocks(c, code, access_class, &count);
+    if (s.ok() && count != 0) *permitted = false;
     break;
   }
   CloseReaderCursor(c);
-  return permitted;
+  return s.no_row() ? Status::Ok() : s;
 }
 
 }  // namespace
 
-bool HasAccessPermission(Connection& c, AdmissionCache& cache, BadgeRecord* r,
-                         const std::string& terminal, int highest, bool record_readers) {
+Status HasAccessPermission(Connection& c, AdmissionCache& cache, BadgeRecord* r,
+                           const std::string& terminal, int highest, bool record_readers,
+                           bool* permitted) {
   AdmissionCache::AccessAnswer fresh;
   const AdmissionCache::AccessAnswer* answer = &fresh;
-  if (cache.enabled()) {
-    AdmissionCache::AccessKey key{terminal, r->access_class, highest};
-    auto it = cache.access.find(key);
-    if (it == cache.access.end()) {
-      it = cache.access.emplace(key, CheckAccess(c, r->access_class, terminal, highest)).first;
-    }
+  AdmissionCache::AccessKey key{terminal, r->access_class, highest};
+  auto it = cache.enabled() ? cache.access.find(key) : cache.access.end();
+  if (it != cache.access.end()) {
     answer = &it->second;
   } else {
-    fresh = CheckAccess(c, r->access_class, terminal, highest);
+    Status s = CheckAccess(c, r->access_class, terminal, highest, &fresh);
+    if (!s.ok()) return s;
+    if (cache.enabled()) answer = &cache.access.emplace(key, std::move(fresh)).first->second;
   }
   if (record_readers) {
     for (int reader : answer->readers) WriteSlot(r, reader);
   }
-  return answer->found;
+  *permitted = answer->found;
+  return Status::Ok();
 }
 
-bool HasTimePermission(Connection& c, AdmissionCache& cache, const BadgeRecord& r,
-                       const std::string& terminal) {
-  if (!cache.enabled()) return CheckTime(c, r.access_class, terminal);
+Status HasTimePermission(Connection& c, AdmissionCache& cache, const BadgeRecord& r,
+                         const std::string& terminal, bool* permitted) {
   AdmissionCache::TimeKey key{terminal, r.access_class};
-  auto it = cache.time.find(key);
-  if (it == cache.time.end()) {
-    it = cache.time.emplace(key, CheckTime(c, r.access_class, terminal)).first;
+  auto it = cache.enabled() ? cache.time.find(key) : cache.time.end();
+  if (it != cache.time.end()) {
+    *permitted = it->second;
+    return Status::Ok();
   }
-  return it->second;
+  Status s = CheckTime(c, r.access_class, terminal, permitted);
+  if (s.ok() && cache.enabled()) cache.time.emplace(key, *permitted);
+  return s;
 }
 
 }  // namespace plom

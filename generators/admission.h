@@ -37,14 +37,16 @@ class AdmissionCache {
 };
 
 // Whether the record's access class is permitted on at least one reader of
-// the terminal up to the highest reader number. With record_readers, writes
-// each fetched reader's number ("%02d") into its slot (readers 1 to 11).
-bool HasAccessPermission(Connection& c, AdmissionCache& cache, BadgeRecord* r,
-                         const std::string& terminal, int highest, bool record_readers);
+// the terminal up to the highest reader number, in *permitted. With
+// record_readers, writes each fetched reader's number ("%02d") into its slot
+// (readers 1 to 11). A failed check answers nothing and is not kept.
+Status HasAccessPermission(Connection& c, AdmissionCache& cache, BadgeRecord* r,
+                           const std::string& terminal, int highest, bool record_readers,
+                           bool* permitted);
 
-// Whether the badge may record time: false only when reader 1 of the
-// terminal carries a type-3 permission row for the access class.
-bool HasTimePermission(Connection& c, AdmissionCache& cache, const BadgeRecord& r,
-                       const std::string& terminal);
+// Whether the badge may record time, in *permitted: false only when reader 1
+// of the terminal carries a type-3 permission row for the access class.
+Status HasTimePermission(Connection& c, AdmissionCache& cache, const BadgeRecord& r,
+                         const std::string& terminal, bool* permitted);
 
 }  // namespace plom

@@ -1,10 +1,8 @@
 // The download functions: one generator per function. A generator walks the
-// current badges of one client schema and stores one line per admitted badge
-// in the line store under the download file path.
+// current badges of one client schema and makes one line per admitted badge.
 #pragma once
 
 #include <cstdint>
-#include <deque>
 #include <string>
 #include <vector>
 
@@ -13,7 +11,7 @@
 #include "generators/messages.h"
 #include "db/runtime.h"
 #include "generators/admission.h"
-#include "installation/line_store.h"
+#include "generators/output.h"
 
 namespace plom {
 
@@ -27,31 +25,16 @@ struct RunScope {
   std::string schema;
 };
 
-// What a generator works with: the run's connection, where its messages
-// go, the scope of the current pass, and the answers kept for the run.
+// What a generator works with: the run's connection, the scope of the
+// current pass, the answers kept for the run, and where its messages and
+// lines go. A generator stores nothing: its lines wait in `out` for the
+// driver.
 struct RunContext {
   Connection& conn;
-  Messages& msg;
   RunScope scope;
+  RunOutput out;
   AdmissionCache admission;
   AccessRightCache access_rights;
-  // Where the run's lines go.
-  LineStore lines;
-  // Where the generators hand their lines: the line store, unless another
-  // sink is set (it must outlive the context).
-  LineSink* sink = &lines;
-  // Lines that the line store refused (a failed insert): the download file
-  // then lacks them.
-  int lines_lost = 0;
-  // Lines the line store holds, each with the place in the held messages
-  // where its refusal would be said (oldest first).
-  struct HeldLine {
-    int64_t seq;
-    size_t mark;
-  };
-  std::deque<HeldLine> held_lines;
-  // Lines refused after StoreLine had counted them as stored.
-  int refused_later = 0;
   // Badge rows fetched by the run's generator passes (all client schemas).
   int badges_read = 0;
 
@@ -63,11 +46,11 @@ struct RunContext {
   AccessRightCache* rights = &access_rights;
 
   // The first failure that ends the run without writing the download file:
-  // a cursor that decides which badges go into the file failed, or the line
-  // store takes no more lines. Generators stop at once when it is set.
+  // the database failed to answer a question of a generator (a cursor, a
+  // lookup). Generators stop at once when it is set.
   struct Failure {
     int sqlcode = 0;     // negative once failed
-    std::string what;    // what failed (a cursor, the line store)
+    std::string what;    // what was asked (a cursor, a table)
     std::string reason;  // the backend's message
   };
   Failure failure;
@@ -77,14 +60,20 @@ struct RunContext {
     if (failed()) return;
     failure = Failure{sqlcode < 0 ? sqlcode : kSqlFailed, std::move(what), std::move(reason)};
   }
+  // Whether the lookup answered (a row, none, or a bad value of this row,
+  // which the caller handles); records the run's failure when the database
+  // failed.
+  bool Answered(const Status& s) {
+    if (!s.failed()) return true;
+    Fail(s.sqlcode(), s.what(), s.reason());
+    return false;
+  }
 
-  RunContext(Connection& c, Messages& m, bool reuse_answers = true,
-             SharedAnswers* shared_answers = nullptr, bool group_lines = true)
+  explicit RunContext(Connection& c, bool reuse_answers = true,
+                      SharedAnswers* shared_answers = nullptr)
       : conn(c),
-        msg(m),
         admission(reuse_answers),
         access_rights(reuse_answers),
-        lines(c, group_lines),
         shared(shared_answers),
         rights(shared_answers ? shared_answers->access_rights() : &access_rights) {}
 };

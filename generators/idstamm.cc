@@ -50,40 +50,43 @@ std::string JoinQuoted(const std::vector<std::string>& fields) {
   return line + '\n';
 }
 
-bool StoreBadge(RunContext& ctx, BadgeRecord* r, const std::string& path,
-                const std::string& terminal) {
-  bool resolved = ResolveAccessClass(ctx.conn, ctx.scope.schema, r, ctx.rights);
-  r->time_flag = "0";
-  r->access_flag = "0";
-  if (!resolved) r->access_class = kNoClass;
-  if (HasAccessPermission(ctx.conn, ctx.admission, r, terminal, kHighestReader, false)) {
-    r->access_flag = "1";
+bool StoreBadge(RunContext& ctx, BadgeRecord* r, const std::string& terminal) {
+  bool resolved = false;
+  if (!ctx.Answered(ResolveAccessClass(ctx.conn, ctx.scope.schema, r, &resolved, ctx.rights))) {
+    return false;
   }
-  if (HasTimePermission(ctx.conn, ctx.admission, *r, terminal)) r->time_flag = "1";
+  if (!resolved) r->access_class = kNoClass;
+  bool access = false, time = false;
+  if (!ctx.Answered(HasAccessPermission(ctx.conn, ctx.admission, r, terminal, kHighestReader,
+                                        false, &access)) ||
+      !ctx.Answered(HasTimePermission(ctx.conn, ctx.admission, *r, terminal, &time))) {
+    return false;
+  }
+  r->access_flag = access ? "1" : "0";
+  r->time_flag = time ? "1" : "0";
   if (r->access_flag != "1" && r->time_flag != "1") {
     ReportNotAdmitted(ctx, *r, terminal);
     return false;
   }
 
   // A person without a row leaves PnrSpr and PnrSal empty.
-  GetPersonSprSal(ctx.conn, ctx.scope.schema, r, ctx.kept);
+  if (!ctx.Answered(GetPersonSprSal(ctx.conn, ctx.scope.schema, r, ctx.kept))) return false;
   std::vector<std::string> fields = MasterDataFields(*r);
   if (!FieldsAreQuotable(fields)) {
-    ctx.msg.Printf(
+    ctx.out.Printf(
         "Ausweis %s: Stammdaten mit Anfuehrungszeichen, Komma oder Steuerzeichen, nicht in "
         "Datei gestellt\n",
         r->badge_number.c_str());
     return false;
   }
-  return StoreLine(ctx, path, JoinQuoted(fields));
+  return StoreLine(ctx, JoinQuoted(fields));
 }
 
 }  // namespace
 
 void GenerateIDSTAMM(RunContext& ctx) {
-  const std::string& path = ctx.scope.path;
   const std::string& terminal = ctx.scope.terminal;
-  ForEachBadge(ctx, [&](BadgeRecord* r) { return StoreBadge(ctx, r, path, terminal); });
+  ForEachBadge(ctx, [&](BadgeRecord* r) { return StoreBadge(ctx, r, terminal); });
 }
 
 }  // namespace plom

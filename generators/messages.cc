@@ -3,46 +3,48 @@
 #include <cstdarg>
 
 namespace plom {
+namespace {
 
-void Messages::Printf(const char* fmt, ...) {
-  va_list ap;
-  va_start(ap, fmt);
-  if (text_ == nullptr && !holding_) {
-    std::vfprintf(out_, fmt, ap);
-    va_end(ap);
-    return;
-  }
-  std::string& to = holding_ ? held_ : *text_;
+void AppendV(std::string* to, const char* fmt, va_list ap) {
   va_list again;
   va_copy(again, ap);
   int n = std::vsnprintf(nullptr, 0, fmt, ap);
-  va_end(ap);
   if (n > 0) {
-    size_t at = to.size();
-    to.resize(at + static_cast<size_t>(n) + 1);
-    std::vsnprintf(to.data() + at, static_cast<size_t>(n) + 1, fmt, again);
-    to.resize(at + static_cast<size_t>(n));
+    size_t at = to->size();
+    to->resize(at + static_cast<size_t>(n) + 1);
+    std::vsnprintf(to->data() + at, static_cast<size_t>(n) + 1, fmt, again);
+    to->resize(at + static_cast<size_t>(n));
   }
   va_end(again);
 }
 
-void Messages::Insert(size_t mark, const std::string& text) {
-  held_.insert(mark < held_.size() ? mark : held_.size(), text);
+}  // namespace
+
+void AppendF(std::string* to, const char* fmt, ...) {
+  va_list ap;
+  va_start(ap, fmt);
+  AppendV(to, fmt, ap);
+  va_end(ap);
 }
 
-void Messages::Put(const char* data, size_t n) {
-  if (n == 0) return;
-  if (text_ != nullptr) {
-    text_->append(data, n);
+void Messages::Printf(const char* fmt, ...) {
+  va_list ap;
+  va_start(ap, fmt);
+  if (text_ == nullptr) {
+    std::vfprintf(out_, fmt, ap);
   } else {
-    std::fwrite(data, 1, n, out_);
+    AppendV(text_, fmt, ap);
   }
+  va_end(ap);
 }
 
-void Messages::Release() {
-  holding_ = false;
-  Put(held_.data(), held_.size());
-  held_.clear();
+void Messages::Write(const std::string& text) {
+  if (text.empty()) return;
+  if (text_ != nullptr) {
+    text_->append(text);
+  } else {
+    std::fwrite(text.data(), 1, text.size(), out_);
+  }
 }
 
 }  // namespace plom

@@ -14,34 +14,20 @@ class Messages {
   // Collects the messages at the end of *text instead of printing them.
   explicit Messages(std::string* text) : out_(nullptr), text_(text) {}
   void Printf(const char* fmt, ...) __attribute__((format(gnu_printf, 2, 3)));
+  void Write(const std::string& text);
 
-  // Holding: from Hold on, messages are kept back until Release, so that a
-  // message about something decided later (a line the line store refuses
-  // when its group is sent) can still be placed where it belongs. Mark is
-  // a place in the held messages; Insert puts a text there. Both are only
-  // meaningful while holding. Hold when holding already does nothing.
-  void Hold() { holding_ = true; }
-  bool holding() const { return holding_; }
-  size_t Mark() const { return held_.size(); }
-  void Insert(size_t mark, const std::string& text);
-  // Hands the held messages on (printed or collected) and stops holding.
-  void Release();
-
-  // Releases, then flushes; false when anything printed so far could not
-  // be written.
+  // False when anything printed so far could not be written.
   bool Flush() {
-    Release();
     if (out_ == nullptr) return true;
     return std::fflush(out_) == 0 && !std::ferror(out_);
   }
 
  private:
-  void Put(const char* data, size_t n);
-
   FILE* out_;
   std::string* text_ = nullptr;
-  bool holding_ = false;
-  std::string held_;
 };
+
+// printf into the end of *to.
+void AppendF(std::string* to, const char* fmt, ...) __attribute__((format(gnu_printf, 2, 3)));
 
 }  // namespace plom

@@ -48,38 +48,21 @@ bool FitsFixedLayout(RunContext& ctx, const BadgeRecord& r, bool check_class);
 // Whether the access class has at most 3 characters; prints why not.
 bool ClassFits(RunContext& ctx, const BadgeRecord& r);
 
-// Stores the line under the path. On a refused insert prints the error
-// number, path and line (without line ends of their own) and counts the
-// line as lost. Returns whether the line was stored, or taken by the line
-// store to be sent with its group (a held line refused later is reported
-// in its place among the messages, which are held meanwhile, and the pass
-// count is corrected). The line goes to ctx.sink: the line store, or
-// whatever else the caller set there (lines held for the driver, a
-// report). When the line store breaks (the database takes no line at all),
-// records the run's failure instead and prints nothing.
-bool StoreLine(RunContext& ctx, const std::string& path, const std::string& line);
-
-// Reports the lines that the line store refused after taking them (each
-// counted as lost, in the place of its line), releases the held messages
-// once the line store holds no line, and records the run's failure when
-// the line store broke. StoreLine calls it; so do the end of a pass and
-// the driver after the last flush.
-void ReportRefusedLines(RunContext& ctx);
+// Adds the line to the run's output (the driver stores it later). Returns
+// true: the badge made its line.
+bool StoreLine(RunContext& ctx, const std::string& line);
 
 // Whether the text holds a control character (a byte below 0x20, or 0x7F).
 bool HasControlCharacter(std::string_view s);
 
-// Stores a fixed-width record of the badge. A record with a control
+// Adds a fixed-width record of the badge. A record with a control
 // character in it (a line feed in the data would be written as CR LF and
-// shift every record behind it) is not stored: the badge is reported.
-bool StoreRecord(RunContext& ctx, const BadgeRecord& r, const std::string& path,
-                 const std::string& line);
+// shift every record behind it) is not added: the badge is reported.
+bool StoreRecord(RunContext& ctx, const BadgeRecord& r, const std::string& line);
 
 // "Ausweis ... ohne Zeit-/Zutrittsberechtigung auf Terminal ..."
 void ReportNotAdmitted(RunContext& ctx, const BadgeRecord& r, const std::string& terminal);
 
-// The closing count line of a generator pass.
-void ReportCounts(RunContext& ctx, int badges, int stored);
 
 // Reader entries of a record: from first_column on, kReaderEntryLen
 // characters per reader n (1 up): the reader number (kReaderNumberLen) and
@@ -109,18 +92,17 @@ constexpr size_t kColReaders = 31;
 // of its lookups: access class resolution, the layout check, the balance
 // (put_balance writes it), access permission with the class check, time
 // permission. Returns false, having said why, when the badge does not go
-// into the file.
+// into the file, or when the database failed (ctx.failed()).
 bool BuildReaderRecord(
     RunContext& ctx, BadgeRecord* r, const std::string& terminal, int highest_reader,
     const std::function<void(RunContext&, BadgeRecord*, std::string*)>& put_balance,
     std::string* line);
 
 // One generator pass over the current badges of ctx.scope.schema: hands
-// each fetched badge row to store_badge, which returns whether it stored a
-// line, then prints the counts. The record is cleared before the first
-// fetch and after every badge. An error of the badge cursor's open or
-// fetch, or a broken line store, records the run's failure and ends the
-// pass at once (no count line).
+// each fetched badge row to store_badge, which returns whether it made a
+// line, then adds the count. The record is cleared before the first fetch
+// and after every badge. A failure of the badge cursor or of any lookup
+// records the run's failure and ends the pass at once (no count).
 void ForEachBadge(RunContext& ctx, const std::function<bool(BadgeRecord*)>& store_badge);
 
 }  // namespace plom

@@ -24,43 +24,44 @@ constexpr char kLocationEntryNumber[] = "07";
 size_t EntryColumn(int n) { return ReaderEntryColumn(kColReaders, n); }
 
 // Balance text 1 of the previous day; blank when there is no row or the
-// lookup failed, so the terminal never shows figures that were not read.
+// person's sum overflows, so the terminal never shows figures that were
+// not read.
 void PutBalance(RunContext& ctx, BadgeRecord* r, std::string* line) {
-  int rc = GetBalances(ctx.conn, r, ctx.kept);
-  if (rc == kSqlOk) {
+  Status s = GetBalances(ctx.conn, r, ctx.kept);
+  if (!ctx.Answered(s)) return;
+  if (s.ok()) {
     PutText(line, kColBalance, r->balance[0], kDisplayRoom);
     return;
   }
-  ctx.msg.Printf("Saldo Ermitteln. Saldo:%s, SQLCode:%ld\n", r->balance[0].c_str(),
-                 static_cast<long>(rc));
+  ctx.out.Printf("Saldo Ermitteln. Saldo:%s, SQLCode:%ld\n", r->balance[0].c_str(),
+                 static_cast<long>(s.sqlcode()));
   PutBlanks(line, kColBalance, kDisplayRoom);
 }
 
 // The location short text replaces whatever entry 7 holds.
 void PutLocation(RunContext& ctx, BadgeRecord* r, std::string* line) {
-  int rc = GetLocationShortText(ctx.conn, r, ctx.kept);
-  if (rc == kSqlOk) {
+  Status s = GetLocationShortText(ctx.conn, r, ctx.kept);
+  if (!ctx.Answered(s)) return;
+  if (s.ok()) {
     PutText(line, EntryColumn(kLocationEntry), kLocationEntryNumber, kReaderNumberLen);
     PutText(line, EntryColumn(kLocationEntry) + kReaderNumberLen, r->location_short, kClassRoom);
-  } else if (rc != kSqlNotFound) {
-    ctx.msg.Printf("SQL Standortbez. Ermitteln. SQLCode:%ld\n", static_cast<long>(rc));
+  } else if (!s.no_row()) {
+    ctx.out.Printf("SQL Standortbez. Ermitteln. SQLCode:%ld\n", static_cast<long>(s.sqlcode()));
   }
 }
 
-bool StoreBadge(RunContext& ctx, BadgeRecord* r, const std::string& path,
-                const std::string& terminal) {
+bool StoreBadge(RunContext& ctx, BadgeRecord* r, const std::string& terminal) {
   std::string line(kWidth, ' ');
   if (!BuildReaderRecord(ctx, r, terminal, kHighestReader, PutBalance, &line)) return false;
   PutLocation(ctx, r, &line);
-  return StoreRecord(ctx, *r, path, line);
+  return !ctx.failed() && StoreRecord(ctx, *r, line);
 }
 
 }  // namespace
 
 void GenerateVQDNL17P(RunContext& ctx) {
-  const std::string& path = ctx.scope.path;
   const std::string& terminal = ctx.scope.terminal;
-  ForEachBadge(ctx, [&](BadgeRecord* r) { return StoreBadge(ctx, r, path, terminal); });
+  ForEachBadge(ctx, [&](BadgeRecord* r) { return StoreBadge(ctx, r, terminal); });
 }
 
 }  // namespace plom

@@ -54,29 +54,25 @@ std::string Today() {
 }
 
 // The labels 301 to 308; a label that does not exist shows as blanks.
-Labels ReadLabels(RunContext& ctx) {
-  if (ctx.shared) return ctx.shared->Labels(ctx.conn);
-  Labels labels;
-  labels.fill(std::string(kLabelLen, ' '));
-  OpenLabelCursor(ctx.conn);
-  for (std::string& slot : labels) FetchLabel(ctx.conn, &slot);
-  CloseLabelCursor(ctx.conn);
-  return labels;
+Status GetLabels(RunContext& ctx, Labels* labels) {
+  if (ctx.shared) return ctx.shared->Labels(ctx.conn, labels);
+  labels->fill(std::string(kLabelLen, ' '));
+  return ReadLabels(ctx.conn, labels);
 }
 
-DisplayPass PreparePass(RunContext& ctx, const std::string& terminal) {
-  DisplayPass pass;
-  pass.date = Today();
-  GetTerminalType(ctx.conn, terminal, &pass.terminal_type);
-  pass.labels = ReadLabels(ctx);
-  return pass;
+// What the pass reads once; false when the database failed.
+bool PreparePass(RunContext& ctx, const std::string& terminal, DisplayPass* pass) {
+  pass->date = Today();
+  return ctx.Answered(GetTerminalType(ctx.conn, terminal, &pass->terminal_type)) &&
+         ctx.Answered(GetLabels(ctx, &pass->labels));
 }
 
 void PutBalance(RunContext& ctx, const DisplayPass& pass, BadgeRecord* r, std::string* line) {
-  int rc = GetBalances(ctx.conn, r, ctx.kept);
-  if (rc != kSqlOk) {
-    ctx.msg.Printf("Ausweis:%s Person:%s Saldodaten nicht gefunden! %d\n", r->badge_number.c_str(),
-                   r->personnel_number.c_str(), rc);
+  Status s = GetBalances(ctx.conn, r, ctx.kept);
+  if (!ctx.Answered(s)) return;
+  if (!s.ok()) {
+    ctx.out.Printf("Ausweis:%s Person:%s Saldodaten nicht gefunden! %d\n", r->badge_number.c_str(),
+                   r->personnel_number.c_str(), s.sqlcode());
     return;
   }
   PutText(line, kColDate, pass.date, kDateLen);
@@ -86,10 +82,11 @@ void PutBalance(RunContext& ctx, const DisplayPass& pass, BadgeRecord* r, std::s
 
 // Missing vacation rows show as zero; the texts are written in every case.
 void PutVacation(RunContext& ctx, BadgeRecord* r, std::string* line) {
-  int rc = GetVacation(ctx.conn, ctx.scope.schema, r, ctx.kept);
-  if (rc != kSqlOk) {
-    ctx.msg.Printf("Ausweis:%s Person:%s Urlaubsdaten nicht gefunden! %d\n",
-                   r->badge_number.c_str(), r->personnel_number.c_str(), rc);
+  Status s = GetVacation(ctx.conn, ctx.scope.schema, r, ctx.kept);
+  if (!ctx.Answered(s)) return;
+  if (!s.ok()) {
+    ctx.out.Printf("Ausweis:%s Person:%s Urlaubsdaten nicht gefunden! %d\n",
+                   r->badge_number.c_str(), r->personnel_number.c_str(), s.sqlcode());
   }
   for (size_t i = 0; i < r->vacation.size(); ++i) {
     PutText(line, kColVacation[i], r->vacation[i], kDisplayRoom);
@@ -110,11 +107,13 @@ std::string BuildLine(RunContext& ctx, const DisplayPass& pass, BadgeRecord* r) 
   return line;
 }
 
-bool StoreBadge(RunContext& ctx, DisplayPass& pass, BadgeRecord* r, const std::string& path,
-                const std::string& terminal) {
-  bool permitted = HasTimePermission(ctx.conn, ctx.admission, *r, terminal);
+bool StoreBadge(RunContext& ctx, DisplayPass& pass, BadgeRecord* r, const std::string& terminal) {
+  bool permitted = false;
+  if (!ctx.Answered(HasTimePermission(ctx.conn, ctx.admission, *r, terminal, &permitted))) {
+    return false;
+  }
   if (!permitted) {
-    ctx.msg.Printf("Ausweis %s auf Terminal %s nicht zulaessig!\n", r->badge_number.c_str(),
+    ctx.out.Printf("Ausweis %s auf Terminal %s nicht zulaessig!\n", r->badge_number.c_str(),
                    terminal.c_str());
   }
   // One record per badge: later rows of the same badge are passed over.
@@ -125,16 +124,17 @@ bool StoreBadge(RunContext& ctx, DisplayPass& pass, BadgeRecord* r, const std::s
   // reported once.
   pass.last_badge = r->badge_number;
   if (!FitsFixedLayout(ctx, *r, false)) return false;
-  return StoreRecord(ctx, *r, path, BuildLine(ctx, pass, r));
+  std::string line = BuildLine(ctx, pass, r);
+  return !ctx.failed() && StoreRecord(ctx, *r, line);
 }
 
 }  // namespace
 
 void GenerateVQDNL18P(RunContext& ctx) {
-  const std::string& path = ctx.scope.path;
   const std::string& terminal = ctx.scope.terminal;
-  DisplayPass pass = PreparePass(ctx, terminal);
-  ForEachBadge(ctx, [&](BadgeRecord* r) { return StoreBadge(ctx, pass, r, path, terminal); });
+  DisplayPass pass;
+  if (!PreparePass(ctx, terminal, &pass)) return;
+  ForEachBadge(ctx, [&](BadgeRecord* r) { return StoreBadge(ctx, pass, r, terminal); });
 }
 
 }  // namespace plom

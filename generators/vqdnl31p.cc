@@ -40,37 +40,45 @@ void PutRecordFields(const BadgeRecord& r, std::string* line) {
   PutText(line, kColLocation, r.location_short, kLocationRoom);
 }
 
-bool StoreBadge(RunContext& ctx, BadgeRecord* r, const std::string& path,
-                const std::string& terminal) {
+bool StoreBadge(RunContext& ctx, BadgeRecord* r, const std::string& terminal) {
   std::string line(kWidth, ' ');
-  bool resolved = ResolveAccessClass(ctx.conn, ctx.scope.schema, r, ctx.rights);
+  bool resolved = false;
+  if (!ctx.Answered(ResolveAccessClass(ctx.conn, ctx.scope.schema, r, &resolved, ctx.rights))) {
+    return false;
+  }
   if (!FitsFixedLayout(ctx, *r, true)) return false;
 
   PutFlag(&line, kColAccessFlag, false);
-  PutFlag(&line, kColTimeFlag, HasTimePermission(ctx.conn, ctx.admission, *r, terminal));
+  bool time = false;
+  if (!ctx.Answered(HasTimePermission(ctx.conn, ctx.admission, *r, terminal, &time))) return false;
+  PutFlag(&line, kColTimeFlag, time);
   if (!resolved) {
-    ctx.msg.Printf("Ausweis %s ohne g\xFCltige Berechtigungsklasse\n", r->badge_number.c_str());
+    ctx.out.Printf("Ausweis %s ohne g\xFCltige Berechtigungsklasse\n", r->badge_number.c_str());
     return false;
   }
-  if (!HasAccessPermission(ctx.conn, ctx.admission, r, terminal, kHighestReader, false)) {
-    ctx.msg.Printf("Ausweis %s ohne Zutrittsberechtigung auf Terminal %s\n",
+  bool access = false;
+  if (!ctx.Answered(HasAccessPermission(ctx.conn, ctx.admission, r, terminal, kHighestReader,
+                                        false, &access))) {
+    return false;
+  }
+  if (!access) {
+    ctx.out.Printf("Ausweis %s ohne Zutrittsberechtigung auf Terminal %s\n",
                    r->badge_number.c_str(), terminal.c_str());
     return false;
   }
   PutFlag(&line, kColAccessFlag, true);
 
   // Without a location the short text stays empty and its columns blank.
-  GetLocationShortText(ctx.conn, r, ctx.kept);
+  if (!ctx.Answered(GetLocationShortText(ctx.conn, r, ctx.kept))) return false;
   PutRecordFields(*r, &line);
-  return StoreRecord(ctx, *r, path, line);
+  return StoreRecord(ctx, *r, line);
 }
 
 }  // namespace
 
 void GenerateVQDNL31P(RunContext& ctx) {
-  const std::string& path = ctx.scope.path;
   const std::string& terminal = ctx.scope.terminal;
-  ForEachBadge(ctx, [&](BadgeRecord* r) { return StoreBadge(ctx, r, path, terminal); });
+  ForEachBadge(ctx, [&](BadgeRecord* r) { return StoreBadge(ctx, r, terminal); });
 }
 
 }  // namespace plom

@@ -16,28 +16,28 @@ constexpr size_t kWidth = kWidthVQDNL60P;
 constexpr int kHighestReader = 3;
 
 // Balance text 1 of the previous day; blank when there is no row or the
-// lookup failed.
+// person's sum overflows.
 void PutBalance(RunContext& ctx, BadgeRecord* r, std::string* line) {
-  if (GetBalances(ctx.conn, r, ctx.kept) == kSqlOk) {
+  Status s = GetBalances(ctx.conn, r, ctx.kept);
+  if (!ctx.Answered(s)) return;
+  if (s.ok()) {
     PutText(line, reader_record::kColBalance, r->balance[0], kDisplayRoom);
   } else {
     PutBlanks(line, reader_record::kColBalance, kDisplayRoom);
   }
 }
 
-bool StoreBadge(RunContext& ctx, BadgeRecord* r, const std::string& path,
-                const std::string& terminal) {
+bool StoreBadge(RunContext& ctx, BadgeRecord* r, const std::string& terminal) {
   std::string line(kWidth, ' ');
   return BuildReaderRecord(ctx, r, terminal, kHighestReader, PutBalance, &line) &&
-         StoreRecord(ctx, *r, path, line);
+         StoreRecord(ctx, *r, line);
 }
 
 }  // namespace
 
 void GenerateVQDNL60P(RunContext& ctx) {
-  const std::string& path = ctx.scope.path;
   const std::string& terminal = ctx.scope.terminal;
-  ForEachBadge(ctx, [&](BadgeRecord* r) { return StoreBadge(ctx, r, path, terminal); });
+  ForEachBadge(ctx, [&](BadgeRecord* r) { return StoreBadge(ctx, r, terminal); });
 }
 
 }  // namespace plom

@@ -54,9 +54,11 @@ bool KeptAnswer(AccessRightCache* cache, const AccessRightCache::Key& key, int* 
   return true;
 }
 
-int RunQuery(Connection& c, const std::string& schema, const Query& q, BadgeRecord* r,
-             AccessRightCache* cache = nullptr) {
-  if (!IsValidSchemaName(schema)) return kInvalidSchema;
+Status RunQuery(Connection& c, const std::string& schema, const Query& q, BadgeRecord* r,
+                AccessRightCache* cache = nullptr) {
+  if (!IsValidSchemaName(schema)) {
+    return Status(kInvalidSchema, Outcome::kFailed, "invalid client schema").At("Zrt408Bzu");
+  }
   std::string from;
   for (const char* t : q.tables) {
     if (t != nullptr) from += schema + t;
@@ -70,13 +72,15 @@ int RunQuery(Connection& c, const std::string& schema, const Query& q, BadgeReco
   bool keep = cache != nullptr && cache->enabled();
   AccessRightCache::Key cache_key{schema, q.statement.no, key};
   if (!keep || !KeptAnswer(cache, cache_key, &rc, &row)) {
-    rc = FetchFirstRow(c, q.statement.no, BuildStatement(q.statement.text, from), key, &row);
-    if (keep && (rc == kSqlOk || rc == kSqlNotFound)) {
+    Status s = FetchFirstRow(c, q.statement.no, BuildStatement(q.statement.text, from), key, &row);
+    if (!s.answered()) return s.At("Zrt408Bzu");
+    rc = s.sqlcode();
+    if (keep) {
       std::lock_guard<std::mutex> hold(cache->mu);
       cache->answers[cache_key] = {rc, row};
     }
   }
-  if (rc != kSqlOk) return rc;
+  if (rc != kSqlOk) return Status::NoRow();
 
   size_t col = 0;
   std::string extra;
@@ -113,7 +117,7 @@ int RunQuery(Connection& c, const std::string& schema, const Query& q, BadgeReco
   r->valid_from = from_date;
   r->valid_to = to_date;
   r->access_class = q.pad_class ? PadClass(cls) : cls;
-  return kSqlOk;
+  return Status::Ok();
 }
 
 }  // namespace
@@ -140,40 +144,43 @@ std::string BuildStatement(const char* tmpl, const std::string& from) {
   return Cut(text, kMaxStatementLen);
 }
 
-int FetchFirstRow(Connection& c, int no, const std::string& text, const std::string& key,
-                  Row* row) {
-  int rc = c.Open(no, text, {Param::Text(key)}, 1);  // one row is all that is fetched
-  if (rc >= 0) rc = c.Fetch(no, row);
+Status FetchFirstRow(Connection& c, int no, const std::string& text, const std::string& key,
+                     Row* row) {
+  if (c.Open(no, text, {Param::Text(key)}, 1) >= 0) c.Fetch(no, row);  // one row is all
+  Status s = c.status();
   c.Close(no);
-  return rc;
+  return s;
 }
 
 int BZU_SelAwsGrp(Connection& c, const std::string& schema, BadgeRecord* r) {
-  return RunQuery(c, schema, kAwsGrp, r);
+  return RunQuery(c, schema, kAwsGrp, r).sqlcode();
 }
 int BZU_SelKst(Connection& c, const std::string& schema, BadgeRecord* r) {
-  return RunQuery(c, schema, kKstQ, r);
+  return RunQuery(c, schema, kKstQ, r).sqlcode();
 }
 int BZU_SelKstGrp(Connection& c, const std::string& schema, BadgeRecord* r) {
-  return RunQuery(c, schema, kKstGrp, r);
+  return RunQuery(c, schema, kKstGrp, r).sqlcode();
 }
 int BZU_SelAbt(Connection& c, const std::string& schema, BadgeRecord* r) {
-  return RunQuery(c, schema, kAbtQ, r);
+  return RunQuery(c, schema, kAbtQ, r).sqlcode();
 }
 int BZU_SelAbtGrp(Connection& c, const std::string& schema, BadgeRecord* r) {
-  return RunQuery(c, schema, kAbtGrp, r);
+  return RunQuery(c, schema, kAbtGrp, r).sqlcode();
 }
 int BZU_SelAkr(Connection& c, const std::string& schema, BadgeRecord* r) {
-  return RunQuery(c, schema, kAkr, r);
+  return RunQuery(c, schema, kAkr, r).sqlcode();
 }
 
-bool ResolveAccessClass(Connection& c, const std::string& schema, BadgeRecord* r,
-                        AccessRightCache* cache) {
-  if (r->access_class != "0  ") return true;
+Status ResolveAccessClass(Connection& c, const std::string& schema, BadgeRecord* r,
+                          bool* resolved, AccessRightCache* cache) {
+  *resolved = true;
+  if (r->access_class != "0  ") return Status::Ok();
   for (const Query* q : {&kAwsGrp, &kKstQ, &kKstGrp, &kAbtQ, &kAbtGrp, &kAkr}) {
-    if (RunQuery(c, schema, *q, r, cache) == kSqlOk) return true;
+    Status s = RunQuery(c, schema, *q, r, cache);
+    if (!s.no_row()) return s;
   }
-  return false;
+  *resolved = false;
+  return Status::Ok();
 }
 
 }  // namespace plom

@@ -50,10 +50,12 @@ class AccessRightCache {
 };
 
 // The access-right resolution: a class other than "0  " counts as resolved;
-// for "0  " the six queries run in order until one finds a right. Returns
-// whether the class is resolved. With a cache, kept answers are used.
-bool ResolveAccessClass(Connection& c, const std::string& schema, BadgeRecord* r,
-                        AccessRightCache* cache = nullptr);
+// for "0  " the six queries run in order until one finds a right. Says in
+// *resolved whether the class is resolved; a query that fails (anything but
+// a row or none) ends the resolution with its status. With a cache, kept
+// answers are used.
+Status ResolveAccessClass(Connection& c, const std::string& schema, BadgeRecord* r,
+                          bool* resolved, AccessRightCache* cache = nullptr);
 
 // Whether a client schema name may enter statement texts: 1 to 20 letters,
 // digits and "_", not starting with a digit.
@@ -68,8 +70,9 @@ constexpr size_t kMaxStatementLen = 1023;
 std::string BuildStatement(const char* tmpl, const std::string& from);
 
 // Runs a statement built at run time as a cursor of which only the first
-// row is used: open with the key as @p1, one fetch, close. Returns the
-// fetch's sqlcode (or the open's when the open failed).
-int FetchFirstRow(Connection& c, int no, const std::string& text, const std::string& key, Row* row);
+// row is used: open with the key as @p1, one fetch, close. Answers with the
+// fetch's outcome (or the open's when the open failed).
+Status FetchFirstRow(Connection& c, int no, const std::string& text, const std::string& key,
+                     Row* row);
 
 }  // namespace plom

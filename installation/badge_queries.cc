@@ -37,15 +37,15 @@ constexpr size_t kTypeWidth = 11;
 constexpr size_t kShortTextWidth = 11;
 constexpr size_t kLocationShortLen = 3;
 
-int CountRows(Connection& c, int no, const char* text, const std::string& code,
-              const std::string& access_class, int* count) {
+Status CountRows(Connection& c, int no, const char* text, const std::string& code,
+                 const std::string& access_class, int* count) {
   Row row;
   int rc = c.Execute(no, text,
                      {Param::Text(Cut(access_class, kClassWidth - 1), kClassWidth - 1),
                       Param::Text(Cut(code, kReaderCodeWidth - 1), kReaderCodeWidth - 1)},
                      &row);
   if (rc == kSqlOk) *count = ColumnInt(row, 0);
-  return rc;
+  return c.status().At("Zrt404Zbr");
 }
 
 }  // namespace
@@ -73,15 +73,15 @@ std::string ZeroFill8(const std::string& s) {
   return std::string(8 - s.size(), '0') + s;
 }
 
-int OpenBadgeCursor(Connection& c, const std::string& schema) {
-  return c.Open(kBadgeCursorNo, kOpenBadgeCursor,
-                {Param::Text(Cut(schema, kSchemaWidth - 1), kSchemaWidth - 1)});
+Status OpenBadgeCursor(Connection& c, const std::string& schema) {
+  c.Open(kBadgeCursorNo, kOpenBadgeCursor,
+         {Param::Text(Cut(schema, kSchemaWidth - 1), kSchemaWidth - 1)});
+  return c.status().At("ASW_VQDNL_C");
 }
 
-int FetchBadge(Connection& c, BadgeRecord* r) {
+Status FetchBadge(Connection& c, BadgeRecord* r) {
   Row row;
-  int rc = c.Fetch(kBadgeCursorNo, &row);
-  if (rc != kSqlOk) return rc;
+  if (c.Fetch(kBadgeCursorNo, &row) != kSqlOk) return c.status().At("ASW_VQDNL_C");
   // Columns: AswNum, AswGvo, AswGbi, AswPnr, AswBkl, AswGrp, AswAan, AswAtp, AwvSto.
   r->badge_number = ColumnText(row, 0, kBadgeNumberWidth);
   r->valid_from = ColumnText(row, 1, kDateWidth);
@@ -92,53 +92,52 @@ int FetchBadge(Connection& c, BadgeRecord* r) {
   // The whole number ("%d"): cut to two characters, 100 would read as 10.
   r->asw_atp = std::to_string(ColumnInt(row, 7));
   r->location_number = ZeroFill8(ColumnText(row, 8, kLocationWidth));
-  return rc;
+  return Status::Ok();
 }
 
-int CloseBadgeCursor(Connection& c) { return c.Close(kBadgeCursorNo); }
+void CloseBadgeCursor(Connection& c) { c.Close(kBadgeCursorNo); }
 
-int OpenReaderCursor(Connection& c, const std::string& terminal, int highest) {
-  return c.Open(
-      kReaderCursorNo, kOpenReaderCursor,
-      {Param::Text(Cut(terminal, kTerminalWidth - 1), kTerminalWidth - 1), Param::Int(highest)});
+Status OpenReaderCursor(Connection& c, const std::string& terminal, int highest) {
+  c.Open(kReaderCursorNo, kOpenReaderCursor,
+         {Param::Text(Cut(terminal, kTerminalWidth - 1), kTerminalWidth - 1), Param::Int(highest)});
+  return c.status().At("ZLS_ZLES_C");
 }
 
-int FetchReader(Connection& c, int* number, std::string* code) {
+Status FetchReader(Connection& c, int* number, std::string* code) {
   Row row;
-  int rc = c.Fetch(kReaderCursorNo, &row);
-  if (rc != kSqlOk) return rc;
+  if (c.Fetch(kReaderCursorNo, &row) != kSqlOk) return c.status().At("ZLS_ZLES_C");
   *number = ColumnInt(row, 0);
   *code = ColumnText(row, 1, kReaderCodeWidth);
-  return rc;
+  return Status::Ok();
 }
 
-int CloseReaderCursor(Connection& c) { return c.Close(kReaderCursorNo); }
+void CloseReaderCursor(Connection& c) { c.Close(kReaderCursorNo); }
 
-int CountReaderPermissions(Connection& c, const std::string& code, const std::string& access_class,
-                           int* count) {
+Status CountReaderPermissions(Connection& c, const std::string& code,
+                              const std::string& access_class, int* count) {
   return CountRows(c, kCountPermissionsNo, kCountPermissions, code, access_class, count);
 }
 
-int CountReaderTimeBlocks(Connection& c, const std::string& code, const std::string& access_class,
-                          int* count) {
+Status CountReaderTimeBlocks(Connection& c, const std::string& code,
+                             const std::string& access_class, int* count) {
   return CountRows(c, kCountTimeBlocksNo, kCountTimeBlocks, code, access_class, count);
 }
 
-int GetTerminalType(Connection& c, const std::string& terminal, std::string* type) {
+Status GetTerminalType(Connection& c, const std::string& terminal, std::string* type) {
   Row row;
   int rc = c.Execute(kTerminalTypeNo, kTerminalType,
                      {Param::Text(Cut(terminal, kTerminalWidth - 1), kTerminalWidth - 1)}, &row);
   if (rc == kSqlOk) *type = ColumnText(row, 0, kTypeWidth);
-  return rc;
+  return c.status().At("Zrt114Tsm");
 }
 
-int GetLocationShortText(Connection& c, BadgeRecord* r) {
+Status GetLocationShortText(Connection& c, BadgeRecord* r) {
   Row row;
   int rc = c.Execute(
       kLocationTextNo, kLocationText,
       {Param::Text(Cut(r->badge_number, kBadgeNumberWidth - 1), kBadgeNumberWidth - 1)}, &row);
   if (rc == kSqlOk) r->location_short = Cut(ColumnText(row, 0, kShortTextWidth), kLocationShortLen);
-  return rc;
+  return c.status().At("Zrt113Sto");
 }
 
 }  // namespace plom

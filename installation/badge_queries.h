@@ -2,9 +2,8 @@
 // cursor, the reader cursor, the permission counts, the terminal type and
 // the location short text.
 //
-// Every operation runs one statement and returns its sqlcode (0, 100, or
-// negative). Outputs reach the caller only when the sqlcode is 0; fetched
-// texts are right-trimmed and cut to the width the statement binds.
+// Outputs reach the caller only when the lookup found a row; fetched texts
+// are right-trimmed and cut to the width the statement binds.
 #pragma once
 
 #include <cstdint>
@@ -15,32 +14,35 @@
 
 namespace plom {
 
+// Every lookup below answers with a Status: ok, no row, or a failure the
+// transport classified (a failing open or fetch is never the end of rows).
+
 // Cursor ASW_VQDNL_C: the currently valid badges of a client schema,
 // ordered by badge number, start of validity and access class.
-int OpenBadgeCursor(Connection& c, const std::string& schema);
+Status OpenBadgeCursor(Connection& c, const std::string& schema);
 // Fills badge number, validity, personnel number, class ("%-3s"), group,
-// location number ("%08s") and AswAtp ("%d") of the record.
-int FetchBadge(Connection& c, BadgeRecord* r);
-int CloseBadgeCursor(Connection& c);
+// location number ("%08s") and AswAtp ("%d") of the record; no row at the end.
+Status FetchBadge(Connection& c, BadgeRecord* r);
+void CloseBadgeCursor(Connection& c);
 
 // Cursor ZLS_ZLES_C: the readers of a terminal up to a highest number,
 // in ascending reader number.
-int OpenReaderCursor(Connection& c, const std::string& terminal, int highest);
-int FetchReader(Connection& c, int* number, std::string* code);
-int CloseReaderCursor(Connection& c);
+Status OpenReaderCursor(Connection& c, const std::string& terminal, int highest);
+Status FetchReader(Connection& c, int* number, std::string* code);
+void CloseReaderCursor(Connection& c);
 
 // Permission rows of the access class (as held, blank-padded) on a reader
 // code; the second counts only rows of type 3 (time recording blocked).
-int CountReaderPermissions(Connection& c, const std::string& code, const std::string& access_class,
-                           int* count);
-int CountReaderTimeBlocks(Connection& c, const std::string& code, const std::string& access_class,
-                          int* count);
+Status CountReaderPermissions(Connection& c, const std::string& code,
+                              const std::string& access_class, int* count);
+Status CountReaderTimeBlocks(Connection& c, const std::string& code,
+                             const std::string& access_class, int* count);
 
 // TSMTYP of the terminal, up to 10 characters.
-int GetTerminalType(Connection& c, const std::string& terminal, std::string* type);
+Status GetTerminalType(Connection& c, const std::string& terminal, std::string* type);
 
 // First 3 characters of the short text of the badge's location.
-int GetLocationShortText(Connection& c, BadgeRecord* r);
+Status GetLocationShortText(Connection& c, BadgeRecord* r);
 
 // Column helpers for fetched rows: a missing column reads as NULL. A text
 // column arrives as a host variable of `width` bytes would hold it (cut to

@@ -96,20 +96,20 @@ std::string VacationText(double days) {
   return Cut(text, kDisplayLen);
 }
 
-int GetPersonSprSal(Connection& c, const std::string& schema, BadgeRecord* r) {
-  if (!IsValidSchemaName(schema)) return kInvalidSchema;
+Status GetPersonSprSal(Connection& c, const std::string& schema, BadgeRecord* r) {
+  if (!IsValidSchemaName(schema)) return Status(kInvalidSchema, Outcome::kFailed, "invalid client schema");
   std::string text = BuildStatement(kPerson, schema + kPnrTable);
   Row row;
-  int rc = FetchFirstRow(c, kPersonNo, text, PersonnelKey(*r), &row);
-  if (rc != kSqlOk) return rc;
+  Status s = FetchFirstRow(c, kPersonNo, text, PersonnelKey(*r), &row);
+  if (!s.ok()) return s.At("Zrt300Pnr");
   char spr[32];
   snprintf(spr, sizeof spr, "%d", ColumnInt(row, 0));
   r->pnr_spr = Cut(spr, kPnrSprWidth - 1);
   r->pnr_sal = ColumnText(row, 1, kPnrSalWidth);
-  return kSqlOk;
+  return Status::Ok();
 }
 
-int GetBalances(Connection& c, BadgeRecord* r) {
+Status GetBalances(Connection& c, BadgeRecord* r) {
   int32_t value[8] = {0, 0, 0, 0, 0, 0, 0, 0};
   Row row;
   int rc = c.Execute(kBalanceNo, kBalances, {Param::Text(PersonnelKey(*r), kPnrWidth - 1)}, &row);
@@ -117,53 +117,57 @@ int GetBalances(Connection& c, BadgeRecord* r) {
     for (size_t i = 0; i < 8; ++i) value[i] = ColumnInt(row, i);
   }
   for (size_t i = 0; i < 8; ++i) r->balance[i] = BalanceText(value[i]);
-  return rc;
+  return c.status().At("Zrt320Tgb");
 }
 
-int OpenLabelCursor(Connection& c) { return c.Open(kLabelCursorNo, kOpenLabelCursor, {}); }
-
-int FetchLabel(Connection& c, std::string* slot) {
-  Row row;
-  int rc = c.Fetch(kLabelCursorNo, &row);
-  if (rc != kSqlOk) return rc;
-  char buf[64];
-  snprintf(buf, sizeof buf, "%-12s ", ColumnText(row, 1, kLabelTextWidth).c_str());
-  *slot = Cut(buf, kLabelLen);
-  return kSqlOk;
+Status ReadLabels(Connection& c, LabelSlots* slots) {
+  Status s = (c.Open(kLabelCursorNo, kOpenLabelCursor, {}), c.status());
+  for (std::string& slot : *slots) {
+    if (!s.ok()) break;
+    Row row;
+    if (c.Fetch(kLabelCursorNo, &row) != kSqlOk) {
+      s = c.status();
+      break;
+    }
+    char buf[64];
+    snprintf(buf, sizeof buf, "%-12s ", ColumnText(row, 1, kLabelTextWidth).c_str());
+    slot = Cut(buf, kLabelLen);
+  }
+  c.Close(kLabelCursorNo);
+  if (s.no_row()) return Status::Ok();  // fewer labels than slots
+  return s.At("Sal_DspTxt_C");
 }
 
-int CloseLabelCursor(Connection& c) { return c.Close(kLabelCursorNo); }
-
-// An error of either fetch is the outcome; otherwise 100 for each row that
-// was not found.
-int VacationOutcome(int year_account, int day_record) {
-  if (year_account < 0) return year_account;
-  if (day_record < 0) return day_record;
-  return (year_account == kSqlNotFound ? kSqlNotFound : kSqlOk) +
-         (day_record == kSqlNotFound ? kSqlNotFound : kSqlOk);
-}
-
-int GetVacation(Connection& c, const std::string& schema, BadgeRecord* r) {
+Status GetVacation(Connection& c, const std::string& schema, BadgeRecord* r) {
   double gur = 0.0, vjr = 0.0, vtg = 0.0, rtg = 0.0, gut = 0.0;
-  int result = kInvalidSchema;
+  Status result(kInvalidSchema, Outcome::kFailed, "invalid client schema");
   if (IsValidSchemaName(schema)) {
     std::string key = PersonnelKey(*r);
     Row row;
-    int a = FetchFirstRow(c, kYearAccountNo, BuildStatement(kYearAccount, schema + kUrvTable), key,
-                          &row);
-    if (a == kSqlOk) {
+    Status year =
+        FetchFirstRow(c, kYearAccountNo, BuildStatement(kYearAccount, schema + kUrvTable), key, &row)
+            .At("Zrt332Urv");
+    if (year.ok()) {
       gur = Column(row, 0).Real();
       vjr = Column(row, 1).Real();
     }
     row.clear();
-    int b =
-        FetchFirstRow(c, kDayRecordNo, BuildStatement(kDayRecord, schema + kUtgTable), key, &row);
-    if (b == kSqlOk) {
+    Status day =
+        FetchFirstRow(c, kDayRecordNo, BuildStatement(kDayRecord, schema + kUtgTable), key, &row)
+            .At("Zrt332Utg");
+    if (day.ok()) {
       vtg = Column(row, 1).Real();
       rtg = Column(row, 2).Real();
       gut = Column(row, 3).Real();
     }
-    result = VacationOutcome(a, b);
+    if (!year.answered()) {
+      result = year;
+    } else if (!day.answered()) {
+      result = day;
+    } else {
+      int missing = (year.no_row() ? kSqlNotFound : 0) + (day.no_row() ? kSqlNotFound : 0);
+      result = missing == 0 ? Status::Ok() : Status(missing, Outcome::kNoRow);
+    }
   }
   r->vacation[0] = VacationText(gur);
   r->vacation[1] = VacationText(gut);

@@ -5,6 +5,7 @@
 // empty lookup never shows another badge's figures.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <string>
 
@@ -19,23 +20,25 @@ std::string BalanceText(int32_t minutes);
 // Vacation days as 7 characters: "%s%.2f%s" with decimal comma, cut to 7.
 std::string VacationText(double days);
 
-// PnrSpr ("%d") and PnrSal of the badge's person; 100 when no row.
-int GetPersonSprSal(Connection& c, const std::string& schema, BadgeRecord* r);
+// PnrSpr ("%d") and PnrSal of the badge's person; no row leaves them as
+// they were.
+Status GetPersonSprSal(Connection& c, const std::string& schema, BadgeRecord* r);
 // The eight balance texts of the previous day. The texts are written
-// whatever the sqlcode (0 found, 100 no row, negative error); without a row
-// they show zero.
-int GetBalances(Connection& c, BadgeRecord* r);
+// whatever the outcome; without a row (or with a sum beyond the 32-bit
+// range, a bad value of this person's row) they show zero.
+Status GetBalances(Connection& c, BadgeRecord* r);
 
-// Cursor Sal_DspTxt_C: the labels 301 to 308 in ascending number.
-int OpenLabelCursor(Connection& c);
-// Writes the next label as "%-12s " (13 characters, a longer label cut to 13).
-int FetchLabel(Connection& c, std::string* slot);
-int CloseLabelCursor(Connection& c);
+// The labels 301 to 308 in ascending number (cursor Sal_DspTxt_C), each as
+// "%-12s " (13 characters, a longer label cut to 13); the slots of labels
+// that do not exist keep what they held.
+constexpr size_t kLabelSlots = 8;
+using LabelSlots = std::array<std::string, kLabelSlots>;
+Status ReadLabels(Connection& c, LabelSlots* slots);
 
-// The five vacation texts (zero where a row is missing). Returns the error
-// of the yearly account or the day record fetch if either failed (the
-// yearly account's first); otherwise 0 when both rows were found, 100 when
-// one was not, 200 when neither was.
-int GetVacation(Connection& c, const std::string& schema, BadgeRecord* r);
+// The five vacation texts (zero where a row is missing). Answers ok when
+// both rows were found and no row when one or neither was; its sqlcode then
+// is 100 for each missing row (100 or 200). A fetch that fails is the
+// outcome (the yearly account's first).
+Status GetVacation(Connection& c, const std::string& schema, BadgeRecord* r);
 
 }  // namespace plom

@@ -1,5 +1,7 @@
 #include "installation/line_store.h"
 
+#include <algorithm>
+
 #include "installation/statements.h"
 
 namespace plom {
@@ -10,7 +12,6 @@ constexpr int kInsert = stmt::kInsertLine.no;
 constexpr int kDeleteTx = stmt::kBeginDelete.no;
 constexpr int kDelete = stmt::kDeleteLines.no;
 constexpr int kLineCursor = stmt::kLineCursor.no;
-constexpr int kLineCount = stmt::kCountLine.no;
 constexpr int kKeyLock = stmt::kLockLineStore.no;
 constexpr int kCommit = stmt::kCommit.no;
 
@@ -21,9 +22,6 @@ constexpr const char* kBeginDeleteSql = stmt::kBeginDelete.text;
 constexpr const char* kDeleteSql = stmt::kDeleteLines.text;
 constexpr const char* kRollbackDeleteSql = stmt::kRollbackDelete.text;
 constexpr const char* kCommitSql = stmt::kCommit.text;
-constexpr const char* kSaveLineSql = stmt::kSaveLine.text;
-constexpr const char* kRollbackLineSql = stmt::kRollbackLine.text;
-constexpr const char* kLineCountSql = stmt::kCountLine.text;
 constexpr const char* kKeyLockSql = stmt::kLockLineStore.text;
 constexpr const char* kLineCursorSql = stmt::kLineCursor.text;
 
@@ -32,183 +30,213 @@ constexpr char kKeyLockPrefix[] = "Zrt999Tmp ";
 // sp_getapplock's return code for a lock not granted within the wait.
 constexpr int kAppLockTimedOut = -1;
 
+// A row's insert that the table refused, or whose value the column does not
+// take: that line's problem alone.
+bool LineRefused(const Status& s) { return s.refused() || s.bad_value(); }
+
+// Stores the lines of one run; see StoreLines.
+class Store {
+ public:
+  Store(Connection& c, const std::string& path, const std::vector<std::string>& lines)
+      : c_(c), path_(path), lines_(lines) {}
+
+  StoreReport Run(StoreMode mode) {
+    std::vector<size_t> group;
+    for (size_t i = 0; i < lines_.size() && ok(); ++i) {
+      if (lines_[i].size() > kMaxLineLen) {
+        Refuse(i, Status(kSqlTooLong, Outcome::kBadValue, "line longer than 512 characters"));
+        continue;
+      }
+      if (mode == StoreMode::kOneByOne) {
+        StoreAlone(i);
+        continue;
+      }
+      group.push_back(i);
+      if (group.size() == static_cast<size_t>(kLinesPerGroup)) {
+        StoreGroup(group);
+        group.clear();
+      }
+    }
+    if (ok() && !group.empty()) StoreGroup(group);
+    std::sort(report_.refused.begin(), report_.refused.end(),
+              [](const Refusal& a, const Refusal& b) { return a.seq < b.seq; });
+    return std::move(report_);
+  }
+
+ private:
+  bool ok() const { return !report_.failure.failed(); }
+  Param PathParam() const { return Param::Text(path_, kMaxPathLen); }
+  Params RowOf(size_t i) const { return {PathParam(), Param::Text(lines_[i], kMaxLineLen)}; }
+
+  void Fail(Status s, const char* what) {
+    if (ok()) report_.failure = s.failed() ? s.At(what) : Status(kSqlFailed, Outcome::kFailed, s.reason()).At(what);
+  }
+  void Refuse(size_t i, const Status& s) {
+    report_.refused.push_back(Refusal{static_cast<int64_t>(i), s.sqlcode(), s.reason()});
+  }
+  bool Begin() {
+    if (c_.Transaction(kInsertTx, kBeginInsertSql) == 0) return true;
+    Fail(c_.status(), "BEGIN TRANSACTION Tmp_PKeyIns_Sp");
+    return false;
+  }
+  bool Rollback() {
+    if (c_.Transaction(kInsertTx, kRollbackInsertSql) == 0) return true;
+    Fail(c_.status(), "ROLLBACK TRANSACTION Tmp_PKeyIns_Sp");
+    return false;
+  }
+
+  // After a COMMIT that reported a failure: whether the n lines went in,
+  // told by the count of the path's lines. False (and the store failed) when
+  // the count cannot tell.
+  bool WentIn(int64_t n, const Status& commit, bool* went_in) {
+    c_.Transaction(kInsertTx, kRollbackInsertSql);  // whatever is left of it
+    ::plom::Row row;
+    if (c_.Execute(stmt::kCountLines.no, stmt::kCountLines.text, {PathParam()}, &row) != 0 ||
+        row.empty()) {
+      Fail(commit, "COMMIT TRANSACTION");
+      return false;
+    }
+    int64_t count = row[0].Int();
+    if (count == report_.stored + n || count == report_.stored) {
+      *went_in = count == report_.stored + n;
+      return true;
+    }
+    Fail(Status(kSqlFailed, Outcome::kFailed,
+                "after a failed COMMIT the line store holds " + std::to_string(count) +
+                    " lines instead of " + std::to_string(report_.stored) + " or " +
+                    std::to_string(report_.stored + n) + ": " + commit.reason()),
+         "COMMIT TRANSACTION");
+    return false;
+  }
+
+  // One line in its own transaction.
+  void StoreAlone(size_t i) {
+    if (!Begin()) return;
+    c_.Execute(kInsert, kInsertSql, RowOf(i));
+    Status s = c_.status();
+    if (s.ok()) {
+      if (c_.Transaction(kCommit, kCommitSql) == 0) {
+        ++report_.stored;
+        return;
+      }
+      Status commit = c_.status();
+      bool went_in = false;
+      if (!WentIn(1, commit, &went_in)) return;
+      if (went_in) {
+        ++report_.stored;
+      } else {
+        Fail(commit, "COMMIT TRANSACTION");
+      }
+      return;
+    }
+    if (!LineRefused(s)) {
+      c_.Transaction(kInsertTx, kRollbackInsertSql);
+      Fail(s, "Zrt999Tmp");
+      return;
+    }
+    if (Rollback()) Refuse(i, s);
+  }
+
+  // The rows of a group, inside its transaction. Returns the first failed
+  // row's status (ok when every row went in).
+  Status SendGroup(const std::vector<size_t>& group) {
+    if (c_.sends_rows_together()) {
+      std::vector<Params> rows;
+      rows.reserve(group.size());
+      for (size_t i : group) rows.push_back(RowOf(i));
+      std::vector<Status> statuses;
+      c_.ExecuteMany(kInsert, kInsertSql, rows, &statuses);
+      // A failing database decides over a refused row.
+      Status first;
+      for (Status& s : statuses) {
+        if (s.failed()) return s;
+        if (!s.ok() && first.ok()) first = s;
+      }
+      return first;
+    }
+    size_t at = 0;
+    Params params;
+    for (; at + kLinesPerInsert <= group.size(); at += kLinesPerInsert) {
+      params.assign(1, PathParam());
+      for (size_t k = at; k < at + kLinesPerInsert; ++k) {
+        params.push_back(Param::Text(lines_[group[k]], kMaxLineLen));
+      }
+      if (c_.Execute(stmt::kInsertLines.no, stmt::kInsertLines.text, params) != 0) {
+        return c_.status();
+      }
+    }
+    for (; at < group.size(); ++at) {
+      if (c_.Execute(kInsert, kInsertSql, RowOf(group[at])) != 0) return c_.status();
+    }
+    return Status::Ok();
+  }
+
+  void StoreGroup(const std::vector<size_t>& group) {
+    if (!Begin()) return;
+    Status s = SendGroup(group);
+    const int64_t n = static_cast<int64_t>(group.size());
+    if (s.ok()) {
+      if (c_.Transaction(kCommit, kCommitSql) == 0) {
+        report_.stored += n;
+        return;
+      }
+      bool went_in = false;
+      if (!WentIn(n, c_.status(), &went_in)) return;
+      if (went_in) {
+        report_.stored += n;
+        return;
+      }
+    } else if (LineRefused(s)) {
+      // Nothing of the group stays; its lines go again one by one. The
+      // transaction must still be there, or rows after its end went in on
+      // their own.
+      if (!Rollback()) return;
+    } else {
+      c_.Transaction(kInsertTx, kRollbackInsertSql);
+      Fail(s, "Zrt999Tmp");
+      return;
+    }
+    for (size_t i : group) {
+      if (!ok()) return;
+      StoreAlone(i);
+    }
+  }
+
+  Connection& c_;
+  const std::string& path_;
+  const std::vector<std::string>& lines_;
+  StoreReport report_;
+};
+
 }  // namespace
 
-LineStore::~LineStore() {
-  if (open_) c_.Transaction(kInsertTx, kRollbackInsertSql);
+StoreReport StoreLines(Connection& c, const std::string& path,
+                       const std::vector<std::string>& lines, StoreMode mode) {
+  if (path.size() > kMaxPathLen) {
+    StoreReport r;
+    r.failure = Status(kSqlTooLong, Outcome::kFailed, "path longer than 100 characters").At("Zrt999Tmp");
+    return r;
+  }
+  return Store(c, path, lines).Run(mode);
 }
 
-int LineStore::Break(int sqlcode) {
-  broken_ = sqlcode < 0 ? sqlcode : kSqlFailed;
-  broken_reason_ = c_.last_error();
-  return broken_;
-}
-
-std::vector<LineStore::Refusal> LineStore::TakeRefused() {
-  std::vector<Refusal> r;
-  r.swap(refused_);
-  return r;
-}
-
-int LineStore::Insert(const std::string& path, const std::string& line) {
-  int64_t seq = taken_++;
-  if (broken_ != 0) return broken_;
-  if (path.size() > kMaxPathLen || line.size() > kMaxLineLen) return kSqlTooLong;
-  Line l{path, line, seq};
-  if (together_) {
-    pending_.push_back(std::move(l));
-    if (pending_.size() < static_cast<size_t>(kLinesPerGroup)) return 0;
-    return SendGroup() == 0 ? 0 : broken_;
+Status DeleteLines(Connection& c, const std::string& path) {
+  if (path.size() > kMaxPathLen) {
+    return Status(kSqlTooLong, Outcome::kFailed, "path longer than 100 characters").At("Zrt999Tmp");
   }
-  if (grouped_) return InsertGrouped(l);
-  int rc = 0;
-  Outcome o = StoreAlone(l, &rc);
-  if (o == Outcome::kBroken) return Break(rc);
-  return o == Outcome::kStored ? 0 : rc;
-}
-
-// One line inside the open group, behind its own savepoint. A full group
-// is committed at once.
-int LineStore::InsertGrouped(const Line& l) {
-  if (!open_) {
-    if (c_.Transaction(kInsertTx, kBeginInsertSql) != 0) return GroupFailed(&l);
-    open_ = true;
+  if (c.Transaction(kDeleteTx, kBeginDeleteSql) != 0) return c.status().At("Zrt999Tmp");
+  c.Execute(kDelete, kDeleteSql, {Param::Text(path, kMaxPathLen)});
+  Status s = c.status();
+  if (s.ok()) {
+    if (c.Transaction(kCommit, kCommitSql) == 0) return Status::Ok();
+    Status commit = c.status();
+    c.Transaction(kDeleteTx, kRollbackDeleteSql);
+    return commit.At("Zrt999Tmp");
   }
-  if (c_.Transaction(kInsertTx, kSaveLineSql) != 0) return GroupFailed(&l);
-  int rc = c_.Execute(kInsert, kInsertSql,
-                      {Param::Text(l.path, kMaxPathLen), Param::Text(l.line, kMaxLineLen)});
-  if (rc == 0) {
-    pending_.push_back(l);
-    if (pending_.size() < static_cast<size_t>(kLinesPerGroup)) return 0;
-    return Flush() == 0 ? 0 : broken_;
-  }
-  // A failed rollback to the savepoint means the transaction is gone, and
-  // with it the lines before this one.
-  if (c_.Transaction(kInsertTx, kRollbackLineSql) != 0) return GroupFailed(&l);
-  return rc;
-}
-
-int LineStore::Flush() {
-  if (broken_ != 0) return broken_;
-  if (together_) return SendGroup();
-  if (!open_) return 0;
-  return CommitGroup();
-}
-
-int LineStore::CommitGroup() {
-  if (c_.Transaction(kCommit, kCommitSql) != 0) {
-    GroupFailed(nullptr);
-    return broken_;
-  }
-  open_ = false;
-  pending_.clear();
-  return 0;
-}
-
-int LineStore::SendGroup() {
-  if (pending_.empty()) return 0;
-  if (c_.Transaction(kInsertTx, kBeginInsertSql) != 0) {
-    GroupFailed(nullptr);
-    return broken_;
-  }
-  open_ = true;
-  std::vector<Params> rows;
-  rows.reserve(pending_.size());
-  for (const Line& l : pending_) {
-    rows.push_back({Param::Text(l.path, kMaxPathLen), Param::Text(l.line, kMaxLineLen)});
-  }
-  std::vector<int> sqlcodes;
-  if (c_.ExecuteMany(kInsert, kInsertSql, rows, &sqlcodes) != 0) {
-    // Some row was refused: nothing of the group stays, and its lines go
-    // again one per transaction. The transaction must still be there;
-    // if it is not, rows after its end went in on their own.
-    open_ = false;
-    int rc = c_.Transaction(kInsertTx, kRollbackInsertSql);
-    if (rc != 0) {
-      pending_.clear();
-      return Break(rc);
-    }
-    GroupFailed(nullptr);
-    return broken_;
-  }
-  return CommitGroup();
-}
-
-int LineStore::GroupFailed(const Line* extra) {
-  if (open_) {
-    // Whatever is left of the transaction goes; its lines are stored anew.
-    c_.Transaction(kInsertTx, kRollbackInsertSql);
-    open_ = false;
-  }
-  std::vector<Line> lines;
-  lines.swap(pending_);
-  size_t stored = 0, refused = 0;
-  int extra_rc = 0;
-  for (size_t i = 0; i <= lines.size(); ++i) {
-    if (i == lines.size() && extra == nullptr) break;
-    const Line& l = i < lines.size() ? lines[i] : *extra;
-    int rc = 0;
-    Outcome o = StoreAlone(l, &rc);
-    if (o == Outcome::kBroken) return Break(rc);
-    if (o == Outcome::kStored) {
-      ++stored;
-      continue;
-    }
-    ++refused;
-    if (i == lines.size()) {
-      extra_rc = rc;  // the caller reports its own line
-    } else {
-      refused_.push_back(Refusal{l.path, l.line, rc, c_.last_error(), l.seq});
-    }
-  }
-  // Not one line of the group could be stored again: that is no refusal of
-  // single lines but a line store that takes nothing.
-  if (stored == 0 && refused > 1) return Break(c_.last_sqlcode());
-  return extra_rc;
-}
-
-LineStore::Outcome LineStore::StoreAlone(const Line& l, int* sqlcode) {
-  if ((*sqlcode = c_.Transaction(kInsertTx, kBeginInsertSql)) != 0) return Outcome::kBroken;
-  int rc = c_.Execute(kInsert, kInsertSql,
-                      {Param::Text(l.path, kMaxPathLen), Param::Text(l.line, kMaxLineLen)});
-  if (rc == 0) {
-    if ((*sqlcode = c_.Transaction(kCommit, kCommitSql)) == 0) return Outcome::kStored;
-    c_.Transaction(kInsertTx, kRollbackInsertSql);
-    return Outcome::kBroken;
-  }
-  std::string reason = c_.last_error();
-  if ((*sqlcode = c_.Transaction(kInsertTx, kRollbackInsertSql)) != 0) return Outcome::kBroken;
-  if (AlreadyStored(l)) return Outcome::kStored;
-  *sqlcode = rc;
-  c_.SetError(rc, reason);  // the insert's reason, not the count's
-  return Outcome::kRefused;
-}
-
-bool LineStore::AlreadyStored(const Line& l) {
-  Row row;
-  return c_.Execute(kLineCount, kLineCountSql,
-                    {Param::Text(l.path, kMaxPathLen), Param::Text(l.line, kMaxLineLen)},
-                    &row) == 0 &&
-         !row.empty() && row[0].Int() > 0;
-}
-
-int LineStore::Delete(const std::string& path) {
-  if (path.size() > kMaxPathLen) return kSqlTooLong;
-  if (Flush() != 0) return broken_;
-  int rc = c_.Transaction(kDeleteTx, kBeginDeleteSql);
-  if (rc != 0) return rc < 0 ? rc : kSqlFailed;
-  rc = c_.Execute(kDelete, kDeleteSql, {Param::Text(path, kMaxPathLen)});
-  if (rc == 0) {
-    int commit = c_.Transaction(kCommit, kCommitSql);
-    if (commit == 0) return 0;
-    c_.Transaction(kDeleteTx, kRollbackDeleteSql);
-    return commit < 0 ? commit : kSqlFailed;
-  }
-  std::string reason = c_.last_error();
-  int rollback = c_.Transaction(kDeleteTx, kRollbackDeleteSql);
-  if (rc == kSqlNotFound && rollback != 0) return rollback < 0 ? rollback : kSqlFailed;
-  if (rc < 0) c_.SetError(rc, reason);
-  return rc;
+  // No row: there were no lines; the rollback ends the empty transaction.
+  int rollback = c.Transaction(kDeleteTx, kRollbackDeleteSql);
+  if (s.no_row()) return rollback == 0 ? Status::Ok() : c.status().At("Zrt999Tmp");
+  return s.At("Zrt999Tmp");
 }
 
 int LockLineStore(Connection& c, const std::string& path, int wait_ms) {
@@ -225,67 +253,18 @@ int LockLineStore(Connection& c, const std::string& path, int wait_ms) {
   return kSqlFailed;
 }
 
-namespace {
-
-// The INSERT statements of InsertAtOnce, inside its transaction.
-int InsertAll(Connection& c, const std::string& path, const std::vector<std::string>& lines) {
-  size_t at = 0;
-  Params params;
-  for (; at + kLinesPerInsert <= lines.size(); at += kLinesPerInsert) {
-    params.assign(1, Param::Text(path, kMaxPathLen));
-    for (size_t i = at; i < at + kLinesPerInsert; ++i)
-      params.push_back(Param::Text(lines[i], kMaxLineLen));
-    int rc = c.Execute(stmt::kInsertLines.no, stmt::kInsertLines.text, params);
-    if (rc != 0) return rc;
-  }
-  for (; at < lines.size(); ++at) {
-    int rc = c.Execute(kInsert, kInsertSql,
-                       {Param::Text(path, kMaxPathLen), Param::Text(lines[at], kMaxLineLen)});
-    if (rc != 0) return rc;
-  }
-  return 0;
-}
-
-}  // namespace
-
-int LineStore::InsertAtOnce(const std::string& path, const std::vector<std::string>& lines) {
-  if (path.size() > kMaxPathLen) return kSqlTooLong;
-  for (const std::string& l : lines) {
-    if (l.size() > kMaxLineLen) return kSqlTooLong;
-  }
-  if (Flush() != 0) return broken_;
-  if (lines.empty()) return 0;
-  int rc = c_.Transaction(kInsertTx, kBeginInsertSql);
-  if (rc != 0) return rc;
-  rc = InsertAll(c_, path, lines);
-  if (rc == 0) rc = c_.Transaction(kCommit, kCommitSql);
-  if (rc != 0) c_.Transaction(kInsertTx, kRollbackInsertSql);
-  return rc;
-}
-
-int OpenLineCursor(Connection& c, const std::string& path) {
-  return c.Open(kLineCursor, kLineCursorSql, {Param::Text(Cut(path, kMaxPathLen), kMaxPathLen)});
-}
-
-int FetchLine(Connection& c, std::string* line) {
-  Row row;
-  int rc = c.Fetch(kLineCursor, &row);
-  if (rc != 0) return rc;
-  std::string s = row.empty() ? std::string() : row[0].Text();
-  TrimRight(&s);
-  *line = Cut(s, kMaxLineLen);
-  return 0;
-}
-
-int CloseLineCursor(Connection& c) { return c.Close(kLineCursor); }
-
-int ReadLines(Connection& c, const std::string& path, std::vector<std::string>* lines) {
+Status ReadLines(Connection& c, const std::string& path, std::vector<std::string>* lines) {
   lines->clear();
-  int rc = OpenLineCursor(c, path);
-  std::string line;
-  while (rc == 0 && (rc = FetchLine(c, &line)) == 0) lines->push_back(line);
-  CloseLineCursor(c);
-  return rc == kSqlNotFound ? 0 : (rc < 0 ? rc : kSqlFailed);
+  int rc = c.Open(kLineCursor, kLineCursorSql, {Param::Text(Cut(path, kMaxPathLen), kMaxPathLen)});
+  ::plom::Row row;
+  while (rc == 0 && (rc = c.Fetch(kLineCursor, &row)) == 0) {
+    std::string s = row.empty() ? std::string() : row[0].Text();
+    TrimRight(&s);
+    lines->push_back(Cut(s, kMaxLineLen));
+  }
+  Status s = c.status().At("TMP_USRSTR_C");
+  c.Close(kLineCursor);
+  return s.no_row() ? Status::Ok() : s;
 }
 
 }  // namespace plom

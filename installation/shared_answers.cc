@@ -8,8 +8,6 @@
 namespace plom {
 namespace {
 
-bool Answered(int sqlcode) { return sqlcode == kSqlOk || sqlcode == kSqlNotFound; }
-
 // Every text field of the badge record, in a fixed order.
 constexpr size_t kRecordFields = 16 + 8 + 5 + 11;
 static_assert(sizeof(BadgeRecord) == kRecordFields * sizeof(std::string),
@@ -61,23 +59,22 @@ void Unpack(const std::string& packed, Texts* texts) {
 }
 
 // A lookup through its kept answer: the kept texts when there are, else
-// the lookup itself, whose complete answer is then kept.
+// the lookup itself, whose answer (a row, or none) is then kept.
 template <class Ask, class Put, class Take>
-int ThroughKept(KeptAnswer* kept, Ask ask, Put put, Take take) {
+Status ThroughKept(KeptAnswer* kept, Ask ask, Put put, Take take) {
   int sqlcode = 0;
   std::string packed;
   if (kept->GetOrClaim(&sqlcode, &packed)) {
     put(sqlcode, packed);
-    return sqlcode;
+    return sqlcode == kSqlOk ? Status::Ok() : Status(sqlcode, Outcome::kNoRow);
   }
-  bool answered = false;
-  sqlcode = ask(&answered);
-  if (answered) {
-    kept->Keep(sqlcode, take(sqlcode));
+  Status s = ask();
+  if (s.answered()) {
+    kept->Keep(s.sqlcode(), take(s.sqlcode()));
   } else {
     kept->Release();
   }
-  return sqlcode;
+  return s;
 }
 
 }  // namespace
@@ -150,8 +147,8 @@ void SchemaBadges::Get(size_t i, BadgeRecord* r) const {
   RecordFields(*r, [&](std::string& f) { UnpackText(rows_[i], &at, &f); });
 }
 
-int SharedAnswers::GetBadgeRows(Connection& c, const std::string& schema,
-                                std::shared_ptr<const SchemaBadges>* rows) {
+Status SharedAnswers::GetBadgeRows(Connection& c, const std::string& schema,
+                                   std::shared_ptr<const SchemaBadges>* rows) {
   std::shared_ptr<Entry> entry;
   {
     std::lock_guard<std::mutex> hold(mu_);
@@ -163,82 +160,63 @@ int SharedAnswers::GetBadgeRows(Connection& c, const std::string& schema,
   std::lock_guard<std::mutex> hold(entry->mu);
   if (entry->rows) {
     *rows = entry->rows;
-    return kSqlNotFound;
+    return Status::Ok();
   }
   auto read = std::make_shared<SchemaBadges>();
   BadgeRecord r;
-  int rc = OpenBadgeCursor(c, schema);
-  if (rc >= 0) {
-    while ((rc = FetchBadge(c, &r)) == kSqlOk) {
-      read->Add(r);
-      r.Clear();
-    }
+  Status s = OpenBadgeCursor(c, schema);
+  while (s.ok() && (s = FetchBadge(c, &r)).ok()) {
+    read->Add(r);
+    r.Clear();
   }
   CloseBadgeCursor(c);
+  if (!s.no_row()) return s;
   read->Finish();
   *rows = std::move(read);
-  if (rc == kSqlNotFound) entry->rows = *rows;
-  return rc;
+  entry->rows = *rows;
+  return Status::Ok();
 }
 
-LabelSlots SharedAnswers::Labels(Connection& c) {
+Status SharedAnswers::Labels(Connection& c, LabelSlots* slots) {
   {
     std::lock_guard<std::mutex> hold(mu_);
-    if (labels_kept_) return labels_;
+    if (labels_kept_) {
+      *slots = labels_;
+      return Status::Ok();
+    }
   }
-  LabelSlots slots;
-  slots.fill(std::string(13, ' '));
-  bool failed = OpenLabelCursor(c) < 0;
-  for (std::string& slot : slots) {
-    if (FetchLabel(c, &slot) < 0) failed = true;
-  }
-  CloseLabelCursor(c);
-  if (!failed) {
+  slots->fill(std::string(13, ' '));
+  Status s = ReadLabels(c, slots);
+  if (s.ok()) {
     std::lock_guard<std::mutex> hold(mu_);
-    labels_ = slots;
+    labels_ = *slots;
     labels_kept_ = true;
   }
-  return slots;
+  return s;
 }
 
-int GetBalances(Connection& c, BadgeRecord* r, const RowAnswers* kept) {
+Status GetBalances(Connection& c, BadgeRecord* r, const RowAnswers* kept) {
   if (kept == nullptr) return GetBalances(c, r);
   return ThroughKept(
-      kept->balances,
-      [&](bool* answered) {
-        int rc = GetBalances(c, r);
-        *answered = Answered(rc);
-        return rc;
-      },
+      kept->balances, [&] { return GetBalances(c, r); },
       [&](int, const std::string& packed) { Unpack(packed, &r->balance); },
       [&](int) { return Pack(r->balance); });
 }
 
-int GetVacation(Connection& c, const std::string& schema, BadgeRecord* r, const RowAnswers* kept) {
+Status GetVacation(Connection& c, const std::string& schema, BadgeRecord* r,
+                   const RowAnswers* kept) {
   if (kept == nullptr) return GetVacation(c, schema, r);
   return ThroughKept(
-      kept->vacation,
-      [&](bool* answered) {
-        // 0, 100 or 200: both rows found or found missing; anything else is
-        // an error of one of the fetches.
-        int rc = GetVacation(c, schema, r);
-        *answered = rc == kSqlOk || rc == kSqlNotFound || rc == 2 * kSqlNotFound;
-        return rc;
-      },
+      kept->vacation, [&] { return GetVacation(c, schema, r); },
       [&](int, const std::string& packed) { Unpack(packed, &r->vacation); },
       [&](int) { return Pack(r->vacation); });
 }
 
-int GetPersonSprSal(Connection& c, const std::string& schema, BadgeRecord* r,
-                    const RowAnswers* kept) {
+Status GetPersonSprSal(Connection& c, const std::string& schema, BadgeRecord* r,
+                       const RowAnswers* kept) {
   if (kept == nullptr) return GetPersonSprSal(c, schema, r);
   return ThroughKept(
-      kept->person,
-      [&](bool* answered) {
-        int rc = GetPersonSprSal(c, schema, r);
-        *answered = Answered(rc);
-        return rc;
-      },
+      kept->person, [&] { return GetPersonSprSal(c, schema, r); },
       // Without a row the fields stay as they were.
       [&](int rc, const std::string& packed) {
         if (rc != kSqlOk) return;
@@ -252,15 +230,10 @@ int GetPersonSprSal(Connection& c, const std::string& schema, BadgeRecord* r,
       });
 }
 
-int GetLocationShortText(Connection& c, BadgeRecord* r, const RowAnswers* kept) {
+Status GetLocationShortText(Connection& c, BadgeRecord* r, const RowAnswers* kept) {
   if (kept == nullptr) return GetLocationShortText(c, r);
   return ThroughKept(
-      kept->location,
-      [&](bool* answered) {
-        int rc = GetLocationShortText(c, r);
-        *answered = Answered(rc);
-        return rc;
-      },
+      kept->location, [&] { return GetLocationShortText(c, r); },
       [&](int rc, const std::string& packed) {
         size_t at = 0;
         if (rc == kSqlOk) UnpackText(packed, &at, &r->location_short);

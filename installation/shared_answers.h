@@ -24,12 +24,10 @@
 
 #include "installation/access_rights.h"
 #include "installation/badge_record.h"
+#include "installation/balance_queries.h"
 #include "db/runtime.h"
 
 namespace plom {
-
-constexpr size_t kLabelSlots = 8;
-using LabelSlots = std::array<std::string, kLabelSlots>;
 
 // One kept lookup: empty until the first complete answer is kept; from then
 // on it holds the sqlcode and what the lookup wrote into the record. One
@@ -97,14 +95,14 @@ class SharedAnswers {
 
   // The badge cursor's rows of the client schema. The first caller reads
   // them on its connection while later callers of the same schema wait.
-  // Returns the sqlcode that ended the fetches (100: all rows read and
-  // kept); after an error, *rows holds the rows fetched before it, for this
-  // caller alone.
-  int GetBadgeRows(Connection& c, const std::string& schema,
-                   std::shared_ptr<const SchemaBadges>* rows);
+  // Ok when all rows are read and kept; a failure of the cursor is this
+  // caller's alone (nothing is kept, the next caller reads again).
+  Status GetBadgeRows(Connection& c, const std::string& schema,
+                      std::shared_ptr<const SchemaBadges>* rows);
 
-  // The labels 301 to 308 in slots pre-filled with blanks, read once.
-  LabelSlots Labels(Connection& c);
+  // The labels 301 to 308 (see ReadLabels) in slots pre-filled with
+  // blanks, read once.
+  Status Labels(Connection& c, LabelSlots* slots);
 
   // Access-right answers for ResolveAccessClass.
   AccessRightCache* access_rights() { return &access_rights_; }
@@ -126,10 +124,11 @@ class SharedAnswers {
 // answered from the badge row's kept lookups when kept is given (and
 // keeping the answer when it is the first), asked directly otherwise.
 // The schema is the one whose badge rows the kept lookups belong to.
-int GetBalances(Connection& c, BadgeRecord* r, const RowAnswers* kept);
-int GetVacation(Connection& c, const std::string& schema, BadgeRecord* r, const RowAnswers* kept);
-int GetPersonSprSal(Connection& c, const std::string& schema, BadgeRecord* r,
-                    const RowAnswers* kept);
-int GetLocationShortText(Connection& c, BadgeRecord* r, const RowAnswers* kept);
+Status GetBalances(Connection& c, BadgeRecord* r, const RowAnswers* kept);
+Status GetVacation(Connection& c, const std::string& schema, BadgeRecord* r,
+                   const RowAnswers* kept);
+Status GetPersonSprSal(Connection& c, const std::string& schema, BadgeRecord* r,
+                       const RowAnswers* kept);
+Status GetLocationShortText(Connection& c, BadgeRecord* r, const RowAnswers* kept);
 
 }  // namespace plom

@@ -144,10 +144,6 @@ inline constexpr Statement kBeginInsert = {41, StatementKind::kTransaction,
                                            "  BEGIN TRANSACTION Tmp_PKeyIns_Sp "};
 inline constexpr Statement kRollbackInsert = {41, StatementKind::kTransaction,
                                               "  ROLLBACK TRANSACTION Tmp_PKeyIns_Sp "};
-inline constexpr Statement kSaveLine = {41, StatementKind::kTransaction,
-                                        "  SAVE TRANSACTION Tmp_PKeyIns_Sv "};
-inline constexpr Statement kRollbackLine = {41, StatementKind::kTransaction,
-                                            "  ROLLBACK TRANSACTION Tmp_PKeyIns_Sv "};
 inline constexpr Statement kInsertLine = {
     42, StatementKind::kChange,
     "  INSERT INTO ZrSystem.Zrt999Tmp ( TmpUsr, TmpStr ) VALUES ( @p1    , @p2     )  "};
@@ -162,11 +158,11 @@ inline constexpr Statement kLineCursor = {
     "/* TMP_USRSTR_C 45 nohold */ SELECT TmpStr FROM  ZRSystem.Zrt999Tmp WHERE TmpUsr = @p1     "
     "ORDER BY TmpUsr, TmpStr "};
 inline constexpr Statement kCommit = {0, StatementKind::kTransaction, "  COMMIT TRANSACTION "};
-// Whether a line is stored already (a line stored again after a commit
-// whose answer was lost).
-inline constexpr Statement kCountLine = {
-    50, StatementKind::kRow,
-    "SELECT COUNT(*) FROM ZrSystem.Zrt999Tmp WHERE TmpUsr = @p1 AND TmpStr = @p2 "};
+// The lines stored under a path: after a COMMIT that reported a failure,
+// whether its lines went in (the run holds the path's lock, so nothing
+// else changes the count).
+inline constexpr Statement kCountLines = {
+    50, StatementKind::kRow, "SELECT COUNT(*) FROM ZrSystem.Zrt999Tmp WHERE TmpUsr = @p1 "};
 // The lock of a path's line store for the session: @p1 the resource, @p2
 // the wait in milliseconds; the one result is sp_getapplock's return code.
 // The row counts that the procedure may send under NOCOUNT OFF would come
@@ -282,13 +278,12 @@ inline constexpr Statement kStatements[] = {
     stmt::kPerson,           stmt::kBalances,
     stmt::kLabelCursor,      stmt::kDayRecord,
     stmt::kYearAccount,      stmt::kBeginInsert,
-    stmt::kRollbackInsert,   stmt::kSaveLine,
-    stmt::kRollbackLine,     stmt::kInsertLine,
+    stmt::kRollbackInsert,   stmt::kInsertLine,
     stmt::kBeginDelete,      stmt::kRollbackDelete,
     stmt::kDeleteLines,      stmt::kLineCursor,
     stmt::kCommit,           stmt::kTerminalSchemaCursor,
     stmt::kAllSchemaCursor,  stmt::kInsertLines,
-    stmt::kBadgeRows,        stmt::kCountLine,
+    stmt::kBadgeRows,        stmt::kCountLines,
     stmt::kLockLineStore,
 };
 

@@ -49,12 +49,27 @@ class AdmissionTest : public ::testing::Test {
   AdmissionCache literal_{false};
 };
 
+// The answers of the checks on a database that answers.
+bool Access(Connection& c, AdmissionCache& cache, BadgeRecord* r, const std::string& terminal,
+            int highest, bool record) {
+  bool permitted = false;
+  Status s = HasAccessPermission(c, cache, r, terminal, highest, record, &permitted);
+  EXPECT_TRUE(s.ok()) << s.reason();
+  return permitted;
+}
+bool Time(Connection& c, AdmissionCache& cache, const BadgeRecord& r, const std::string& terminal) {
+  bool permitted = false;
+  Status s = HasTimePermission(c, cache, r, terminal, &permitted);
+  EXPECT_TRUE(s.ok()) << s.reason();
+  return permitted;
+}
+
 TEST_F(AdmissionTest, TerminalWithoutReaders) {
   Permit("5", "T1", 1);
   BadgeRecord r = Badge("5  ");
-  EXPECT_FALSE(HasAccessPermission(*conn_, literal_, &r, "T1", 11, true));
+  EXPECT_FALSE(Access(*conn_, literal_, &r, "T1", 11, true));
   EXPECT_EQ(Slots(r), "[  ][  ][  ][  ][  ][  ][  ][  ][  ][  ][  ]");
-  EXPECT_TRUE(HasTimePermission(*conn_, literal_, r, "T1"));
+  EXPECT_TRUE(Time(*conn_, literal_, r, "T1"));
 }
 
 TEST_F(AdmissionTest, ReadersAboveTheHighestNumberAreNotAsked) {
@@ -66,7 +81,7 @@ TEST_F(AdmissionTest, ReadersAboveTheHighestNumberAreNotAsked) {
   } cases[] = {{11, false}, {32, true}, {3, false}, {12, true}};
   for (const Case& k : cases) {
     BadgeRecord r = Badge("5  ");
-    EXPECT_EQ(HasAccessPermission(*conn_, literal_, &r, "T1", k.highest, false), k.found)
+    EXPECT_EQ(Access(*conn_, literal_, &r, "T1", k.highest, false), k.found)
         << k.highest;
   }
 }
@@ -76,19 +91,19 @@ TEST_F(AdmissionTest, RecordsEveryReaderFetchedPermittedOrNot) {
   Permit("5", "T1", 7);
   BadgeRecord r = Badge("5  ");
   r.reader_slot[1] = "xx";  // slots of absent readers stay as they were
-  EXPECT_TRUE(HasAccessPermission(*conn_, literal_, &r, "T1", 11, true));
+  EXPECT_TRUE(Access(*conn_, literal_, &r, "T1", 11, true));
   EXPECT_EQ(Slots(r), "[01][xx][03][  ][  ][  ][07][  ][  ][  ][  ]");
 
   // Not permitted anywhere: still every reader recorded.
   BadgeRecord s = Badge("6  ");
-  EXPECT_FALSE(HasAccessPermission(*conn_, literal_, &s, "T1", 11, true));
+  EXPECT_FALSE(Access(*conn_, literal_, &s, "T1", 11, true));
   EXPECT_EQ(Slots(s), "[01][  ][03][  ][  ][  ][07][  ][  ][  ][  ]");
 
   // Recording off leaves the slots; highest 3 records only up to 3.
   BadgeRecord t = Badge("5  ");
-  EXPECT_TRUE(HasAccessPermission(*conn_, literal_, &t, "T1", 11, false));
+  EXPECT_TRUE(Access(*conn_, literal_, &t, "T1", 11, false));
   EXPECT_EQ(Slots(t), "[  ][  ][  ][  ][  ][  ][  ][  ][  ][  ][  ]");
-  EXPECT_FALSE(HasAccessPermission(*conn_, literal_, &t, "T1", 3, true));
+  EXPECT_FALSE(Access(*conn_, literal_, &t, "T1", 3, true));
   EXPECT_EQ(Slots(t), "[01][  ][03][  ][  ][  ][  ][  ][  ][  ][  ]");
 }
 
@@ -97,9 +112,9 @@ TEST_F(AdmissionTest, ReaderZeroCountsForAccessButHasNoSlot) {
   Permit("5", "T1", 0);
   Permit("5", "T1", 0, 3);
   BadgeRecord r = Badge("5  ");
-  EXPECT_TRUE(HasAccessPermission(*conn_, literal_, &r, "T1", 32, true));
+  EXPECT_TRUE(Access(*conn_, literal_, &r, "T1", 32, true));
   EXPECT_EQ(Slots(r), "[  ][02][  ][  ][  ][  ][  ][  ][  ][  ][  ]");
-  EXPECT_TRUE(HasTimePermission(*conn_, literal_, r, "T1"));
+  EXPECT_TRUE(Time(*conn_, literal_, r, "T1"));
 }
 
 TEST_F(AdmissionTest, CountsStopAtTheFirstPermittedReader) {
@@ -108,7 +123,7 @@ TEST_F(AdmissionTest, CountsStopAtTheFirstPermittedReader) {
   Permit("5", "T1", 4);
   BadgeRecord r = Badge("5  ");
   int64_t before = conn_->statements_sent();
-  EXPECT_TRUE(HasAccessPermission(*conn_, literal_, &r, "T1", 11, true));
+  EXPECT_TRUE(Access(*conn_, literal_, &r, "T1", 11, true));
   // The reader cursor, then counts on readers 1 and 2 only.
   EXPECT_EQ(conn_->statements_sent() - before, 3);
   EXPECT_EQ(Slots(r), "[01][02][03][04][05][  ][  ][  ][  ][  ][  ]");
@@ -133,22 +148,27 @@ TEST_F(AdmissionTest, TimeBlockedOnlyByTypeThreeOnReaderOne) {
   };
   for (const Case& k : cases) {
     BadgeRecord r = Badge(k.cls);
-    EXPECT_EQ(HasTimePermission(*conn_, literal_, r, k.terminal), k.time)
+    EXPECT_EQ(Time(*conn_, literal_, r, k.terminal), k.time)
         << k.terminal << "/" << k.cls;
   }
   // A type-3 row on reader 1 also counts as a permission for access.
   BadgeRecord r = Badge("5  ");
-  EXPECT_TRUE(HasAccessPermission(*conn_, literal_, &r, "T1", 1, false));
+  EXPECT_TRUE(Access(*conn_, literal_, &r, "T1", 1, false));
 }
 
-TEST_F(AdmissionTest, DatabaseFailureDeniesAccessAndGrantsTime) {
+// A database that fails answers neither check, and no answer is kept: the
+// next badge asks again.
+TEST_F(AdmissionTest, DatabaseFailureAnswersNothingAndKeepsNothing) {
   Connection dead;
   for (bool cached : {false, true}) {
     AdmissionCache cache(cached);
     BadgeRecord r = Badge("5  ");
-    EXPECT_FALSE(HasAccessPermission(dead, cache, &r, "T1", 11, true));
+    bool permitted = true;
+    EXPECT_TRUE(HasAccessPermission(dead, cache, &r, "T1", 11, true, &permitted).failed());
     EXPECT_EQ(Slots(r), "[  ][  ][  ][  ][  ][  ][  ][  ][  ][  ][  ]");
-    EXPECT_TRUE(HasTimePermission(dead, cache, r, "T1"));
+    EXPECT_TRUE(HasTimePermission(dead, cache, r, "T1", &permitted).failed());
+    EXPECT_TRUE(cache.access.empty());
+    EXPECT_TRUE(cache.time.empty());
   }
 }
 
@@ -191,8 +211,8 @@ TEST_F(AdmissionTest, CachedRunMatchesTheLiteralRun) {
           BadgeRecord r = Badge(classes[i]);
           if (pass % 3 == 2) r.reader_slot.fill("");  // a record not preset
           Outcome o;
-          o.access = HasAccessPermission(*conn_, cache, &r, t, highest, record);
-          o.time = HasTimePermission(*conn_, cache, r, t);
+          o.access = Access(*conn_, cache, &r, t, highest, record);
+          o.time = Time(*conn_, cache, r, t);
           o.slots = Slots(r);
           out.push_back(o);
         }
@@ -217,12 +237,12 @@ TEST_F(AdmissionTest, CachedRunMatchesTheLiteralRun) {
 
   // Spot checks that the data decides something.
   BadgeRecord r = Badge("2  ");
-  EXPECT_TRUE(HasAccessPermission(*conn_, cache, &r, "T1", 11, true));
+  EXPECT_TRUE(Access(*conn_, cache, &r, "T1", 11, true));
   EXPECT_EQ(Slots(r), "[01][02][03][  ][  ][  ][07][  ][  ][  ][11]");
-  EXPECT_FALSE(HasTimePermission(*conn_, cache, r, "T1"));
+  EXPECT_FALSE(Time(*conn_, cache, r, "T1"));
   BadgeRecord s = Badge("1  ");
-  EXPECT_FALSE(HasAccessPermission(*conn_, cache, &s, "T1", 11, false));
-  EXPECT_TRUE(HasAccessPermission(*conn_, cache, &s, "T1", 32, false));
+  EXPECT_FALSE(Access(*conn_, cache, &s, "T1", 11, false));
+  EXPECT_TRUE(Access(*conn_, cache, &s, "T1", 32, false));
 }
 
 TEST_F(AdmissionTest, KeptAnswerReplaysTheReaderSlots) {
@@ -230,10 +250,10 @@ TEST_F(AdmissionTest, KeptAnswerReplaysTheReaderSlots) {
   Permit("5", "T1", 3);
   AdmissionCache cache(true);
   BadgeRecord first = Badge("5  ");
-  EXPECT_TRUE(HasAccessPermission(*conn_, cache, &first, "T1", 11, false));  // no recording
+  EXPECT_TRUE(Access(*conn_, cache, &first, "T1", 11, false));  // no recording
   int64_t before = conn_->statements_sent();
   BadgeRecord second = Badge("5  ");
-  EXPECT_TRUE(HasAccessPermission(*conn_, cache, &second, "T1", 11, true));
+  EXPECT_TRUE(Access(*conn_, cache, &second, "T1", 11, true));
   EXPECT_EQ(conn_->statements_sent(), before);
   EXPECT_EQ(Slots(second), "[01][  ][03][  ][  ][  ][07][  ][  ][  ][  ]");
   EXPECT_EQ(Slots(first), "[  ][  ][  ][  ][  ][  ][  ][  ][  ][  ][  ]");

@@ -41,13 +41,13 @@ class BadgeQueriesTest : public ::testing::Test {
 
   std::vector<BadgeRecord> FetchAll(const std::string& schema) {
     std::vector<BadgeRecord> out;
-    EXPECT_EQ(OpenBadgeCursor(*conn_, schema), 0);
+    EXPECT_EQ(OpenBadgeCursor(*conn_, schema).sqlcode(), 0);
     BadgeRecord r;
-    while (FetchBadge(*conn_, &r) == kSqlOk) {
+    while (FetchBadge(*conn_, &r).sqlcode() == kSqlOk) {
       out.push_back(r);
       r.Clear();
     }
-    EXPECT_EQ(CloseBadgeCursor(*conn_), 0);
+    CloseBadgeCursor(*conn_);
     return out;
   }
 
@@ -164,16 +164,16 @@ TEST_F(BadgeQueriesTest, OnlyTheClientsBadgesInOrderOncePerLocation) {
 
 TEST_F(BadgeQueriesTest, SchemaWithoutBadgesGivesNotFoundAndLeavesRecord) {
   AddBadge("B1", DateTime(-1).c_str(), nullptr, "5", "1", 2);
-  EXPECT_EQ(OpenBadgeCursor(*conn_, "MND1"), 0);
+  EXPECT_EQ(OpenBadgeCursor(*conn_, "MND1").sqlcode(), 0);
   BadgeRecord r;
-  EXPECT_EQ(FetchBadge(*conn_, &r), kSqlNotFound);
+  EXPECT_EQ(FetchBadge(*conn_, &r).sqlcode(), kSqlNotFound);
   EXPECT_EQ(r.badge_number, "");
   EXPECT_EQ(r.access_class, "");
   EXPECT_EQ(r.location_number, "");
   CloseBadgeCursor(*conn_);
   // A fetch on a cursor that is not open fails and leaves the record.
   r.badge_number = "keep";
-  EXPECT_LT(FetchBadge(*conn_, &r), 0);
+  EXPECT_LT(FetchBadge(*conn_, &r).sqlcode(), 0);
   EXPECT_EQ(r.badge_number, "keep");
 }
 
@@ -192,12 +192,12 @@ TEST_F(BadgeQueriesTest, ReadersUpToTheHighestInAscendingOrder) {
       {-1, {}},
   };
   for (const Case& k : cases) {
-    EXPECT_EQ(OpenReaderCursor(*conn_, "T1", k.highest), 0);
+    EXPECT_EQ(OpenReaderCursor(*conn_, "T1", k.highest).sqlcode(), 0);
     std::vector<std::string> got;
     int n = -5;
     std::string code = "x";
-    while (FetchReader(*conn_, &n, &code) == kSqlOk) got.push_back(std::to_string(n) + ":" + code);
-    EXPECT_EQ(CloseReaderCursor(*conn_), 0);
+    while (FetchReader(*conn_, &n, &code).sqlcode() == kSqlOk) got.push_back(std::to_string(n) + ":" + code);
+    CloseReaderCursor(*conn_);
     EXPECT_EQ(got, k.want) << "highest " << k.highest;
   }
 }
@@ -218,8 +218,8 @@ TEST_F(BadgeQueriesTest, CountsCompareTheHeldClassIgnoringTrailingBlanks) {
   };
   for (const Case& k : cases) {
     int n = -1, m = -1;
-    EXPECT_EQ(CountReaderPermissions(*conn_, k.code, k.cls, &n), 0);
-    EXPECT_EQ(CountReaderTimeBlocks(*conn_, k.code, k.cls, &m), 0);
+    EXPECT_EQ(CountReaderPermissions(*conn_, k.code, k.cls, &n).sqlcode(), 0);
+    EXPECT_EQ(CountReaderTimeBlocks(*conn_, k.code, k.cls, &m).sqlcode(), 0);
     EXPECT_EQ(n, k.permissions) << k.cls << "/" << k.code;
     EXPECT_EQ(m, k.blocks) << k.cls << "/" << k.code;
   }
@@ -230,12 +230,12 @@ TEST_F(BadgeQueriesTest, TerminalTypeTrimmedOrUntouched) {
       "INSERT INTO \"ZrSystem.Zrt114Tsm\" (TsmNam, TsmTyp) VALUES "
       "('T1', 'KT300   '), ('T2', NULL);");
   std::string type = "old";
-  EXPECT_EQ(GetTerminalType(*conn_, "T1", &type), 0);
+  EXPECT_EQ(GetTerminalType(*conn_, "T1", &type).sqlcode(), 0);
   EXPECT_EQ(type, "KT300");
-  EXPECT_EQ(GetTerminalType(*conn_, "T2", &type), 0);
+  EXPECT_EQ(GetTerminalType(*conn_, "T2", &type).sqlcode(), 0);
   EXPECT_EQ(type, "");
   type = "old";
-  EXPECT_EQ(GetTerminalType(*conn_, "T9", &type), kSqlNotFound);
+  EXPECT_EQ(GetTerminalType(*conn_, "T9", &type).sqlcode(), kSqlNotFound);
   EXPECT_EQ(type, "old");
 }
 
@@ -261,7 +261,7 @@ TEST_F(BadgeQueriesTest, LocationShortTextKeepsAtMostThreeCharacters) {
     BadgeRecord r;
     r.badge_number = k.badge;
     r.location_short = "old";
-    EXPECT_EQ(GetLocationShortText(*conn_, &r), k.rc) << k.badge;
+    EXPECT_EQ(GetLocationShortText(*conn_, &r).sqlcode(), k.rc) << k.badge;
     EXPECT_EQ(r.location_short, k.want) << k.badge;
   }
 }
@@ -273,15 +273,15 @@ TEST(BadgeFailureTest, ErrorsLeaveEveryOutputUntouched) {
   r.location_short = "old";
   int n = 42;
   std::string s = "old";
-  EXPECT_LT(CountReaderPermissions(c, "Z1", "5  ", &n), 0);
-  EXPECT_LT(CountReaderTimeBlocks(c, "Z1", "5  ", &n), 0);
+  EXPECT_LT(CountReaderPermissions(c, "Z1", "5  ", &n).sqlcode(), 0);
+  EXPECT_LT(CountReaderTimeBlocks(c, "Z1", "5  ", &n).sqlcode(), 0);
   EXPECT_EQ(n, 42);
-  EXPECT_LT(GetTerminalType(c, "T1", &s), 0);
+  EXPECT_LT(GetTerminalType(c, "T1", &s).sqlcode(), 0);
   EXPECT_EQ(s, "old");
-  EXPECT_LT(GetLocationShortText(c, &r), 0);
+  EXPECT_LT(GetLocationShortText(c, &r).sqlcode(), 0);
   EXPECT_EQ(r.location_short, "old");
-  EXPECT_LT(OpenReaderCursor(c, "T1", 11), 0);
-  EXPECT_LT(FetchReader(c, &n, &s), 0);
+  EXPECT_LT(OpenReaderCursor(c, "T1", 11).sqlcode(), 0);
+  EXPECT_LT(FetchReader(c, &n, &s).sqlcode(), 0);
   EXPECT_EQ(n, 42);
   EXPECT_EQ(s, "old");
 }

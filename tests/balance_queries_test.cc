@@ -88,13 +88,13 @@ TEST_F(BalanceQueriesTest, BalancesOfThePreviousDay) {
       "', NULL, NULL, NULL, NULL, NULL, NULL, NULL, NULL, NULL, "
       "NULL, NULL, NULL, NULL, NULL);");
   BadgeRecord r = Badge("P1");
-  EXPECT_EQ(GetBalances(*conn_, &r), 0);
+  EXPECT_EQ(GetBalances(*conn_, &r).sqlcode(), 0);
   const char* want[8] = {"  1,15 ", "  1,15-", "  0,01-", "100,00 ",
                          " 10,00 ", kZero,     " 10,00 ", "  0,00 "};
   for (int i = 0; i < 8; ++i) EXPECT_EQ(r.balance[i], want[i]) << "balance " << i + 1;
 
   BadgeRecord s = Badge("P2");  // every column missing
-  EXPECT_EQ(GetBalances(*conn_, &s), 0);
+  EXPECT_EQ(GetBalances(*conn_, &s).sqlcode(), 0);
   for (const std::string& t : s.balance) EXPECT_EQ(t, kZero);
 }
 
@@ -104,19 +104,19 @@ TEST_F(BalanceQueriesTest, NoBalanceRowShowsZeroNotThePreviousBadge) {
       "TgbVt4, TgbVt5, TgbVt6, TgbVt7) VALUES ('P1', 1, '" +
       DateTime(-1) + "', 100, 20, 30, 40, 50, 60, 70, 80);");
   BadgeRecord r = Badge("P1");
-  EXPECT_EQ(GetBalances(*conn_, &r), 0);
+  EXPECT_EQ(GetBalances(*conn_, &r).sqlcode(), 0);
   EXPECT_EQ(r.balance[0], "  2,00 ");
   // The next badge's person has no row: the texts show zero, and so they do
   // even when the record was not cleared in between.
   BadgeRecord s = Badge("P9");
-  EXPECT_EQ(GetBalances(*conn_, &s), kSqlNotFound);
+  EXPECT_EQ(GetBalances(*conn_, &s).sqlcode(), kSqlNotFound);
   for (const std::string& t : s.balance) EXPECT_EQ(t, kZero);
   r.personnel_number = "P9";
-  EXPECT_EQ(GetBalances(*conn_, &r), kSqlNotFound);
+  EXPECT_EQ(GetBalances(*conn_, &r).sqlcode(), kSqlNotFound);
   for (const std::string& t : r.balance) EXPECT_EQ(t, kZero);
   // An error, too.
   Connection dead;
-  EXPECT_LT(GetBalances(dead, &r), 0);
+  EXPECT_LT(GetBalances(dead, &r).sqlcode(), 0);
   for (const std::string& t : r.balance) EXPECT_EQ(t, kZero);
 }
 
@@ -126,18 +126,15 @@ TEST_F(BalanceQueriesTest, LabelsPaddedOrCutToThirteen) {
       "(300, 'too low'), (309, 'too high'), "
       "(303, 'Saldo'), (301, 'Zwoelf_Zeich'), (302, 'Dreizehn_Zeic'), "
       "(304, 'Fuenfzehn_Zeich'), (305, ''), (306, NULL), (307, 'Urlaub   \t');");
-  EXPECT_EQ(OpenLabelCursor(*conn_), 0);
+  LabelSlots slots;
+  slots.fill("prepared");
+  EXPECT_TRUE(ReadLabels(*conn_, &slots).ok());
   const char* want[] = {"Zwoelf_Zeich ", "Dreizehn_Zeic", "Saldo        ", "Fuenfzehn_Zei",
-                        "             ", "             ", "Urlaub       "};
-  for (const char* w : want) {
-    std::string slot = "prepared";
-    EXPECT_EQ(FetchLabel(*conn_, &slot), 0);
-    EXPECT_EQ(slot, w);
-  }
-  std::string slot = "prepared";
-  EXPECT_EQ(FetchLabel(*conn_, &slot), kSqlNotFound);  // 308 is missing
-  EXPECT_EQ(slot, "prepared");
-  EXPECT_EQ(CloseLabelCursor(*conn_), 0);
+                        "             ", "             ", "Urlaub       ",
+                        "prepared"};  // 308 is missing
+  for (size_t i = 0; i < slots.size(); ++i) EXPECT_EQ(slots[i], want[i]) << i;
+  Connection dead;
+  EXPECT_TRUE(ReadLabels(dead, &slots).failed());
 }
 
 TEST_F(BalanceQueriesTest, PersonSprSalOrUntouched) {
@@ -156,15 +153,15 @@ TEST_F(BalanceQueriesTest, PersonSprSalOrUntouched) {
   };
   for (const Case& k : cases) {
     BadgeRecord r = Badge(k.pnr);
-    EXPECT_EQ(GetPersonSprSal(*conn_, schema_, &r), k.rc) << k.pnr;
+    EXPECT_EQ(GetPersonSprSal(*conn_, schema_, &r).sqlcode(), k.rc) << k.pnr;
     EXPECT_EQ(r.pnr_spr, k.spr) << k.pnr;
     EXPECT_EQ(r.pnr_sal, k.sal) << k.pnr;
   }
   // Not found leaves what the record holds.
   BadgeRecord r = Badge("P1");
-  EXPECT_EQ(GetPersonSprSal(*conn_, schema_, &r), 0);
+  EXPECT_EQ(GetPersonSprSal(*conn_, schema_, &r).sqlcode(), 0);
   r.personnel_number = "P9";
-  EXPECT_EQ(GetPersonSprSal(*conn_, schema_, &r), kSqlNotFound);
+  EXPECT_EQ(GetPersonSprSal(*conn_, schema_, &r).sqlcode(), kSqlNotFound);
   EXPECT_EQ(r.pnr_spr, "42");
   EXPECT_EQ(r.pnr_sal, "Herr");
 }
@@ -200,7 +197,7 @@ TEST_F(BalanceVacationTest, TextsFromTheYearAndTheLatestDayRecord) {
   AddDay("P1", -3, "12.5", "-1.25", "100");  // latest up to today
   AddDay("P1", 1, "7", "7", "7");            // tomorrow: not yet
   BadgeRecord r = Badge("P1");
-  EXPECT_EQ(GetVacation(*conn_, schema_, &r), 0);
+  EXPECT_EQ(GetVacation(*conn_, schema_, &r).sqlcode(), 0);
   // URVGUR, UtgGut, UtgVtg, UtgRtg, URVVJR.
   EXPECT_EQ(Texts(r), "[ 30,00 ][100,00 ][ 12,50 ][  1,25-][  2,50 ]");
 }
@@ -224,7 +221,7 @@ TEST_F(BalanceVacationTest, MissingRowsShowZeroAndAddUpTheirCodes) {
   };
   for (const Case& k : cases) {
     BadgeRecord r = Badge(k.pnr);
-    EXPECT_EQ(GetVacation(*conn_, schema_, &r), k.rc) << k.pnr;
+    EXPECT_EQ(GetVacation(*conn_, schema_, &r).sqlcode(), k.rc) << k.pnr;
     EXPECT_EQ(Texts(r), k.texts) << k.pnr;
   }
 }
@@ -233,14 +230,14 @@ TEST_F(BalanceVacationTest, NoFiguresCarriedToTheNextBadge) {
   AddYear("P1", Year(0), "30", "2.5");
   AddDay("P1", 0, "4", "5", "6");
   BadgeRecord r = Badge("P1");
-  EXPECT_EQ(GetVacation(*conn_, schema_, &r), 0);
+  EXPECT_EQ(GetVacation(*conn_, schema_, &r).sqlcode(), 0);
   // Same record reused for a person with nothing, then one with only a day.
   r.personnel_number = "P2";
-  EXPECT_EQ(GetVacation(*conn_, schema_, &r), 200);
+  EXPECT_EQ(GetVacation(*conn_, schema_, &r).sqlcode(), 200);
   EXPECT_EQ(Texts(r), "[  0,00 ][  0,00 ][  0,00 ][  0,00 ][  0,00 ]");
   AddDay("P3", -1, "1", "NULL", "2");
   r.personnel_number = "P3";
-  EXPECT_EQ(GetVacation(*conn_, schema_, &r), kSqlNotFound);
+  EXPECT_EQ(GetVacation(*conn_, schema_, &r).sqlcode(), kSqlNotFound);
   EXPECT_EQ(Texts(r), "[  0,00 ][  2,00 ][  1,00 ][  0,00 ][  0,00 ]");
 }
 
@@ -248,10 +245,10 @@ TEST_F(BalanceVacationTest, KeyWithQuoteSelectsOnlyItsOwnRows) {
   AddYear("O''N", Year(0), "11", "1");
   AddYear("P1", Year(0), "22", "2");
   BadgeRecord r = Badge("O'N");
-  EXPECT_EQ(GetVacation(*conn_, schema_, &r), kSqlNotFound);
+  EXPECT_EQ(GetVacation(*conn_, schema_, &r).sqlcode(), kSqlNotFound);
   EXPECT_EQ(r.vacation[0], " 11,00 ");
   BadgeRecord s = Badge("' OR ''='");
-  EXPECT_EQ(GetVacation(*conn_, schema_, &s), 200);
+  EXPECT_EQ(GetVacation(*conn_, schema_, &s).sqlcode(), 200);
   EXPECT_EQ(s.vacation[0], kZero);
 }
 
@@ -265,7 +262,7 @@ TEST_F(BalanceVacationTest, MissingTableIsAnErrorNotAMissingRow) {
     db_.AddClientTables(schema);
     db_.Exec(std::string("DROP TABLE \"") + schema + "." + table + "\";");
     BadgeRecord r = Badge("P1");
-    EXPECT_LT(GetVacation(*conn_, schema, &r), 0);
+    EXPECT_LT(GetVacation(*conn_, schema, &r).sqlcode(), 0);
     EXPECT_EQ(Texts(r), "[  0,00 ][  0,00 ][  0,00 ][  0,00 ][  0,00 ]");
   }
 }
@@ -276,8 +273,8 @@ TEST_F(BalanceVacationTest, RefusedSchemaRunsNothingAndShowsZero) {
   r.vacation.fill("old");
   schema_ = "MND 1";
   int64_t before = conn_->statements_sent();
-  EXPECT_EQ(GetVacation(*conn_, schema_, &r), kInvalidSchema);
-  EXPECT_EQ(GetPersonSprSal(*conn_, schema_, &r), kInvalidSchema);
+  EXPECT_EQ(GetVacation(*conn_, schema_, &r).sqlcode(), kInvalidSchema);
+  EXPECT_EQ(GetPersonSprSal(*conn_, schema_, &r).sqlcode(), kInvalidSchema);
   EXPECT_EQ(conn_->statements_sent(), before);
   EXPECT_EQ(Texts(r), "[  0,00 ][  0,00 ][  0,00 ][  0,00 ][  0,00 ]");
   EXPECT_EQ(r.pnr_spr, "");

@@ -56,6 +56,7 @@ struct GenResult {
   std::vector<std::string> lines;  // stored lines in the order stored, untrimmed
   std::string out;                 // messages
   int lines_lost = 0;
+  bool failed = false;  // the database failed
 };
 
 class GenDb {
@@ -164,21 +165,22 @@ class GenDb {
     return lines;
   }
 
-  // One generator pass for the schema, as the run driver makes it.
+  // One generator pass for the schema, its lines stored and its messages
+  // said as the run driver does.
   GenResult Run(GeneratorFn generate, const std::string& schema = "MND1",
                 const std::string& path = kGenPath, bool reuse_answers = true,
                 const std::string& terminal = kTerminal) {
-    Capture cap;
-    Messages msg(cap.file());
     std::unique_ptr<Connection> conn = db_.Connect();
-    RunContext ctx(*conn, msg, reuse_answers);
+    RunContext ctx(*conn, reuse_answers);
     ctx.scope = RunScope{path, terminal, schema};
     generate(ctx);
-    ctx.lines.Flush();
+    StoreReport stored = StoreLines(*conn, path, ctx.out.lines(), StoreMode::kGroups);
     GenResult r;
-    r.out = cap.Text();
+    Messages msg(&r.out);
+    ctx.out.Render(msg, path, stored.refused);
     r.lines = StoredLines(path);
-    r.lines_lost = ctx.lines_lost;
+    r.lines_lost = static_cast<int>(stored.refused.size());
+    r.failed = ctx.failed() || stored.failure.failed();
     return r;
   }
 

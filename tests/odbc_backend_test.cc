@@ -323,15 +323,11 @@ TEST_F(OdbcSqlite, BindsAndConvertsWindows1252) {
             "e \xC3\xB6\xC3\xBC \xE2\x82\xAC \xC3\x84 ");
   EXPECT_EQ(StoredBytes("SELECT TmpUsr FROM \"ZrSystem.Zrt999Tmp\""), "p\xC3\xBC.dnl");
   // And comes back as the same bytes, the parameter matching the stored text.
-  ASSERT_EQ(OpenLineCursor(*c, "p\xFC.dnl"), 0) << c->last_error();
-  std::string got;
-  ASSERT_EQ(FetchLine(*c, &got), 0);
-  EXPECT_EQ(got, "");
-  ASSERT_EQ(FetchLine(*c, &got), 0);
-  EXPECT_EQ(got,
-            "Gr\xE4\xDF"
-            "e \xF6\xFC \x80 \xC4");
-  EXPECT_EQ(FetchLine(*c, &got), 100);
+  std::vector<std::string> got;
+  ASSERT_TRUE(ReadLines(*c, "p\xFC.dnl", &got).ok()) << c->last_error();
+  EXPECT_EQ(got, (std::vector<std::string>{"",
+                                           "Gr\xE4\xDF"
+                                           "e \xF6\xFC \x80 \xC4"}));
   // A character beyond Windows-1252 in the database arrives as "?".
   db_.Exec(
       "INSERT INTO \"ZrSystem.Zrt113Sto\" VALUES ('9', 'a\xE2\x88\x9E"
@@ -435,20 +431,16 @@ TEST_F(OdbcSqlite, TransactionsAndTheLineStore) {
   EXPECT_EQ(StoredBytes("SELECT TmpStr FROM \"ZrSystem.Zrt999Tmp\""), "kept");
 
   // The line store's operations as the driver issues them.
-  LineStore store(*c);
-  EXPECT_EQ(store.Delete("a.dnl"), 100);
-  EXPECT_EQ(store.Insert("a.dnl", "B"), 0);
-  EXPECT_EQ(store.Insert("a.dnl", "A"), 0);
-  EXPECT_LT(store.Insert("a.dnl", std::string(513, 'x')), 0);
-  ASSERT_EQ(store.Flush(), 0) << c->last_error();
+  EXPECT_TRUE(DeleteLines(*c, "a.dnl").ok());
+  StoreReport r = StoreLines(*c, "a.dnl", {"B", "A", std::string(513, 'x')}, StoreMode::kGroups);
+  ASSERT_FALSE(r.failure.failed()) << r.failure.reason();
+  ASSERT_EQ(r.refused.size(), 1u);
+  EXPECT_EQ(r.refused[0].seq, 2);
   std::vector<std::string> lines;
-  std::string line;
-  ASSERT_EQ(OpenLineCursor(*c, "a.dnl"), 0) << c->last_error();
-  while (FetchLine(*c, &line) == 0) lines.push_back(line);
-  EXPECT_EQ(CloseLineCursor(*c), 0);
+  ASSERT_TRUE(ReadLines(*c, "a.dnl", &lines).ok()) << c->last_error();
   EXPECT_EQ(lines, (std::vector<std::string>{"A", "B"}));
-  EXPECT_EQ(store.Delete("a.dnl"), 0);
-  EXPECT_EQ(store.Delete("a.dnl"), 100);
+  EXPECT_TRUE(DeleteLines(*c, "a.dnl").ok());
+  EXPECT_EQ(CountLines(*c, "a.dnl"), 0);
   EXPECT_EQ(CountLines(*c, "t"), 1);
 }
 
@@ -456,29 +448,23 @@ TEST_F(OdbcSqlite, TransactionsAndTheLineStore) {
 // database: by Windows-1252 bytes.
 TEST_F(OdbcSqlite, LinesSortByWindows1252Bytes) {
   auto c = Connect();
-  {
-    LineStore store(*c);
-    for (const char* line : {"\xE4", "Z", "\x80"}) ASSERT_EQ(store.Insert("s", line), 0);
-    ASSERT_EQ(store.Flush(), 0);
-  }
-  ASSERT_EQ(OpenLineCursor(*c, "s"), 0) << c->last_error();
+  StoreReport r = StoreLines(*c, "s", {"\xE4", "Z", "\x80"}, StoreMode::kGroups);
+  ASSERT_EQ(r.stored, 3) << r.failure.reason();
   std::vector<std::string> lines;
-  std::string line;
-  while (FetchLine(*c, &line) == 0) lines.push_back(line);
+  ASSERT_TRUE(ReadLines(*c, "s", &lines).ok()) << c->last_error();
   EXPECT_EQ(lines, (std::vector<std::string>{"Z", "\x80", "\xE4"}));
 }
 
-// A refused insert in the middle of a group is undone alone; the lines
-// around it stay. Behind a savepoint per line the refusal is known at
-// once; with parameter arrays when the group is sent, with the line's
-// number, sqlcode and message. A group of lines sent together takes four
-// round trips (begin, prepare, the array, commit) instead of two per line.
+// A refused insert in the middle of a group: the group is stored again line
+// by line, and exactly the refused line is missing, with its number,
+// sqlcode and message. A group of lines takes a few round trips (begin,
+// prepare, the rows, commit), with parameter arrays or many-line INSERTs.
 TEST_F(OdbcSqlite, RefusedInsertInAGroupIsUndoneAlone) {
   db_.Exec(
       "CREATE TRIGGER refuse BEFORE INSERT ON \"ZrSystem.Zrt999Tmp\" WHEN NEW.TmpStr = 'bad' "
       "BEGIN SELECT RAISE(ABORT, 'refused'); END;");
   for (bool arrays : {false, true}) {
-    SCOPED_TRACE(arrays ? "parameter arrays" : "savepoints");
+    SCOPED_TRACE(arrays ? "parameter arrays" : "many-line INSERTs");
     TransportOptions o;
     o.param_arrays = arrays;
     int code = 0;
@@ -486,37 +472,22 @@ TEST_F(OdbcSqlite, RefusedInsertInAGroupIsUndoneAlone) {
     auto backend = OdbcBackend::Open(settings_, o, &code, &err);
     ASSERT_TRUE(backend != nullptr) << err;
     Connection c(std::move(backend));
+    EXPECT_EQ(c.sends_rows_together(), arrays);
     const std::string path = arrays ? "arr" : "one";
-    LineStore store(c);
-    EXPECT_EQ(store.sends_together(), arrays);
-    EXPECT_EQ(store.Insert(path, "one"), 0);
-    int bad = store.Insert(path, "bad");
-    EXPECT_EQ(store.Insert(path, "two"), 0);
-    EXPECT_EQ(store.Flush(), 0) << c.last_error();
-    std::vector<LineStore::Refusal> refused = store.TakeRefused();
-    if (arrays) {
-      EXPECT_EQ(bad, 0);
-      ASSERT_EQ(refused.size(), 1u);
-      EXPECT_EQ(refused[0].seq, 1);
-      EXPECT_EQ(refused[0].line, "bad");
-      EXPECT_LT(refused[0].sqlcode, 0);
-      EXPECT_NE(refused[0].reason.find("refused"), std::string::npos) << refused[0].reason;
-    } else {
-      EXPECT_LT(bad, 0);
-      EXPECT_TRUE(refused.empty());
-    }
+    StoreReport r = StoreLines(c, path, {"one", "bad", "two"}, StoreMode::kGroups);
+    ASSERT_FALSE(r.failure.failed()) << r.failure.reason();
+    ASSERT_EQ(r.refused.size(), 1u);
+    EXPECT_EQ(r.refused[0].seq, 1);
+    EXPECT_LT(r.refused[0].sqlcode, 0);
+    EXPECT_NE(r.refused[0].reason.find("refused"), std::string::npos) << r.refused[0].reason;
     EXPECT_EQ(CountLines(c, path), 2);
 
     const std::string clean = path + "-clean";
+    std::vector<std::string> lines;
+    for (int i = 0; i < 100; ++i) lines.push_back("l" + std::to_string(i));
     int64_t before = c.round_trips();
-    for (int i = 0; i < 100; ++i) ASSERT_EQ(store.Insert(clean, "l" + std::to_string(i)), 0);
-    ASSERT_EQ(store.Flush(), 0) << c.last_error();
-    int64_t trips = c.round_trips() - before;
-    if (arrays) {
-      EXPECT_LE(trips, 4);
-    } else {
-      EXPECT_GE(trips, 200);
-    }
+    ASSERT_EQ(StoreLines(c, clean, lines, StoreMode::kGroups).stored, 100);
+    EXPECT_LE(c.round_trips() - before, 4);
     EXPECT_EQ(CountLines(c, clean), 100);
   }
 }
@@ -528,23 +499,22 @@ TEST_F(OdbcSqlite, CursorsStayOpenTogether) {
       "INSERT INTO \"ZrSystem.Zrt999Tmp\" VALUES ('x','1'),('x','2'),('x','3');");
   auto c = Connect();
   ASSERT_EQ(OpenTerminalSchemaCursor(*c, "T2"), 0) << c->last_error();
-  ASSERT_EQ(OpenLineCursor(*c, "x"), 0);
-  LineStore store(*c);
-  std::string schema, line;
+  ASSERT_EQ(c->Open(stmt::kLineCursor.no, stmt::kLineCursor.text, {Param::Text("x", 100)}), 0);
+  std::string schema;
   std::vector<std::string> seen;
+  Row row;
   while (FetchTerminalSchema(*c, &schema) == 0) {
     seen.push_back(schema);
     // Statements and transactions between fetches close nothing.
-    EXPECT_EQ(store.Insert("y", schema), 0);
-    ASSERT_EQ(FetchLine(*c, &line), 0);
-    seen.push_back(line);
+    EXPECT_EQ(StoreLines(*c, "y", {schema}, StoreMode::kOneByOne).stored, 1);
+    ASSERT_EQ(c->Fetch(stmt::kLineCursor.no, &row), 0);
+    seen.push_back(row[0].Text());
   }
   EXPECT_EQ(CloseTerminalSchemaCursor(*c), 0);
-  EXPECT_EQ(FetchLine(*c, &line), 0);
-  EXPECT_EQ(line, "3");
+  ASSERT_EQ(c->Fetch(stmt::kLineCursor.no, &row), 0);
+  EXPECT_EQ(row[0].Text(), "3");
   std::sort(seen.begin(), seen.end());
   EXPECT_EQ(seen, (std::vector<std::string>{"1", "2", "M01", "M02"}));
-  EXPECT_EQ(store.Flush(), 0);
   EXPECT_EQ(CountLines(*c, "y"), 2);
 }
 
@@ -697,18 +667,14 @@ void OdbcSqlite::TextParametersGoAsVarchar() {
     const std::string line =
         "\x80 Gr\xFC\xDF"
         "e \xE4";
-    {
-      LineStore store(*c);
-      ASSERT_EQ(store.Insert("\xE4.dnl", line), 0) << c->last_error();
-      ASSERT_EQ(store.Flush(), 0);
-    }
+    ASSERT_EQ(StoreLines(*c, "\xE4.dnl", {line}, StoreMode::kGroups).stored, 1)
+        << c->last_error();
     EXPECT_EQ(StoredBytes("SELECT TmpStr FROM \"ZrSystem.Zrt999Tmp\""),
               "\xE2\x82\xAC Gr\xC3\xBC\xC3\x9F"
               "e \xC3\xA4");
-    ASSERT_EQ(OpenLineCursor(*c, "\xE4.dnl"), 0) << c->last_error();
-    std::string got;
-    ASSERT_EQ(FetchLine(*c, &got), 0);
-    EXPECT_EQ(got, line);
+    std::vector<std::string> got;
+    ASSERT_TRUE(ReadLines(*c, "\xE4.dnl", &got).ok()) << c->last_error();
+    EXPECT_EQ(got, std::vector<std::string>{line});
   }
   std::string trace = reg.Trace();
   ASSERT_FALSE(trace.empty()) << "no driver manager trace at " << reg.trace();
@@ -736,11 +702,7 @@ void OdbcSqlite::DataSourceConnects() {
   {
     auto c = Connect();
     ASSERT_TRUE(c->connected());
-    {
-      LineStore store(*c);
-      EXPECT_EQ(store.Insert("dsn", "x"), 0) << c->last_error();
-      EXPECT_EQ(store.Flush(), 0);
-    }
+    EXPECT_EQ(StoreLines(*c, "dsn", {"x"}, StoreMode::kGroups).stored, 1) << c->last_error();
     EXPECT_EQ(CountLines(*c, "dsn"), 1);
   }
   std::string trace = reg.Trace();
@@ -780,18 +742,17 @@ TEST_F(OdbcSqlite, ParameterArraysStoreRowsInOneRoundTrip) {
     }
     ASSERT_EQ(c.Transaction(41, "  BEGIN TRANSACTION Tmp_PKeyIns_Sp "), 0);
     int64_t before = c.round_trips();
-    std::vector<int> codes;
-    std::vector<std::string> errors;
-    EXPECT_LT(c.ExecuteMany(42, kInsertSql, rows, &codes, &errors), 0);
+    std::vector<Status> codes;
+    EXPECT_LT(c.ExecuteMany(42, kInsertSql, rows, &codes), 0);
     int64_t trips = c.round_trips() - before;
     ASSERT_EQ(c.Transaction(0, "  COMMIT TRANSACTION "), 0) << c.last_error();
     ASSERT_EQ(codes.size(), rows.size());
     for (size_t i = 0; i < codes.size(); ++i) {
       if (i == 7 || i == 30) {
-        EXPECT_LT(codes[i], 0) << i;
-        EXPECT_NE(errors[i].find("refused"), std::string::npos) << errors[i];
+        EXPECT_TRUE(codes[i].refused()) << i;
+        EXPECT_NE(codes[i].reason().find("refused"), std::string::npos) << codes[i].reason();
       } else {
-        EXPECT_EQ(codes[i], 0) << i;
+        EXPECT_TRUE(codes[i].ok()) << i;
       }
     }
     EXPECT_EQ(CountLines(c, path), 48);

@@ -205,12 +205,12 @@ TEST(Runtime, ExecuteManyRowByRowReportsEachRow) {
   b->next.changes = 1;
   std::vector<Params> rows = {
       {Param::Text("a")}, {Param::Text("fail")}, {Param::Text("b")}, {Param::Text("fail")}};
-  std::vector<int> codes;
-  std::vector<std::string> errors;
-  EXPECT_EQ(c.ExecuteMany(42, "INSERT", rows, &codes, &errors), -7);
-  EXPECT_EQ(codes, (std::vector<int>{0, -7, 0, -7}));
-  EXPECT_EQ(errors[1], "refused");
-  EXPECT_EQ(errors[0], "");
+  std::vector<Status> codes;
+  EXPECT_EQ(c.ExecuteMany(42, "INSERT", rows, &codes), -7);
+  ASSERT_EQ(codes.size(), 4u);
+  for (size_t i : {0, 2}) EXPECT_TRUE(codes[i].ok()) << i;
+  for (size_t i : {1, 3}) EXPECT_EQ(codes[i].sqlcode(), -7) << i;
+  EXPECT_EQ(codes[1].reason(), "refused");
   EXPECT_EQ(c.round_trips(), 4);
   EXPECT_EQ(c.statements_sent(), 4);
   EXPECT_EQ(c.ExecuteMany(42, "INSERT", {}, &codes), 0);
@@ -222,17 +222,12 @@ TEST(Runtime, ExecuteManyRowByRowReportsEachRow) {
 TEST(LineStore, SortsByWindows1252Bytes) {
   TestDb db;
   auto c = db.Connect();
-  {
-    LineStore store(*c);
-    for (const char* line : {"\xE4", "Z", "\x80", "a", "\x80 ", "\xE4\x80"}) {
-      ASSERT_EQ(store.Insert("p", line), 0) << c->last_error();
-    }
-    ASSERT_EQ(store.Flush(), 0);
-  }
-  ASSERT_EQ(OpenLineCursor(*c, "p"), 0) << c->last_error();
+  ASSERT_EQ(StoreLines(*c, "p", {"\xE4", "Z", "\x80", "a", "\x80 ", "\xE4\x80"},
+                       StoreMode::kGroups)
+                .stored,
+            6);
   std::vector<std::string> lines;
-  std::string line;
-  while (FetchLine(*c, &line) == 0) lines.push_back(line);
+  ASSERT_TRUE(ReadLines(*c, "p", &lines).ok()) << c->last_error();
   EXPECT_EQ(lines, (std::vector<std::string>{"Z", "a", "\x80", "\x80", "\xE4", "\xE4\x80"}));
 }
 
@@ -386,11 +381,7 @@ TEST(Runtime, CursorsStayOpenAcrossTransactions) {
   Row r;
   ASSERT_EQ(c->Fetch(10, &r), 0);
   EXPECT_EQ(r[0].Text(), "1");
-  {
-    LineStore store(*c);
-    EXPECT_EQ(store.Insert("c", "x"), 0);
-    EXPECT_EQ(store.Flush(), 0);
-  }
+  EXPECT_EQ(StoreLines(*c, "c", {"x"}, StoreMode::kGroups).stored, 1);
   c->Transaction(41, "  BEGIN TRANSACTION T ");
   c->Execute(42, "DELETE FROM ZrSystem.Zrt999Tmp", {});
   c->Transaction(41, "  ROLLBACK TRANSACTION T ");
@@ -435,14 +426,12 @@ TEST(Runtime, StatementsAreCountedAndPreparedOnce) {
   TestDb db;
   auto c = db.Connect();
   int64_t before = c->statements_sent();
-  LineStore single(*c, false);
-  for (int i = 0; i < 3; ++i) single.Insert("p", "line" + std::to_string(i));
+  const std::vector<std::string> three = {"line0", "line1", "line2"};
+  EXPECT_EQ(StoreLines(*c, "p", three, StoreMode::kOneByOne).stored, 3);
   EXPECT_EQ(c->statements_sent() - before, 9);  // begin, insert, commit each
-  LineStore grouped(*c);
   before = c->statements_sent();
-  for (int i = 0; i < 3; ++i) grouped.Insert("q", "line" + std::to_string(i));
-  grouped.Flush();
-  EXPECT_EQ(c->statements_sent() - before, 8);  // begin, savepoint + insert each, commit
+  EXPECT_EQ(StoreLines(*c, "q", three, StoreMode::kGroups).stored, 3);
+  EXPECT_EQ(c->statements_sent() - before, 5);  // begin, an insert each, commit
   Row r;
   c->Execute(7, "SELECT COUNT(*) FROM ZrSystem.Zrt999Tmp WHERE TmpUsr = @p1", {Param::Text("p")},
              &r);
@@ -456,58 +445,49 @@ TEST(Runtime, StatementsAreCountedAndPreparedOnce) {
 TEST(LineStore, StoresTrimsAndSorts) {
   TestDb db;
   auto c = db.Connect();
-  LineStore store(*c);
-  EXPECT_EQ(store.Delete("a.dnl"), kSqlNotFound);
-  EXPECT_EQ(store.Insert("a.dnl", "B  "), 0);
-  EXPECT_EQ(store.Insert("a.dnl", "A \t"), 0);
-  EXPECT_EQ(store.Insert("a.dnl", "   "), 0);
-  EXPECT_EQ(store.Insert("a.dnl", "C\n"), 0);
-  EXPECT_EQ(store.Insert("a.dnl", "B  "), 0);  // the same line twice is kept twice
-  EXPECT_EQ(store.Insert("b.dnl", "other"), 0);
-  // Beyond the column widths: refused, nothing stored.
-  EXPECT_LT(store.Insert("a.dnl", std::string(513, 'x')), 0);
-  EXPECT_LT(store.Insert(std::string(101, 'p'), "x"), 0);
-  EXPECT_EQ(store.Insert("a.dnl", std::string(512, 'y')), 0);
-  ASSERT_EQ(store.Flush(), 0);
+  EXPECT_TRUE(DeleteLines(*c, "a.dnl").ok());  // none there
+  // Beyond the column width: refused, nothing sent. The same line twice
+  // is kept twice.
+  StoreReport r = StoreLines(
+      *c, "a.dnl", {"B  ", "A \t", "   ", "C\n", "B  ", std::string(513, 'x'), std::string(512, 'y')},
+      StoreMode::kGroups);
+  EXPECT_EQ(r.stored, 6);
+  ASSERT_EQ(r.refused.size(), 1u);
+  EXPECT_EQ(r.refused[0].seq, 5);
+  EXPECT_EQ(r.refused[0].sqlcode, kSqlTooLong);
+  EXPECT_TRUE(StoreLines(*c, std::string(101, 'p'), {"x"}, StoreMode::kGroups).failure.failed());
+  EXPECT_EQ(StoreLines(*c, "b.dnl", {"other"}, StoreMode::kGroups).stored, 1);
 
   std::vector<std::string> got;
-  std::string line;
-  ASSERT_EQ(OpenLineCursor(*c, "a.dnl"), 0);
-  while (FetchLine(*c, &line) == 0) got.push_back(line);
-  EXPECT_EQ(CloseLineCursor(*c), 0);
+  ASSERT_TRUE(ReadLines(*c, "a.dnl", &got).ok());
   std::vector<std::string> want = {"", "A", "B", "B", "C\n", std::string(512, 'y')};
   EXPECT_EQ(got, want);
 
-  EXPECT_EQ(store.Delete("a.dnl"), 0);
-  EXPECT_EQ(store.Delete("a.dnl"), kSqlNotFound);
-  ASSERT_EQ(OpenLineCursor(*c, "b.dnl"), 0);
-  ASSERT_EQ(FetchLine(*c, &line), 0);
-  EXPECT_EQ(line, "other");
+  EXPECT_TRUE(DeleteLines(*c, "a.dnl").ok());
+  ASSERT_TRUE(ReadLines(*c, "a.dnl", &got).ok());
+  EXPECT_TRUE(got.empty());
+  ASSERT_TRUE(ReadLines(*c, "b.dnl", &got).ok());
+  EXPECT_EQ(got, std::vector<std::string>{"other"});
 }
 
 // A refused insert is undone alone, in a group and one by one; the lines
-// before and after it stay.
-TEST(LineStore, FailedInsertIsUndoneAlone) {
-  for (bool grouped : {true, false}) {
+// before and after it stay, and each refusal carries its line's number.
+TEST(LineStore, RefusedInsertIsUndoneAlone) {
+  for (StoreMode mode : {StoreMode::kGroups, StoreMode::kOneByOne}) {
     TestDb db;
     db.Exec(
         "CREATE TRIGGER refuse BEFORE INSERT ON \"ZrSystem.Zrt999Tmp\" WHEN NEW.TmpStr = 'bad' "
         "BEGIN SELECT RAISE(ABORT, 'refused'); END;");
     auto c = db.Connect();
-    LineStore store(*c, grouped);
-    EXPECT_EQ(store.Insert("p", "one"), 0);
-    EXPECT_LT(store.Insert("p", "bad"), 0);
-    EXPECT_NE(c->last_error().find("refused"), std::string::npos);
-    EXPECT_EQ(store.Insert("p", "two"), 0);
-    EXPECT_LT(store.Insert("p", "bad"), 0);
-    EXPECT_EQ(store.Insert("p", "three"), 0);
-    EXPECT_EQ(store.Flush(), 0);
-    EXPECT_FALSE(store.broken());
+    StoreReport r = StoreLines(*c, "p", {"one", "bad", "two", "bad", "three"}, mode);
+    EXPECT_FALSE(r.failure.failed());
+    ASSERT_EQ(r.refused.size(), 2u);
+    EXPECT_EQ(r.refused[0].seq, 1);
+    EXPECT_EQ(r.refused[1].seq, 3);
+    EXPECT_NE(r.refused[0].reason.find("refused"), std::string::npos);
     std::vector<std::string> got;
-    std::string line;
-    OpenLineCursor(*c, "p");
-    while (FetchLine(*c, &line) == 0) got.push_back(line);
-    EXPECT_EQ(got, (std::vector<std::string>{"one", "three", "two"})) << grouped;
+    ASSERT_TRUE(ReadLines(*c, "p", &got).ok());
+    EXPECT_EQ(got, (std::vector<std::string>{"one", "three", "two"}));
   }
 }
 
@@ -577,7 +557,7 @@ TEST(Runtime, SharedReadsSeeOtherCommitsAfterAFewStatements) {
   auto plain = db.Connect();
   reader->ShareReads(true);
   ASSERT_EQ(CountLines(*reader, "p"), 0);
-  ASSERT_EQ(LineStore(*writer).InsertAtOnce("p", {"a"}), 0);
+  ASSERT_EQ(StoreLines(*writer, "p", {"a"}, StoreMode::kGroups).stored, 1);
   EXPECT_EQ(CountLines(*plain, "p"), 1);   // not shared: the newest data
   EXPECT_EQ(CountLines(*reader, "p"), 0);  // the shared read transaction
   int reads = 1;
@@ -585,7 +565,7 @@ TEST(Runtime, SharedReadsSeeOtherCommitsAfterAFewStatements) {
   EXPECT_LE(reads, SqliteBackend::kReadsPerSnapshot);
   EXPECT_EQ(CountLines(*reader, "p"), 1);
 
-  ASSERT_EQ(LineStore(*writer).InsertAtOnce("p", {"b"}), 0);
+  ASSERT_EQ(StoreLines(*writer, "p", {"b"}, StoreMode::kGroups).stored, 1);
   EXPECT_EQ(CountLines(*reader, "p"), 1);
   reader->ShareReads(false);
   EXPECT_EQ(CountLines(*reader, "p"), 2);
@@ -601,14 +581,14 @@ TEST(Runtime, SharedReadsNeverWriteFromAnOldSnapshot) {
   auto other = db.Connect();
   c->ShareReads(true);
   ASSERT_EQ(CountLines(*c, "p"), 0);
-  ASSERT_EQ(LineStore(*other).InsertAtOnce("p", {"1"}), 0);
-  EXPECT_EQ(LineStore(*c).Delete("p"), 0) << c->last_error();
+  ASSERT_EQ(StoreLines(*other, "p", {"1"}, StoreMode::kGroups).stored, 1);
+  EXPECT_TRUE(DeleteLines(*c, "p").ok()) << c->last_error();
   EXPECT_EQ(CountLines(*c, "p"), 0);
-  ASSERT_EQ(LineStore(*other).InsertAtOnce("p", {"2"}), 0);
+  ASSERT_EQ(StoreLines(*other, "p", {"2"}, StoreMode::kGroups).stored, 1);
   EXPECT_EQ(CountLines(*c, "p"), 0);
-  EXPECT_EQ(LineStore(*c).InsertAtOnce("p", {"3", "4"}), 0) << c->last_error();
+  EXPECT_EQ(StoreLines(*c, "p", {"3", "4"}, StoreMode::kGroups).stored, 2) << c->last_error();
   std::vector<std::string> lines;
-  EXPECT_EQ(ReadLines(*c, "p", &lines), 0);
+  EXPECT_TRUE(ReadLines(*c, "p", &lines).ok());
   EXPECT_EQ(lines, (std::vector<std::string>{"2", "3", "4"}));
 }
 
@@ -617,10 +597,9 @@ TEST(Runtime, SharedReadsNeverWriteFromAnOldSnapshot) {
 TEST(LineStore, GroupsSpanManyTransactions) {
   TestDb db;
   auto c = db.Connect();
-  LineStore store(*c);
-  for (int i = 0; i < kLinesPerGroup * 2 + 5; ++i)
-    ASSERT_EQ(store.Insert("p", std::to_string(i)), 0);
-  EXPECT_EQ(store.Flush(), 0);
+  std::vector<std::string> lines;
+  for (int i = 0; i < kLinesPerGroup * 2 + 5; ++i) lines.push_back(std::to_string(i));
+  EXPECT_EQ(StoreLines(*c, "p", lines, StoreMode::kGroups).stored, kLinesPerGroup * 2 + 5);
   auto other = db.Connect();
   Row n;
   other->Execute(1, "SELECT COUNT(*) FROM ZrSystem.Zrt999Tmp WHERE TmpUsr = @p1",

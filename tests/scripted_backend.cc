@@ -30,6 +30,11 @@ Result ScriptedBackend::Run(int stmt_no, std::string_view text, const Params& pa
   }
   if (rule == nullptr) return real_->Run(stmt_no, text, params, max_rows);
   Result res;
+  if (rule->action == ScriptRule::Action::kDrop) {
+    ++log_->failed;
+    res.changes = 1;
+    return res;
+  }
   if (rule->action != ScriptRule::Action::kFail) res = real_->Run(stmt_no, text, params, max_rows);
   if (rule->action == ScriptRule::Action::kChanges) {
     res.changes = rule->changes;
@@ -39,6 +44,7 @@ Result ScriptedBackend::Run(int stmt_no, std::string_view text, const Params& pa
   Result failed;
   failed.sqlcode = rule->sqlcode;
   failed.error = "scripted failure " + std::to_string(rule->sqlcode);
+  failed.failure = rule->outcome;
   return failed;
 }
 

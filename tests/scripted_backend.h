@@ -18,6 +18,8 @@ struct ScriptRule {
     kFail,          // the statement is not run; it fails with sqlcode
     kFailAfterRun,  // the statement runs, but the answer is lost: it fails with sqlcode
     kChanges,       // the statement runs and reports `changes` changed rows
+    kDrop,          // the statement is not run, yet it reports success (one row
+                    // changed): what a driver that loses a row silently does
   };
   // The statements the rule is about: those whose text contains this (every
   // statement when empty), counted from 1 in the order they are sent.
@@ -26,6 +28,7 @@ struct ScriptRule {
   int count = 1;  // ... to count of them (0: to every later one too)
   Action action = Action::kFail;
   int sqlcode = -1;
+  Outcome outcome = Outcome::kFailed;  // what a failure means
   int64_t changes = 0;
 
   static ScriptRule Fail(std::string text, int first = 1, int count = 1, int sqlcode = -1) {
@@ -34,6 +37,22 @@ struct ScriptRule {
     r.first = first;
     r.count = count;
     r.sqlcode = sqlcode;
+    return r;
+  }
+  // The statement is refused by the table (a constraint).
+  static ScriptRule Refuse(std::string text, int first = 1, int count = 1, int sqlcode = -2627) {
+    ScriptRule r = Fail(std::move(text), first, count, sqlcode);
+    r.outcome = Outcome::kRowRefused;
+    return r;
+  }
+  static ScriptRule BadValue(std::string text, int first = 1, int count = 1, int sqlcode = -8115) {
+    ScriptRule r = Fail(std::move(text), first, count, sqlcode);
+    r.outcome = Outcome::kBadValue;
+    return r;
+  }
+  static ScriptRule Drop(std::string text, int first = 1, int count = 1) {
+    ScriptRule r = Fail(std::move(text), first, count, 0);
+    r.action = Action::kDrop;
     return r;
   }
   static ScriptRule FailAfterRun(std::string text, int first = 1, int count = 1, int sqlcode = -1) {
