@@ -409,6 +409,7 @@ struct OdbcBackend::Statement {
   bool prepared = false;   // sql is prepared on stmt
   bool direct = false;     // the text has changed: execute directly
   bool arrays = true;      // the driver took a parameter array here
+  bool lock = false;       // the text is the sp_getapplock statement
 };
 
 OdbcBackend::OdbcBackend() : h_(new Handles) {}
@@ -617,6 +618,7 @@ bool OdbcBackend::Prepare(Statement& st, std::string_view text, Result* r) {
   bool transaction = IsTransactionText(text);
   if (!st.sql.empty() && !transaction) st.direct = true;
   st.text = std::string(text);
+  st.lock = IsAppLockText(text);
   st.sql = ToWide(OdbcStatementText(text, sqlite_, &st.order));
   st.prepared = false;
   if (!st.bound.columns.empty()) {  // another text: its markers are bound anew
@@ -817,7 +819,7 @@ Result OdbcBackend::Run(int stmt_no, std::string_view text, const Params& params
   if (st == nullptr || !Prepare(*st, text, &r)) return r;
   SQLHSTMT hs = st->stmt.get();
   int timeout = options_.query_timeout_s;
-  bool lock = IsAppLockText(text);
+  bool lock = st->lock;
   if (lock && timeout > 0 && params.size() >= 2 && params[1].is_int && params[1].num > 0) {
     // The lock's wait is the caller's (@p2, milliseconds); the statement
     // may take that long and the query timeout besides.

@@ -16,9 +16,19 @@
 // Autocommit stays on; the BEGIN/COMMIT/ROLLBACK texts manage the
 // transactions.
 //
-// Text crosses the edge as UTF-16 (parameters SQL_C_WCHAR, results fetched
-// as SQL_C_WCHAR) and is converted to and from Windows-1252 here, so no
-// driver or host character set setting matters. All rows of a result are
+// Text parameters go as varchar. Through FreeTDS they are bound as binary
+// data (SQL_C_BINARY), which FreeTDS sends unconverted as varchar in the
+// database's collation, and character columns are read back the same way:
+// the Windows-1252 bytes cross unchanged, whatever ClientCharset says.
+// Through other drivers parameters go as Windows-1252 bytes (SQL_C_CHAR;
+// UTF-8 for SQLite; UTF-16 with PLOMVARDE_TEXT_PARAMS=wide) and results are
+// fetched as UTF-16 and converted here. Parameters are bound once per
+// statement and rebound only when a type or size changes: FreeTDS prepares
+// a statement again whenever it is bound anew.
+//
+// A statement through FreeTDS that outlives its timeout is ended one
+// second later by closing the connection (see Watchdog in the source);
+// every later statement then fails at once with that reason. All rows of a result are
 // read at execution and the cursor closed at once: no result set stays
 // pending, and no driver needs multiple active result sets.
 //

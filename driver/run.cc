@@ -330,6 +330,8 @@ int RunConnected(Connection& conn, Messages& msg, const RunParams& p, const Down
       f->badges_read = 0;
       msg.Printf("Error Tab. Zrt999Tmp loeschen! ErrNr: %d User: %s", deleted.sqlcode(),
                  p.path.c_str());
+      // Why: a lost connection says here what ended it.
+      if (!deleted.reason().empty()) msg.Printf("\n%s\n", deleted.reason().c_str());
       return kExitUnavailable;
     }
     if (!ctx.failed()) {

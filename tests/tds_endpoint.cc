@@ -719,7 +719,7 @@ void TdsEndpoint::Serve(int fd, int number) {
         r.login = ReadLogin(msg);
         reply = Decide(r);
         if (reply.action == TdsReply::Action::kFail) {
-          Error(&o, reply.error == 50000 ? 18456 : reply.error,
+          Error(&o, reply.error == 8180 ? 18456 : reply.error,
                 reply.message == "scripted failure" ? "Login failed for user '" + r.login.user + "'."
                                                     : reply.message);
           Done(&o, kDone, kDoneError, 0);

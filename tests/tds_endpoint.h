@@ -58,7 +58,7 @@ struct TdsReply {
   enum class Action { kAnswer, kSilent, kFail, kHangUp };
   Action action = Action::kAnswer;
   // kFail: the error the server sends (a login fails as 18456 by default).
-  int error = 50000;
+  int error = 8180;
   std::string message = "scripted failure";
   // kAnswer of an sp_getapplock statement: its return code, or no row.
   int applock = 0;
