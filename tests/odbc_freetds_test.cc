@@ -326,6 +326,7 @@ TEST(FreeTdsWholeRun, SilenceAtEachStepEndsTheRunInTime) {
     // The timeout: 1 s (2 s for the lock: its wait and the query timeout).
     EXPECT_LE(seconds, (c.exit == 75 ? 2 : 1) + 5) << c.step;
     EXPECT_TRUE(c.silent_at == nullptr || silent) << c.step;
+    std::printf("silent at %s: exit %d after %.1f s\n", c.step, rc, seconds);
     EXPECT_EQ(test::ReadFile(c.site->work() + "/out.dnl"), "previous content\r\n") << c.step;
     EXPECT_EQ(msg.find("Ge}h;e=im"), std::string::npos) << msg;
     if (c.exit == 69) {
