@@ -1,4 +1,5 @@
 #include "db/odbc_backend.h"
+#include "db/sqlite_collation.h"
 
 #include "platform/odbc_headers.h"
 
@@ -590,6 +591,10 @@ Result OdbcBackend::Failed(SQLRETURN rc, SQLSMALLINT type, SQLHANDLE handle) con
   // The SQLite ODBC driver gives SQLite's result code as the native error
   // under a general SQLSTATE: its constraint code refuses the row.
   if (sqlite_ && r.sqlcode == -19) r.failure = Outcome::kRowRefused;
+  if (sqlite_ && r.error.find(kInt32Overflow) != std::string::npos) {
+    r.sqlcode = kSqlIntOverflow;
+    r.failure = Outcome::kBadValue;
+  }
   return r;
 }
 
@@ -810,10 +815,6 @@ void OdbcBackend::NoteLoss(const Result& r) {
 Result OdbcBackend::Run(int stmt_no, std::string_view text, const Params& params, size_t max_rows) {
   if (lost_.sqlcode != 0) return lost_;  // every later statement says why
   Result r;
-  if (sqlite_ && SqliteSkipsSavepoint(text, &savepoints_)) {
-    ++round_trips_;  // SQL Server would get it: counted as it would go
-    return r;
-  }
   if (sqlite_ && IsAppLockText(text)) return SqliteAppLock(params);
   Statement* st = StatementFor(stmt_no, &r);
   if (st == nullptr || !Prepare(*st, text, &r)) return r;

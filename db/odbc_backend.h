@@ -170,7 +170,6 @@ class OdbcBackend : public Backend {
   std::unordered_map<int, std::unique_ptr<Statement>> statements_;
   std::vector<std::string> secrets_;
   std::string dbms_name_;
-  std::set<std::string> savepoints_;  // SQLite: savepoints set in the transaction
   TransportOptions options_;
   bool sqlite_ = false;
   bool use_schema_ = false;  // the schema is made current by a USE

@@ -120,7 +120,6 @@ TransportOptions TransportOptions::FromEnvironment() {
   o.param_arrays = !off("PLOMVARDE_PARAM_ARRAYS");
   const char* text = std::getenv("PLOMVARDE_TEXT_PARAMS");
   o.wide_text_params = text != nullptr && std::string_view(text) == "wide";
-  o.savepoint_batch = !off("PLOMVARDE_SAVEPOINT_BATCH");
   return o;
 }
 

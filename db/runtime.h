@@ -241,10 +241,6 @@ struct TransportOptions {
   // Rows of one statement sent together as a parameter array where the
   // driver supports it. PLOMVARDE_PARAM_ARRAYS=0 sends one row per round trip.
   bool param_arrays = true;
-  // A savepoint sent in the same round trip as the statement it protects,
-  // where the DBMS takes both in one batch. PLOMVARDE_SAVEPOINT_BATCH=0
-  // sends each by itself.
-  bool savepoint_batch = true;
 
   // The defaults with the environment's values; a value that is not a
   // whole number of seconds (0 to 86400) leaves the default.

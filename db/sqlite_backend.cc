@@ -73,6 +73,17 @@ bool IntsFit(const Row& row, Result* r) {
   return true;
 }
 
+void Int32Sum(sqlite3_context* ctx, int argc, sqlite3_value** argv) {
+  std::vector<long long> terms(static_cast<size_t>(argc));
+  for (int i = 0; i < argc; ++i) terms[static_cast<size_t>(i)] = sqlite3_value_int64(argv[i]);
+  long long sum = 0;
+  if (AddInt32(terms.data(), argc, &sum)) {
+    sqlite3_result_int64(ctx, sum);
+  } else {
+    sqlite3_result_error(ctx, kInt32Overflow, -1);
+  }
+}
+
 // The number of pages of the open database file; 0 for an empty file.
 int PageCount(sqlite3* db, int* rc) {
   sqlite3_stmt* st = nullptr;
@@ -86,8 +97,11 @@ int PageCount(sqlite3* db, int* rc) {
 }  // namespace
 
 int RegisterCp1252Collation(sqlite3* db) {
-  return sqlite3_create_collation_v2(db, kCp1252Collation, SQLITE_UTF8, nullptr, CompareForSqlite,
-                                     nullptr);
+  int rc = sqlite3_create_collation_v2(db, kCp1252Collation, SQLITE_UTF8, nullptr,
+                                       CompareForSqlite, nullptr);
+  if (rc != SQLITE_OK) return rc;
+  return sqlite3_create_function(db, kInt32Sum, -1, SQLITE_UTF8 | SQLITE_DETERMINISTIC, nullptr,
+                                 Int32Sum, nullptr, nullptr);
 }
 
 std::unique_ptr<SqliteBackend> SqliteBackend::Open(const std::string& path,
@@ -135,7 +149,6 @@ std::unique_ptr<SqliteBackend> SqliteBackend::Open(const std::string& path,
 SqliteBackend::~SqliteBackend() {
   sqlite3_finalize(snapshot_);
   for (auto& [no, p] : prepared_) sqlite3_finalize(p.stmt);
-  for (auto& [text, st] : fixed_) sqlite3_finalize(st);
   sqlite3_close(db_);
 }
 
@@ -186,55 +199,10 @@ void SqliteBackend::ShareReadTransaction(bool select) {
   if (!snapshot_held_) sqlite3_reset(snapshot_);
 }
 
-int SqliteBackend::Exec(const std::string& sql, Result* r) {
-  sqlite3_stmt*& st = fixed_[sql];
-  if (st == nullptr && sqlite3_prepare_v3(db_, sql.c_str(), -1, SQLITE_PREPARE_PERSISTENT, &st,
-                                          nullptr) != SQLITE_OK) {
-    r->sqlcode = SqlcodeOf(sqlite3_errcode(db_));
-    r->error = Message(db_);
-    sqlite3_finalize(st);
-    st = nullptr;
-    return r->sqlcode;
-  }
-  int rc = sqlite3_step(st);
-  sqlite3_reset(st);
-  if (rc != SQLITE_DONE) {
-    r->sqlcode = SqlcodeOf(rc);
-    r->error = Message(db_);
-  }
-  return r->sqlcode;
-}
-
-bool SqliteBackend::RunSavepoint(std::string_view text, Result* r) {
-  auto t = ParseTransaction(text);
-  if (!t) return false;
-  const std::string& name = t->name;
-  if (t->kind == TransactionStatement::Kind::kSave) {
-    if (sqlite3_get_autocommit(db_)) {
-      r->sqlcode = kSqlFailed;
-      r->error = "no transaction is active for savepoint " + name;
-      return true;
-    }
-    savepoints_[name] = 0;
-    return true;
-  }
-  auto it = savepoints_.find(name);
-  if (t->kind != TransactionStatement::Kind::kRollback || it == savepoints_.end()) return false;
-  if (it->second == 0) return true;  // the failed statement undid itself
-  // Changes since the savepoint cannot be undone alone: undo everything
-  // and say so, rather than keep a part.
-  Exec("ROLLBACK", r);
-  savepoints_.clear();
-  r->sqlcode = kSqlFailed;
-  r->error = "savepoint " + name + " covers more than one statement; transaction rolled back";
-  return true;
-}
-
 Result SqliteBackend::Run(int stmt_no, std::string_view text, const Params& params,
                           size_t max_rows) {
   Result r;
   ++round_trips_;
-  if (RunSavepoint(text, &r)) return r;
   if (IsAppLockText(text)) return app_locks_.Take(path_, params);
   sqlite3_stmt* st = Prepare(stmt_no, text, &r);
   if (st == nullptr) return r;
@@ -273,15 +241,15 @@ Result SqliteBackend::Run(int stmt_no, std::string_view text, const Params& para
     r.sqlcode = SqlcodeOf(sqlite3_extended_errcode(db_) & 0xFF);
     r.failure = FailureOf(sqlite3_extended_errcode(db_));
     r.error = Message(db_);
+    if (r.error == kInt32Overflow) {
+      r.sqlcode = kSqlIntOverflow;
+      r.failure = Outcome::kBadValue;
+    }
     r.rows.clear();
   } else if (!r.is_select) {
     r.changes = sqlite3_changes(db_);
-    if (!sqlite3_stmt_readonly(st)) {
-      for (auto& [name, count] : savepoints_) ++count;
-    }
   }
   sqlite3_reset(st);                                     // ends the statement's read transaction
-  if (sqlite3_get_autocommit(db_)) savepoints_.clear();  // the transaction ended
   return r;
 }
 

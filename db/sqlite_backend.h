@@ -51,21 +51,6 @@ class SqliteBackend : public Backend {
  private:
   SqliteBackend(sqlite3* db, std::string path) : db_(db), path_(std::move(path)) {}
   sqlite3_stmt* Prepare(int stmt_no, std::string_view text, Result* r);
-  // Savepoints: SAVE TRANSACTION x and ROLLBACK TRANSACTION x of an open
-  // savepoint x. Returns false when the text is not one of these.
-  //
-  // SQLite undoes a failed statement by itself, so a savepoint costs nothing
-  // until it is rolled back: rolling back to a savepoint behind which no
-  // change succeeded is exact without any SQLite savepoint (the line store
-  // sets one before each insert). A savepoint with successful changes
-  // behind it is not undone alone: the whole transaction is rolled back and
-  // the rollback fails, so nothing is kept by halves. A SAVE fails when no
-  // transaction is open (SQLite may have rolled it back by itself, on a
-  // full disk for one): the transaction is found gone. A rollback to a
-  // savepoint of a transaction that is gone is no savepoint statement and
-  // fails in SQLite.
-  bool RunSavepoint(std::string_view text, Result* r);
-  int Exec(const std::string& sql, Result* r);
   // Before each statement when reads are shared (select: a SELECT): takes
   // or gives back the shared read transaction.
   void ShareReadTransaction(bool select);
@@ -78,8 +63,6 @@ class SqliteBackend : public Backend {
   std::string path_;           // the database file
   SessionAppLocks app_locks_;  // sp_getapplock, held for the session
   std::unordered_map<int, Prepared> prepared_;
-  std::unordered_map<std::string, sqlite3_stmt*> fixed_;  // savepoint statements
-  std::map<std::string, int> savepoints_;                 // savepoint -> changes since it was set
   bool share_reads_ = false;
   sqlite3_stmt* snapshot_ = nullptr;  // holds the shared read transaction
   bool snapshot_held_ = false;

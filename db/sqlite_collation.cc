@@ -34,6 +34,19 @@ size_t FirstCharacterThatMayDiffer(std::string_view x, size_t k) {
 
 }  // namespace
 
+bool AddInt32(const long long* terms, int n, long long* sum) {
+  long long s = 0;
+  for (int i = 0; i < n; ++i) {
+    s += terms[i];
+    if (s > 2147483647LL || s < -2147483648LL || terms[i] > 2147483647LL ||
+        terms[i] < -2147483648LL) {
+      return false;
+    }
+  }
+  *sum = s;
+  return true;
+}
+
 // The order of Utf8ToCp1252(x) and Utf8ToCp1252(y) without converting
 // either: the equal bytes in front are skipped, and only from the character
 // where they part are characters converted and compared one by one.

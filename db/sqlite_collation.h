@@ -22,8 +22,21 @@ constexpr char kCp1252Collation[] = "WIN1252";
 // not count (as in SQLite's RTRIM and SQL Server's comparisons).
 int CompareCp1252(int n1, const void* a, int n2, const void* b);
 
-// Registers the collation on a connection; returns SQLite's result code.
-// (Defined with the embedded backend: this file needs no SQLite library.)
+// Registers the collation and the 32-bit sum (below) on a connection;
+// returns SQLite's result code. (Defined with the embedded backend: this
+// file needs no SQLite library.)
 int RegisterCp1252Collation(sqlite3* db);
+
+// SQL Server adds int columns left to right in 32-bit integers: a partial
+// sum beyond the range fails the statement (arithmetic overflow, 8115),
+// whatever the terms after it. The embedded translation writes a sum of
+// COALESCE(...) terms as a call of kInt32Sum, which adds as SQL Server does.
+constexpr char kInt32Sum[] = "plom_add32";
+// The message of its overflow; the backends report it as SQL Server's
+// overflow of one row's value.
+constexpr char kInt32Overflow[] = "arithmetic overflow converting expression to data type int";
+// Adds the terms left to right; false when a partial sum leaves the 32-bit
+// range.
+bool AddInt32(const long long* terms, int n, long long* sum);
 
 }  // namespace plom

@@ -1,5 +1,7 @@
 #include "db/tsql.h"
 
+#include "db/sqlite_collation.h"
+
 #include <cctype>
 #include <vector>
 
@@ -180,6 +182,39 @@ size_t TranslateCall(std::string_view s, std::string_view word, size_t open, std
   return 0;
 }
 
+// A sum of two or more COALESCE(...) terms whose first "(" is at open:
+// written as a call of the 32-bit sum, which adds left to right and fails
+// where SQL Server's int addition overflows. Returns the index after the
+// last term, or 0 when there is no such sum.
+size_t TranslateSum(std::string_view s, size_t open, std::string* out) {
+  std::vector<std::string_view> terms;
+  size_t term = open - std::string_view("COALESCE").size();
+  for (size_t at = open;;) {
+    size_t close = 0;
+    if (CallArgs(s, at, &close).empty()) break;
+    terms.push_back(s.substr(term, close + 1 - term));
+    size_t plus = SkipBlanks(s, close + 1);
+    size_t next = SkipBlanks(s, plus + 1);
+    if (plus >= s.size() || s[plus] != '+' || s.substr(next, 8).size() < 8 ||
+        !EqualsNoCase(s.substr(next, 8), "COALESCE")) {
+      break;
+    }
+    at = SkipBlanks(s, next + 8);
+    if (at >= s.size() || s[at] != '(') break;
+    term = next;
+  }
+  if (terms.size() < 2) return 0;
+  *out += kInt32Sum;
+  *out += '(';
+  for (size_t i = 0; i < terms.size(); ++i) {
+    if (i > 0) *out += ", ";
+    *out += "COALESCE";
+    out->append(Translate(terms[i].substr(8)));
+  }
+  *out += ')';
+  return static_cast<size_t>(terms.back().data() + terms.back().size() - s.data());
+}
+
 // The name or keyword starting at i; returns the index after what it
 // consumed.
 size_t TranslateWord(std::string_view s, size_t i, std::string* out) {
@@ -199,6 +234,9 @@ size_t TranslateWord(std::string_view s, size_t i, std::string* out) {
   if (after < s.size() && s[after] == '(' &&
       (EqualsNoCase(word, "CONVERT") || EqualsNoCase(word, "DATEPART"))) {
     if (size_t end = TranslateCall(s, word, after, out)) return end;
+  }
+  if (after == j && after < s.size() && s[after] == '(' && EqualsNoCase(word, "COALESCE")) {
+    if (size_t end = TranslateSum(s, after, out)) return end;
   }
   out->append(word);
   return j;
@@ -359,18 +397,6 @@ std::vector<std::string> SqlWords(std::string_view s) {
     i = j;
   }
   return words;
-}
-
-bool SqliteSkipsSavepoint(std::string_view tsql, std::set<std::string>* open) {
-  auto t = ParseTransaction(tsql);
-  if (!t) return false;
-  if (t->kind == TransactionStatement::Kind::kSave) {
-    open->insert(t->name);
-    return true;
-  }
-  if (t->kind == TransactionStatement::Kind::kRollback && open->count(t->name)) return true;
-  open->clear();  // BEGIN, COMMIT or a full ROLLBACK
-  return false;
 }
 
 std::string TranslateForSqlite(std::string_view tsql) {

@@ -8,6 +8,8 @@
 //   CONVERT(datetime, t, 112)        -> the date t (yyyymmdd) at midnight
 //   CURRENT_TIMESTAMP, CURRENT_TIMESTAMP-n -> local now, n days before
 //   DATEPART(year, x)                -> the year of x as integer
+//   COALESCE(a,0) + COALESCE(b,0) ...  -> plom_add32(...): int addition as
+//                                       SQL Server does it (overflow fails)
 //   BEGIN/COMMIT/ROLLBACK/SAVE TRANSACTION [name] -> SQLite transactions
 // Everything else (string literals, comments, quoted names) passes as it is.
 // The translation is at most linear in the size of the text.
@@ -63,13 +65,5 @@ std::string TranslateForSqlite(std::string_view tsql);
 bool EqualsNoCase(std::string_view a, std::string_view b);
 // The blank-separated words of a statement text.
 std::vector<std::string> SqlWords(std::string_view s);
-
-// SQLite has no SAVE TRANSACTION. The tool sets a savepoint only in front of
-// a single statement (the line store's insert), and SQLite undoes a failed
-// statement by itself, so "SAVE TRANSACTION x" and a rollback to such a
-// savepoint x need no SQLite statement at all. Returns true when the text is
-// one of these two (nothing is to be run); *open keeps the savepoint names
-// of the transaction and is emptied by BEGIN, COMMIT and a full ROLLBACK.
-bool SqliteSkipsSavepoint(std::string_view tsql, std::set<std::string>* open);
 
 }  // namespace plom

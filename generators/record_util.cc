@@ -2,6 +2,7 @@
 #include "generators/record_util.h"
 
 #include <algorithm>
+#include <ctime>
 
 #include "generators/admission.h"
 #include "installation/access_rights.h"
@@ -31,6 +32,15 @@ bool IsBlank(const std::string& line, size_t column, size_t len) {
 void PutDate(std::string* line, size_t column, const std::string& date) {
   PutText(line, column, date, kDateRoom);
   if (IsBlank(*line, column, kDateRoom)) PutText(line, column, kNoDate, kDateRoom);
+}
+
+std::string TodayAsDisplayed() {
+  time_t now = time(nullptr);
+  struct tm tm;
+  localtime_r(&now, &tm);
+  char buf[16];
+  strftime(buf, sizeof buf, "%d.%m.%y", &tm);
+  return buf;
 }
 
 void PutFlag(std::string* line, size_t column, bool on) {

@@ -36,6 +36,9 @@ bool IsBlank(const std::string& line, size_t column, size_t len);
 // when it leaves the eight columns blank.
 void PutDate(std::string* line, size_t column, const std::string& date);
 
+// Today's local date as the display records show it ("%d.%m.%y").
+std::string TodayAsDisplayed();
+
 // Writes a permission flag: "1" when on, else "0".
 void PutFlag(std::string* line, size_t column, bool on);
 

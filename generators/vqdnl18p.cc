@@ -44,15 +44,6 @@ struct DisplayPass {
   std::string last_badge;  // badge number of the last record built
 };
 
-std::string Today() {
-  time_t now = time(nullptr);
-  struct tm tm;
-  localtime_r(&now, &tm);
-  char buf[16];
-  strftime(buf, sizeof buf, "%d.%m.%y", &tm);
-  return buf;
-}
-
 // The labels 301 to 308; a label that does not exist shows as blanks.
 Status GetLabels(RunContext& ctx, Labels* labels) {
   if (ctx.shared) return ctx.shared->Labels(ctx.conn, labels);
@@ -62,7 +53,7 @@ Status GetLabels(RunContext& ctx, Labels* labels) {
 
 // What the pass reads once; false when the database failed.
 bool PreparePass(RunContext& ctx, const std::string& terminal, DisplayPass* pass) {
-  pass->date = Today();
+  pass->date = TodayAsDisplayed();
   return ctx.Answered(GetTerminalType(ctx.conn, terminal, &pass->terminal_type)) &&
          ctx.Answered(GetLabels(ctx, &pass->labels));
 }

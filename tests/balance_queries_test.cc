@@ -98,6 +98,40 @@ TEST_F(BalanceQueriesTest, BalancesOfThePreviousDay) {
   for (const std::string& t : s.balance) EXPECT_EQ(t, kZero);
 }
 
+// SQL Server adds the int columns left to right: a partial sum beyond 32
+// bits fails the statement as one person's bad value, even where the whole
+// sum would fit again. Sums that stay within the range come back whole.
+TEST_F(BalanceQueriesTest, PartialSumBeyond32BitsIsAnOverflow) {
+  const struct {
+    const char* vt1;
+    const char* sa1;
+    const char* vt2;
+    const char* sa2;
+    bool overflow;
+  } cases[] = {
+      {"2147483000", "0", "1000", "-1000", true},   // (vt1 + sa1) + vt2 leaves the range
+      {"2147483000", "647", "0", "0", false},       // exactly the largest int
+      {"-2147483648", "0", "0", "0", false},        // exactly the smallest
+      {"-2147483648", "-1", "0", "1", true},        // the first sum already
+      {"1000", "-1000", "2147483000", "0", false},  // in this order it fits
+  };
+  for (const auto& k : cases) {
+    SCOPED_TRACE(std::string(k.vt1) + " " + k.sa1 + " " + k.vt2 + " " + k.sa2);
+    db_.Exec("DELETE FROM Zrt320Tgb; INSERT INTO Zrt320Tgb (TgbPnr, TgbZtr, TgbDtm, TgbVt1, "
+             "TgbSa1, TgbVt2, TgbSa2) VALUES ('P1', 1, '" + DateTime(-1) + "', " + k.vt1 + ", " +
+             k.sa1 + ", " + k.vt2 + ", " + k.sa2 + ");");
+    BadgeRecord r = Badge("P1");
+    Status s = GetBalances(*conn_, &r);
+    if (k.overflow) {
+      EXPECT_TRUE(s.bad_value()) << s.reason();
+      EXPECT_EQ(s.sqlcode(), kSqlIntOverflow);
+      for (const std::string& t : r.balance) EXPECT_EQ(t, kZero);
+    } else {
+      EXPECT_TRUE(s.ok()) << s.reason();
+    }
+  }
+}
+
 TEST_F(BalanceQueriesTest, NoBalanceRowShowsZeroNotThePreviousBadge) {
   db_.Exec(
       "INSERT INTO Zrt320Tgb (TgbPnr, TgbZtr, TgbDtm, TgbVt1, TgbSa1, TgbVt2, TgbVt3, "

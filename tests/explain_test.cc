@@ -365,6 +365,17 @@ TEST_F(NotListed, ResolutionShowsEachQueryAndTheOneTaken) {
 
 // A statement that fails is never taken for an answer: the explanation
 // names the failure, with the backend's reason.
+// One badge's balance beyond 32 bits is that badge's bad value: explaining
+// it, or a badge that does not exist, is no failure of the database.
+TEST_F(NotListed, AnotherBadgesOverflowIsNoFailure) {
+  db_.Exec("INSERT INTO Zrt320Tgb (TgbPnr, TgbZtr, TgbDtm, TgbVt1, TgbSa1) VALUES ('1', 1, '" +
+           test::DateTime(-1) + "', 2147483647, 1);");
+  for (const char* badge : {"100", "999"}) {
+    Explanation e = explain::ExplainBadge(*conn_, "VQDNL17P", "T1", badge);
+    EXPECT_EQ(e.first_error, 0) << badge << ": " << e.first_error_text;
+  }
+}
+
 TEST(ExplainFailure, FailedStatementIsNamed) {
   test::TestDb db;  // no per-client tables: the access-right queries fail
   const std::string past = test::DateTime(-30);

@@ -46,14 +46,8 @@ constexpr bool kSanitized = false;
 constexpr int kBadges = kSanitized ? 1000 : 6000;
 constexpr char kFile[] = "dl.dnl";
 
-std::string ConfigEntry(int number, const std::string& key, const std::string& value) {
-  return "DB;Korvantis;\r\n" + std::to_string(number) + ";" + key + ";" + EncipherValue(value) +
-         "\r\n";
-}
-
 void WriteConfig(const std::string& path, const std::string& server) {
-  WriteFile(path, ConfigEntry(1, "LOGIN", "sa") + ConfigEntry(2, "PASS", "geheim") +
-                      ConfigEntry(3, "SQLSERVER", server) + ConfigEntry(4, "SCHEMA", "ZrSystem."));
+  test::WriteRunConfig(path, server);
 }
 
 // Starts the program in a working directory; its output goes to log.

@@ -12,6 +12,8 @@
 #include <filesystem>
 #include <map>
 
+#include <sqlite3.h>
+
 #include "driver/run.h"
 #include "tests/shell.h"
 #include "tests/test_util.h"
@@ -116,6 +118,73 @@ TEST_F(Golden, KeptAnswersWriteWhatTheLiteralSequenceWrites) {
     EXPECT_LT(statements[0], statements[1]) << fn;
   }
   fs::current_path(old);
+}
+
+// Every table a run reads, missing in turn, for every function on two
+// terminals: a function that reads the table ends with 69 and leaves the
+// old file exactly as it was; one that does not read it writes the file of
+// a run on the whole installation, with 0. Never a wrong file with 0.
+TEST_F(Golden, EveryMissingTableEndsTheRunsThatReadIt) {
+  const char* const kAll = "VQDNL17P VQDNL31P VQDNL18P VQDNL60P IDSTAMM";
+  const char* const kRights = "VQDNL17P VQDNL31P VQDNL60P IDSTAMM";  // class-0 badges
+  const struct {
+    const char* table;
+    const char* readers;  // the functions that read it
+  } tables[] = {
+      {"ZrSystem.Zrt112Mnd", kAll},        {"ZrSystem.Zrt115Tfz", kAll},
+      {"ZrSystem.Zrt301Asw", kAll},        {"ZrSystem.Zrt113Awv", kAll},
+      {"ZrSystem.Zrt401Zls", kAll},        {"ZrSystem.Zrt404Zbr", kAll},
+      {"ZrSystem.Zrt999Tmp", kAll},        {"ZrSystem.Zrt114Tsm", "VQDNL18P"},
+      {"ZrSystem.Zrt113Sto", "VQDNL17P VQDNL31P"},
+      {"ZrSystem.O2001SALTEXTE", "VQDNL18P"},
+      {"Zrt320Tgb", "VQDNL17P VQDNL18P VQDNL60P"},
+      {"M01.Zrt408Bzu", kRights},          {"M01.Zrt311Zuo", kRights},
+      {"M01.O1003Kststelle", kRights},     {"M01.G1102AbtLst", kRights},
+      {"M01.Zrt310Bsv", kRights},          {"M01.Zrt300Pnr", "IDSTAMM"},
+      {"M01.Zrt332Utg", "VQDNL18P"},       {"M01.Zrt332Urv", "VQDNL18P"},
+  };
+  const std::vector<std::string> functions = {"VQDNL17P", "VQDNL31P", "VQDNL18P", "VQDNL60P",
+                                              "IDSTAMM"};
+  auto exec = [&](const std::string& sql) {
+    sqlite3* h = nullptr;
+    ASSERT_EQ(sqlite3_open(db_.c_str(), &h), SQLITE_OK);
+    char* err = nullptr;
+    EXPECT_EQ(sqlite3_exec(h, sql.c_str(), nullptr, nullptr, &err), SQLITE_OK) << err;
+    sqlite3_free(err);
+    sqlite3_close(h);
+  };
+  auto run = [&](const std::string& fn, const std::string& terminal, int* status) {
+    test::WriteFile(cwd_ + "/out.dnl", "the old download file");
+    test::Shell(cwd_, kBin + "/plomvarde " + fn + " " + terminal + " out.dnl 1", status);
+    return test::ReadFile(cwd_ + "/out.dnl");
+  };
+  std::map<std::string, std::string> whole;
+  for (const std::string& fn : functions) {
+    for (const char* terminal : {"TERM12", "TERM03"}) {
+      int status = 0;
+      whole[fn + terminal] = run(fn, terminal, &status);
+      ASSERT_EQ(status, 0) << fn << " " << terminal;
+    }
+  }
+  for (const auto& t : tables) {
+    exec(std::string("ALTER TABLE \"") + t.table + "\" RENAME TO hidden;");
+    for (const std::string& fn : functions) {
+      bool reads = std::string(t.readers).find(fn) != std::string::npos;
+      for (const char* terminal : {"TERM12", "TERM03"}) {
+        SCOPED_TRACE(std::string(t.table) + " " + fn + " " + terminal);
+        int status = 0;
+        std::string file = run(fn, terminal, &status);
+        if (reads) {
+          EXPECT_EQ(status, kExitUnavailable);
+          EXPECT_EQ(file, "the old download file");
+        } else {
+          EXPECT_EQ(status, kExitOk);
+          EXPECT_EQ(file, whole[fn + terminal]);
+        }
+      }
+    }
+    exec(std::string("ALTER TABLE hidden RENAME TO \"") + t.table + "\";");
+  }
 }
 
 }  // namespace

@@ -369,14 +369,7 @@ TEST_F(OdbcSqlite, NullsTypesAndIntegers) {
       "INSERT INTO \"ZrSystem.Zrt401Zls\" VALUES ('T1', 1, 'A'), ('T1', 2, 'B'), ('T1', 3, 'C');"
       "INSERT INTO \"M01.Zrt332Utg\" VALUES ('4711', '2020-01-01 00:00:00', 2.5, NULL, -1.25);");
   auto c = Connect();
-  const char* badges =
-      "/* ASW_VQDNL_C 1 nohold */ SELECT AswNum, CONVERT(char(8),AswGvo,112), "
-      "CONVERT(char(8),AswGbi,112), AswPnr, AswBkl, AswGrp, AswAan, AswAtp, AwvSto FROM  "
-      "ZrSystem.Zrt301Asw, ZrSystem.Zrt112Mnd, ZrSystem.Zrt113Awv WHERE MNDSCH = @p1     AND "
-      "ASWLIZ = MNDLIZ AND ASWMND = MNDNUM AND ASWNUM = AWVNUM AND ((CURRENT_TIMESTAMP >= AswGvo "
-      "AND AswGbi IS    null    ) OR (CURRENT_TIMESTAMP <= AswGbi AND AswGvo IS    null    ) OR "
-      "(CURRENT_TIMESTAMP >= AswGvo AND CURRENT_TIMESTAMP <= AswGbi)) ORDER BY AswNum, AswGvo, "
-      "AswBkl ";
+  const char* badges = stmt::kBadgeCursor.text;
   ASSERT_EQ(c->Open(1, badges, {Param::Text("M01")}), 0) << c->last_error();
   Row r;
   ASSERT_EQ(c->Fetch(1, &r), 0);

@@ -40,11 +40,6 @@ constexpr char kCommit[] = "COMMIT TRANSACTION";
 constexpr char kInsert[] = "INSERT INTO ZrSystem.Zrt999Tmp";
 constexpr char kBadgeCursor[] = "ASW_VQDNL_C";
 
-std::string ConfigEntry(int number, const std::string& key, const std::string& value) {
-  return "DB;Korvantis;\r\n" + std::to_string(number) + ";" + key + ";" + EncipherValue(value) +
-         "\r\n";
-}
-
 // The 45-character record of a badge with time recording only.
 std::string Rec60(const std::string& badge) {
   return Field(badge, 13) + "20060101" + "10" + Blanks(22);
@@ -61,9 +56,7 @@ class RunFaults : public ::testing::Test {
   void SetUp() override {
     dir_ = test::TempDir();
     path_ = dir_ + "/TERM1.dnl";
-    WriteFile(config_, ConfigEntry(1, "LOGIN", "sa") + ConfigEntry(2, "PASS", "geheim") +
-                           ConfigEntry(3, "SQLSERVER", db_.db().server()) +
-                           ConfigEntry(4, "SCHEMA", "ZrSystem."));
+    test::WriteRunConfig(config_, db_.db().server());
     WriteFile(path_, kOld);
     db_.Exec("INSERT INTO \"ZrSystem.Zrt999Tmp\" VALUES ('" + path_ + "', 'kept');");
     // A reader without permission rows: the admission checks ask for them.

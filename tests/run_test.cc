@@ -27,11 +27,6 @@ using test::ReadFile;
 using test::WriteFile;
 
 // One configuration entry as the configuration tool writes it.
-std::string ConfigEntry(int number, const std::string& key, const std::string& value) {
-  return "DB;Korvantis;\r\n" + std::to_string(number) + ";" + key + ";" + EncipherValue(value) +
-         "\r\n";
-}
-
 // The 45-character record of a badge with time recording only.
 std::string Rec60(const std::string& badge) {
   return Field(badge, 13) + "20060101" + "10" + Blanks(22);
@@ -46,10 +41,7 @@ class GenRun : public ::testing::Test {
   }
 
   void WriteConfig(const std::string& server) {
-    WriteFile(config_, ConfigEntry(1, "LOGIN", "sa") + ConfigEntry(2, "PASS", "geheim") +
-                           ConfigEntry(3, "SQLSERVER", server) +
-                           // The tool drops the stored value's last character.
-                           ConfigEntry(4, "SCHEMA", "ZrSystem."));
+    test::WriteRunConfig(config_, server);
   }
 
   int Run(const std::vector<std::string>& args, std::string* out = nullptr) {

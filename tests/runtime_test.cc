@@ -115,7 +115,6 @@ TEST(TransportOptions, SecondsFromTheEnvironment) {
   EXPECT_EQ(o.query_timeout_s, 7);
   EXPECT_EQ(o.lock_timeout_s, 120);
   EXPECT_FALSE(o.param_arrays);
-  EXPECT_TRUE(o.savepoint_batch);
   TransportOptions d = TransportOptions::FromEnvironment();
   EXPECT_EQ(d.query_timeout_s, 600);
   EXPECT_TRUE(d.param_arrays);
@@ -489,37 +488,6 @@ TEST(LineStore, RefusedInsertIsUndoneAlone) {
     ASSERT_TRUE(ReadLines(*c, "p", &got).ok());
     EXPECT_EQ(got, (std::vector<std::string>{"one", "three", "two"}));
   }
-}
-
-// A savepoint with a successful change behind it is not undone by halves:
-// the whole transaction goes and the rollback reports it.
-TEST(Runtime, SavepointCoveringTwoChangesRollsBackEverything) {
-  TestDb db;
-  auto c = db.Connect();
-  const char* ins = "INSERT INTO ZrSystem.Zrt999Tmp ( TmpUsr, TmpStr ) VALUES ( @p1, @p2 )";
-  ASSERT_EQ(c->Transaction(1, "BEGIN TRANSACTION T"), 0);
-  ASSERT_EQ(c->Execute(2, ins, {Param::Text("p"), Param::Text("a")}), 0);
-  ASSERT_EQ(c->Transaction(3, "SAVE TRANSACTION S"), 0);
-  ASSERT_EQ(c->Execute(2, ins, {Param::Text("p"), Param::Text("b")}), 0);
-  EXPECT_LT(c->Transaction(4, "ROLLBACK TRANSACTION S"), 0);
-  EXPECT_NE(c->last_error().find("savepoint"), std::string::npos);
-  Row n;
-  c->Execute(5, "SELECT COUNT(*) FROM ZrSystem.Zrt999Tmp", {}, &n);
-  EXPECT_EQ(n[0].Int(), 0);
-}
-
-// A savepoint needs a transaction: one found gone (ended, or rolled back
-// by SQLite itself) fails the SAVE instead of letting the next statement
-// commit on its own.
-TEST(Runtime, SaveWithoutTransactionFails) {
-  TestDb db;
-  auto c = db.Connect();
-  EXPECT_LT(c->Transaction(1, "SAVE TRANSACTION S"), 0);
-  EXPECT_NE(c->last_error().find("no transaction"), std::string::npos) << c->last_error();
-  ASSERT_EQ(c->Transaction(2, "BEGIN TRANSACTION T"), 0);
-  EXPECT_EQ(c->Transaction(1, "SAVE TRANSACTION S"), 0);
-  ASSERT_EQ(c->Transaction(3, "COMMIT TRANSACTION"), 0);
-  EXPECT_LT(c->Transaction(1, "SAVE TRANSACTION S"), 0);
 }
 
 // The lock of a path's line store: sessions on one database exclude each

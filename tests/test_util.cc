@@ -123,4 +123,11 @@ std::string IniEntry(const std::string& group, int number, const std::string& ke
          EncipherValue(plain) + eol;
 }
 
+void WriteRunConfig(const std::string& path, const std::string& server) {
+  WriteFile(path, IniEntry("Korvantis", 1, "LOGIN", "sa", "\r\n") +
+                      IniEntry("Korvantis", 2, "PASS", "geheim", "\r\n") +
+                      IniEntry("Korvantis", 3, "SQLSERVER", server, "\r\n") +
+                      IniEntry("Korvantis", 4, "SCHEMA", "ZrSystem.", "\r\n"));
+}
+
 }  // namespace plom::test

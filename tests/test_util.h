@@ -50,6 +50,9 @@ std::string TempDir();
 // of its lines.
 std::string IniEntry(const std::string& group, int number, const std::string& key,
                      const std::string& plain, const std::string& eol = "\n");
+// The configuration file of a run: login "sa", password "geheim", the
+// server, and the schema "ZrSystem." (the tool drops its last character).
+void WriteRunConfig(const std::string& path, const std::string& server);
 // Reads a whole file; empty when missing.
 std::string ReadFile(const std::string& path);
 void WriteFile(const std::string& path, const std::string& data);

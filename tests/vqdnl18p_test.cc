@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "generators/record_util.h"
 #include "tests/generator_fixture.h"
 
 namespace plom {
@@ -19,15 +20,6 @@ using test::GenDb;
 const std::vector<std::string> kLabels = {"Datum",    "Saldo",    "frei",     "Urlaub VJ",
                                           "Anspruch", "Genommen", "Verplant", "Resturlaub"};
 
-std::string Today() {
-  time_t now = time(nullptr);
-  struct tm tm;
-  localtime_r(&now, &tm);
-  char buf[16];
-  strftime(buf, sizeof buf, "%d.%m.%y", &tm);
-  return buf;
-}
-
 // A label slot: 12 characters and a blank, or the first 13 of a longer label.
 std::string Slot(const std::string& label) {
   return label.size() > 12 ? label.substr(0, 13) : Field(label, 12) + " ";
@@ -40,7 +32,7 @@ constexpr const char* kValues[8] = {nullptr,   " 10,00 ", "       ", "  2,50 ",
 
 // The record of a badge of that person, with the eight labels and the date.
 std::string FullRecord(const std::string& badge, const std::vector<std::string>& labels) {
-  std::string rec = Field(badge, 13) + Slot(labels[0]).substr(0, 12) + Today();
+  std::string rec = Field(badge, 13) + Slot(labels[0]).substr(0, 12) + TodayAsDisplayed();
   for (int n = 1; n < 8; ++n) rec += Slot(labels[n]) + kValues[n];
   return rec;
 }
