@@ -446,7 +446,6 @@ std::string ToolMarkers(std::string text) {
 struct TdsEndpoint::Session {
   sqlite3* db = nullptr;
   std::map<int, std::string> prepared;  // handle -> statement text
-  std::set<std::string> savepoints;
   int next_handle = 1;
   ~Session() {
     if (db) sqlite3_close(db);
@@ -481,12 +480,6 @@ struct TdsEndpoint::Session {
       return;
     }
     std::string sql = TranslateForSqlite(ToolMarkers(text));
-    if (IsTransactionText(text)) {
-      if (SqliteSkipsSavepoint(text, &savepoints)) {
-        Done(o, done, flags, 0);
-        return;
-      }
-    }
     sqlite3_stmt* st = nullptr;
     if (sqlite3_prepare_v2(db, sql.c_str(), -1, &st, nullptr) != SQLITE_OK) {
       Error(o, 102, std::string("cannot run: ") + sqlite3_errmsg(db));
