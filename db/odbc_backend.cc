@@ -435,6 +435,11 @@ bool OdbcBackend::Connect(const ConnectSettings& s, Failure* f) {
                       reinterpret_cast<SQLPOINTER>(static_cast<SQLULEN>(options_.login_timeout_s)),
                       0);
   }
+  // The sockets this connect opens are told from the others by listing
+  // them before and after; connects of the process's other threads (a
+  // batch) wait meanwhile, so that none of theirs is taken for this one's.
+  static std::mutex connecting;
+  std::lock_guard<std::mutex> one_at_a_time(connecting);
   std::vector<intptr_t> before = OpenSockets();
   SQLRETURN rc;
   std::string where;
@@ -456,8 +461,10 @@ bool OdbcBackend::Connect(const ConnectSettings& s, Failure* f) {
     where = "connect (data source " + ScrubSecrets(s.server, secrets_) + ")";
     use_schema_ = !s.schema.empty();
   } else {
+    ConnectSettings via = s;
+    if (!data_source && !LookUpInstance(&via, f)) return false;
     std::string refusal;
-    std::string conn = BuildConnectionString(s, data_source, dsn_driver, &refusal);
+    std::string conn = BuildConnectionString(via, data_source, dsn_driver, &refusal);
     if (conn.empty()) {
       *f = Failure{kOdbcFailed, "connect (" + ScrubSecrets(s.server, secrets_) +
                                     "): " + ScrubSecrets(refusal, secrets_)};
@@ -491,6 +498,31 @@ bool OdbcBackend::Connect(const ConnectSettings& s, Failure* f) {
   for (intptr_t sock : after) {
     if (std::find(before.begin(), before.end(), sock) == before.end()) sockets_.push_back(sock);
   }
+  return true;
+}
+
+bool OdbcBackend::LookUpInstance(ConnectSettings* s, Failure* f) const {
+  if (s->server.find('=') != std::string::npos || s->server.find(',') != std::string::npos) {
+    return true;
+  }
+  size_t bs = s->server.find('\\');
+  if (bs == std::string::npos) return true;
+  // FreeTDS asks the SQL Server Browser sixteen times a second apart before
+  // its login timeout starts; asked here, the lookup is part of the
+  // connect's time.
+  std::string host = s->server.substr(0, bs), instance = s->server.substr(bs + 1);
+  while (!host.empty() && host.front() == ' ') host.erase(0, 1);
+  while (!instance.empty() && instance.back() == ' ') instance.pop_back();
+  int timeout_s = options_.login_timeout_s > 0 ? options_.login_timeout_s : 10;
+  std::string why;
+  int port = SqlBrowserPort(host, instance, timeout_s * 1000, &why);
+  if (port < 0) return true;  // the driver looks it up
+  if (port == 0) {
+    *f = Failure{kOdbcFailed, "connect (" + s->server + "): the SQL Server Browser of " + host +
+                                  " gave no port for instance " + instance + ": " + why};
+    return false;
+  }
+  s->server += "," + std::to_string(port);
   return true;
 }
 

@@ -142,6 +142,10 @@ class OdbcBackend : public Backend {
   OdbcBackend();
 
   bool Connect(const ConnectSettings& s, Failure* f);
+  // A host given as "host\instance" without a port: the instance's port
+  // from the SQL Server Browser, within the login timeout, added to
+  // s->server. False (and *f) when the browser gives none.
+  bool LookUpInstance(ConnectSettings* s, Failure* f) const;
   void ReadDbmsName();
   bool PrepareSession(const ConnectSettings& s, Failure* f);
   // A text parameter's bytes as bound: SQL_C_CHAR in Windows-1252 for SQL

@@ -102,6 +102,13 @@ std::vector<intptr_t> OpenSockets();
 // returns at once, and its owner closes it as after any broken connection.
 void ShutDownSocket(intptr_t socket);
 
+// Asks the SQL Server Browser of host (UDP port 1434) for the TCP port of a
+// named instance, waiting at most timeout_ms. Returns the port, or 0 with
+// the reason in *why. Where the host does not do it (Windows, which has no
+// FreeTDS), returns -1: the driver looks the instance up itself.
+int SqlBrowserPort(const std::string& host, const std::string& instance, int timeout_ms,
+                   std::string* why);
+
 // An exclusive lock for a download file path: a lock file beside it
 // ("<path>.lock"), held until destruction, which removes it. The lock file
 // is never opened through a link and must be a regular file.

@@ -149,6 +149,7 @@ int CoreCount() {
 // ends with the driver's own timeout handling.
 std::vector<intptr_t> OpenSockets() { return {}; }
 void ShutDownSocket(intptr_t) {}
+int SqlBrowserPort(const std::string&, const std::string&, int, std::string*) { return -1; }
 
 namespace {
 

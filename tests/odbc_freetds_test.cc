@@ -4,12 +4,19 @@
 // trips reach the wire.
 #ifdef PLOM_HAVE_ODBC
 
+#include <arpa/inet.h>
 #include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <functional>
 #include <map>
+#include <thread>
 #include <cstdlib>
 #include <filesystem>
 
@@ -116,6 +123,90 @@ TEST(FreeTdsEndpoint, LoginCarriesTheConfiguredValues) {
     EXPECT_EQ(r.login.password, "Ge}h;e=im");
     EXPECT_EQ(r.login.database, "Korvantis");
     EXPECT_EQ(r.login.app, std::string("plomvarde ") + PLOM_VERSION);
+  }
+  std::filesystem::remove_all(root);
+}
+
+// A SQL Server Browser on 127.0.0.1 (UDP 1434) for the time of a test:
+// it answers a question for instance ZEIT with the port given, or, with
+// port 0, never answers.
+class Browser {
+ public:
+  explicit Browser(int port) : port_(port) {
+    fd_ = socket(AF_INET, SOCK_DGRAM, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    a.sin_port = htons(1434);
+    bound_ = bind(fd_, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0;
+    if (bound_) thread_ = std::thread([this] { Serve(); });
+  }
+  ~Browser() {
+    stop_ = true;
+    if (thread_.joinable()) thread_.join();
+    close(fd_);
+  }
+  bool bound() const { return bound_; }
+
+ private:
+  void Serve() {
+    for (int rounds = 0; !stop_ && rounds < 600; ++rounds) {
+      pollfd p{fd_, POLLIN, 0};
+      if (poll(&p, 1, 100) <= 0) continue;
+      char buf[512];
+      sockaddr_in from{};
+      socklen_t len = sizeof from;
+      ssize_t n = recvfrom(fd_, buf, sizeof buf, 0, reinterpret_cast<sockaddr*>(&from), &len);
+      if (n < 1 || buf[0] != 0x04 || port_ == 0) continue;
+      std::string text = "ServerName;ENDPOINT;InstanceName;" + std::string(buf + 1, n - 1) +
+                         ";IsClustered;No;Version;16.0.1000.6;tcp;" + std::to_string(port_) +
+                         ";;";
+      std::string answer = "\x05";
+      answer.push_back(static_cast<char>(text.size() & 0xFF));
+      answer.push_back(static_cast<char>(text.size() >> 8));
+      answer += text;
+      sendto(fd_, answer.data(), answer.size(), 0, reinterpret_cast<sockaddr*>(&from), len);
+    }
+  }
+  int port_;
+  int fd_ = -1;
+  bool bound_ = false;
+  std::atomic<bool> stop_{false};
+  std::thread thread_;
+};
+
+// "host\instance" without a port: the tool asks the SQL Server Browser
+// itself, within the login timeout (FreeTDS would ask sixteen times, a
+// second apart, before its login timeout starts).
+TEST(FreeTdsEndpoint, NamedInstanceLookedUpWithinTheLoginTimeout) {
+  NEEDS_FREETDS();
+  TdsEndpoint e;
+  const std::string root = test::TempDir();
+  FreeTdsRegistration reg(root + "/odbc", e.port());
+  TransportOptions options;
+  options.login_timeout_s = 2;
+  for (int browser_port : {e.port(), 0, -1}) {  // answering, silent, none
+    std::unique_ptr<Browser> browser;
+    if (browser_port >= 0) {
+      browser = std::make_unique<Browser>(browser_port);
+      if (!browser->bound()) GTEST_SKIP() << "UDP port 1434 of 127.0.0.1 is taken";
+    }
+    int code = 0;
+    std::string err;
+    auto start = std::chrono::steady_clock::now();
+    auto b = OdbcBackend::Open(Settings("127.0.0.1\\ZEIT"), options, &code, &err);
+    double seconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    if (browser_port > 0) {
+      EXPECT_NE(b, nullptr) << err;
+      EXPECT_EQ(Of(e.Requests(), TdsRequest::Kind::kLogin).size(), 1u);
+    } else {
+      EXPECT_EQ(b, nullptr);
+      EXPECT_NE(err.find("the SQL Server Browser of 127.0.0.1 gave no port for instance ZEIT"),
+                std::string::npos)
+          << err;
+      EXPECT_LE(seconds, options.login_timeout_s + 0.5) << err;
+    }
   }
   std::filesystem::remove_all(root);
 }
