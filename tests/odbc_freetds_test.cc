@@ -91,7 +91,7 @@ std::vector<TdsRequest> Of(const std::vector<TdsRequest>& all, TdsRequest::Kind 
 // The login carries what the configuration says, for each form of server
 // name: the data source's own database gives way to the configured one, and
 // a data source without TDS_Version still logs in with TDS 7.4.
-TEST(FreeTdsEndpoint, LoginCarriesTheConfiguredValues) {
+TEST(OdbcFreeTdsEndpoint, LoginCarriesTheConfiguredValues) {
   NEEDS_FREETDS();
   TdsEndpoint e;
   const std::string root = test::TempDir();
@@ -178,7 +178,7 @@ class Browser {
 // "host\instance" without a port: the tool asks the SQL Server Browser
 // itself, within the login timeout (FreeTDS would ask sixteen times, a
 // second apart, before its login timeout starts).
-TEST(FreeTdsEndpoint, NamedInstanceLookedUpWithinTheLoginTimeout) {
+TEST(OdbcFreeTdsEndpoint, NamedInstanceLookedUpWithinTheLoginTimeout) {
   NEEDS_FREETDS();
   TdsEndpoint e;
   const std::string root = test::TempDir();
@@ -274,7 +274,7 @@ int RoundTrips(const std::vector<TdsRequest>& requests) {
 // under, reaches the server as the varchar bytes it stores and comes back
 // unchanged: through the host form and through a data source that sets no
 // ClientCharset (the undefined bytes 0x81, 0x8D, 0x8F, 0x90 and 0x9D too).
-TEST(FreeTdsEndpoint, EveryWindows1252ByteKept) {
+TEST(OdbcFreeTdsEndpoint, EveryWindows1252ByteKept) {
   NEEDS_FREETDS();
   const std::string root = test::TempDir();
   TdsEndpoint e(Sample(root));
@@ -319,7 +319,7 @@ TEST(FreeTdsEndpoint, EveryWindows1252ByteKept) {
 // Whole runs through FreeTDS write the files and messages of the embedded
 // database: the host form and a data source without TDS_Version and
 // ClientCharset, a download file whose name holds bytes above 0x7F.
-TEST(FreeTdsWholeRun, SameFilesAndMessagesAsTheEmbeddedDatabase) {
+TEST(OdbcFreeTdsWholeRun, SameFilesAndMessagesAsTheEmbeddedDatabase) {
   NEEDS_FREETDS();
   const std::string root = test::TempDir();
   const std::string sample = Sample(root);
@@ -350,7 +350,7 @@ TEST(FreeTdsWholeRun, SameFilesAndMessagesAsTheEmbeddedDatabase) {
 // timeout) plus 5 seconds, with 69, or 75 when the line store's lock was not
 // answered; the download file stays as it was, and the next run, the server
 // answering again, is not kept out by a lock left behind.
-TEST(FreeTdsWholeRun, SilenceAtEachStepEndsTheRunInTime) {
+TEST(OdbcFreeTdsWholeRun, SilenceAtEachStepEndsTheRunInTime) {
   NEEDS_FREETDS();
   const std::string root = test::TempDir();
   TdsEndpoint e(Sample(root));
@@ -434,7 +434,7 @@ TEST(FreeTdsWholeRun, SilenceAtEachStepEndsTheRunInTime) {
 
 // A step the server refuses or answers oddly ends the run with 69 and the
 // reason, the download file as it was.
-TEST(FreeTdsWholeRun, FailingStepsSayWhy) {
+TEST(OdbcFreeTdsWholeRun, FailingStepsSayWhy) {
   NEEDS_FREETDS();
   const std::string root = test::TempDir();
   TdsEndpoint e(Sample(root));
@@ -502,7 +502,7 @@ int BadgesOf(const std::string& msg) {
 
 // A line refused by the server inside a parameter array: the run says and
 // writes what the plain sequence (one line per round trip) says and writes.
-TEST(FreeTdsWholeRun, RefusedRowInAnArraySaysWhatThePlainSequenceSays) {
+TEST(OdbcFreeTdsWholeRun, RefusedRowInAnArraySaysWhatThePlainSequenceSays) {
   NEEDS_FREETDS();
   const std::string root = test::TempDir();
   TdsEndpoint e(Sample(root));
@@ -545,7 +545,7 @@ TEST(FreeTdsWholeRun, RefusedRowInAnArraySaysWhatThePlainSequenceSays) {
 // statement is prepared once per run (no sp_unprepare until the end, no
 // statement prepared twice), no cursor is cancelled, and the figures stay
 // within what README states.
-TEST(FreeTdsWholeRun, RoundTripsPerBadgeAtTheWire) {
+TEST(OdbcFreeTdsWholeRun, RoundTripsPerBadgeAtTheWire) {
   NEEDS_FREETDS();
   const std::string root = test::TempDir();
   const std::string db = root + "/big.db";
