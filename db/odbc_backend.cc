@@ -444,13 +444,14 @@ bool OdbcBackend::Connect(const ConnectSettings& s, Failure* f) {
   SQLRETURN rc;
   std::string where;
   std::string dsn_driver;
-  bool data_source = s.server.find('=') == std::string::npos && IsOdbcDataSource(s.server, &dsn_driver);
-  if (!data_source && s.server.find('=') != std::string::npos) {
+  const bool string_form = s.server.find('=') != std::string::npos;
+  const bool data_source = !string_form && IsOdbcDataSource(s.server, &dsn_driver);
+  if (string_form) {
     for (const ConnAttr& a : ParseConnectionString(s.server)) {
       if (EqualsNoCase(a.key, "DSN")) IsOdbcDataSource(a.value, &dsn_driver);
     }
   }
-  DriverTraits traits = TraitsOfDriver(dsn_driver);
+  const DriverTraits traits = TraitsOf(s, data_source, dsn_driver);
   if (data_source && !traits.sql_server) {
     // A data source of another driver takes login and password as they
     // are: no quoting, so a password may hold ";", "}" or "=".
@@ -469,14 +470,6 @@ bool OdbcBackend::Connect(const ConnectSettings& s, Failure* f) {
       *f = Failure{kOdbcFailed, "connect (" + ScrubSecrets(s.server, secrets_) +
                                     "): " + ScrubSecrets(refusal, secrets_)};
       return false;
-    }
-    if (!data_source && s.server.find('=') == std::string::npos) traits = TraitsOfDriver("FreeTDS");
-    if (s.server.find('=') != std::string::npos) {
-      std::string driver;
-      for (const ConnAttr& a : ParseConnectionString(s.server)) {
-        if (EqualsNoCase(a.key, "DRIVER")) driver = a.value;
-      }
-      if (!driver.empty()) traits = TraitsOfDriver(driver);
     }
     WString wconn = ToWide(conn);
     // The completed connection string is not asked for: it holds the password.

@@ -204,18 +204,30 @@ DriverTraits TraitsOfDriver(std::string_view driver) {
 
 std::string ApplicationName() { return std::string("plomvarde ") + PLOM_VERSION; }
 
+DriverTraits TraitsOf(const ConnectSettings& s, bool names_data_source,
+                      std::string_view dsn_driver) {
+  switch (ClassifyServer(s.server, names_data_source)) {
+    case ServerForm::kConnectionString: {
+      std::string driver = ValueOf(ParseConnectionString(s.server), "DRIVER");
+      return TraitsOfDriver(driver.empty() ? dsn_driver : std::string_view(driver));
+    }
+    case ServerForm::kDataSource:
+      return TraitsOfDriver(dsn_driver);
+    case ServerForm::kHost:
+      break;
+  }
+  return TraitsOfDriver("FreeTDS");
+}
+
 std::string BuildConnectionString(const ConnectSettings& s, bool names_data_source,
                                   std::string_view dsn_driver, std::string* refusal) {
   std::string out;
   std::vector<ConnAttr> present;
-  DriverTraits t;
+  const DriverTraits t = TraitsOf(s, names_data_source, dsn_driver);
   bool ok = true;
   switch (ClassifyServer(s.server, names_data_source)) {
     case ServerForm::kConnectionString: {
-      present = ParseConnectionString(s.server);
-      std::string driver = ValueOf(present, "DRIVER");
-      t = TraitsOfDriver(driver.empty() ? dsn_driver : std::string_view(driver));
-      if (t.freetds) present = ParseConnectionString(s.server, true);
+      present = ParseConnectionString(s.server, t.freetds);
       out = s.server;
       while (!out.empty() && out.back() == ' ') out.pop_back();
       if (!out.empty() && out.back() != ';') out.push_back(';');
@@ -223,12 +235,10 @@ std::string BuildConnectionString(const ConnectSettings& s, bool names_data_sour
       break;
     }
     case ServerForm::kDataSource:
-      t = TraitsOfDriver(dsn_driver);
       ok = Append(&out, "DSN", Strip(s.server), t, refusal) &&
            AppendCredentials(&out, s, {}, t, refusal);
       break;
     case ServerForm::kHost: {
-      t = TraitsOfDriver("FreeTDS");
       std::string_view host = Strip(s.server);
       std::string_view port;
       size_t comma = host.find(',');

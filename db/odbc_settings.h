@@ -44,6 +44,12 @@ struct DriverTraits {
 // ("FreeTDS", a path to libtdsodbc.so, "ODBC Driver 18 for SQL Server").
 DriverTraits TraitsOfDriver(std::string_view driver);
 
+// The traits of the driver a connection goes through: the host form's
+// FreeTDS, a connection string's DRIVER, or else the data source's driver
+// (dsn_driver, as odbc.ini names it; empty when unknown).
+DriverTraits TraitsOf(const ConnectSettings& s, bool names_data_source,
+                      std::string_view dsn_driver);
+
 // The connection string for the settings; dsn_driver is the driver that
 // odbc.ini names for a data source (the server name, or the DSN value of a
 // connection string), empty when none. On a value that the driver cannot
