@@ -5,7 +5,7 @@ MAKEFLAGS += --no-print-directory
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 
 .PHONY: all deps configure build programs demo test test-sanitize bench clean \
-	windows-deps windows-configure windows test-windows package
+	windows-deps windows-configure windows test-windows package package-windows
 
 all: build
 
@@ -60,13 +60,22 @@ test-windows: build windows-configure
 	@cmake --build $(WINBUILD) -j $(JOBS)
 	@sh scripts/test-windows.sh $(BUILD) $(WINBUILD)
 
-# packages/: plomvarde-VERSION-windows-x64.zip and plomvarde_VERSION_amd64.deb
-package: programs windows
+# packages/plomvarde_VERSION_amd64.deb, checked with lintian.
+package: programs
+	@sh scripts/ensure-deps.sh package
+	@cmake --build $(BUILD) -j $(JOBS) --target plomvarde-docs
 	@cd $(BUILD) && cpack -G DEB >/dev/null
+	@mkdir -p packages
+	@cp $(BUILD)/packages/*.deb packages/
+	@lintian --fail-on error,warning packages/plomvarde_*_amd64.deb
+	@ls -1 packages/*.deb
+
+# packages/plomvarde-VERSION-windows-x64.zip (unpacks to plomvarde\).
+package-windows: windows
 	@cd $(WINBUILD) && cpack -G ZIP >/dev/null
 	@mkdir -p packages
-	@cp $(BUILD)/packages/*.deb $(WINBUILD)/packages/*.zip packages/
-	@ls -1 packages/*.deb packages/*.zip
+	@cp $(WINBUILD)/packages/*.zip packages/
+	@ls -1 packages/*.zip
 
 clean:
 	rm -rf $(BUILD) $(SANITIZE_BUILD) $(WINBUILD) packages

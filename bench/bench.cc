@@ -41,6 +41,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include "cli/options.h"
 #include "config/cipher.h"
 #include "driver/run.h"
 #include "version.h"
@@ -330,53 +331,89 @@ int RunSite(const fs::path& self, const fs::path& work, long n, int rounds) {
   return equal && best_batch.status == 0 && best_sep.status == 0 ? 0 : 1;
 }
 
+const char kUsage[] =
+    "usage: plomvarde-bench [--sizes N,N...] [--terminal T] [--work DIR] [--literal] [--odbc]\n"
+    "                       [--latency-ms X]\n"
+    "       plomvarde-bench --site N [--rounds R] [--work DIR]\n"
+    "  Builds sample installations of N badges and measures every download function\n"
+    "  on them (default sizes 10000,100000, terminal TERM12, DIR bench-work beside\n"
+    "  the program); --site measures the five functions on two terminals as one\n"
+    "  plomvarde-batch against 10 separate processes. --literal: no kept answers,\n"
+    "  one transaction per line; --odbc: through the SQLite ODBC driver;\n"
+    "  --latency-ms X: adds X ms per round trip to the site time shown.\n";
+
+// A positive whole number of an option, or a usage error.
+bool Count(const plom::cli::CommandLine& cl, const char* name, long* out) {
+  if (!cl.Has(name)) return true;
+  return plom::cli::TakeNumber(cl.Value(name), 1, 100000000, out);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc == 2 && std::strcmp(argv[1], "--version") == 0) {
-    std::printf("plomvarde-bench %s\n", PLOM_VERSION);
+  std::vector<std::string> args;
+  if (int bad = plom::cli::Arguments(argc, argv, &args)) {
+    return plom::cli::UsageError("plomvarde-bench", plom::cli::NotStorable(bad), kUsage);
+  }
+  plom::cli::CommandLine cl;
+  const std::vector<plom::cli::Spec> specs = {
+      {"one", 0, false},       {"literal", 0, false}, {"odbc", 0, false},
+      {"sizes", 0, true},      {"work", 0, true},     {"terminal", 0, true},
+      {"latency-ms", 0, true}, {"site", 0, true},     {"rounds", 0, true}};
+  if (!plom::cli::Parse(args, specs, &cl)) {
+    return plom::cli::UsageError("plomvarde-bench", cl.error, kUsage);
+  }
+  if (cl.help) {
+    std::fputs(kUsage, stdout);
     return 0;
   }
-  if (argc >= 6 && std::strcmp(argv[1], "--one") == 0) {
-    return RunOne(argv[2], argv[3], std::strcmp(argv[4], "literal") == 0, argv[5]);
+  if (cl.version) {
+    std::fputs(plom::cli::VersionLine("plomvarde-bench").c_str(), stdout);
+    return 0;
   }
+  const std::vector<std::string>& ops = cl.operands;
+  if (cl.Has("one")) {
+    // A child of the benchmark: FUNCTION TERMINAL literal|kept FILE.
+    if (ops.size() != 4) return plom::cli::UsageError("plomvarde-bench", "--one takes 4", kUsage);
+    return RunOne(ops[0], ops[1], ops[2] == "literal", ops[3]);
+  }
+  if (!ops.empty()) return plom::cli::UsageError("plomvarde-bench", "no operands", kUsage);
+  // Every statement as the plain sequence sends it: no kept answers, one
+  // transaction per line.
+  g_literal = cl.Has("literal");
+  g_odbc = cl.Has("odbc");
   long site = 0;
-  int rounds = 2;
+  long rounds = 2;
   std::vector<long> sizes = {10000, 100000};
   fs::path work;  // default: bench-work beside the program, in the build folder
-  std::string terminal = "TERM12";
-  for (int i = 1; i < argc; i += 2) {
-    std::string opt = argv[i];
-    if (opt == "--literal") {
-      // Every statement as the plain sequence sends it: no kept answers,
-      // one transaction per line.
-      g_literal = true;
-      --i;
-    } else if (opt == "--odbc") {
-      g_odbc = true;
-      --i;
-    } else if (i + 1 >= argc) {
-      break;
-    } else if (opt == "--sizes") {
-      sizes.clear();
-      std::stringstream ss(argv[i + 1]);
-      std::string item;
-      while (std::getline(ss, item, ',')) sizes.push_back(std::atol(item.c_str()));
-    } else if (opt == "--work") {
-      work = argv[i + 1];
-    } else if (opt == "--terminal") {
-      terminal = argv[i + 1];
-    } else if (opt == "--latency-ms") {
-      g_latency_ms = std::atof(argv[i + 1]);
-    } else if (opt == "--site") {
-      site = std::atol(argv[i + 1]);
-    } else if (opt == "--rounds") {
-      rounds = std::max(1, std::atoi(argv[i + 1]));
+  std::string terminal = cl.Has("terminal") ? cl.Value("terminal") : "TERM12";
+  if (cl.Has("work")) work = cl.Value("work");
+  if (cl.Has("sizes")) {
+    sizes.clear();
+    std::stringstream ss(cl.Value("sizes"));
+    for (std::string item; std::getline(ss, item, ',');) {
+      long n = 0;
+      if (!plom::cli::TakeNumber(item, 1, 9000000, &n)) {
+        return plom::cli::UsageError("plomvarde-bench", "--sizes: counts from 1 to 9000000",
+                                     kUsage);
+      }
+      sizes.push_back(n);
+    }
+  }
+  if (!Count(cl, "site", &site) || !Count(cl, "rounds", &rounds)) {
+    return plom::cli::UsageError("plomvarde-bench", "--site and --rounds take a count", kUsage);
+  }
+  if (cl.Has("latency-ms")) {
+    char* end = nullptr;
+    std::string v = cl.Value("latency-ms");
+    g_latency_ms = std::strtod(v.c_str(), &end);
+    if (v.empty() || *end != '\0' || g_latency_ms < 0) {
+      return plom::cli::UsageError("plomvarde-bench", "--latency-ms takes milliseconds", kUsage);
     }
   }
   fs::path self = fs::canonical("/proc/self/exe");
   work = work.empty() ? self.parent_path() / "bench-work" : fs::absolute(work);
-  if (site > 0) return RunSite(self, work, site, rounds);
+  if (site > 0) return RunSite(self, work, site, static_cast<int>(rounds));
 
   std::map<std::pair<std::string, long>, Measure> results;
   std::printf("%-9s %8s %8s %10s %8s %10s %10s %8s %6s\n", "function", "badges", "wall_s",

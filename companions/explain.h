@@ -70,6 +70,8 @@ struct Explanation {
   // The first statement that failed (negative sqlcode), 0 when none did:
   // the database failed, and what is shown may be incomplete.
   int first_error = 0;
+  // The installation knows the terminal neither by a client nor by a reader.
+  bool unknown_terminal = false;
   std::string first_error_text;  // the backend's message with it
 };
 

@@ -1,13 +1,14 @@
 #include "companions/show.h"
 
-#include <getopt.h>
-
 #include <algorithm>
+#include <cerrno>
+#include <cstring>
 #include <cstdio>
 #include <map>
 #include <nlohmann/json.hpp>
 #include <optional>
 
+#include "cli/options.h"
 #include "db/codepage.h"
 #include "platform/files.h"
 #include "version.h"
@@ -25,14 +26,17 @@ using Json = nlohmann::ordered_json;
 constexpr char kUsage[] =
     "Usage: plomvarde-show [--function F] [--badge B] [--tsv | --json] FILE\n"
     "       plomvarde-show [--function F] [--tsv | --json] --diff OLD NEW\n"
-    "       plomvarde-show --version\n"
+    "       plomvarde-show --help | --version\n"
     "Shows the records of a download file field by field, or what changed\n"
     "between two download files of one layout. F: VQDNL17P, VQDNL31P, VQDNL18P,\n"
-    "VQDNL60P or IDSTAMM, for a file whose layout cannot be told (an empty file).\n";
+    "VQDNL60P or IDSTAMM, for a file whose layout cannot be told (an empty file).\n"
+    "A FILE of - is read from standard input. Exit status: 0 every record fits,\n"
+    "65 a record does not fit, 66 a file cannot be read, 64 a wrong command line;\n"
+    "with --diff 0 the same, 1 different, 2 trouble.\n";
 
 struct Options {
   std::string function;
-  std::string badge;  // UTF-8 as given
+  std::string badge;  // Windows-1252, as every argument
   bool has_badge = false;
   Format format = Format::kTable;
   bool diff = false;
@@ -52,14 +56,15 @@ std::string Out(std::string_view cp1252) {
 }
 
 bool ReadBytes(const std::string& path, std::string* bytes) {
-  FILE* f = std::fopen(HostPath(path).c_str(), "rb");
+  bool in = path == "-";
+  FILE* f = in ? stdin : std::fopen(HostPath(path).c_str(), "rb");
   if (f == nullptr) return false;
   bytes->clear();
   char buf[65536];
   size_t n;
   while ((n = std::fread(buf, 1, sizeof buf, f)) > 0) bytes->append(buf, n);
   bool ok = std::ferror(f) == 0;
-  std::fclose(f);
+  if (!in) std::fclose(f);
   return ok;
 }
 
@@ -76,7 +81,8 @@ struct Loaded {
 int Load(const std::string& path, const Layout* named, Loaded* l, std::string* err) {
   l->path = path;
   if (!ReadBytes(path, &l->bytes)) {
-    *err += "plomvarde-show: " + path + ": cannot be read\n";
+    *err +=
+        "plomvarde-show: " + Out(path) + ": cannot be read: " + Out(std::strerror(errno)) + "\n";
     return kShowNoInput;
   }
   const Layout* layout = named;
@@ -143,7 +149,7 @@ class Table {
 
 std::vector<const Record*> Selected(const Loaded& l, const Options& o) {
   std::vector<const Record*> out;
-  const std::string badge = Utf8ToCp1252(o.badge);
+  const std::string& badge = o.badge;
   for (const Record& r : l.file.records) {
     if (o.has_badge && layouts::KeyOf(*l.file.layout, r).badge != badge) continue;
     out.push_back(&r);
@@ -367,57 +373,43 @@ int Diff(const Options& opt, const Layout* named, std::string* out, std::string*
 // ---- command line ----
 
 bool Parse(const std::vector<std::string>& args, Options* o, std::string* err, bool* help) {
-  std::vector<std::string> storage{"plomvarde-show"};
-  storage.insert(storage.end(), args.begin(), args.end());
-  std::vector<char*> argv;
-  for (std::string& s : storage) argv.push_back(s.data());
-  argv.push_back(nullptr);
-  static const option kLong[] = {{"function", required_argument, nullptr, 'f'},
-                                 {"badge", required_argument, nullptr, 'b'},
-                                 {"tsv", no_argument, nullptr, 't'},
-                                 {"json", no_argument, nullptr, 'j'},
-                                 {"diff", no_argument, nullptr, 'd'},
-                                 {"help", no_argument, nullptr, 'h'},
-                                 {"version", no_argument, nullptr, 'V'},
-                                 {nullptr, 0, nullptr, 0}};
-  optind = 0;  // a fresh scan on every call
-  opterr = 0;
+  static const std::vector<cli::Spec> kSpecs = {{"function", 0, true},
+                                                {"badge", 0, true},
+                                                {"tsv", 0, false},
+                                                {"json", 0, false},
+                                                {"diff", 0, false}};
+  cli::CommandLine cl;
+  if (!cli::Parse(args, kSpecs, &cl)) {
+    *err += "plomvarde-show: " + Out(cl.error) + "\n";
+    o->diff = cl.Has("diff");
+    return false;
+  }
+  if (cl.help) {
+    *help = true;
+    return true;
+  }
+  if (cl.version) {
+    o->version = true;
+    return true;
+  }
   int formats = 0;
-  for (int c; (c = getopt_long(static_cast<int>(storage.size()), argv.data(), "", kLong,
-                               nullptr)) != -1;) {
-    switch (c) {
-      case 'f':
-        o->function = optarg;
-        break;
-      case 'b':
-        o->badge = optarg;
-        o->has_badge = true;
-        break;
-      case 't':
-        o->format = Format::kTsv;
-        ++formats;
-        break;
-      case 'j':
-        o->format = Format::kJson;
-        ++formats;
-        break;
-      case 'd':
-        o->diff = true;
-        break;
-      case 'h':
-        *help = true;
-        return true;
-      case 'V':
-        o->version = true;
-        return true;
-      default:
-        *err += "plomvarde-show: unknown option or missing value: " +
-                std::string(argv[optind - 1] ? argv[optind - 1] : "") + "\n";
-        return false;
+  for (const auto& [name, value] : cl.options) {
+    if (name == "function") {
+      o->function = value;
+    } else if (name == "badge") {
+      o->badge = value;
+      o->has_badge = true;
+    } else if (name == "tsv") {
+      o->format = Format::kTsv;
+      ++formats;
+    } else if (name == "json") {
+      o->format = Format::kJson;
+      ++formats;
+    } else if (name == "diff") {
+      o->diff = true;
     }
   }
-  // getopt_long moved the files behind the options: read them from argv.
-  for (int i = optind; i < static_cast<int>(storage.size()); ++i) o->files.push_back(argv[i]);
+  o->files = cl.operands;
   if (formats > 1) {
     *err += "plomvarde-show: --tsv and --json exclude each other\n";
     return false;
@@ -463,7 +455,7 @@ int RunShow(const std::vector<std::string>& args, std::string* out, std::string*
   bool help = false;
   if (!Parse(args, &o, err, &help)) {
     *err += kUsage;
-    return o.diff ? kDiffTrouble : kShowUsage;
+    return kShowUsage;
   }
   if (help) {
     *out += kUsage;
@@ -477,8 +469,8 @@ int RunShow(const std::vector<std::string>& args, std::string* out, std::string*
   if (!o.function.empty()) {
     named = layouts::FindLayout(o.function);
     if (named == nullptr) {
-      *err += "plomvarde-show: unknown download function " + o.function + "\n" + kUsage;
-      return o.diff ? kDiffTrouble : kShowUsage;
+      *err += "plomvarde-show: unknown download function " + Out(o.function) + "\n" + kUsage;
+      return kShowUsage;
     }
   }
   return o.diff ? Diff(o, named, out, err) : Show(o, named, out, err);

@@ -1,6 +1,8 @@
 #include "config/config_file.h"
 
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 
 #include "config/cipher.h"
 #include "platform/files.h"
@@ -130,6 +132,17 @@ ConfigEntry ConfigLookup(const std::string& group, const std::string& key, int32
     return false;
   });
   return found;
+}
+
+std::string ConfigFileUnreadable(const std::string& path) {
+  errno = 0;
+  FILE* f = std::fopen(HostPath(path).c_str(), "rb");
+  if (f == nullptr) return std::strerror(errno != 0 ? errno : ENOENT);
+  char byte;
+  bool failed = std::fread(&byte, 1, 1, f) == 0 && std::ferror(f);
+  int error = errno;
+  std::fclose(f);
+  return failed ? std::strerror(error) : std::string();
 }
 
 bool ConfigReadAll(const std::string& path, std::vector<ConfigEntry>* entries) {

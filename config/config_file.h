@@ -73,6 +73,10 @@ ConfigEntry ConfigLookup(const std::string& group, const std::string& key, int32
 // cannot be opened.
 bool ConfigReadAll(const std::string& path, std::vector<ConfigEntry>* entries);
 
+// Why the configuration file cannot be read, in the system's words ("No
+// such file or directory"); empty when it can.
+std::string ConfigFileUnreadable(const std::string& path);
+
 // The position (from 0) of the n-th occurrence of c in text; the position of
 // the last occurrence if c occurs fewer than n times; -1 if c does not occur
 // (an empty text included). An n below 1 counts as 1.

@@ -1,12 +1,11 @@
 #include "driver/batch.h"
 
-#include <getopt.h>
-
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <cstdlib>
+#include <cstring>
 #include <ctime>
 #include <filesystem>
 #include <fstream>
@@ -18,8 +17,11 @@
 #include <thread>
 #include <tuple>
 
+#include "cli/options.h"
 #include "db/codepage.h"
+#include "platform/arguments.h"
 #include "platform/files.h"
+#include "version.h"
 
 namespace plom {
 namespace {
@@ -123,7 +125,13 @@ std::string JsonLine(const nlohmann::json& j) {
   return j.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace) + "\n";
 }
 
-nlohmann::json RunObject(const RunOutcome& o, bool dry_run) {
+nlohmann::json KindCounts(const std::map<std::string, int>& kinds) {
+  nlohmann::json j = nlohmann::json::object();
+  for (const auto& [kind, n] : kinds) j[Cp1252ToUtf8(kind)] = n;
+  return j;
+}
+
+nlohmann::json RunObject(const RunOutcome& o, bool dry_run, bool with_messages) {
   const RunFigures& f = o.figures;
   nlohmann::json j = {
       {"type", "run"},
@@ -138,8 +146,9 @@ nlohmann::json RunObject(const RunOutcome& o, bool dry_run) {
       {"seconds", f.seconds},
       {"statements", f.statements},
       {"status", f.status},
-      {"messages", Cp1252ToUtf8(o.messages)},
+      {"message_kinds", KindCounts(o.kinds)},
   };
+  if (with_messages) j["messages"] = Cp1252ToUtf8(o.messages);
   if (dry_run) {
     j["added"] = f.added;
     j["removed"] = f.removed;
@@ -149,6 +158,7 @@ nlohmann::json RunObject(const RunOutcome& o, bool dry_run) {
 }
 
 struct Totals {
+  size_t runs = 0;
   int64_t badges = 0, records = 0, lost = 0, statements = 0;
   int status = kExitOk;
 };
@@ -156,6 +166,8 @@ struct Totals {
 Totals Sum(const std::vector<RunOutcome>& outcomes) {
   Totals t;
   for (const auto& o : outcomes) {
+    if (!o.ran) continue;
+    ++t.runs;
     t.badges += o.figures.badges_read;
     t.records += o.figures.records_written;
     t.lost += o.figures.lines_lost;
@@ -185,6 +197,7 @@ void PrintSummary(FILE* out, const std::vector<RunOutcome>& outcomes, bool dry_r
   if (dry_run) std::fprintf(out, "  %7s  %8s  %9s", "neu", "entfernt", "geaendert");
   std::fputc('\n', out);
   for (const auto& o : outcomes) {
+    if (!o.ran) continue;
     const RunFigures& f = o.figures;
     std::fprintf(out, "%-8s  %-10s  %-*s  %9lld  %9lld  %8d  %8.2f  %6d",
                  o.run.params.function.c_str(), o.run.params.terminal.c_str(), file_width,
@@ -200,7 +213,7 @@ void PrintSummary(FILE* out, const std::vector<RunOutcome>& outcomes, bool dry_r
   std::fprintf(
       out,
       "Laeufe: %zu  Ausweise: %lld  Saetze: %lld  verloren: %lld  Sekunden: %.2f  Status: %d\n",
-      outcomes.size(), static_cast<long long>(t.badges), static_cast<long long>(t.records),
+      t.runs, static_cast<long long>(t.badges), static_cast<long long>(t.records),
       static_cast<long long>(t.lost), seconds, t.status);
   std::fflush(out);
 }
@@ -220,9 +233,14 @@ class BlockPrinter {
     ++finished_;
     badges_ += outcomes_[index].figures.badges_read;
     while (next_ < done_.size() && done_[next_]) {
+      if (!outcomes_[next_].ran) {
+        ++next_;
+        continue;
+      }
       PrintBlock(options_.out, outcomes_[next_], next_, done_.size());
       if (options_.report) {
-        std::string line = JsonLine(RunObject(outcomes_[next_], options_.run.dry_run));
+        std::string line =
+            JsonLine(RunObject(outcomes_[next_], options_.run.dry_run, options_.report_messages));
         std::fwrite(line.data(), 1, line.size(), options_.report);
         std::fflush(options_.report);
       }
@@ -261,6 +279,17 @@ class BlockPrinter {
 };
 
 }  // namespace
+
+namespace {
+std::atomic<int> g_stop_signal{0};
+}  // namespace
+
+void StopBatch(int signal) {
+  int none = 0;
+  g_stop_signal.compare_exchange_strong(none, signal);
+}
+
+int BatchStopSignal() { return g_stop_signal.load(); }
 
 std::vector<size_t> StartOrder(const std::vector<PlanRun>& plan) {
   // The first run of a function asks the answers that are not kept yet;
@@ -316,8 +345,12 @@ int RunBatch(const std::vector<PlanRun>& plan, const BatchOptions& options,
   auto work = [&] {
     for (size_t n; (n = next.fetch_add(1)) < order.size();) {
       size_t i = order[n];
-      Messages msg(&outcomes[i].messages);
-      outcomes[i].figures = RunDownload(plan[i].params, msg, run_options);
+      if (BatchStopSignal() == 0) {
+        Messages msg(&outcomes[i].messages);
+        outcomes[i].figures = RunDownload(plan[i].params, msg, run_options);
+        outcomes[i].kinds = msg.kinds();
+        outcomes[i].ran = true;
+      }
       printer.Done(i);
     }
   };
@@ -336,130 +369,211 @@ int RunBatch(const std::vector<PlanRun>& plan, const BatchOptions& options,
     nlohmann::json j = {{"type", "batch"},
                         {"start", Utc(start)},
                         {"end", Utc(std::chrono::system_clock::now())},
-                        {"runs", outcomes.size()},
+                        {"runs", t.runs},
+                        {"planned_runs", outcomes.size()},
                         {"badges_read", t.badges},
                         {"records_written", t.records},
                         {"lines_lost", t.lost},
                         {"statements", t.statements},
                         {"seconds", seconds},
                         {"dry_run", options.run.dry_run},
-                        {"exit_status", t.status}};
+                        {"exit_status", BatchStopSignal() ? 128 + BatchStopSignal() : t.status}};
+    if (BatchStopSignal()) j["stopped_by_signal"] = BatchStopSignal();
     std::string line = JsonLine(j);
     std::fwrite(line.data(), 1, line.size(), options.report);
     std::fflush(options.report);
   }
   if (outcomes_out) *outcomes_out = std::move(outcomes);
-  return t.status;
+  return BatchStopSignal() ? 128 + BatchStopSignal() : t.status;
 }
 
 namespace {
 
-void PrintBatchUsage(FILE* out) {
-  std::fprintf(out,
-               "Aufruf: plomvarde-batch [OPTIONEN] PLAN\n"
-               "PLAN: je Zeile ein Lauf: DNL-Funktion Terminal-Name Pfad neu(1/0); - liest von der "
-               "Standardeingabe\n"
-               "  -j, --jobs N        N Laeufe gleichzeitig (Vorgabe: Anzahl Kerne)\n"
-               "      --report DATEI  Bericht als JSON Lines\n"
-               "      --guard PROZENT Datei behalten, wenn die neue weniger als PROZENT %% der "
-               "Saetze hat (Vorgabe 10, 0: aus)\n"
-               "      --dry-run       DATEI.new schreiben statt DATEI, Aenderungen zaehlen\n");
+const char kBatchUsage[] =
+    "Aufruf: plomvarde-batch [OPTIONEN] PLAN\n"
+    "PLAN: je Zeile ein Lauf: DNL-Funktion Terminal-Name Pfad neu(1/0); - liest von der "
+    "Standardeingabe\n"
+    "  -j, --jobs N          N Laeufe gleichzeitig (Vorgabe: Anzahl Kerne)\n"
+    "      --report DATEI    Bericht als JSON Lines, angehaengt (je Batch eine Kopfzeile)\n"
+    "      --report-messages die Meldungen jedes Laufs ganz in den Bericht\n"
+    "      --metrics DATEI   Kennzahlen fuer Prometheus (Textdatei des node_exporter)\n"
+    "      --guard PROZENT   Datei behalten, wenn die neue weniger als PROZENT % der "
+    "Saetze hat (Vorgabe 10, 0: aus)\n"
+    "      --guard-min N     der Waechter urteilt erst ab N Saetzen der alten Datei "
+    "(Vorgabe 20)\n"
+    "      --dry-run         DATEI.new schreiben statt DATEI, Aenderungen zaehlen\n"
+    "      --help, --version\n"
+    "SIGTERM/SIGINT: kein neuer Lauf, laufende enden, Bericht und Kennzahlen werden\n"
+    "geschrieben, Exit-Status 128 + Signal.\n";
+
+int UsageError(const std::string& why) {
+  return cli::UsageError("plomvarde-batch", why, kBatchUsage);
 }
 
-// A whole number from min to max, or false.
-bool TakeNumber(const char* text, int min, int max, int* out) {
-  char* end = nullptr;
-  errno = 0;
-  long n = std::strtol(text, &end, 10);
-  if (end == text || *end != '\0' || errno != 0 || n < min || n > max) return false;
-  *out = static_cast<int>(n);
-  return true;
-}
-
-bool ReadPlan(const std::string& name, std::string* text) {
+bool ReadPlan(const std::string& name, std::string* text, std::string* reason) {
   if (name == "-") {
     std::ostringstream s;
     s << std::cin.rdbuf();
     *text = s.str();
+    if (std::cin.bad()) *reason = "Lesefehler der Standardeingabe";
     return !std::cin.bad();
   }
-  std::ifstream in(name, std::ios::binary);
-  if (!in) return false;
-  std::ostringstream s;
-  s << in.rdbuf();
-  *text = s.str();
-  return !in.bad();
+  if (!ReadWholeFile(name, text)) {
+    *reason = std::strerror(errno);
+    return false;
+  }
+  return true;
 }
 
 struct CommandLine {
   int jobs = 0;
   int guard_pct = kDefaultGuardPct;
+  size_t guard_min = kGuardMinRecords;
   bool dry_run = false;
+  bool report_messages = false;
   std::string report;
+  std::string metrics;
   std::string plan;
 };
 
-bool TakeCommandLine(const std::vector<std::string>& args, CommandLine* cl) {
-  std::vector<std::string> storage = {"plomvarde-batch"};
-  storage.insert(storage.end(), args.begin(), args.end());
-  std::vector<char*> argv;
-  for (auto& s : storage) argv.push_back(s.data());
-  argv.push_back(nullptr);
-  enum { kReport = 1000, kGuard, kDryRun, kHelp };
-  const option longs[] = {{"jobs", required_argument, nullptr, 'j'},
-                          {"report", required_argument, nullptr, kReport},
-                          {"guard", required_argument, nullptr, kGuard},
-                          {"dry-run", no_argument, nullptr, kDryRun},
-                          {"help", no_argument, nullptr, kHelp},
-                          {nullptr, 0, nullptr, 0}};
-  optind = 0;  // a fresh scan on every call
-  opterr = 0;
-  int argc = static_cast<int>(storage.size());
-  for (int c; (c = getopt_long(argc, argv.data(), "+j:h", longs, nullptr)) != -1;) {
-    switch (c) {
-      case 'j':
-        if (!TakeNumber(optarg, 1, 1024, &cl->jobs)) {
-          std::printf("Ungueltige Anzahl Laeufe: %s\n", optarg);
-          return false;
-        }
-        break;
-      case kReport:
-        cl->report = optarg;
-        break;
-      case kGuard:
-        if (!TakeNumber(optarg, 0, 100, &cl->guard_pct)) {
-          std::printf("Ungueltiger Prozentsatz: %s\n", optarg);
-          return false;
-        }
-        break;
-      case kDryRun:
-        cl->dry_run = true;
-        break;
-      default:
-        if (c == '?') std::printf("Unbekannte Option: %s\n", argv[optind - 1]);
-        return false;
+// Reads the command line; returns the status to end with at once (help,
+// version, a usage error), or -1 to run.
+int TakeCommandLine(const std::vector<std::string>& args, CommandLine* cl) {
+  static const std::vector<cli::Spec> kSpecs = {
+      {"jobs", 'j', true},  {"report", 0, true}, {"report-messages", 0, false},
+      {"metrics", 0, true}, {"guard", 0, true},  {"guard-min", 0, true},
+      {"dry-run", 0, false}};
+  cli::CommandLine c;
+  if (!cli::Parse(args, kSpecs, &c)) return UsageError(c.error);
+  if (c.help) {
+    std::fputs(kBatchUsage, stdout);
+    return std::fflush(stdout) == 0 ? kExitOk : kExitCantWrite;
+  }
+  if (c.version) {
+    std::fputs(cli::VersionLine("plomvarde-batch").c_str(), stdout);
+    return std::fflush(stdout) == 0 ? kExitOk : kExitCantWrite;
+  }
+  long n = 0;
+  if (c.Has("jobs")) {
+    if (!cli::TakeNumber(c.Value("jobs"), 1, 1024, &n)) {
+      return UsageError("Ungueltige Anzahl Laeufe: " + c.Value("jobs"));
+    }
+    cl->jobs = static_cast<int>(n);
+  }
+  if (c.Has("guard")) {
+    if (!cli::TakeNumber(c.Value("guard"), 0, 100, &n)) {
+      return UsageError("Ungueltiger Prozentsatz: " + c.Value("guard"));
+    }
+    cl->guard_pct = static_cast<int>(n);
+  }
+  if (c.Has("guard-min")) {
+    if (!cli::TakeNumber(c.Value("guard-min"), 0, 1000000000, &n)) {
+      return UsageError("Ungueltige Mindestzahl Saetze: " + c.Value("guard-min"));
+    }
+    cl->guard_min = static_cast<size_t>(n);
+  }
+  cl->dry_run = c.Has("dry-run");
+  cl->report_messages = c.Has("report-messages");
+  cl->report = c.Value("report");
+  cl->metrics = c.Value("metrics");
+  if (c.Has("report") && cl->report.empty()) return UsageError("--report braucht eine Datei");
+  if (c.Has("metrics") && cl->metrics.empty()) return UsageError("--metrics braucht eine Datei");
+  if (c.operands.size() != 1) return UsageError("Genau ein Ablaufplan erwartet!");
+  cl->plan = c.operands[0];
+  return -1;
+}
+
+// A label value of the Prometheus text format.
+std::string Label(const std::string& cp1252) {
+  std::string out;
+  for (char ch : Cp1252ToUtf8(cp1252)) {
+    if (ch == '\\' || ch == '"') out += '\\';
+    if (ch == '\n') {
+      out += "\\n";
+      continue;
+    }
+    out += ch;
+  }
+  return out;
+}
+
+std::string Number(double v) {
+  char buf[64];
+  std::snprintf(buf, sizeof buf, "%.17g", v);
+  return buf;
+}
+
+constexpr char kLastSuccess[] = "plomvarde_batch_last_success_timestamp_seconds";
+
+// The metrics of the batch for node_exporter's textfile collector. The
+// last success stays as the previous file had it when this batch failed.
+std::string Metrics(const std::vector<RunOutcome>& outcomes, double start, double end, int status,
+                    const std::string& previous) {
+  struct Family {
+    const char* name;
+    const char* help;
+    double (*value)(const RunFigures&);
+  };
+  static const Family kFamilies[] = {
+      {"plomvarde_run_exit_status", "Exit status of the run in the last batch.",
+       [](const RunFigures& f) { return double(f.status); }},
+      {"plomvarde_run_records", "Records of the download file the run wrote.",
+       [](const RunFigures& f) { return double(f.records_written); }},
+      {"plomvarde_run_refused_lines", "Lines the line store refused in the run.",
+       [](const RunFigures& f) { return double(f.lines_lost); }},
+      {"plomvarde_run_duration_seconds", "Duration of the run.",
+       [](const RunFigures& f) { return f.seconds; }},
+  };
+  std::string m;
+  for (const Family& fam : kFamilies) {
+    m += std::string("# HELP ") + fam.name + " " + fam.help + "\n";
+    m += std::string("# TYPE ") + fam.name + " gauge\n";
+    for (const RunOutcome& o : outcomes) {
+      if (!o.ran) continue;
+      m += std::string(fam.name) + "{function=\"" + Label(o.run.params.function) +
+           "\",terminal=\"" + Label(o.run.params.terminal) + "\",file=\"" +
+           Label(o.run.params.path) + "\"} " + Number(fam.value(o.figures)) + "\n";
     }
   }
-  if (argc - optind != 1) {
-    std::printf("Genau ein Ablaufplan erwartet!\n");
-    return false;
+  m += "# HELP plomvarde_batch_exit_status Exit status of the last batch.\n"
+       "# TYPE plomvarde_batch_exit_status gauge\n"
+       "plomvarde_batch_exit_status " +
+       std::to_string(status) + "\n";
+  m += "# HELP plomvarde_batch_last_start_timestamp_seconds Start of the last batch.\n"
+       "# TYPE plomvarde_batch_last_start_timestamp_seconds gauge\n"
+       "plomvarde_batch_last_start_timestamp_seconds " +
+       Number(start) + "\n";
+  std::string success;
+  if (status == kExitOk) {
+    success = Number(end);
+  } else {
+    std::istringstream in(previous);
+    for (std::string line; std::getline(in, line);) {
+      if (line.rfind(std::string(kLastSuccess) + " ", 0) == 0) {
+        success = line.substr(std::strlen(kLastSuccess) + 1);
+      }
+    }
   }
-  cl->plan = argv[optind];
-  return true;
+  if (!success.empty()) {
+    m += std::string("# HELP ") + kLastSuccess + " End of the last batch that ended with 0.\n" +
+         "# TYPE " + kLastSuccess + " gauge\n" + kLastSuccess + " " + success + "\n";
+  }
+  return m;
+}
+
+double Seconds(std::chrono::system_clock::time_point t) {
+  return std::chrono::duration<double>(t.time_since_epoch()).count();
 }
 
 }  // namespace
 
 int BatchMain(const std::vector<std::string>& args) {
   CommandLine cl;
-  if (!TakeCommandLine(args, &cl)) {
-    PrintBatchUsage(stdout);
-    std::fflush(stdout);
-    return kExitUsage;
-  }
-  std::string text;
-  if (!ReadPlan(cl.plan, &text)) {
-    std::printf("Ablaufplan %s nicht lesbar!\n", cl.plan.c_str());
+  if (int status = TakeCommandLine(args, &cl); status >= 0) return status;
+  auto start = std::chrono::system_clock::now();
+  std::string text, reason;
+  if (!ReadPlan(cl.plan, &text, &reason)) {
+    std::printf("Ablaufplan %s nicht lesbar: %s\n", cl.plan.c_str(), reason.c_str());
     std::fflush(stdout);
     return kExitUsage;
   }
@@ -475,25 +589,52 @@ int BatchMain(const std::vector<std::string>& args) {
   BatchOptions options;
   options.run = DefaultRunOptions();
   options.run.guard_pct = cl.guard_pct;
+  options.run.guard_min = cl.guard_min;
   options.run.dry_run = cl.dry_run;
   options.jobs = cl.jobs > 0 ? cl.jobs : CoreCount();
   options.progress = StandardErrorIsTerminal() ? stderr : nullptr;
+  options.report_messages = cl.report_messages;
   FILE* report = nullptr;
   if (!cl.report.empty()) {
-    report = std::fopen(cl.report.c_str(), "w");
+    report = std::fopen(HostPath(cl.report).c_str(), "a");
     if (report == nullptr) {
-      std::printf("Bericht %s konnte nicht geoeffnet werden!\n", cl.report.c_str());
+      std::printf("Bericht %s konnte nicht geoeffnet werden: %s\n", cl.report.c_str(),
+                  std::strerror(errno));
       std::fflush(stdout);
       return kExitCantWrite;
     }
+    nlohmann::json head = {{"type", "header"},
+                           {"start", Utc(start)},
+                           {"plan", Cp1252ToUtf8(cl.plan)},
+                           {"version", PLOM_VERSION}};
+    std::string line = JsonLine(head);
+    std::fwrite(line.data(), 1, line.size(), report);
+    std::fflush(report);
     options.report = report;
   }
-  int status = RunBatch(plan, options);
+  // From here a stop request lets the runs under way end and the report
+  // and the metrics be written.
+  OnStopRequest(StopBatch);
+  std::vector<RunOutcome> outcomes;
+  int status = RunBatch(plan, options, &outcomes);
   if (report != nullptr) {
-    bool ok = !std::ferror(report);
-    ok = std::fclose(report) == 0 && ok;
-    if (!ok) {
-      std::printf("Bericht %s konnte nicht geschrieben werden!\n", cl.report.c_str());
+    int error = std::ferror(report) ? errno : 0;
+    if (std::fclose(report) != 0 && error == 0) error = errno;
+    if (error != 0 || std::ferror(stdout)) {
+      std::printf("Bericht %s konnte nicht geschrieben werden: %s\n", cl.report.c_str(),
+                  std::strerror(error));
+      status = std::max(status, static_cast<int>(kExitCantWrite));
+    }
+  }
+  if (!cl.metrics.empty()) {
+    std::string previous;
+    ReadWholeFile(cl.metrics, &previous);
+    std::string m = Metrics(outcomes, Seconds(start), Seconds(std::chrono::system_clock::now()),
+                            status, previous);
+    WriteResult w = ReplaceFile(cl.metrics, m);
+    if (!w.ok()) {
+      std::printf("Kennzahlen %s konnten nicht geschrieben werden: %s\n", cl.metrics.c_str(),
+                  w.reason.c_str());
       status = std::max(status, static_cast<int>(kExitCantWrite));
     }
   }

@@ -7,6 +7,7 @@
 #pragma once
 
 #include <cstdio>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -33,6 +34,8 @@ struct RunOutcome {
   PlanRun run;
   RunFigures figures;
   std::string messages;  // what the run printed (Windows-1252)
+  std::map<std::string, int> kinds;  // messages per kind (see Messages::kinds)
+  bool ran = false;                  // false: not started, the batch was asked to stop
 };
 
 struct BatchOptions {
@@ -44,6 +47,7 @@ struct BatchOptions {
   bool share = true;
   FILE* out = stdout;        // message blocks and the summary table
   FILE* report = nullptr;    // JSON Lines, one object per run and one for the batch
+  bool report_messages = false;  // each run's messages in full in its report object
   FILE* progress = nullptr;  // the updating progress line (a terminal), or none
 };
 
@@ -54,9 +58,16 @@ struct BatchOptions {
 // plan order among equals.
 std::vector<size_t> StartOrder(const std::vector<PlanRun>& plan);
 
+// Asks a running batch to start no further run (the runs under way end as
+// they would). Safe to call from any thread.
+void StopBatch(int signal);
+// The signal that stopped the batch, 0 when none did.
+int BatchStopSignal();
+
 // Runs the plan. Each run's messages are printed as one block after a
 // header line naming it, in plan order as soon as the runs before it are
-// done; then the summary table. Returns the highest status of any run.
+// done; then the summary table. Returns the highest status of any run
+// (128 + the signal when StopBatch was called).
 int RunBatch(const std::vector<PlanRun>& plan, const BatchOptions& options,
              std::vector<RunOutcome>* outcomes = nullptr);
 

@@ -2,6 +2,7 @@
 
 #include "config/config_file.h"
 #include "installation/access_rights.h"
+#include "installation/badge_queries.h"
 #include "installation/connection.h"
 #include "installation/line_store.h"
 #include "generators/record_util.h"
@@ -13,26 +14,21 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <filesystem>
 #include <string_view>
 
 namespace plom {
 namespace {
 
 constexpr size_t kMaxFunctionLen = 19;
+// Above every reader number a terminal can have.
+constexpr int kHighestReader = 9999;
 
 constexpr DownloadFunction kFunctions[] = {
     {"VQDNL17P", GenerateVQDNL17P, kWidthVQDNL17P}, {"VQDNL18P", GenerateVQDNL18P, kWidthVQDNL18P},
     {"VQDNL31P", GenerateVQDNL31P, kWidthVQDNL31P}, {"VQDNL60P", GenerateVQDNL60P, kWidthVQDNL60P},
     {"IDSTAMM", GenerateIDSTAMM, kWidthIDSTAMM},
 };
-
-void PrintUsage(Messages& msg) {
-  msg.Printf("Aufruf: PLOMVARDE [Param1] [Param2] [Param3] [Param4]  \n");
-  msg.Printf("Param1: DNL-Funktion\n");
-  msg.Printf("Param2: Terminal-Name\n");
-  msg.Printf("Param3: Pfad der DNL-Datei\n");
-  msg.Printf("Param4: 1: neu 0: dran h\xE4ngen\n");
-}
 
 std::string ToCapitals(std::string s) {
   for (char& ch : s) {
@@ -42,6 +38,14 @@ std::string ToCapitals(std::string s) {
 }
 
 }  // namespace
+
+void PrintUsage(Messages& msg) {
+  msg.Printf("Aufruf: PLOMVARDE [Param1] [Param2] [Param3] [Param4]  \n");
+  msg.Printf("Param1: DNL-Funktion\n");
+  msg.Printf("Param2: Terminal-Name\n");
+  msg.Printf("Param3: Pfad der DNL-Datei\n");
+  msg.Printf("Param4: 1: neu 0: dran h\xE4ngen\n");
+}
 
 bool TakeArguments(const std::vector<std::string>& args, Messages& msg, RunParams* p) {
   if (args.size() < 4) {
@@ -137,6 +141,10 @@ int ReportFailure(Messages& msg, const RunParams& p, int sqlcode, const std::str
 int ReportLock(Messages& msg, const RunParams& p, const PathLock& lock) {
   if (lock.state() == PathLock::State::kNoDirectory) {
     msg.Printf("Donwloadfile %s konnte nicht geoeffnet werden!\n", p.path.c_str());
+    std::error_code ec;
+    std::filesystem::path dir = std::filesystem::absolute(HostPath(p.path), ec).parent_path();
+    msg.Printf("Verzeichnis %s existiert nicht.\n",
+               ec ? p.path.c_str() : dir.lexically_normal().string().c_str());
     return kExitCantWrite;
   }
   if (lock.state() == PathLock::State::kBusy) {
@@ -177,12 +185,34 @@ const DownloadFunction* FindDownloadFunction(const std::string& name) {
 
 int VisitRunSchemas(Connection& c, RunOutput& out, const std::string& terminal,
                     const std::function<void(const std::string& schema)>& visit,
-                    std::string* failed_cursor) {
+                    std::string* failed_cursor, bool* unknown_terminal) {
   int error = kSqlOk;
   std::string cursor;
+  bool unknown = false;
   if (VisitSchemas(c, out, terminal, false, visit, &error, &cursor) == 0 && error == kSqlOk) {
+    // No client schema: the terminal may still be a known one that serves
+    // every client. One without readers as well is most likely misspelt.
+    int number = 0;
+    std::string code;
+    Status s = OpenReaderCursor(c, terminal, kHighestReader);
+    if (s.ok()) s = FetchReader(c, &number, &code);
+    static_cast<void>(CloseReaderCursor(c));
+    if (s.failed()) {
+      // A database that does not answer ends the run as in any lookup.
+      if (failed_cursor != nullptr) *failed_cursor = "ZLS_ZLES_C";
+      if (unknown_terminal != nullptr) *unknown_terminal = false;
+      return s.sqlcode() < 0 ? s.sqlcode() : kSqlFailed;
+    }
+    unknown = s.no_row();
+    if (unknown) {
+      out.Printf(
+          "Terminal %s unbekannt (keine Leser, kein Mandant), Datei wird trotzdem "
+          "geschrieben!\n",
+          terminal.c_str());
+    }
     VisitSchemas(c, out, terminal, true, visit, &error, &cursor);
   }
+  if (unknown_terminal != nullptr) *unknown_terminal = unknown;
   if (failed_cursor != nullptr) *failed_cursor = cursor;
   return error;
 }
@@ -194,6 +224,16 @@ int ConnectAsRun(Connection* conn, Messages& msg, const std::string& config_path
   msg.Printf("DB-Connect-Error: %d!", rc);
   msg.Printf("Name:%s Pwd:%s Net:%s Schema:%s\n", cred.login.c_str(), "***", cred.server.c_str(),
              cred.schema.c_str());
+  // A configuration file that cannot be read gives empty values: the
+  // connect fails for that, and the path says where it was looked for.
+  std::string unreadable = ConfigFileUnreadable(config_path);
+  if (!unreadable.empty()) {
+    std::error_code ec;
+    std::filesystem::path looked = std::filesystem::absolute(HostPath(config_path), ec);
+    msg.Printf("Konfigurationsdatei %s nicht lesbar: %s\n",
+               ec ? config_path.c_str() : looked.lexically_normal().string().c_str(),
+               unreadable.c_str());
+  }
   std::string why = conn->last_error();
   // The backend's reason, never with the password in it.
   for (size_t at; !cred.password.empty() && (at = why.find(cred.password)) != std::string::npos;)
@@ -258,7 +298,7 @@ int WriteOut(Messages& msg, const RunParams& p, int width, const std::string& da
   }
   bool guarded = p.replace && options.guard_pct > 0;
   size_t old_records = guarded ? CountFileRecords(p.path, width) : 0;
-  if (guarded && GuardTrips(old_records, records, options.guard_pct, kGuardMinRecords)) {
+  if (guarded && GuardTrips(old_records, records, options.guard_pct, options.guard_min)) {
     return RejectNewContent(msg, p, old_records, records, options.guard_pct, data, options.dry_run);
   }
   if (options.dry_run) return kExitOk;
@@ -375,7 +415,12 @@ int RunConnected(Connection& conn, Messages& msg, const RunParams& p, const Down
 int RunSteps(const RunParams& p, Messages& msg, const RunOptions& options, RunFigures* f) {
   const DownloadFunction& fn = *FindDownloadFunction(p.function);
 
-  PathLock lock(p.path, options.lock_wait_ms);
+  PathLock lock(p.path, options.lock_wait_ms, [&](long holder) {
+    std::string by = holder > 0 ? " (Prozess " + std::to_string(holder) + ")" : "";
+    msg.Printf("Downloadfile %s wird von einem anderen Lauf erstellt%s, warte bis zu %d s\n",
+               p.path.c_str(), by.c_str(), (options.lock_wait_ms + 999) / 1000);
+    msg.Flush();
+  });
   if (lock.state() != PathLock::State::kHeld) return ReportLock(msg, p, lock);
   RemoveLeftTemporaries(p.path);
 

@@ -36,6 +36,9 @@ struct DownloadFunction {
 // The function of that name (already in capitals), or nullptr.
 const DownloadFunction* FindDownloadFunction(const std::string& name);
 
+constexpr size_t kGuardMinRecords = 20;
+constexpr int kDefaultGuardPct = 10;
+
 struct RunOptions {
   // The configuration file ("..\..\files\korvantis.ini" on this host).
   std::string config_path;
@@ -52,9 +55,10 @@ struct RunOptions {
   int64_t* round_trips = nullptr;
   // The guard against a file emptied by a database that suddenly answers
   // with almost no badges: a run that would replace a file of at least
-  // kGuardMinRecords records with one of fewer than guard_pct per cent of
-  // that count keeps the old file (kExitGuarded). 0: no guard.
+  // guard_min records with one of fewer than guard_pct per cent of that
+  // count keeps the old file (kExitGuarded). 0: no guard.
   int guard_pct = 0;
+  size_t guard_min = kGuardMinRecords;
   // Writes FILE.new instead of the download file and tells how many
   // records would be added, removed and changed.
   bool dry_run = false;
@@ -74,8 +78,6 @@ struct RunOptions {
   std::function<std::unique_ptr<Backend>(std::unique_ptr<Backend>)> wrap_backend;
 };
 RunOptions DefaultRunOptions();
-constexpr size_t kGuardMinRecords = 20;
-constexpr int kDefaultGuardPct = 10;
 
 // The run parameters the command line gives.
 struct RunParams {
@@ -84,6 +86,9 @@ struct RunParams {
   std::string path;
   bool replace = false;
 };
+
+// The usage texts of the tool.
+void PrintUsage(Messages& msg);
 
 // Checks and takes the four arguments (program name excluded); prints the
 // usage texts and returns false when they don't do.
@@ -116,9 +121,13 @@ int ConnectAsRun(Connection* conn, Messages& msg, const std::string& config_path
 // name is reported and passed over. Returns 0, or the negative sqlcode of a schema
 // cursor's failing open or fetch (the visits end there; *failed_cursor, when
 // given, names the cursor): an error is never the end of the schemas.
+//
+// A terminal the installation does not know (no client schema assigned and
+// no reader) is warned about before the schemas are visited;
+// *unknown_terminal, when given, tells whether it was.
 int VisitRunSchemas(Connection& c, RunOutput& out, const std::string& terminal,
                     const std::function<void(const std::string& schema)>& visit,
-                    std::string* failed_cursor = nullptr);
+                    std::string* failed_cursor = nullptr, bool* unknown_terminal = nullptr);
 
 // Runs the tool with the command-line arguments (program name excluded).
 int RunTool(const std::vector<std::string>& args, Messages& msg, const RunOptions& options);

@@ -1,6 +1,7 @@
 #include "generators/messages.h"
 
 #include <cstdarg>
+#include <cstring>
 
 namespace plom {
 namespace {
@@ -27,7 +28,37 @@ void AppendF(std::string* to, const char* fmt, ...) {
   va_end(ap);
 }
 
+std::string MessageKind(const char* fmt) {
+  if (fmt[0] == '%') return "";
+  std::string kind;
+  for (const char* c = fmt; *c != '\0'; ++c) {
+    if (*c != '%') {
+      kind += *c;
+      continue;
+    }
+    if (c[1] == '%') {
+      kind += '%';
+      ++c;
+      continue;
+    }
+    // Flags, width, precision and length say nothing of the kind.
+    ++c;
+    while (*c != '\0' && std::strchr("-+ #0123456789.*hlLqjzt", *c) != nullptr) ++c;
+    if (*c == '\0') break;
+    kind += '%';
+    kind += std::strchr("diuxXo", *c) != nullptr ? 'd' : *c;
+  }
+  while (!kind.empty() && kind.back() == '\n') kind.pop_back();
+  return kind;
+}
+
+void CountKind(std::map<std::string, int>* kinds, const char* fmt) {
+  std::string kind = MessageKind(fmt);
+  if (!kind.empty()) ++(*kinds)[kind];
+}
+
 void Messages::Printf(const char* fmt, ...) {
+  CountKind(&kinds_, fmt);
   va_list ap;
   va_start(ap, fmt);
   if (text_ == nullptr) {

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdio>
+#include <map>
 #include <string>
 
 namespace plom {
@@ -16,6 +17,13 @@ class Messages {
   void Printf(const char* fmt, ...) __attribute__((format(gnu_printf, 2, 3)));
   void Write(const std::string& text);
 
+  // How many messages of each kind were said (see MessageKind). A text
+  // handed on whole (Write) is counted by whoever formatted it (AddKinds).
+  const std::map<std::string, int>& kinds() const { return kinds_; }
+  void AddKinds(const std::map<std::string, int>& kinds) {
+    for (const auto& [kind, n] : kinds) kinds_[kind] += n;
+  }
+
   // False when anything printed so far could not be written.
   bool Flush() {
     if (out_ == nullptr) return true;
@@ -25,7 +33,17 @@ class Messages {
  private:
   FILE* out_;
   std::string* text_ = nullptr;
+  std::map<std::string, int> kinds_;
 };
+
+// The kind of a message: its format with each conversion written plainly
+// ("%s", "%d") and without its line end: "Ausweis %s ohne
+// Zutrittsberechtigung auf Terminal %s". A format that starts with a
+// conversion continues a message or passes a text on: no kind ("").
+std::string MessageKind(const char* fmt);
+
+// Counts a message of the format's kind into *kinds.
+void CountKind(std::map<std::string, int>* kinds, const char* fmt);
 
 // printf into the end of *to.
 void AppendF(std::string* to, const char* fmt, ...) __attribute__((format(gnu_printf, 2, 3)));

@@ -6,6 +6,7 @@
 namespace plom {
 
 void RunOutput::Printf(const char* fmt, ...) {
+  CountKind(&kinds_, fmt);
   va_list ap;
   va_start(ap, fmt);
   va_list again;
@@ -39,6 +40,11 @@ void RunOutput::Render(Messages& msg, const std::string& path,
                             [](const Refusal& r, int64_t s) { return r.seq < s; }) -
            refused.begin();
   };
+  std::map<std::string, int> kinds = kinds_;
+  auto say = [&](std::string* to, const char* fmt, auto... args) {
+    CountKind(&kinds, fmt);
+    AppendF(to, fmt, args...);
+  };
   std::string out;
   size_t done = 0;
   auto next = refused.begin();
@@ -47,17 +53,18 @@ void RunOutput::Render(Messages& msg, const std::string& path,
     done = m.at;
     if (m.line < 0) {
       int64_t lost = refused_before(m.line_end) - refused_before(m.first_line);
-      AppendF(&out, "Ausweise gesamt: %d davon in Datei gestellt: %lld\n", m.badges,
+      say(&out, "Ausweise gesamt: %d davon in Datei gestellt: %lld\n", m.badges,
               static_cast<long long>(m.line_end - m.first_line - lost));
       continue;
     }
     while (next != refused.end() && next->seq < m.line) ++next;
     if (next == refused.end() || next->seq != m.line) continue;
-    AppendF(&out, "Insert-Error Zrt999Tmp! ErrNr: %d", next->sqlcode);
-    AppendF(&out, "User: %s  String: %s", path.c_str(), lines_[static_cast<size_t>(m.line)].c_str());
+    say(&out, "Insert-Error Zrt999Tmp! ErrNr: %d", next->sqlcode);
+    say(&out, "User: %s  String: %s", path.c_str(), lines_[static_cast<size_t>(m.line)].c_str());
   }
   out.append(text_, done, std::string::npos);
   msg.Write(out);
+  msg.AddKinds(kinds);
 }
 
 }  // namespace plom

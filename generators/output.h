@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -31,7 +32,7 @@ class RunOutput {
   // Says everything in order: the messages, each refused line's message in
   // the place where its line was made ("Insert-Error Zrt999Tmp! ..."), and
   // each pass's count of the lines that went into the file. refused is in
-  // ascending seq.
+  // ascending seq. msg counts them by kind.
   void Render(Messages& msg, const std::string& path, const std::vector<Refusal>& refused) const;
 
  private:
@@ -44,6 +45,7 @@ class RunOutput {
     int64_t line_end = 0;
   };
   std::string text_;
+  std::map<std::string, int> kinds_;  // of the messages in text_
   std::vector<std::string> lines_;
   std::vector<Mark> marks_;
 };

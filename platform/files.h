@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 #include <string_view>
@@ -120,8 +121,11 @@ class PathLock {
     kUnavailable,  // no lock could be taken at all (see reason())
     kNoDirectory,  // the directory of the path does not exist: no file can be written there
   };
-  // Waits up to wait_ms for the lock.
-  PathLock(const std::string& path, int wait_ms);
+  // Waits up to wait_ms for the lock. When another holder keeps it at the
+  // first try, waiting (when given) is told once, with the holder's process
+  // id where the host tells it (0 where not).
+  using Waiting = std::function<void(long holder_pid)>;
+  PathLock(const std::string& path, int wait_ms, const Waiting& waiting = nullptr);
   ~PathLock();
   PathLock(const PathLock&) = delete;
   PathLock& operator=(const PathLock&) = delete;

@@ -7,6 +7,7 @@
 #include <sys/file.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -270,7 +271,8 @@ void SyncDirectory(const std::string& dir) {
 // of a new file; an owner-only file gets 0600 either way.
 bool TakeOverAttributes(int fd, const struct stat* old, FileAccess access) {
   if (old != nullptr && ::fchown(fd, old->st_uid, old->st_gid) != 0) {
-    ::fchown(fd, static_cast<uid_t>(-1), old->st_gid);
+    // Only the group, where the owner cannot be given; as far as it goes.
+    if (::fchown(fd, static_cast<uid_t>(-1), old->st_gid) != 0) errno = 0;
   }
   // After chown, which may clear set-id bits.
   if (access == FileAccess::kOwnerOnly) return ::fchmod(fd, 0600) == 0;
@@ -422,9 +424,33 @@ int OpenLockFile(const std::string& path, std::string* reason,
 
 bool Busy(int err) { return err == EWOULDBLOCK || err == EAGAIN || err == EACCES || err == EINTR; }
 
+// The process that holds the flock of the open file, from /proc/locks; 0
+// when the host does not tell.
+long FlockHolder(int fd) {
+  struct stat st;
+  if (::fstat(fd, &st) != 0) return 0;
+  FILE* locks = std::fopen("/proc/locks", "r");
+  if (locks == nullptr) return 0;
+  long holder = 0;
+  char line[256];
+  while (holder == 0 && std::fgets(line, sizeof line, locks) != nullptr) {
+    long pid = 0;
+    unsigned maj = 0, min = 0;
+    unsigned long long ino = 0;
+    if (std::sscanf(line, "%*d: FLOCK %*s %*s %ld %x:%x:%llu", &pid, &maj, &min, &ino) == 4 &&
+        ino == st.st_ino && makedev(maj, min) == st.st_dev) {
+      holder = pid;
+    }
+  }
+  std::fclose(locks);
+  return holder;
+}
+
 }  // namespace
 
-PathLock::PathLock(const std::string& path, int wait_ms) : lock_path_(path + ".lock") {
+PathLock::PathLock(const std::string& path, int wait_ms, const Waiting& waiting)
+    : lock_path_(path + ".lock") {
+  bool told = false;
   auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(wait_ms);
   int fd = -1;
   for (;;) {
@@ -454,6 +480,8 @@ PathLock::PathLock(const std::string& path, int wait_ms) : lock_path_(path + ".l
       state_ = State::kBusy;
       return;
     }
+    if (waiting && !told) waiting(FlockHolder(fd));
+    told = true;
     std::this_thread::sleep_for(kLockPoll);
   }
 }

@@ -404,7 +404,9 @@ bool TryLockAt(HANDLE h, uint64_t offset) {
 // A file that is removed but still open cannot be opened again (access
 // denied) until its last handle closes: a waiter treats that like a held
 // lock and tries again.
-PathLock::PathLock(const std::string& path, int wait_ms) : lock_path_(path + ".lock") {
+PathLock::PathLock(const std::string& path, int wait_ms, const Waiting& waiting)
+    : lock_path_(path + ".lock") {
+  bool told = false;
   const std::wstring name = Wide(lock_path_);
   auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(wait_ms);
   Handle h(INVALID_HANDLE_VALUE);
@@ -440,6 +442,8 @@ PathLock::PathLock(const std::string& path, int wait_ms) : lock_path_(path + ".l
       state_ = pending_delete ? State::kUnavailable : State::kBusy;
       return;
     }
+    if (waiting && !told && !pending_delete) waiting(0);  // Windows names no holder
+    told = told || !pending_delete;
     std::this_thread::sleep_for(kLockPoll);
   }
 }

@@ -3,8 +3,15 @@
 #include <string>
 #include <vector>
 
+#include "cli/options.h"
 #include "driver/batch.h"
+#include "platform/files.h"
 
 int main(int argc, char** argv) {
-  return plom::BatchMain(std::vector<std::string>(argv + 1, argv + argc));
+  plom::KeepStandardOutputBytes();
+  std::vector<std::string> args;
+  if (int bad = plom::cli::Arguments(argc, argv, &args)) {
+    return plom::cli::UsageError("plomvarde-batch", plom::cli::NotStorable(bad), "");
+  }
+  return plom::BatchMain(args);
 }

@@ -1,55 +1,57 @@
 // plomvarde-ini: writes, lists, enciphers and deciphers the configuration
 // file from which plomvarde takes its database credentials.
 //
-// Exit status: 0 done, 1 file cannot be read or written, 2 a value or key
-// the file cannot hold, 64 bad arguments.
+// Exit status: 0 done, 1 file cannot be read or written, 2 a value the
+// file cannot hold, 64 bad arguments (an unknown key among them).
 
+#include <algorithm>
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "cli/options.h"
 #include "config/cipher.h"
 #include "config/config_file.h"
 #include "platform/files.h"
-#include "version.h"
 
 namespace {
 
 constexpr int kExitOk = 0;
 constexpr int kExitIo = 1;
 constexpr int kExitData = 2;
-constexpr int kExitUsage = 64;
+
+// The keys plomvarde reads.
+const std::string kKeys[] = {"LOGIN", "PASS", "SQLSERVER", "NET8", "SCHEMA"};
 
 // Longest plain value: the stored value field holds 200 digits, 10 blocks.
 constexpr size_t kMaxPlainLen = 40;
 
-void Usage(FILE* out) {
-  std::fputs(
-      "usage: plomvarde-ini write FILE KEY=VALUE...\n"
-      "       plomvarde-ini show FILE [--show-password]\n"
-      "       plomvarde-ini encipher VALUE\n"
-      "       plomvarde-ini decipher DIGITS\n"
-      "       plomvarde-ini --version\n"
-      "\n"
-      "write     writes FILE anew (atomically, mode 0600) with one entry per\n"
-      "          pair, numbered from 1, lines ending in CR LF. Values are\n"
-      "          stored enciphered, at most 40 characters each.\n"
-      "show      lists every entry: number, group, key, deciphered value.\n"
-      "          The value of PASS is shown as *** unless --show-password.\n"
-      "encipher  prints the stored (digit) form of VALUE.\n"
-      "decipher  prints the plain text of a stored value.\n"
-      "\n"
-      "plomvarde reads ..\\..\\files\\korvantis.ini relative to its working\n"
-      "directory and needs the keys LOGIN, PASS, SQLSERVER (or NET8 when\n"
-      "SQLSERVER is empty) and SCHEMA. It drops the last character of the\n"
-      "SCHEMA value: store \"ZrSystem.\" to connect with schema \"ZrSystem\".\n"
-      "\n"
-      "exit status: 0 done, 1 file error, 2 value or key not storable,\n"
-      "             64 bad arguments\n",
-      out);
-}
+const char kUsage[] =
+    "usage: plomvarde-ini write FILE KEY=VALUE...\n"
+    "       plomvarde-ini show [--show-password] FILE\n"
+    "       plomvarde-ini encipher VALUE\n"
+    "       plomvarde-ini decipher DIGITS\n"
+    "       plomvarde-ini --help | --version\n"
+    "\n"
+    "write     writes FILE anew (atomically, mode 0600) with one entry per\n"
+    "          pair, numbered from 1, lines ending in CR LF. Values are\n"
+    "          stored enciphered, at most 40 characters each. KEY is one of\n"
+    "          LOGIN, PASS, SQLSERVER, NET8 and SCHEMA.\n"
+    "show      lists every entry: number, group, key, deciphered value.\n"
+    "          The value of PASS is shown as *** unless --show-password.\n"
+    "encipher  prints the stored (digit) form of VALUE.\n"
+    "decipher  prints the plain text of a stored value.\n"
+    "\n"
+    "plomvarde reads ..\\..\\files\\korvantis.ini relative to its working\n"
+    "directory and needs the keys LOGIN, PASS, SQLSERVER (or NET8 when\n"
+    "SQLSERVER is empty) and SCHEMA. It drops the last character of the\n"
+    "SCHEMA value: store \"ZrSystem.\" to connect with schema \"ZrSystem\".\n"
+    "\n"
+    "exit status: 0 done, 1 file error, 2 value not storable,\n"
+    "             64 bad arguments (an unknown key among them)\n";
 
 // The text with control and non-ASCII bytes written as escapes, for listing.
 std::string Printable(std::string_view s) {
@@ -88,22 +90,19 @@ int Write(const std::string& path, const std::vector<std::string>& pairs) {
     const std::string& pair = pairs[i];
     size_t eq = pair.find('=');
     if (eq == std::string::npos || eq == 0) {
-      std::fprintf(stderr, "plomvarde-ini: not KEY=VALUE: %s\n", pair.c_str());
-      return kExitUsage;
+      return plom::cli::UsageError("plomvarde-ini", "not KEY=VALUE: " + Printable(pair), kUsage);
     }
     std::string key = pair.substr(0, eq);
     std::string value = pair.substr(eq + 1);
-    if (key.find_first_of(";\r\n") != std::string::npos || key.size() > plom::kMaxConfigFieldLen) {
-      std::fprintf(stderr,
-                   "plomvarde-ini: key %s: no ';' or line end, at most %zu "
-                   "characters\n",
-                   Printable(key).c_str(), plom::kMaxConfigFieldLen);
-      return kExitData;
+    if (std::find(std::begin(kKeys), std::end(kKeys), key) == std::end(kKeys)) {
+      return plom::cli::UsageError(
+          "plomvarde-ini",
+          "unknown key " + Printable(key) + " (known: LOGIN, PASS, SQLSERVER, NET8, SCHEMA)",
+          kUsage);
     }
     for (const std::string& k : keys) {
       if (k == key) {
-        std::fprintf(stderr, "plomvarde-ini: key %s given twice\n", key.c_str());
-        return kExitData;
+        return plom::cli::UsageError("plomvarde-ini", "key " + key + " given twice", kUsage);
       }
     }
     keys.push_back(key);
@@ -125,7 +124,7 @@ int Write(const std::string& path, const std::vector<std::string>& pairs) {
 int Show(const std::string& path, bool show_password) {
   std::vector<plom::ConfigEntry> entries;
   if (!plom::ConfigReadAll(path, &entries)) {
-    std::fprintf(stderr, "plomvarde-ini: cannot open %s\n", path.c_str());
+    std::fprintf(stderr, "plomvarde-ini: cannot open %s: %s\n", path.c_str(), std::strerror(errno));
     return kExitIo;
   }
   for (const plom::ConfigEntry& e : entries) {
@@ -148,35 +147,44 @@ int Show(const std::string& path, bool show_password) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  std::vector<std::string> args(argv + 1, argv + argc);
-  if (args.size() == 1 && (args[0] == "--help" || args[0] == "-h")) {
-    Usage(stdout);
+  std::vector<std::string> args;
+  if (int bad = plom::cli::Arguments(argc, argv, &args)) {
+    return plom::cli::UsageError("plomvarde-ini", plom::cli::NotStorable(bad), kUsage);
+  }
+  plom::cli::CommandLine cl;
+  if (!plom::cli::Parse(args, {{"show-password", 0, false}}, &cl)) {
+    return plom::cli::UsageError("plomvarde-ini", cl.error, kUsage);
+  }
+  if (cl.help) {
+    std::fputs(kUsage, stdout);
     return kExitOk;
   }
-  if (args.size() == 1 && args[0] == "--version") {
-    std::printf("plomvarde-ini %s\n", PLOM_VERSION);
+  if (cl.version) {
+    std::fputs(plom::cli::VersionLine("plomvarde-ini").c_str(), stdout);
     return kExitOk;
   }
-  const std::string cmd = args.empty() ? "" : args[0];
-  if (cmd == "write" && args.size() >= 3) {
-    return Write(args[1], std::vector<std::string>(args.begin() + 2, args.end()));
+  const std::vector<std::string>& ops = cl.operands;
+  const std::string cmd = ops.empty() ? "" : ops[0];
+  bool show_password = cl.Has("show-password");
+  if (show_password && cmd != "show") {
+    return plom::cli::UsageError("plomvarde-ini", "--show-password goes with show", kUsage);
   }
-  if (cmd == "show" && args.size() == 2) return Show(args[1], false);
-  if (cmd == "show" && args.size() == 3 && args[2] == "--show-password") {
-    return Show(args[1], true);
+  if (cmd == "write" && ops.size() >= 3) {
+    return Write(ops[1], std::vector<std::string>(ops.begin() + 2, ops.end()));
   }
-  if (cmd == "encipher" && args.size() == 2) {
-    if (args[1].size() > kMaxPlainLen) {
+  if (cmd == "show" && ops.size() == 2) return Show(ops[1], show_password);
+  if (cmd == "encipher" && ops.size() == 2) {
+    if (ops[1].size() > kMaxPlainLen) {
       std::fprintf(stderr, "plomvarde-ini: at most %zu characters can be stored\n", kMaxPlainLen);
       return kExitData;
     }
-    std::printf("%s\n", plom::EncipherValue(args[1]).c_str());
+    std::printf("%s\n", plom::EncipherValue(ops[1]).c_str());
     return kExitOk;
   }
-  if (cmd == "decipher" && args.size() == 2) {
-    std::printf("%s\n", plom::DecipherValue(args[1]).c_str());
+  if (cmd == "decipher" && ops.size() == 2) {
+    std::printf("%s\n", plom::DecipherValue(ops[1]).c_str());
     return kExitOk;
   }
-  Usage(stderr);
-  return kExitUsage;
+  return plom::cli::UsageError("plomvarde-ini",
+                               cmd.empty() ? "a command is needed" : "wrong command line", kUsage);
 }

@@ -1,39 +1,22 @@
 // plomvarde-sample [--badges N] FILE: builds the embedded sample
 // installation (see companions/sample.h).
-#include <getopt.h>
-
-#include <cerrno>
 #include <cstdio>
-#include <cstdlib>
 #include <optional>
 #include <string>
+#include <vector>
 
+#include "cli/options.h"
 #include "companions/sample.h"
-#include "version.h"
 
 namespace {
 
-constexpr int kExitUsage = 64;
-
-void Usage(FILE* out) {
-  std::fputs(
-      "usage: plomvarde-sample [--badges N] FILE\n"
-      "  Builds an embedded sample installation in FILE (an existing file is replaced).\n"
-      "  --badges N  instead of the hand-made badges, N generated badges over the\n"
-      "              clients M01, M02 and M03 (for benchmarks; deterministic per N)\n"
-      "  --version   prints the version\n",
-      out);
-}
-
-bool ParseCount(const char* s, long* n) {
-  if (!*s) return false;
-  char* end = nullptr;
-  errno = 0;
-  long v = std::strtol(s, &end, 10);
-  if (errno || *end || v < 1 || v > 9000000) return false;
-  *n = v;
-  return true;
-}
+const char kUsage[] =
+    "usage: plomvarde-sample [--badges N] FILE\n"
+    "  Builds an embedded sample installation in FILE (an existing file is replaced).\n"
+    "  --badges N  instead of the hand-made badges, N generated badges over the\n"
+    "              clients M01, M02 and M03 (for benchmarks; deterministic per N)\n"
+    "  --help      prints this text\n"
+    "  --version   prints the version\n";
 
 struct Options {
   long badges = 0;  // 0: the hand-made badges
@@ -43,37 +26,30 @@ struct Options {
 // Reads the command line into *opts. Returns the exit status to leave with
 // at once (help, usage errors), or nullopt to build.
 std::optional<int> ParseArguments(int argc, char** argv, Options* opts) {
-  static const option kLong[] = {{"badges", required_argument, nullptr, 'b'},
-                                 {"help", no_argument, nullptr, 'h'},
-                                 {"version", no_argument, nullptr, 'V'},
-                                 {nullptr, 0, nullptr, 0}};
-  opterr = 0;
-  for (int c; (c = getopt_long(argc, argv, ":h", kLong, nullptr)) != -1;) {
-    switch (c) {
-      case 'h':
-        Usage(stdout);
-        return 0;
-      case 'V':
-        std::printf("plomvarde-sample %s\n", PLOM_VERSION);
-        return 0;
-      case 'b':
-        if (ParseCount(optarg, &opts->badges)) break;
-        std::fprintf(stderr, "plomvarde-sample: --badges needs a count from 1 to 9000000\n");
-        return kExitUsage;
-      case '?':
-        std::fprintf(stderr, "plomvarde-sample: unknown option %s\n", argv[optind - 1]);
-        Usage(stderr);
-        return kExitUsage;
-      default:  // an option without its value
-        Usage(stderr);
-        return kExitUsage;
-    }
+  std::vector<std::string> args;
+  if (int bad = plom::cli::Arguments(argc, argv, &args)) {
+    return plom::cli::UsageError("plomvarde-sample", plom::cli::NotStorable(bad), kUsage);
   }
-  if (optind + 1 != argc) {
-    Usage(stderr);
-    return kExitUsage;
+  plom::cli::CommandLine cl;
+  if (!plom::cli::Parse(args, {{"badges", 0, true}}, &cl)) {
+    return plom::cli::UsageError("plomvarde-sample", cl.error, kUsage);
   }
-  opts->file = argv[optind];
+  if (cl.help) {
+    std::fputs(kUsage, stdout);
+    return 0;
+  }
+  if (cl.version) {
+    std::fputs(plom::cli::VersionLine("plomvarde-sample").c_str(), stdout);
+    return 0;
+  }
+  if (cl.Has("badges") && !plom::cli::TakeNumber(cl.Value("badges"), 1, 9000000, &opts->badges)) {
+    return plom::cli::UsageError("plomvarde-sample", "--badges needs a count from 1 to 9000000",
+                                 kUsage);
+  }
+  if (cl.operands.size() != 1) {
+    return plom::cli::UsageError("plomvarde-sample", "one FILE is needed", kUsage);
+  }
+  opts->file = cl.operands[0];
   return std::nullopt;
 }
 

@@ -4,10 +4,15 @@
 #include <string>
 #include <vector>
 
+#include "cli/options.h"
 #include "companions/show.h"
 
 int main(int argc, char** argv) {
-  std::vector<std::string> args(argv + 1, argv + argc);
+  std::vector<std::string> args;
+  if (int bad = plom::cli::Arguments(argc, argv, &args)) {
+    std::fprintf(stderr, "plomvarde-show: %s\n", plom::cli::NotStorable(bad).c_str());
+    return plom::cli::kExitUsage;
+  }
   std::string out, err;
   int status = plom::show::RunShow(args, &out, &err);
   std::fwrite(out.data(), 1, out.size(), stdout);

@@ -336,8 +336,10 @@ TEST_F(BatchTest, SummaryTableAndReport) {
                                        "  " + "       21" + "  " + "       0" + "  ");
   EXPECT_EQ(rows[3].substr(0, 54), "Laeufe: 2  Ausweise: 38  Saetze: 37  verloren: 0  Seku");
 
-  std::vector<nlohmann::json> rep = JsonLines(File("rep.jsonl"));
-  ASSERT_EQ(rep.size(), 3u);
+  std::vector<nlohmann::json> all = JsonLines(File("rep.jsonl"));
+  ASSERT_EQ(all.size(), 4u);
+  EXPECT_EQ(all[0]["type"], "header");
+  std::vector<nlohmann::json> rep(all.begin() + 1, all.end());
   EXPECT_EQ(rep[0]["type"], "run");
   EXPECT_EQ(rep[0]["line"], 1);
   EXPECT_EQ(rep[0]["function"], "VQDNL60P");
@@ -350,11 +352,9 @@ TEST_F(BatchTest, SummaryTableAndReport) {
   EXPECT_EQ(rep[0]["status"], 0);
   EXPECT_TRUE(rep[0]["seconds"].is_number());
   EXPECT_FALSE(rep[0].contains("added"));
-  EXPECT_EQ(rep[0]["messages"], Single("VQDNL60P TERM03 x 1").out);
+  EXPECT_FALSE(rep[0].contains("messages"));
   EXPECT_EQ(rep[1]["function"], "IDSTAMM");
   EXPECT_EQ(rep[1]["new"], false);
-  // Umlauts of the messages reach the report as UTF-8.
-  EXPECT_EQ(rep[1]["messages"].get<std::string>().find('\xE4'), std::string::npos);
   EXPECT_EQ(rep[2]["type"], "batch");
   EXPECT_EQ(rep[2]["runs"], 2);
   EXPECT_EQ(rep[2]["badges_read"], 38);
@@ -362,6 +362,15 @@ TEST_F(BatchTest, SummaryTableAndReport) {
   EXPECT_EQ(rep[2]["exit_status"], 0);
   EXPECT_EQ(rep[2]["start"].get<std::string>().size(), 20u);
   EXPECT_LE(rep[2]["start"].get<std::string>(), rep[2]["end"].get<std::string>());
+
+  // The messages in full on request, appended after the first batch.
+  ASSERT_EQ(RunBatchProgram("--report rep.jsonl --report-messages plan").status, 0);
+  all = JsonLines(File("rep.jsonl"));
+  ASSERT_EQ(all.size(), 8u);
+  EXPECT_EQ(all[4]["type"], "header");
+  EXPECT_EQ(all[5]["messages"], Single("VQDNL60P TERM03 x 1").out);
+  // Umlauts of the messages reach the report as UTF-8.
+  EXPECT_EQ(all[6]["messages"].get<std::string>().find('\xE4'), std::string::npos);
 }
 
 TEST_F(BatchTest, RefusedPlanTouchesNothing) {
@@ -495,11 +504,11 @@ TEST_F(BatchTest, DryRunWritesBesideAndCounts) {
             std::string::npos);
   EXPECT_NE(b.out.find("neu  entfernt  geaendert\n"), std::string::npos);
   std::vector<nlohmann::json> rep = JsonLines(File("rep"));
-  ASSERT_EQ(rep.size(), 3u);
-  EXPECT_EQ(rep[0]["added"], 1);
-  EXPECT_EQ(rep[0]["removed"], 1);
-  EXPECT_EQ(rep[0]["changed"], 1);
-  EXPECT_EQ(rep[2]["dry_run"], true);
+  ASSERT_EQ(rep.size(), 4u);  // header, two runs, batch
+  EXPECT_EQ(rep[1]["added"], 1);
+  EXPECT_EQ(rep[1]["removed"], 1);
+  EXPECT_EQ(rep[1]["changed"], 1);
+  EXPECT_EQ(rep[3]["dry_run"], true);
 }
 
 TEST_F(BatchTest, DryRunTellsWhatTheGuardWouldDo) {

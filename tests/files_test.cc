@@ -243,7 +243,13 @@ TEST_F(FilesTest, RunOnAHeldDownloadFileExits75) {
   opt.lock_wait_ms = 200;
   EXPECT_EQ(RunTool({"vqdnl60p", "TERM03", path, "1"}, msg, opt), kExitLocked);
   msg.Flush();
-  EXPECT_EQ(out.Text(), "Downloadfile " + path + " wird von einem anderen Lauf erstellt!\n");
+  // Said once when the wait begins (with the holder where the host names
+  // it), and again when it ends.
+  const std::string text = out.Text();
+  const std::string waiting = "Downloadfile " + path + " wird von einem anderen Lauf erstellt";
+  EXPECT_EQ(text.rfind(waiting, 0), 0u) << text;
+  EXPECT_NE(text.find(", warte bis zu 1 s\n" + waiting + "!\n"), std::string::npos) << text;
+  EXPECT_EQ(text.substr(text.find('\n') + 1), waiting + "!\n");
   EXPECT_EQ(test::ReadFile(path), "old");
 }
 

@@ -573,8 +573,9 @@ TEST_F(ShowTest, DiffTrouble) {
   EXPECT_EQ(Run({"--diff", a, dir_ + "/missing.dnl"}), show::kDiffTrouble);
   EXPECT_EQ(Run({"--diff", a, bad}), show::kDiffTrouble);
   EXPECT_NE(err_.find(bad + ":1: valid_from"), std::string::npos) << err_;
-  EXPECT_EQ(Run({"--diff", a}), show::kDiffTrouble);
-  EXPECT_EQ(Run({"--diff", "--badge", "1", a, a}), show::kDiffTrouble);
+  // A wrong command line is a usage error, with --diff too.
+  EXPECT_EQ(Run({"--diff", a}), show::kShowUsage);
+  EXPECT_EQ(Run({"--diff", "--badge", "1", a, a}), show::kShowUsage);
   EXPECT_EQ(out_, "");
 }
 
@@ -598,13 +599,6 @@ TEST_F(ShowTest, ProgramExitStatus) {
 
 namespace plom {
 namespace {
-
-TEST(ShowVersion, PrintsTheProjectVersion) {
-  std::string out, err;
-  EXPECT_EQ(show::RunShow({"--version"}, &out, &err), show::kShowOk);
-  EXPECT_EQ(out, "plomvarde-show 1.0.0\n");
-  EXPECT_EQ(err, "");
-}
 
 }  // namespace
 }  // namespace plom
