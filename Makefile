@@ -4,7 +4,7 @@ WINBUILD ?= build-windows
 MAKEFLAGS += --no-print-directory
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 
-.PHONY: all deps configure build programs demo test test-sanitize bench clean \
+.PHONY: all deps configure build programs demo test test-sanitize bench bench-large clean \
 	windows-deps windows-configure windows test-windows package package-windows
 
 all: build
@@ -42,6 +42,11 @@ test-sanitize: deps
 
 bench: programs
 	@sh bench/run.sh $(BUILD)
+
+# 1,000,000 badges (about 1 GB of database and a quarter of an hour): not
+# part of make bench or make test.
+bench-large: programs
+	@$(BUILD)/plomvarde-bench --work $(BUILD)/bench-work --sizes 1000000 --terminal TERM12
 
 # Windows: every program cross-built with MinGW-w64 into $(WINBUILD)/*.exe.
 windows-deps:

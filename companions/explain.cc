@@ -660,7 +660,8 @@ int RunExplain(const std::vector<std::string>& args, const std::string& config_p
   Connection conn;
   {
     Messages msg(printed);
-    int rc = ConnectAsRun(&conn, msg, config_path);
+    // Read only: a user who may only read the database may explain.
+    int rc = ConnectAsRun(&conn, msg, config_path, /*read_only=*/true);
     msg.Flush();
     if (rc != 0) {
       std::string text;

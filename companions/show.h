@@ -7,6 +7,7 @@
 // Files are read as Windows-1252; everything printed is UTF-8.
 #pragma once
 
+#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -52,6 +53,15 @@ Comparison Compare(const layouts::DecodedFile& old_file, const layouts::DecodedF
 
 // Runs the program on its arguments (without the program name); what it
 // prints goes to out and err. Returns the exit status.
+//
+// A file is read as a stream, one record at a time, once per pass over it
+// (the aligned table measures its columns before it prints them; a line
+// longer than 64 KB is read only to that length), so that printing to
+// streams holds no more than a few records. --diff merges two files in key
+// order (as the tool writes them) as streams, holding the records of one
+// key; files out of that order it holds whole, up to 32 MB each, and
+// refuses larger ones.
 int RunShow(const std::vector<std::string>& args, std::string* out, std::string* err);
+int RunShow(const std::vector<std::string>& args, FILE* out, FILE* err);
 
 }  // namespace plom::show

@@ -52,7 +52,7 @@ Result SessionAppLocks::Take(const std::string& database_file, const Params& par
         std::make_unique<KeyLock>(AppLockFileOf(database_file), resource, wait_ms, database_file);
     if (lock->state() == KeyLock::State::kUnavailable) {
       r.is_select = false;
-      r.sqlcode = kSqlFailed;
+      r.sqlcode = kSqlLockFileUnusable;
       r.error = "lock file " + AppLockFileOf(database_file) + ": " + lock->reason();
       return r;
     }

@@ -22,6 +22,10 @@ class KeyLock;
 // Whether the statement text calls sp_getapplock.
 bool IsAppLockText(std::string_view tsql);
 
+// The sqlcode of an sp_getapplock whose lock file cannot be used at all
+// (another user's, a link, not a regular file); the message says why.
+constexpr int kSqlLockFileUnusable = -1225;
+
 // The lock file of the application locks on a database file.
 std::string AppLockFileOf(const std::string& database_file);
 
@@ -36,7 +40,7 @@ class SessionAppLocks {
   // milliseconds. The result has one row of one integer, sp_getapplock's
   // return code: 0 granted (also when this session holds it already), -1
   // not granted within the wait. A lock file that cannot be used fails the
-  // statement (negative sqlcode, message).
+  // statement with kSqlLockFileUnusable and the reason.
   Result Take(const std::string& database_file, const Params& params);
 
  private:

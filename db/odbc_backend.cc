@@ -441,6 +441,12 @@ bool OdbcBackend::Connect(const ConnectSettings& s, Failure* f) {
   static std::mutex connecting;
   std::lock_guard<std::mutex> one_at_a_time(connecting);
   std::vector<intptr_t> before = OpenSockets();
+  // Read-only intent, before the connect: a driver that honours it writes
+  // nothing on this connection.
+  if (s.read_only) {
+    SQLSetConnectAttr(h.dbc.get(), SQL_ATTR_ACCESS_MODE,
+                      reinterpret_cast<SQLPOINTER>(SQL_MODE_READ_ONLY), 0);
+  }
   SQLRETURN rc;
   std::string where;
   std::string dsn_driver;

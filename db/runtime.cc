@@ -133,8 +133,7 @@ std::unique_ptr<Backend> OpenSqliteFile(const std::string& path, const ConnectSe
                                         const TransportOptions& options, int* sqlcode,
                                         std::string* error) {
 #ifdef PLOM_HAVE_SQLITE
-  (void)s;
-  return SqliteBackend::Open(path, options, sqlcode, error);
+  return SqliteBackend::Open(path, options, sqlcode, error, s.read_only);
 #elif defined(PLOM_HAVE_ODBC)
   std::string first_error;
   int first_code = 0;
@@ -214,6 +213,17 @@ std::vector<Result> Backend::RunMany(int stmt_no, std::string_view text,
   return results;
 }
 
+Result Backend::RunEach(int stmt_no, std::string_view text, const Params& params,
+                        const std::function<bool(const Row&)>& take) {
+  Result r = Run(stmt_no, text, params, 0);
+  std::vector<Row> rows = std::move(r.rows);
+  r.rows.clear();
+  for (const Row& row : rows) {
+    if (!take(row)) break;
+  }
+  return r;
+}
+
 int Connection::Finish(const Result& r) {
   ++statements_sent_;
   last_sqlcode_ = r.sqlcode;
@@ -284,6 +294,28 @@ int Connection::Open(int cursor_no, std::string_view text, const Params& params,
   int rc = Finish(r);
   Tell({StatementObserver::Kind::kOpen, cursor_no, text, &params, rc, nullptr, r.rows.size()});
   if (rc == 0) cursors_[cursor_no].rows = std::move(r.rows);
+  return rc;
+}
+
+int Connection::ForEachRow(int cursor_no, std::string_view text, const Params& params,
+                           const std::function<bool(const Row&)>& take) {
+  using Kind = StatementObserver::Kind;
+  cursors_.erase(cursor_no);
+  if (!backend_) return last_sqlcode_ = kSqlFailed;
+  // Seen as the cursor's open, its fetches and its close.
+  bool opened = false, stopped = false;
+  Result r = backend_->RunEach(cursor_no, text, params, [&](const Row& row) {
+    if (!opened) Tell({Kind::kOpen, cursor_no, text, &params, kSqlOk, nullptr, 0});
+    opened = true;
+    Tell({Kind::kFetch, cursor_no, {}, nullptr, kSqlOk, &row, 1});
+    stopped = !take(row);
+    return !stopped;
+  });
+  int rc = Finish(r);
+  if (!opened) Tell({Kind::kOpen, cursor_no, text, &params, rc, nullptr, 0});
+  if (opened && rc != kSqlOk) Tell({Kind::kFetch, cursor_no, {}, nullptr, rc, nullptr, 0});
+  if (rc == kSqlOk && !stopped) Tell({Kind::kFetch, cursor_no, {}, nullptr, kSqlNotFound, nullptr, 0});
+  Tell({Kind::kClose, cursor_no, {}, nullptr, kSqlOk, nullptr, 0});
   return rc;
 }
 

@@ -19,6 +19,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <memory>
 #include <string>
@@ -161,6 +162,13 @@ class Backend {
   virtual ~Backend() = default;
   virtual Result Run(int stmt_no, std::string_view text, const Params& params, size_t max_rows) = 0;
 
+  // Runs a SELECT and hands its rows to take one by one; take answers false
+  // to read no more. The result holds no rows. A backend that can step
+  // through a result keeps only the row at hand (and may run other
+  // statements while take runs); this default reads all rows first.
+  virtual Result RunEach(int stmt_no, std::string_view text, const Params& params,
+                         const std::function<bool(const Row&)>& take);
+
   // Runs one statement without result set (an INSERT of one row) once per
   // parameter row, in order; one result per row. A row that fails is
   // undone alone, the others stand. This default sends one statement per
@@ -219,6 +227,9 @@ struct ConnectSettings {
   std::string login;
   std::string password;
   std::string schema;  // the configured schema (database)
+  // Opened to read only (plomvarde-explain): the embedded database without
+  // write access, an ODBC connection with read-only intent.
+  bool read_only = false;
 };
 
 // How long a statement may take and how statements travel; the
@@ -298,6 +309,13 @@ class Connection {
   int Open(int cursor_no, std::string_view text, const Params& params, size_t max_rows = 0);
   int Fetch(int cursor_no, Row* out);
   int Close(int cursor_no);
+
+  // A cursor read through once: each row goes to take as it is read (take
+  // answers false to stop), without the rows being kept. Lookups may run on
+  // the connection while take runs. Answers as Open does; a row the backend
+  // refuses (a bad value) ends the reading with its sqlcode.
+  int ForEachRow(int cursor_no, std::string_view text, const Params& params,
+                 const std::function<bool(const Row&)>& take);
 
   // Every statement and fetch from now on is shown to the observer (nullptr:
   // none). The observer must outlive its use.

@@ -2,7 +2,10 @@
 
 #include <sqlite3.h>
 
+#include <unistd.h>
+
 #include <cctype>
+#include <cstdio>
 #include <vector>
 
 #include "db/codepage.h"
@@ -94,6 +97,28 @@ int PageCount(sqlite3* db, int* rc) {
   return pages;
 }
 
+// The URI that opens the file as immutable: SQLite then takes no lock and
+// needs no shared-memory file beside it.
+std::string ImmutableUri(const std::string& path) {
+  std::string uri = "file:";
+  for (unsigned char ch : path) {
+    if (ch == '?' || ch == '#' || ch == '%' || ch < 0x20) {
+      char hex[4];
+      std::snprintf(hex, sizeof hex, "%%%02X", ch);
+      uri += hex;
+    } else {
+      uri += static_cast<char>(ch);
+    }
+  }
+  return uri + "?immutable=1";
+}
+
+bool DirectoryWritable(const std::string& path) {
+  size_t slash = path.rfind('/');
+  std::string dir = slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
+  return ::access(dir.c_str(), W_OK) == 0;
+}
+
 }  // namespace
 
 int RegisterCp1252Collation(sqlite3* db) {
@@ -106,7 +131,7 @@ int RegisterCp1252Collation(sqlite3* db) {
 
 std::unique_ptr<SqliteBackend> SqliteBackend::Open(const std::string& path,
                                                    const TransportOptions& options, int* sqlcode,
-                                                   std::string* error) {
+                                                   std::string* error, bool read_only) {
   // SQLite counts each of its allocations under one mutex of the process,
   // for statistics that nothing here reads: the connections of a batch's
   // runs would meet at that mutex at nearly every step. Switched off before
@@ -116,7 +141,15 @@ std::unique_ptr<SqliteBackend> SqliteBackend::Open(const std::string& path,
   static const int kNoMemoryStatistics = sqlite3_config(SQLITE_CONFIG_MEMSTATUS, 0);
   (void)kNoMemoryStatistics;
   sqlite3* db = nullptr;
-  int rc = sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX, nullptr);
+  int rc;
+  if (!read_only) {
+    rc = sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX, nullptr);
+  } else if (DirectoryWritable(path)) {
+    rc = sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READONLY | SQLITE_OPEN_NOMUTEX, nullptr);
+  } else {
+    rc = sqlite3_open_v2(ImmutableUri(path).c_str(), &db,
+                         SQLITE_OPEN_READONLY | SQLITE_OPEN_NOMUTEX | SQLITE_OPEN_URI, nullptr);
+  }
   if (rc == SQLITE_OK) rc = RegisterCp1252Collation(db);
   if (rc == SQLITE_OK) {
     sqlite3_busy_timeout(db, options.lock_timeout_s * 1000);
@@ -137,7 +170,7 @@ std::unique_ptr<SqliteBackend> SqliteBackend::Open(const std::string& path,
     return nullptr;
   }
   // Many runs at once on one file: readers never wait for the writer.
-  sqlite3_exec(db, "PRAGMA journal_mode=WAL", nullptr, nullptr, nullptr);
+  if (!read_only) sqlite3_exec(db, "PRAGMA journal_mode=WAL", nullptr, nullptr, nullptr);
   sqlite3_exec(db, "PRAGMA synchronous=NORMAL", nullptr, nullptr, nullptr);
   // A run visits every badge's rows once in index order of other tables: a
   // page cache of 8 MB keeps those lookups off the disk.
@@ -148,29 +181,30 @@ std::unique_ptr<SqliteBackend> SqliteBackend::Open(const std::string& path,
 
 SqliteBackend::~SqliteBackend() {
   sqlite3_finalize(snapshot_);
-  for (auto& [no, p] : prepared_) sqlite3_finalize(p.stmt);
+  for (auto& [no, prepared] : prepared_) sqlite3_finalize(prepared.stmt);
   sqlite3_close(db_);
 }
 
-sqlite3_stmt* SqliteBackend::Prepare(int stmt_no, std::string_view text, Result* r) {
-  auto it = prepared_.find(stmt_no);
-  if (it != prepared_.end() && it->second.text == text) return it->second.stmt;
-  if (it != prepared_.end()) {
-    sqlite3_finalize(it->second.stmt);
-    prepared_.erase(it);
+SqliteBackend::Prepared* SqliteBackend::Prepare(int stmt_no, std::string_view text, Result* r) {
+  auto [it, fresh] = prepared_.try_emplace(stmt_no);
+  Prepared& p = it->second;
+  if (fresh || p.text != text) {
+    // A number with a text of its own: what the text is, found out once.
+    sqlite3_finalize(p.stmt);
+    p = Prepared{std::string(text), nullptr, IsAppLockText(text)};
   }
+  if (p.stmt != nullptr || p.app_lock) return &p;
   std::string sql = Cp1252ToUtf8(TranslateForSqlite(text));
-  sqlite3_stmt* st = nullptr;
   int rc = sqlite3_prepare_v3(db_, sql.c_str(), static_cast<int>(sql.size()),
-                              SQLITE_PREPARE_PERSISTENT, &st, nullptr);
-  if (rc != SQLITE_OK || st == nullptr) {
+                              SQLITE_PREPARE_PERSISTENT, &p.stmt, nullptr);
+  if (rc != SQLITE_OK || p.stmt == nullptr) {
     r->sqlcode = rc == SQLITE_OK ? -1 : SqlcodeOf(rc);
     r->error = rc == SQLITE_OK ? "empty statement" : Message(db_);
-    sqlite3_finalize(st);
+    sqlite3_finalize(p.stmt);
+    prepared_.erase(it);
     return nullptr;
   }
-  prepared_[stmt_no] = Prepared{std::string(text), st};
-  return st;
+  return &p;
 }
 
 void SqliteBackend::ShareReads(bool on) {
@@ -201,11 +235,22 @@ void SqliteBackend::ShareReadTransaction(bool select) {
 
 Result SqliteBackend::Run(int stmt_no, std::string_view text, const Params& params,
                           size_t max_rows) {
+  return Step(stmt_no, text, params, max_rows, nullptr);
+}
+
+Result SqliteBackend::RunEach(int stmt_no, std::string_view text, const Params& params,
+                              const std::function<bool(const Row&)>& take) {
+  return Step(stmt_no, text, params, 0, &take);
+}
+
+Result SqliteBackend::Step(int stmt_no, std::string_view text, const Params& params,
+                           size_t max_rows, const std::function<bool(const Row&)>* take) {
   Result r;
   ++round_trips_;
-  if (IsAppLockText(text)) return app_locks_.Take(path_, params);
-  sqlite3_stmt* st = Prepare(stmt_no, text, &r);
-  if (st == nullptr) return r;
+  Prepared* p = Prepare(stmt_no, text, &r);
+  if (p == nullptr) return r;
+  if (p->app_lock) return app_locks_.Take(path_, params);
+  sqlite3_stmt* st = p->stmt;
   if (share_reads_ || snapshot_held_) {
     ShareReadTransaction(share_reads_ && sqlite3_stmt_readonly(st) && sqlite3_column_count(st) > 0);
   }
@@ -213,23 +258,31 @@ Result SqliteBackend::Run(int stmt_no, std::string_view text, const Params& para
   sqlite3_clear_bindings(st);
   int nparams = sqlite3_bind_parameter_count(st);
   for (int i = 0; i < nparams && i < static_cast<int>(params.size()); ++i) {
-    const Param& p = params[static_cast<size_t>(i)];
-    if (p.is_int) {
-      sqlite3_bind_int64(st, i + 1, p.num);
+    const Param& prm = params[static_cast<size_t>(i)];
+    if (prm.is_int) {
+      sqlite3_bind_int64(st, i + 1, prm.num);
     } else {
-      std::string u = Cp1252ToUtf8(p.text);
+      std::string u = Cp1252ToUtf8(prm.text);
       sqlite3_bind_text(st, i + 1, u.data(), static_cast<int>(u.size()), SQLITE_TRANSIENT);
     }
   }
   int ncols = sqlite3_column_count(st);
   r.is_select = ncols > 0;
   int rc;
+  Row row;  // one buffer for the rows handed over
   while ((rc = sqlite3_step(st)) == SQLITE_ROW) {
-    Row row;
-    row.reserve(static_cast<size_t>(ncols));
-    for (int c = 0; c < ncols; ++c) row.push_back(ColumnValue(st, c));
+    row.resize(static_cast<size_t>(ncols));
+    for (int c = 0; c < ncols; ++c) row[static_cast<size_t>(c)] = ColumnValue(st, c);
     if (!IntsFit(row, &r)) break;
+    if (take != nullptr) {
+      if (!(*take)(row)) {
+        rc = SQLITE_DONE;
+        break;
+      }
+      continue;
+    }
     r.rows.push_back(std::move(row));
+    row = Row();
     if (max_rows != 0 && r.rows.size() >= max_rows) {
       rc = SQLITE_DONE;
       break;

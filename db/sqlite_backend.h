@@ -8,6 +8,7 @@
 // as UTF-8 and is converted to and from Windows-1252.
 #pragma once
 
+#include <functional>
 #include <map>
 #include <memory>
 #include <string>
@@ -30,13 +31,19 @@ class SqliteBackend : public Backend {
   // sqlcode and the message.
   // An empty file is refused, not made a database. options.lock_timeout_s
   // is the busy timeout: how long a statement waits for another process's
-  // write lock.
+  // write lock. read_only opens it without write access and writes
+  // nothing, not even its journal mode; where its directory may not be
+  // written (no shared-memory file can be made), as immutable.
   static std::unique_ptr<SqliteBackend> Open(const std::string& path,
                                              const TransportOptions& options, int* sqlcode,
-                                             std::string* error);
+                                             std::string* error, bool read_only = false);
   ~SqliteBackend() override;
 
   Result Run(int stmt_no, std::string_view text, const Params& params, size_t max_rows) override;
+  // Steps through the result and hands each row over as it is read; the
+  // rows are not kept.
+  Result RunEach(int stmt_no, std::string_view text, const Params& params,
+                 const std::function<bool(const Row&)>& take) override;
   bool OneWriterAtATime() const override { return true; }
   // SELECTs outside a transaction share one read transaction, held open
   // between them by a statement of its own: otherwise every SELECT takes
@@ -50,14 +57,23 @@ class SqliteBackend : public Backend {
 
  private:
   SqliteBackend(sqlite3* db, std::string path) : db_(db), path_(std::move(path)) {}
-  sqlite3_stmt* Prepare(int stmt_no, std::string_view text, Result* r);
+  struct Prepared;
+  // The statement of that number and text: what it is and its SQLite
+  // statement, found out and prepared once (again only when the number
+  // comes with another text). Null when it cannot be prepared (*r says why).
+  Prepared* Prepare(int stmt_no, std::string_view text, Result* r);
+  // Runs the statement; each row goes to take (when given; else up to
+  // max_rows rows into the result).
+  Result Step(int stmt_no, std::string_view text, const Params& params, size_t max_rows,
+              const std::function<bool(const Row&)>* take);
   // Before each statement when reads are shared (select: a SELECT): takes
   // or gives back the shared read transaction.
   void ShareReadTransaction(bool select);
 
   struct Prepared {
-    std::string text;  // the statement text as the tool sent it
-    sqlite3_stmt* stmt = nullptr;
+    std::string text;              // the statement text as the tool sent it
+    sqlite3_stmt* stmt = nullptr;  // null for the lock statement
+    bool app_lock = false;         // sp_getapplock: answered by app_locks_
   };
   sqlite3* db_;
   std::string path_;           // the database file

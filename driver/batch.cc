@@ -19,6 +19,7 @@
 
 #include "cli/options.h"
 #include "db/codepage.h"
+#include "driver/prune_store.h"
 #include "platform/arguments.h"
 #include "platform/files.h"
 #include "version.h"
@@ -338,6 +339,10 @@ int RunBatch(const std::vector<PlanRun>& plan, const BatchOptions& options,
   std::mutex line_store_writes;
   RunOptions run_options = options.run;
   if (options.share) run_options.shared = &shared;
+  // The schemas' answers read at once stay for the whole batch: room for
+  // several schemas' answers.
+  BulkAnswers bulk(4 * run_options.answer_memory);
+  if (options.share && run_options.reuse_answers) run_options.bulk = &bulk;
   run_options.line_store_writes = &line_store_writes;
 
   std::vector<size_t> order = StartOrder(plan);
@@ -402,6 +407,8 @@ const char kBatchUsage[] =
     "      --guard-min N     der Waechter urteilt erst ab N Saetzen der alten Datei "
     "(Vorgabe 20)\n"
     "      --dry-run         DATEI.new schreiben statt DATEI, Aenderungen zaehlen\n"
+    "      --prune-store     Zeilen der Dateien aus dem Zeilenspeicher entfernen, die PLAN\n"
+    "                        nicht mehr hat (mit --dry-run nur auflisten)\n"
     "      --help, --version\n"
     "SIGTERM/SIGINT: kein neuer Lauf, laufende enden, Bericht und Kennzahlen werden\n"
     "geschrieben, Exit-Status 128 + Signal.\n";
@@ -430,6 +437,7 @@ struct CommandLine {
   int guard_pct = kDefaultGuardPct;
   size_t guard_min = kGuardMinRecords;
   bool dry_run = false;
+  bool prune_store = false;
   bool report_messages = false;
   std::string report;
   std::string metrics;
@@ -442,7 +450,7 @@ int TakeCommandLine(const std::vector<std::string>& args, CommandLine* cl) {
   static const std::vector<cli::Spec> kSpecs = {
       {"jobs", 'j', true},  {"report", 0, true}, {"report-messages", 0, false},
       {"metrics", 0, true}, {"guard", 0, true},  {"guard-min", 0, true},
-      {"dry-run", 0, false}};
+      {"dry-run", 0, false}, {"prune-store", 0, false}};
   cli::CommandLine c;
   if (!cli::Parse(args, kSpecs, &c)) return UsageError(c.error);
   if (c.help) {
@@ -473,6 +481,7 @@ int TakeCommandLine(const std::vector<std::string>& args, CommandLine* cl) {
     cl->guard_min = static_cast<size_t>(n);
   }
   cl->dry_run = c.Has("dry-run");
+  cl->prune_store = c.Has("prune-store");
   cl->report_messages = c.Has("report-messages");
   cl->report = c.Value("report");
   cl->metrics = c.Value("metrics");
@@ -586,6 +595,13 @@ int BatchMain(const std::vector<std::string>& args) {
     return kExitUsage;
   }
 
+  if (cl.prune_store) {
+    Messages msg(stdout);
+    int status = PruneLineStore(plan, DefaultRunOptions(), cl.dry_run, msg);
+    if (!msg.Flush() && status == kExitOk) status = kExitCantWrite;
+    return status;
+  }
+
   BatchOptions options;
   options.run = DefaultRunOptions();
   options.run.guard_pct = cl.guard_pct;
@@ -596,10 +612,11 @@ int BatchMain(const std::vector<std::string>& args) {
   options.report_messages = cl.report_messages;
   FILE* report = nullptr;
   if (!cl.report.empty()) {
-    report = std::fopen(HostPath(cl.report).c_str(), "a");
+    std::string why;
+    report = OpenSideFile(HostPath(cl.report), &why);
     if (report == nullptr) {
       std::printf("Bericht %s konnte nicht geoeffnet werden: %s\n", cl.report.c_str(),
-                  std::strerror(errno));
+                  why.c_str());
       std::fflush(stdout);
       return kExitCantWrite;
     }
@@ -631,7 +648,7 @@ int BatchMain(const std::vector<std::string>& args) {
     ReadWholeFile(cl.metrics, &previous);
     std::string m = Metrics(outcomes, Seconds(start), Seconds(std::chrono::system_clock::now()),
                             status, previous);
-    WriteResult w = ReplaceFile(cl.metrics, m);
+    WriteResult w = ReplaceSideFile(cl.metrics, m);  // never through a link
     if (!w.ok()) {
       std::printf("Kennzahlen %s konnten nicht geschrieben werden: %s\n", cl.metrics.c_str(),
                   w.reason.c_str());

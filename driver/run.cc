@@ -159,13 +159,18 @@ int Connect(const RunOptions& options, Messages& msg, Connection* conn) {
   return ConnectAsRun(conn, msg, options.config_path) == 0 ? kExitOk : kExitUnavailable;
 }
 
+// Says why a file could not be written.
+int ReportWrite(Messages& msg, const std::string& path, const WriteResult& w) {
+  if (w.ok()) return kExitOk;
+  msg.Printf("Donwloadfile %s konnte nicht geoeffnet werden!\n", path.c_str());
+  if (w.status != WriteResult::Status::kCannotOpen) msg.Printf("%s\n", w.reason.c_str());
+  return kExitCantWrite;
+}
+
 // Writes the download file; says why it could not be written.
 int WriteDownload(Messages& msg, const RunParams& p, const std::string& data) {
   WriteResult w = p.replace ? ReplaceFile(p.path, data) : AppendFile(p.path, data);
-  if (w.ok()) return kExitOk;
-  msg.Printf("Donwloadfile %s konnte nicht geoeffnet werden!\n", p.path.c_str());
-  if (w.status == WriteResult::Status::kFailed) msg.Printf("%s\n", w.reason.c_str());
-  return kExitCantWrite;
+  return ReportWrite(msg, p.path, w);
 }
 
 // The turn of a run's writes to the line store, when the runs take turns.
@@ -217,9 +222,10 @@ int VisitRunSchemas(Connection& c, RunOutput& out, const std::string& terminal,
   return error;
 }
 
-int ConnectAsRun(Connection* conn, Messages& msg, const std::string& config_path) {
+int ConnectAsRun(Connection* conn, Messages& msg, const std::string& config_path,
+                 bool read_only) {
   Credentials cred = ReadCredentials(config_path);
-  int rc = ConnectDatabase(conn, cred.login, cred.password, cred.server, cred.schema);
+  int rc = ConnectDatabase(conn, cred.login, cred.password, cred.server, cred.schema, read_only);
   if (rc == 0) return 0;
   msg.Printf("DB-Connect-Error: %d!", rc);
   msg.Printf("Name:%s Pwd:%s Net:%s Schema:%s\n", cred.login.c_str(), "***", cred.server.c_str(),
@@ -248,6 +254,7 @@ RunOptions DefaultRunOptions() {
   // Another run of the same file is waited for as long as another
   // session's lock (PLOMVARDE_LOCK_TIMEOUT).
   o.lock_wait_ms = TransportOptions::FromEnvironment().lock_timeout_s * 1000;
+  o.answer_memory = AnswerMemoryBound();
   return o;
 }
 
@@ -262,10 +269,7 @@ int WriteDryRun(Messages& msg, const RunParams& p, int width, const std::string&
   f->removed = c.removed;
   f->changed = c.changed;
   std::string beside = p.path + ".new";
-  if (!ReplaceFile(beside, next)) {
-    msg.Printf("Donwloadfile %s konnte nicht geoeffnet werden!\n", beside.c_str());
-    return kExitCantWrite;
-  }
+  if (int status = ReportWrite(msg, beside, ReplaceSideFile(beside, next))) return status;
   msg.Printf("Probelauf: %s geschrieben, gegenueber %s: %lld neu, %lld entfernt, %lld geaendert\n",
              beside.c_str(), p.path.c_str(), static_cast<long long>(c.added),
              static_cast<long long>(c.removed), static_cast<long long>(c.changed));
@@ -279,10 +283,7 @@ int RejectNewContent(Messages& msg, const RunParams& p, size_t old_records, size
              p.path.c_str(), new_records, old_records, pct);
   if (dry_run) return kExitGuarded;
   std::string beside = p.path + ".rejected";
-  if (!ReplaceFile(beside, data)) {
-    msg.Printf("Donwloadfile %s konnte nicht geoeffnet werden!\n", beside.c_str());
-    return kExitCantWrite;
-  }
+  if (int status = ReportWrite(msg, beside, ReplaceSideFile(beside, data))) return status;
   msg.Printf("Neuer Inhalt in %s\n", beside.c_str());
   return kExitGuarded;
 }
@@ -308,7 +309,8 @@ int WriteOut(Messages& msg, const RunParams& p, int width, const std::string& da
 // Generate: the generator for the terminal's client schemas (all client
 // schemas when it has none), storing nothing. A failing schema cursor is
 // the run's failure like any other.
-void Generate(Connection& conn, const RunParams& p, const DownloadFunction& fn, RunContext* ctx) {
+void Generate(Connection& conn, const RunParams& p, const DownloadFunction& fn, RunContext* ctx,
+              bool own_bulk) {
   std::string cursor;
   int rc = VisitRunSchemas(
       conn, ctx->out, p.terminal,
@@ -316,6 +318,7 @@ void Generate(Connection& conn, const RunParams& p, const DownloadFunction& fn, 
         if (ctx->failed()) return;
         ctx->scope = RunScope{p.path, p.terminal, schema};
         fn.generate(*ctx);
+        if (own_bulk) ctx->bulk->Forget(schema);
       },
       &cursor);
   if (rc < 0) ctx->Fail(rc, cursor, conn.last_error());
@@ -348,7 +351,19 @@ bool SameLines(const std::vector<std::string>& generated, const std::vector<Refu
 // verify, say what happened, write out.
 int RunConnected(Connection& conn, Messages& msg, const RunParams& p, const DownloadFunction& fn,
                  const RunOptions& options, RunFigures* f) {
-  int rc = LockLineStore(conn, p.path, options.lock_wait_ms);
+  int rc = LockLineStore(conn, p.path, 0);
+  if (rc == kSqlLineStoreLocked && options.lock_wait_ms > 0) {
+    msg.Printf("Downloadfile %s wird von einem anderen Lauf erstellt (Sperre Zrt999Tmp), warte "
+               "bis zu %d s\n",
+               p.path.c_str(), (options.lock_wait_ms + 999) / 1000);
+    msg.Flush();
+    rc = LockLineStore(conn, p.path, options.lock_wait_ms);
+  }
+  if (rc == kSqlLockFileUnusable) {
+    msg.Printf("Sperre Zrt999Tmp %s nicht verwendbar: %s\n", p.path.c_str(),
+               conn.last_error().c_str());
+    return kExitLocked;
+  }
   if (rc == kSqlLineStoreLocked) {
     msg.Printf("Downloadfile %s wird von einem anderen Lauf erstellt!\n", p.path.c_str());
     return kExitLocked;
@@ -356,7 +371,12 @@ int RunConnected(Connection& conn, Messages& msg, const RunParams& p, const Down
   if (rc != 0) return ReportFailure(msg, p, rc, "Sperre Zrt999Tmp", conn.last_error());
 
   RunContext ctx(conn, options.reuse_answers, options.shared);
-  Generate(conn, p, fn, &ctx);
+  std::unique_ptr<BulkAnswers> own_bulk;
+  if (options.reuse_answers) {
+    if (options.bulk == nullptr) own_bulk = std::make_unique<BulkAnswers>(options.answer_memory);
+    ctx.bulk = options.bulk != nullptr ? options.bulk : own_bulk.get();
+  }
+  Generate(conn, p, fn, &ctx, own_bulk != nullptr);
   f->badges_read = ctx.badges_read;
 
   // Store: in one turn of the line store's writes, the path's previous
@@ -370,7 +390,7 @@ int RunConnected(Connection& conn, Messages& msg, const RunParams& p, const Down
       f->badges_read = 0;
       msg.Printf("Error Tab. Zrt999Tmp loeschen! ErrNr: %d User: %s", deleted.sqlcode(),
                  p.path.c_str());
-      // Why: a lost connection says here what ended it.
+      // The cause in the database's words (a full disk, a lock waited for).
       if (!deleted.reason().empty()) msg.Printf("\n%s\n", deleted.reason().c_str());
       return kExitUnavailable;
     }
@@ -422,6 +442,13 @@ int RunSteps(const RunParams& p, Messages& msg, const RunOptions& options, RunFi
     msg.Flush();
   });
   if (lock.state() != PathLock::State::kHeld) return ReportLock(msg, p, lock);
+  std::string refused = RefusedPath(p.path);
+  if (!refused.empty()) {
+    WriteResult w;
+    w.status = WriteResult::Status::kRefused;
+    w.reason = refused;
+    return ReportWrite(msg, p.path, w);
+  }
   RemoveLeftTemporaries(p.path);
 
   Connection conn;

@@ -65,6 +65,12 @@ struct RunOptions {
   // Answers kept for all runs of a batch (see installation/shared_answers.h);
   // none for a single run.
   SharedAnswers* shared = nullptr;
+  // The per-badge lookups' answers read for a whole client schema at once
+  // (see installation/bulk_answers.h), when answers are reused: shared by
+  // the runs of a batch when set, else read by the run for each schema and
+  // dropped after it, up to answer_memory bytes.
+  BulkAnswers* bulk = nullptr;
+  size_t answer_memory = 32u << 20;
   // When set, and the database lets one session at a time write, the run's
   // writes to the line store (deleting the path's previous lines, storing
   // the new ones) wait for their turn on this mutex. The runs of
@@ -113,7 +119,8 @@ RunFigures RunDownload(const RunParams& p, Messages& msg, const RunOptions& opti
 // Connects as a run does: credentials from the configuration file at
 // config_path. A failed connect is printed as the run prints it (the
 // password never); returns 0 or the sqlcode of the failure.
-int ConnectAsRun(Connection* conn, Messages& msg, const std::string& config_path);
+int ConnectAsRun(Connection* conn, Messages& msg, const std::string& config_path,
+                 bool read_only = false);
 
 // Visits the client schemas a run of the terminal visits, in the run's
 // order: those assigned to the terminal, or all when none is. Each valid

@@ -2,10 +2,10 @@
 
 #include <algorithm>
 #include <filesystem>
-#include <fstream>
 #include <iterator>
 #include <map>
-#include <sstream>
+
+#include "platform/files.h"
 
 namespace plom {
 namespace {
@@ -117,11 +117,9 @@ RecordChanges CompareRecords(const std::vector<std::string>& old_records,
 }
 
 std::string ReadWholeFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) return std::string();
-  std::ostringstream s;
-  s << in.rdbuf();
-  return s.str();
+  std::string data;
+  if (!ReadWholeFile(path, &data)) data.clear();
+  return data;
 }
 
 }  // namespace plom

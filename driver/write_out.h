@@ -37,7 +37,8 @@ struct RecordChanges {
 RecordChanges CompareRecords(const std::vector<std::string>& old_records,
                              const std::vector<std::string>& new_records, int width);
 
-// The whole content of a file; empty when it is missing or unreadable.
+// The whole content of a file; empty when it is missing or unreadable, or
+// is no regular file (see plom::ReadWholeFile of platform/files.h).
 std::string ReadWholeFile(const std::string& path);
 
 }  // namespace plom

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "installation/access_rights.h"
+#include "installation/bulk_answers.h"
 #include "installation/shared_answers.h"
 #include "generators/messages.h"
 #include "db/runtime.h"
@@ -42,6 +43,9 @@ struct RunContext {
   // kept lookups of the badge row at hand.
   SharedAnswers* shared = nullptr;
   const RowAnswers* kept = nullptr;
+  // The per-badge lookups' answers read for a whole client schema (none for
+  // the plain statement sequence): the run's own, or the batch's.
+  BulkAnswers* bulk = nullptr;
   // The access-right answers in use: the batch's when shared, else the run's.
   AccessRightCache* rights = &access_rights;
 

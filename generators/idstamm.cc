@@ -70,7 +70,7 @@ bool StoreBadge(RunContext& ctx, BadgeRecord* r, const std::string& terminal) {
   }
 
   // A person without a row leaves PnrSpr and PnrSal empty.
-  if (!ctx.Answered(GetPersonSprSal(ctx.conn, ctx.scope.schema, r, ctx.kept))) return false;
+  if (!ctx.Answered(LookupPerson(ctx, r))) return false;
   std::vector<std::string> fields = MasterDataFields(*r);
   if (!FieldsAreQuotable(fields)) {
     ctx.out.Printf(

@@ -122,20 +122,39 @@ void ForEachBadge(RunContext& ctx, const std::function<bool(BadgeRecord*)>& stor
     }
     ctx.kept = nullptr;
   } else {
-    s = OpenBadgeCursor(ctx.conn, ctx.scope.schema);
-    while (s.ok() && (s = FetchBadge(ctx.conn, &r)).ok()) {
+    // The cursor stays open while the badges' lookups run: its rows are
+    // not held.
+    s = ForEachBadgeRow(ctx.conn, ctx.scope.schema, [&](BadgeRecord* row) {
       ++badges;
-      store_badge(&r);
-      r.Clear();
-      if (ctx.failed()) break;
-    }
-    CloseBadgeCursor(ctx.conn);
+      store_badge(row);
+      return !ctx.failed();
+    });
   }
   ctx.badges_read += badges;
   // An error is never the end of the badges: the file would lack them.
   if (!s.answered()) ctx.Fail(s.sqlcode(), s.what(), s.reason());
   if (ctx.failed()) return;
   ctx.out.AddCount(badges, first_line);
+}
+
+Status LookupBalances(RunContext& ctx, BadgeRecord* r) {
+  if (ctx.bulk) return ctx.bulk->Balances(ctx.conn, ctx.scope.schema, r);
+  return GetBalances(ctx.conn, r, ctx.kept);
+}
+
+Status LookupVacation(RunContext& ctx, BadgeRecord* r) {
+  if (ctx.bulk) return ctx.bulk->Vacation(ctx.conn, ctx.scope.schema, r);
+  return GetVacation(ctx.conn, ctx.scope.schema, r, ctx.kept);
+}
+
+Status LookupPerson(RunContext& ctx, BadgeRecord* r) {
+  if (ctx.bulk) return ctx.bulk->Person(ctx.conn, ctx.scope.schema, r);
+  return GetPersonSprSal(ctx.conn, ctx.scope.schema, r, ctx.kept);
+}
+
+Status LookupLocation(RunContext& ctx, BadgeRecord* r) {
+  if (ctx.bulk) return ctx.bulk->LocationShortText(ctx.conn, ctx.scope.schema, r);
+  return GetLocationShortText(ctx.conn, r, ctx.kept);
 }
 
 bool BuildReaderRecord(

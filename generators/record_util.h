@@ -108,4 +108,14 @@ bool BuildReaderRecord(
 // records the run's failure and ends the pass at once (no count).
 void ForEachBadge(RunContext& ctx, const std::function<bool(BadgeRecord*)>& store_badge);
 
+// A badge's lookups as the run answers them: from the schema's answers read
+// at once when the run has them (ctx.bulk), else from the batch's kept
+// answers of the badge row (ctx.kept), else by the per-badge statement.
+// Each answers as GetBalances, GetVacation, GetPersonSprSal and
+// GetLocationShortText do.
+Status LookupBalances(RunContext& ctx, BadgeRecord* r);
+Status LookupVacation(RunContext& ctx, BadgeRecord* r);
+Status LookupPerson(RunContext& ctx, BadgeRecord* r);
+Status LookupLocation(RunContext& ctx, BadgeRecord* r);
+
 }  // namespace plom

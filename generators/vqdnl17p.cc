@@ -27,7 +27,7 @@ size_t EntryColumn(int n) { return ReaderEntryColumn(kColReaders, n); }
 // person's sum overflows, so the terminal never shows figures that were
 // not read.
 void PutBalance(RunContext& ctx, BadgeRecord* r, std::string* line) {
-  Status s = GetBalances(ctx.conn, r, ctx.kept);
+  Status s = LookupBalances(ctx, r);
   if (!ctx.Answered(s)) return;
   if (s.ok()) {
     PutText(line, kColBalance, r->balance[0], kDisplayRoom);
@@ -40,7 +40,7 @@ void PutBalance(RunContext& ctx, BadgeRecord* r, std::string* line) {
 
 // The location short text replaces whatever entry 7 holds.
 void PutLocation(RunContext& ctx, BadgeRecord* r, std::string* line) {
-  Status s = GetLocationShortText(ctx.conn, r, ctx.kept);
+  Status s = LookupLocation(ctx, r);
   if (!ctx.Answered(s)) return;
   if (s.ok()) {
     PutText(line, EntryColumn(kLocationEntry), kLocationEntryNumber, kReaderNumberLen);

@@ -59,7 +59,7 @@ bool PreparePass(RunContext& ctx, const std::string& terminal, DisplayPass* pass
 }
 
 void PutBalance(RunContext& ctx, const DisplayPass& pass, BadgeRecord* r, std::string* line) {
-  Status s = GetBalances(ctx.conn, r, ctx.kept);
+  Status s = LookupBalances(ctx, r);
   if (!ctx.Answered(s)) return;
   if (!s.ok()) {
     ctx.out.Printf("Ausweis:%s Person:%s Saldodaten nicht gefunden! %d\n", r->badge_number.c_str(),
@@ -73,7 +73,7 @@ void PutBalance(RunContext& ctx, const DisplayPass& pass, BadgeRecord* r, std::s
 
 // Missing vacation rows show as zero; the texts are written in every case.
 void PutVacation(RunContext& ctx, BadgeRecord* r, std::string* line) {
-  Status s = GetVacation(ctx.conn, ctx.scope.schema, r, ctx.kept);
+  Status s = LookupVacation(ctx, r);
   if (!ctx.Answered(s)) return;
   if (!s.ok()) {
     ctx.out.Printf("Ausweis:%s Person:%s Urlaubsdaten nicht gefunden! %d\n",

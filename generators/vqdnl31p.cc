@@ -69,7 +69,7 @@ bool StoreBadge(RunContext& ctx, BadgeRecord* r, const std::string& terminal) {
   PutFlag(&line, kColAccessFlag, true);
 
   // Without a location the short text stays empty and its columns blank.
-  if (!ctx.Answered(GetLocationShortText(ctx.conn, r, ctx.kept))) return false;
+  if (!ctx.Answered(LookupLocation(ctx, r))) return false;
   PutRecordFields(*r, &line);
   return StoreRecord(ctx, *r, line);
 }

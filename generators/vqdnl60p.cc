@@ -18,7 +18,7 @@ constexpr int kHighestReader = 3;
 // Balance text 1 of the previous day; blank when there is no row or the
 // person's sum overflows.
 void PutBalance(RunContext& ctx, BadgeRecord* r, std::string* line) {
-  Status s = GetBalances(ctx.conn, r, ctx.kept);
+  Status s = LookupBalances(ctx, r);
   if (!ctx.Answered(s)) return;
   if (s.ok()) {
     PutText(line, reader_record::kColBalance, r->balance[0], kDisplayRoom);

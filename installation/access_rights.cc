@@ -136,11 +136,12 @@ bool IsValidSchemaName(const std::string& schema) {
 
 std::string BuildStatement(const char* tmpl, const std::string& from) {
   std::string_view t(tmpl);
-  size_t at = t.find("%s");
-  if (at == std::string_view::npos) return Cut(t, kMaxStatementLen);
   std::string text;
   text.reserve(t.size() + from.size());
-  text.append(t.substr(0, at)).append(from).append(t.substr(at + 2));
+  for (size_t at; (at = t.find("%s")) != std::string_view::npos; t.remove_prefix(at + 2)) {
+    text.append(t.substr(0, at)).append(from);
+  }
+  text.append(t);
   return Cut(text, kMaxStatementLen);
 }
 

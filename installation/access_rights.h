@@ -66,7 +66,7 @@ bool IsValidSchemaName(const std::string& schema);
 constexpr int kInvalidSchema = -1;
 constexpr size_t kMaxStatementLen = 1023;
 
-// Formats a statement template whose one %s takes the FROM list.
+// Formats a statement template: each %s takes the FROM list.
 std::string BuildStatement(const char* tmpl, const std::string& from);
 
 // Runs a statement built at run time as a cursor of which only the first

@@ -79,9 +79,9 @@ Status OpenBadgeCursor(Connection& c, const std::string& schema) {
   return c.status().At("ASW_VQDNL_C");
 }
 
-Status FetchBadge(Connection& c, BadgeRecord* r) {
-  Row row;
-  if (c.Fetch(kBadgeCursorNo, &row) != kSqlOk) return c.status().At("ASW_VQDNL_C");
+namespace {
+
+void ReadBadge(const Row& row, BadgeRecord* r) {
   // Columns: AswNum, AswGvo, AswGbi, AswPnr, AswBkl, AswGrp, AswAan, AswAtp, AwvSto.
   r->badge_number = ColumnText(row, 0, kBadgeNumberWidth);
   r->valid_from = ColumnText(row, 1, kDateWidth);
@@ -92,7 +92,28 @@ Status FetchBadge(Connection& c, BadgeRecord* r) {
   // The whole number ("%d"): cut to two characters, 100 would read as 10.
   r->asw_atp = std::to_string(ColumnInt(row, 7));
   r->location_number = ZeroFill8(ColumnText(row, 8, kLocationWidth));
+}
+
+}  // namespace
+
+Status FetchBadge(Connection& c, BadgeRecord* r) {
+  Row row;
+  if (c.Fetch(kBadgeCursorNo, &row) != kSqlOk) return c.status().At("ASW_VQDNL_C");
+  ReadBadge(row, r);
   return Status::Ok();
+}
+
+Status ForEachBadgeRow(Connection& c, const std::string& schema,
+                       const std::function<bool(BadgeRecord*)>& take) {
+  BadgeRecord r;
+  c.ForEachRow(kBadgeCursorNo, kOpenBadgeCursor,
+               {Param::Text(Cut(schema, kSchemaWidth - 1), kSchemaWidth - 1)},
+               [&](const Row& row) {
+                 r.Clear();
+                 ReadBadge(row, &r);
+                 return take(&r);
+               });
+  return c.status().At("ASW_VQDNL_C");
 }
 
 void CloseBadgeCursor(Connection& c) { c.Close(kBadgeCursorNo); }

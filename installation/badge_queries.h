@@ -7,6 +7,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 
 #include "installation/badge_record.h"
@@ -24,6 +25,12 @@ Status OpenBadgeCursor(Connection& c, const std::string& schema);
 // location number ("%08s") and AswAtp ("%d") of the record; no row at the end.
 Status FetchBadge(Connection& c, BadgeRecord* r);
 void CloseBadgeCursor(Connection& c);
+// The same cursor read through once while it stays open: each row, as
+// FetchBadge fills the record (cleared first), goes to take, which may run
+// lookups on the connection meanwhile and answers false to stop. Ok when
+// every row was read or take stopped; the cursor's failure otherwise.
+Status ForEachBadgeRow(Connection& c, const std::string& schema,
+                       const std::function<bool(BadgeRecord*)>& take);
 
 // Cursor ZLS_ZLES_C: the readers of a terminal up to a highest number,
 // in ascending reader number.

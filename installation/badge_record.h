@@ -32,7 +32,18 @@ struct BadgeRecord {
   std::array<std::string, 5> vacation;  // vacation texts 1..5 (index 0..4), 7 chars when written
   std::array<std::string, 11> reader_slot;  // slot n at index n-1: "%02d" or two blanks
 
-  void Clear() { *this = BadgeRecord(); }
+  // Every field empty; the texts keep their buffers for the next badge.
+  void Clear() {
+    for (std::string* f :
+         {&badge_number, &valid_from, &valid_to, &time_flag, &access_flag, &pnr_sal, &pnr_spr,
+          &access_class, &location_short, &location_number, &badge_group, &personnel_number,
+          &unfilled, &asw_atp, &cost_centre, &department}) {
+      f->clear();
+    }
+    for (auto& f : balance) f.clear();
+    for (auto& f : vacation) f.clear();
+    for (auto& f : reader_slot) f.clear();
+  }
   // Sets the 11 reader-number slots to two blanks each.
   void PresetReaderSlots() { reader_slot.fill("  "); }
 };

@@ -23,13 +23,13 @@ int FetchSchema(Connection& c, int cursor, std::string* schema) {
 }  // namespace
 
 int ConnectDatabase(Connection* c, const std::string& login, const std::string& password,
-                    const std::string& server, const std::string& schema) {
+                    const std::string& server, const std::string& schema, bool read_only) {
   if (server.size() + 1 + login.size() > kMaxConnectParamLen ||
       schema.size() + 1 + password.size() > kMaxConnectParamLen) {
     c->SetError(kSqlFailed, "connect parameters longer than 100 characters");
     return kSqlFailed;
   }
-  ConnectSettings s{server, login, password, schema};
+  ConnectSettings s{server, login, password, schema, read_only};
   int sqlcode = 0;
   std::string error;
   auto backend = OpenBackend(s, &sqlcode, &error);

@@ -15,8 +15,10 @@ constexpr size_t kMaxSchemaLen = 20;
 // the failure (the backend's message in c->last_error()). The two composed
 // connect parameters (server.login, schema.password) must each fit in 100
 // characters.
+// read_only: see ConnectSettings::read_only.
 int ConnectDatabase(Connection* c, const std::string& login, const std::string& password,
-                    const std::string& server, const std::string& schema);
+                    const std::string& server, const std::string& schema,
+                    bool read_only = false);
 
 // Cursor MND_SCHEMAREST_C: the client schemas assigned to the terminal.
 int OpenTerminalSchemaCursor(Connection& c, const std::string& terminal);

@@ -239,11 +239,30 @@ Status DeleteLines(Connection& c, const std::string& path) {
   return s.At("Zrt999Tmp");
 }
 
+std::string LineStoreLockKey(const std::string& path) {
+  std::string key = Cut(path, kMaxPathLen);
+  while (!key.empty() && key.back() == ' ') key.pop_back();
+  for (char& ch : key) {
+    unsigned char u = static_cast<unsigned char>(ch);
+    // Windows-1252: a-z, the accented small letters (not the division sign
+    // 0xF7, not y-umlaut 0xFF, whose capital is 0x9F), and s, oe, z caron.
+    if ((u >= 'a' && u <= 'z') || (u >= 0xE0 && u <= 0xFE && u != 0xF7)) {
+      u = static_cast<unsigned char>(u - 0x20);
+    } else if (u == 0x9A || u == 0x9C || u == 0x9E) {
+      u = static_cast<unsigned char>(u - 0x10);
+    } else if (u == 0xFF) {
+      u = 0x9F;
+    }
+    ch = static_cast<char>(u);
+  }
+  return key;
+}
+
 int LockLineStore(Connection& c, const std::string& path, int wait_ms) {
   Row row;
-  int rc =
-      c.Execute(kKeyLock, kKeyLockSql,
-                {Param::Text(kKeyLockPrefix + Cut(path, kMaxPathLen)), Param::Int(wait_ms)}, &row);
+  int rc = c.Execute(kKeyLock, kKeyLockSql,
+                     {Param::Text(kKeyLockPrefix + LineStoreLockKey(path)), Param::Int(wait_ms)},
+                     &row);
   if (rc == kSqlNotFound) c.SetError(kSqlFailed, "sp_getapplock answered with no row");
   if (rc != 0) return rc < 0 ? rc : kSqlFailed;
   int granted = row.empty() ? -999 : row[0].Int();
@@ -251,6 +270,21 @@ int LockLineStore(Connection& c, const std::string& path, int wait_ms) {
   if (granted == kAppLockTimedOut) return kSqlLineStoreLocked;
   c.SetError(kSqlFailed, "sp_getapplock returned " + std::to_string(granted));
   return kSqlFailed;
+}
+
+int ReadStoredPaths(Connection& c, std::vector<StoredPath>* paths) {
+  paths->clear();
+  int rc = c.Open(stmt::kStoredPaths.no, stmt::kStoredPaths.text, {});
+  ::plom::Row row;
+  while (rc == 0 && (rc = c.Fetch(stmt::kStoredPaths.no, &row)) == 0) {
+    StoredPath p;
+    if (!row.empty()) p.path = row[0].Text();
+    if (row.size() > 1) p.lines = row[1].Int();
+    TrimRight(&p.path);
+    paths->push_back(std::move(p));
+  }
+  c.Close(stmt::kStoredPaths.no);
+  return rc == kSqlNotFound ? 0 : (rc < 0 ? rc : kSqlFailed);
 }
 
 Status ReadLines(Connection& c, const std::string& path, std::vector<std::string>* lines) {

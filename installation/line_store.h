@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "db/key_locks.h"
 #include "db/runtime.h"
 #include "installation/statements.h"
 
@@ -65,15 +66,32 @@ Status DeleteLines(Connection& c, const std::string& path);
 // is the outcome, never taken for the end of the lines.
 Status ReadLines(Connection& c, const std::string& path, std::vector<std::string>* lines);
 
-// The sqlcode of a line store that another run held for the whole wait.
+// The paths the line store holds lines of (cursor TMP_USRALL_C), in
+// ascending order, each with its number of lines. Returns 0 or the sqlcode
+// of the failed open or fetch.
+struct StoredPath {
+  std::string path;
+  int64_t lines = 0;
+};
+int ReadStoredPaths(Connection& c, std::vector<StoredPath>* paths);
+
+// The sqlcode of a line store that another run held for the whole wait. A
+// lock file of the embedded database that cannot be used at all gives
+// kSqlLockFileUnusable (db/key_locks.h).
 constexpr int kSqlLineStoreLocked = -1222;
 
 // Takes the lock of the path's line store inside the database, for the rest
 // of the session: sp_getapplock, exclusive, owned by the session, on the
-// resource "Zrt999Tmp " + path (path and wait go as parameters). Runs of one
-// path on any machine then follow each other. Returns 0 held,
-// kSqlLineStoreLocked when not granted within wait_ms, another negative
-// sqlcode when the statement failed.
+// resource "Zrt999Tmp " + LineStoreLockKey(path) (resource and wait go as
+// parameters). Runs of one path on any machine then follow each other.
+// Returns 0 held, kSqlLineStoreLocked when not granted within wait_ms,
+// another negative sqlcode when the statement failed.
 int LockLineStore(Connection& c, const std::string& path, int wait_ms);
+
+// The key whose lock LockLineStore takes for a path: the path as the
+// database compares TmpUsr, trailing blanks dropped, and capitals for small
+// letters (SQL Server's usual collations ignore case; where one does not, a
+// lock on the folded key only makes a few more runs wait for each other).
+std::string LineStoreLockKey(const std::string& path);
 
 }  // namespace plom

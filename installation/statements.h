@@ -24,6 +24,8 @@ enum class StatementKind {
   kClientRow,    // one row; format text over the per-client tables
   kChange,       // insert or delete
   kTransaction,  // transaction control; opens no cursor
+  kBulk,         // a client schema's answers of one lookup, read through once;
+                 // each %s takes the same qualified per-client table
 };
 
 struct Statement {
@@ -174,6 +176,11 @@ inline constexpr Statement kLockLineStore = {
     "SET NOCOUNT ON; DECLARE @r int; EXEC @r = sp_getapplock @Resource = @p1, "
     "@LockMode = 'Exclusive', @LockOwner = 'Session', @LockTimeout = @p2; SET NOCOUNT OFF; "
     "SELECT @r "};
+// Every path the line store holds lines of, with their number.
+inline constexpr Statement kStoredPaths = {
+    52, StatementKind::kCursor,
+    "/* TMP_USRALL_C 52 nohold */ SELECT TmpUsr, COUNT(*) FROM ZrSystem.Zrt999Tmp "
+    "GROUP BY TmpUsr ORDER BY TmpUsr "};
 
 }  // namespace stmt
 
@@ -252,6 +259,46 @@ inline constexpr Statement kAllSchemaCursor = {
     47, StatementKind::kCursor,
     "/* MND_SCHEMAALL_C 47 nohold */ SELECT MndSch FROM ZrSystem.Zrt112Mnd WHERE MndKon <> 1  "};
 
+// A client schema's answers of the per-badge lookups, one statement per
+// table: @p1 is the schema as the badge cursor binds it; the first column is
+// the key of the lookup (AswPnr or AswNum, of every badge row of the
+// schema), the others are the lookup's own columns, compared on the
+// database as the lookup compares its key. A key with more than one row
+// comes once per row; one without none comes not at all.
+inline constexpr Statement kBulkBalances = {
+    53, StatementKind::kBulk,
+    "/* TGB_MND_C 53 nohold */ SELECT AswPnr, COALESCE(TGBVT1,0) + COALESCE(TGBSA1,0), "
+    "COALESCE(TGBVT2,0) + COALESCE(TGBSA2,0), COALESCE(TGBVT3,0) + COALESCE(TGBSA3,0), "
+    "COALESCE(TGBVT4,0) + COALESCE(TGBSA4,0), COALESCE(TGBVT5,0) + COALESCE(TGBSA5,0), "
+    "COALESCE(TGBVT6,0) + COALESCE(TGBSA6,0), COALESCE(TGBVT7,0) + COALESCE(TGBSA7,0), "
+    "COALESCE(TGBVT1,0) + COALESCE(TGBSA1,0) + COALESCE(TGBVT2,0) + COALESCE(TGBSA2,0) FROM "
+    "ZrSystem.Zrt112Mnd, ZrSystem.Zrt301Asw, Zrt320Tgb WHERE MNDSCH = @p1 AND ASWLIZ = MNDLIZ "
+    "AND ASWMND = MNDNUM AND TGBPNR = ASWPNR AND TGBZTR = 1 AND TGBDTM = CONVERT(datetime, "
+    "(CONVERT(char(8),(CURRENT_TIMESTAMP-1),112)),112) "};
+inline constexpr Statement kBulkPerson = {
+    54, StatementKind::kBulk,
+    "/* PNR_MND_C 54 nohold */ SELECT AswPnr, PnrSpr, PnrSal FROM ZrSystem.Zrt112Mnd, "
+    "ZrSystem.Zrt301Asw, %s WHERE MNDSCH = @p1 AND ASWLIZ = MNDLIZ AND ASWMND = MNDNUM AND "
+    "PNRNUM = ASWPNR "};
+inline constexpr Statement kBulkLocationText = {
+    55, StatementKind::kBulk,
+    "/* STO_MND_C 55 nohold */ SELECT AswNum, StoKtx FROM ZrSystem.Zrt112Mnd, "
+    "ZrSystem.Zrt301Asw, ZrSystem.Zrt113Awv, ZrSystem.Zrt113Sto WHERE MNDSCH = @p1 AND "
+    "ASWLIZ = MNDLIZ AND ASWMND = MNDNUM AND AwvNum = ASWNUM AND StoNum = AwvSto "};
+inline constexpr Statement kBulkYearAccount = {
+    56, StatementKind::kBulk,
+    "/* URV_MND_C 56 nohold */ SELECT AswPnr, COALESCE(URVGUR, 0.0), COALESCE(URVVJR, 0.0) "
+    "FROM ZrSystem.Zrt112Mnd, ZrSystem.Zrt301Asw, %s WHERE MNDSCH = @p1 AND ASWLIZ = MNDLIZ "
+    "AND ASWMND = MNDNUM AND URVPNR = ASWPNR AND URVJHR = DATEPART(year, CURRENT_TIMESTAMP) "};
+// The latest day record up to today of each person.
+inline constexpr Statement kBulkDayRecord = {
+    57, StatementKind::kBulk,
+    "/* UTG_MND_C 57 nohold */ SELECT AswPnr, UtgDtm, COALESCE(UtgVtg, 0.0), "
+    "COALESCE(UtgRtg, 0.0), COALESCE(UtgGut, 0.0) FROM ZrSystem.Zrt112Mnd, "
+    "ZrSystem.Zrt301Asw, %s WHERE MNDSCH = @p1 AND ASWLIZ = MNDLIZ AND ASWMND = MNDNUM AND "
+    "UTGPNR = ASWPNR AND UtgDtm = (SELECT MAX(UtgDtm) FROM %s WHERE UTGPNR = ASWPNR AND "
+    "UtgDtm <= CONVERT(datetime,CONVERT(char(8),CURRENT_TIMESTAMP,112),112)) "};
+
 // Every row of one badge number with the conditions of the badge cursor,
 // asked per row instead of filtered (plomvarde-explain: why a badge is not
 // listed).
@@ -284,7 +331,10 @@ inline constexpr Statement kStatements[] = {
     stmt::kCommit,           stmt::kTerminalSchemaCursor,
     stmt::kAllSchemaCursor,  stmt::kInsertLines,
     stmt::kBadgeRows,        stmt::kCountLines,
-    stmt::kLockLineStore,
+    stmt::kLockLineStore,    stmt::kStoredPaths,
+    stmt::kBulkBalances,     stmt::kBulkPerson,
+    stmt::kBulkLocationText, stmt::kBulkYearAccount,
+    stmt::kBulkDayRecord,
 };
 
 // Whether no number keys two statements: every statement that is not

@@ -411,14 +411,29 @@ std::string EncodeFile(const DecodedFile& file) {
 }
 
 Recognition RecogniseLayout(std::string_view bytes) {
-  if (bytes.empty()) return {nullptr, "an empty file: name its layout with --function"};
-  if (bytes.front() == '"') return {FindLayout("IDSTAMM"), ""};
+  FileFacts facts;
+  facts.size = bytes.size();
+  facts.first_byte = bytes.empty() ? -1 : static_cast<unsigned char>(bytes.front());
+  if (size_t lf = bytes.find('\n'); lf != std::string_view::npos) {
+    facts.has_line_feed = true;
+    facts.first_line_length = lf > 0 && bytes[lf - 1] == '\r' ? lf - 1 : lf;
+  }
+  facts.clean_records = [bytes](const Layout& l) {
+    DecodedFile f = DecodeFile(bytes, l);
+    return f.records.size() - f.bad_records();
+  };
+  return RecogniseLayout(facts);
+}
+
+Recognition RecogniseLayout(const FileFacts& facts) {
+  if (facts.size == 0) return {nullptr, "an empty file: name its layout with --function"};
+  if (facts.first_byte == '"') return {FindLayout("IDSTAMM"), ""};
   std::vector<const Layout*> fixed;
   for (const Layout& l : AllLayouts()) {
     if (!l.quoted()) fixed.push_back(&l);
   }
-  if (size_t lf = bytes.find('\n'); lf != std::string_view::npos) {
-    size_t len = lf > 0 && bytes[lf - 1] == '\r' ? lf - 1 : lf;
+  if (facts.has_line_feed) {
+    size_t len = facts.first_line_length;
     for (const Layout* l : fixed) {
       if (l->width == len) return {l, ""};
     }
@@ -436,12 +451,11 @@ Recognition RecogniseLayout(std::string_view bytes) {
   };
   std::vector<Candidate> cs;
   for (const Layout* l : fixed) {
-    DecodedFile f = DecodeFile(bytes, *l);
-    cs.push_back({l, bytes.size() % l->width == 0, f.records.size() - f.bad_records()});
+    cs.push_back({l, facts.size % l->width == 0, facts.clean_records(*l)});
   }
   std::vector<const Layout*> clean;
   for (const Candidate& c : cs) {
-    if (c.divides && c.clean * c.layout->width == bytes.size()) clean.push_back(c.layout);
+    if (c.divides && c.clean * c.layout->width == facts.size) clean.push_back(c.layout);
   }
   if (clean.size() == 1) return {clean[0], ""};
   if (clean.size() > 1) {
@@ -453,7 +467,7 @@ Recognition RecogniseLayout(std::string_view bytes) {
   const Candidate& best = cs[0];
   const bool tie = cs.size() > 1 && cs[1].clean == best.clean && cs[1].divides == best.divides;
   if ((best.clean > 0 || best.divides) && !tie) return {best.layout, ""};
-  return {nullptr, std::to_string(bytes.size()) +
+  return {nullptr, std::to_string(facts.size) +
                        " characters that no layout reads: name its layout with --function"};
 }
 

@@ -13,6 +13,8 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
+#include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -112,6 +114,19 @@ struct Recognition {
 // the widths that divide its size and the content of its records. An empty
 // file, or one that two layouts read without a fault, is not told.
 Recognition RecogniseLayout(std::string_view bytes);
+
+// What RecogniseLayout asks of a file, for a file read as a stream: its
+// size, its first byte (-1: none), whether it holds a line feed and how long
+// its first line is (without its line end), and how many records a fixed
+// layout reads from it without a fault.
+struct FileFacts {
+  uint64_t size = 0;
+  int first_byte = -1;
+  bool has_line_feed = false;
+  size_t first_line_length = 0;
+  std::function<size_t(const Layout&)> clean_records;
+};
+Recognition RecogniseLayout(const FileFacts& facts);
 
 // The field value for a person: fixed layouts without leading and trailing
 // blanks, IDSTAMM values as they stand.

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <cstdio>
 #include <functional>
 #include <string>
 #include <vector>
@@ -40,6 +41,7 @@ struct WriteResult {
     kOk,
     kCannotOpen,  // no file could be opened or created to write to
     kFailed,      // opened, but writing, flushing or renaming failed
+    kRefused,     // the path leads where this run does not write (see reason)
   };
   Status status = Status::kOk;
   // The system's reason when not kOk, in its own words ("No space left on
@@ -58,13 +60,20 @@ struct WriteResult {
 //   the file that is replaced, made durable, then renamed over it; the
 //   directory is made durable after the rename.
 // - When path names a link, the file it leads to is replaced and the link
-//   stays. A path that leads to no file yet gets a new file there.
+//   stays. A path that leads to no file yet gets a new file there. A link
+//   is followed only where the system would follow it for this user (as
+//   Linux's fs.protected_symlinks does): the link belongs to the user, or
+//   its directory is not both sticky and world-writable, or the link and
+//   its directory have the same owner. Otherwise kRefused, and the reason
+//   names the link and its owner.
 // - The replaced file keeps its permissions (and its owner and group where
 //   the process may set them); a new file gets the permissions the host
 //   gives new files. With FileAccess::kOwnerOnly the file ends up readable
 //   and writable by its owner alone, whatever it was before.
 // - A path that leads to something other than a regular file (a device, a
-//   pipe) is written in place.
+//   pipe) is written in place, opened without waiting: a pipe that no
+//   process reads is kRefused, and a reader that stops reading for a minute
+//   fails the write.
 //
 // On failure the old file stays exactly as it was and no temporary file is
 // left behind.
@@ -77,12 +86,31 @@ WriteResult ReplaceFile(const std::string& path, const std::string& data,
 // than a regular file is appended to in place.
 WriteResult AppendFile(const std::string& path, const std::string& data);
 
+// Writes one of the tool's own files beside a download file (FILE.new,
+// FILE.rejected): never through a link and never into anything but a
+// regular file. The content goes to a temporary file that is renamed over
+// the name itself; a link, a pipe or a device of that name is kRefused.
+WriteResult ReplaceSideFile(const std::string& path, const std::string& data);
+
+// Opens a file that the tool appends to as it goes (the batch's report):
+// created when missing, never through a link, never waiting on a pipe, only
+// a regular file that has no other name (hard link). nullptr with the
+// reason otherwise.
+std::FILE* OpenSideFile(const std::string& path, std::string* reason);
+
+// Why the tool must not write or read the download file at path: a link
+// that the system would not follow for this user (see ReplaceFile); empty
+// when nothing stands against it.
+std::string RefusedPath(const std::string& path);
+
 // Removes the temporary files that runs killed during ReplaceFile or
 // AppendFile of this path left behind. Call it only while holding the
 // path's PathLock. Returns how many were removed.
 int RemoveLeftTemporaries(const std::string& path);
 
-// Reads the whole file, bytes as they are. False when it cannot be read.
+// Reads the whole file, bytes as they are. False when it cannot be read, or
+// is no regular file (a pipe would keep the reader waiting), or is reached
+// through a link that RefusedPath refuses.
 bool ReadWholeFile(const std::string& path, std::string* data);
 
 // Makes standard output pass the bytes as written (Windows would turn each
@@ -111,8 +139,11 @@ int SqlBrowserPort(const std::string& host, const std::string& instance, int tim
                    std::string* why);
 
 // An exclusive lock for a download file path: a lock file beside it
-// ("<path>.lock"), held until destruction, which removes it. The lock file
-// is never opened through a link and must be a regular file.
+// ("<path>.lock"; on Windows beside the path as the system names the file,
+// without trailing blanks and dots), held until destruction, which removes
+// it. The lock file is created owner-only, is never opened through a link,
+// must be a regular file and must belong to the user: another user's lock
+// file is kUnavailable at once, and the reason names its owner.
 class PathLock {
  public:
   enum class State {
@@ -144,15 +175,19 @@ class PathLock {
 // use the same lock file: the lock of the line store of one download file
 // inside one embedded database. Keys that differ may, rarely, share a lock
 // (they then wait for each other); equal keys always do. The lock file is
-// created when missing (with the read and write permissions of the file
-// permissions_of, when given: whoever may write the database may lock) and
-// never opened through a link. Held until destruction or until the process
-// ends.
+// created when missing, owner-only; when shared_with (the database file) is
+// given and group-writable, the lock file gets its group and is readable
+// and writable by that group too (whoever may write the database may lock),
+// and a process run by root gives it the database's owner. It is never
+// opened through a link. Another user's lock file is kUnavailable at once
+// (the reason names its owner), unless it belongs to the database's owner
+// or is shared through the database's group and with nobody else. Held
+// until destruction or until the process ends.
 class KeyLock {
  public:
   enum class State { kHeld, kBusy, kUnavailable };
   KeyLock(const std::string& lock_file, std::string_view key, int wait_ms,
-          const std::string& permissions_of = std::string());
+          const std::string& shared_with = std::string());
   ~KeyLock();
   KeyLock(const KeyLock&) = delete;
   KeyLock& operator=(const KeyLock&) = delete;

@@ -4,6 +4,7 @@
 #include <limits.h>
 #include <netdb.h>
 #include <poll.h>
+#include <pwd.h>
 #include <sys/file.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
@@ -18,6 +19,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <functional>
 #include <thread>
 
 #include "platform/files.h"
@@ -142,6 +144,8 @@ constexpr char kTempInfix[] = ".tmp.";
 constexpr size_t kTempRandomLen = 6;  // the XXXXXX of mkstemp
 constexpr int kMaxLinks = 40;
 constexpr auto kLockPoll = std::chrono::milliseconds(50);
+// How long a write into a pipe or device may make no progress.
+constexpr int kStallMs = 60000;
 
 std::string Reason(int err) { return std::strerror(err); }
 
@@ -154,6 +158,11 @@ class Fd {
   Fd& operator=(const Fd&) = delete;
   int get() const { return fd_; }
   bool ok() const { return fd_ >= 0; }
+  int Release() {
+    int fd = fd_;
+    fd_ = -1;
+    return fd;
+  }
   // Closes now; returns the errno of a failed close (0 when it succeeded).
   int Close() {
     int err = 0;
@@ -178,9 +187,35 @@ std::string BaseOf(const std::string& path) {
   return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
+// The user's name ("uid N" when the host knows no name for it).
+std::string UserName(uid_t uid) {
+  struct passwd pw, *found = nullptr;
+  char buf[4096];
+  if (::getpwuid_r(uid, &pw, buf, sizeof buf, &found) == 0 && found != nullptr) {
+    return std::string(found->pw_name) + " (uid " + std::to_string(uid) + ")";
+  }
+  return "uid " + std::to_string(uid);
+}
+
+// Whether the system would follow the link for this user, as Linux's
+// fs.protected_symlinks has it: the link is the user's, or its directory is
+// not both sticky and world-writable, or the link and the directory have the
+// same owner. The tool resolves links itself, so it asks this itself.
+bool MayFollow(const std::string& at, const struct stat& link, std::string* refused) {
+  struct stat dir;
+  if (link.st_uid == ::geteuid() || ::stat(DirOf(at).c_str(), &dir) != 0) return true;
+  bool shared = (dir.st_mode & S_ISVTX) != 0 && (dir.st_mode & S_IWOTH) != 0;
+  if (!shared || link.st_uid == dir.st_uid) return true;
+  *refused = "link " + at + " belongs to user " + UserName(link.st_uid) +
+             " in a sticky world-writable directory: not followed";
+  return false;
+}
+
 // The file a path leads to, following links (relative link texts count
-// from the link's directory). The result may name no file yet.
-bool ResolveLinks(const std::string& path, std::string* target, int* err) {
+// from the link's directory) where the system would. The result may name no
+// file yet. A link the system would not follow sets *refused.
+bool ResolveLinks(const std::string& path, std::string* target, int* err,
+                  std::string* refused) {
   std::string at = path;
   for (int hops = 0; hops <= kMaxLinks; ++hops) {
     struct stat st;
@@ -188,6 +223,7 @@ bool ResolveLinks(const std::string& path, std::string* target, int* err) {
       *target = at;
       return true;
     }
+    if (!MayFollow(at, st, refused)) return false;
     std::string link(static_cast<size_t>(st.st_size > 0 ? st.st_size : PATH_MAX) + 1, '\0');
     ssize_t n = ::readlink(at.c_str(), link.data(), link.size());
     if (n < 0) {
@@ -220,7 +256,10 @@ bool WriteAll(int fd, std::string_view data, int* err) {
     ssize_t n = ::write(fd, data.data() + done, data.size() - done);
     if (n < 0) {
       if (errno == EINTR) continue;
-      *err = errno;
+      // A pipe or device opened without waiting: wait for room, a while.
+      struct pollfd room = {fd, POLLOUT, 0};
+      if ((errno == EAGAIN || errno == EWOULDBLOCK) && ::poll(&room, 1, kStallMs) > 0) continue;
+      *err = errno == EAGAIN || errno == EWOULDBLOCK ? ETIMEDOUT : errno;
       return false;
     }
     done += static_cast<size_t>(n);
@@ -250,9 +289,19 @@ WriteResult Fail(WriteResult::Status status, int err) {
   return r;
 }
 
-// Writes into a file that is not a regular file (a device, a pipe).
+WriteResult Refuse(std::string why) {
+  WriteResult r;
+  r.status = WriteResult::Status::kRefused;
+  r.reason = std::move(why);
+  return r;
+}
+
+// Writes into a file that is not a regular file (a device, a pipe), opened
+// without waiting for a reader.
 WriteResult WriteInPlace(const std::string& target, const std::string& data, bool append) {
-  Fd fd(::open(target.c_str(), O_WRONLY | O_NOCTTY | O_CLOEXEC | (append ? O_APPEND : O_TRUNC)));
+  Fd fd(::open(target.c_str(), O_WRONLY | O_NOCTTY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK |
+                                   (append ? O_APPEND : O_TRUNC)));
+  if (!fd.ok() && errno == ENXIO) return Refuse(target + ": no process reads this pipe");
   if (!fd.ok()) return Fail(WriteResult::Status::kCannotOpen, errno);
   int err = 0;
   if (!WriteAll(fd.get(), data, &err)) return Fail(WriteResult::Status::kFailed, err);
@@ -295,7 +344,7 @@ WriteResult WriteTemporary(const std::string& target, const struct stat* old,
   }
   int err = 0;
   if (append && old != nullptr) {
-    Fd in(::open(target.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC));
+    Fd in(::open(target.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
     if (!in.ok()) return Fail(WriteResult::Status::kCannotOpen, errno);
     if (!CopyAll(in.get(), fd.get(), &err)) return Fail(WriteResult::Status::kFailed, err);
   }
@@ -307,9 +356,11 @@ WriteResult WriteTemporary(const std::string& target, const struct stat* old,
 
 WriteResult WriteOut(const std::string& path, const std::string& data, bool append,
                      FileAccess access) {
-  std::string target;
+  std::string target, refused;
   int err = 0;
-  if (!ResolveLinks(path, &target, &err)) return Fail(WriteResult::Status::kCannotOpen, err);
+  if (!ResolveLinks(path, &target, &err, &refused)) {
+    return refused.empty() ? Fail(WriteResult::Status::kCannotOpen, err) : Refuse(refused);
+  }
   struct stat st;
   bool exists = ::lstat(target.c_str(), &st) == 0;
   if (!exists && errno != ENOENT) return Fail(WriteResult::Status::kCannotOpen, errno);
@@ -325,6 +376,31 @@ WriteResult WriteOut(const std::string& path, const std::string& data, bool appe
     return r;
   }
   SyncDirectory(DirOf(target));
+  return r;
+}
+
+// A side file: the name itself is replaced, whatever planted link it is,
+// and only a regular file (or none) stands there.
+WriteResult WriteSide(const std::string& path, const std::string& data) {
+  struct stat st;
+  bool exists = ::lstat(path.c_str(), &st) == 0;
+  if (!exists && errno != ENOENT) return Fail(WriteResult::Status::kCannotOpen, errno);
+  if (exists && !S_ISREG(st.st_mode)) {
+    return Refuse(path + (S_ISLNK(st.st_mode) ? " is a link" : " is not a regular file") +
+                  ": not written");
+  }
+  std::string tmp;
+  WriteResult r = WriteTemporary(path, exists ? &st : nullptr, data, false, FileAccess::kShared,
+                                 &tmp);
+  // rename replaces the name: a link planted meanwhile goes, never its target.
+  if (r.ok() && ::rename(tmp.c_str(), path.c_str()) != 0) {
+    r = Fail(WriteResult::Status::kFailed, errno);
+  }
+  if (!r.ok()) {
+    if (!tmp.empty()) ::unlink(tmp.c_str());
+    return r;
+  }
+  SyncDirectory(DirOf(path));
   return r;
 }
 
@@ -349,9 +425,57 @@ WriteResult AppendFile(const std::string& path, const std::string& data) {
   return WriteOut(path, data, true, FileAccess::kShared);
 }
 
+WriteResult ReplaceSideFile(const std::string& path, const std::string& data) {
+  return WriteSide(path, data);
+}
+
+std::FILE* OpenSideFile(const std::string& path, std::string* reason) {
+  Fd fd(::open(path.c_str(),
+               O_WRONLY | O_APPEND | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC,
+               0644));
+  struct stat st;
+  if (!fd.ok() || ::fstat(fd.get(), &st) != 0) {
+    *reason = errno == ELOOP ? path + " is a link: not written" : Reason(errno);
+    return nullptr;
+  }
+  if (!S_ISREG(st.st_mode) || st.st_nlink > 1) {
+    *reason = path + (S_ISREG(st.st_mode) ? " has another name (a hard link)"
+                                          : " is not a regular file") + ": not written";
+    return nullptr;
+  }
+  int flags = ::fcntl(fd.get(), F_GETFL);
+  if (flags < 0 || ::fcntl(fd.get(), F_SETFL, flags & ~O_NONBLOCK) != 0) {
+    *reason = Reason(errno);
+    return nullptr;
+  }
+  std::FILE* f = ::fdopen(fd.get(), "a");
+  if (f == nullptr) {
+    *reason = Reason(errno);
+    return nullptr;
+  }
+  (void)fd.Release();
+  return f;
+}
+
+std::string RefusedPath(const std::string& path) {
+  std::string target, refused;
+  int err = 0;
+  ResolveLinks(path, &target, &err, &refused);
+  return refused;
+}
+
 bool ReadWholeFile(const std::string& path, std::string* data) {
-  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  std::string target, refused;
+  int err = 0;
+  if (!ResolveLinks(path, &target, &err, &refused)) return false;
+  // Without waiting: a pipe would hold the reader until someone writes.
+  int fd = ::open(target.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOFOLLOW);
   if (fd < 0) return false;
+  struct stat st;
+  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    ::close(fd);
+    return false;
+  }
   data->clear();
   char buf[65536];
   for (;;) {
@@ -368,9 +492,9 @@ bool ReadWholeFile(const std::string& path, std::string* data) {
 void KeepStandardOutputBytes() {}  // POSIX streams never translate
 
 int RemoveLeftTemporaries(const std::string& path) {
-  std::string target;
+  std::string target, refused;
   int err = 0;
-  if (!ResolveLinks(path, &target, &err)) return 0;
+  if (!ResolveLinks(path, &target, &err, &refused)) return 0;
   std::string dir = DirOf(target), base = BaseOf(target);
   DIR* d = ::opendir(dir.c_str());
   if (d == nullptr) return 0;
@@ -393,23 +517,42 @@ bool StillNamed(int fd, const std::string& path) {
          open_file.st_dev == named.st_dev && open_file.st_ino == named.st_ino;
 }
 
+// Whether another user's lock file may serve: one of the database's owner
+// (who has the database in hand anyway), or one shared through the
+// database's group, which the database's group may write, with nobody else.
+bool SharedWithUs(const struct stat& lock, const std::string& shared_with) {
+  struct stat db;
+  if (shared_with.empty() || ::stat(shared_with.c_str(), &db) != 0) return false;
+  if (lock.st_uid == db.st_uid) return true;
+  return (db.st_mode & S_IWGRP) != 0 && lock.st_gid == db.st_gid && (lock.st_mode & 0007) == 0;
+}
+
 // Opens (creating it when missing) a lock file: never through a link, never
-// waiting on a pipe, and only a regular file will do. A file it creates gets
-// the read and write permissions of permissions_of when that is given.
+// waiting on a pipe, only a regular file, and only the user's own (or one
+// shared through shared_with, see KeyLock). A file it creates is
+// owner-only, or shared with the group of shared_with when that database
+// is group-writable.
 int OpenLockFile(const std::string& path, std::string* reason,
-                 const std::string& permissions_of = std::string()) {
+                 const std::string& shared_with = std::string()) {
   constexpr int kFlags = O_RDWR | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY;
   int fd = ::open(path.c_str(), kFlags);
   if (fd < 0 && errno == ENOENT) {
-    fd = ::open(path.c_str(), kFlags | O_CREAT | O_EXCL, 0644);
-    struct stat like;
-    if (fd >= 0 && !permissions_of.empty() && ::stat(permissions_of.c_str(), &like) == 0) {
-      ::fchmod(fd, like.st_mode & 0666);
+    fd = ::open(path.c_str(), kFlags | O_CREAT | O_EXCL, 0600);
+    struct stat db;
+    if (fd >= 0 && !shared_with.empty() && ::stat(shared_with.c_str(), &db) == 0) {
+      bool group = (db.st_mode & S_IWGRP) != 0;
+      // root makes it the database owner's, whose runs must use it too.
+      uid_t owner = ::geteuid() == 0 ? db.st_uid : static_cast<uid_t>(-1);
+      if (group || owner != static_cast<uid_t>(-1)) {
+        if (::fchown(fd, owner, group ? db.st_gid : static_cast<gid_t>(-1)) == 0 && group) {
+          ::fchmod(fd, 0660);
+        }
+      }
     }
     if (fd < 0 && errno == EEXIST) fd = ::open(path.c_str(), kFlags);  // made meanwhile
   }
   if (fd < 0) {
-    *reason = Reason(errno);
+    *reason = errno == ELOOP ? "a link" : Reason(errno);
     return -1;
   }
   struct stat st;
@@ -419,10 +562,40 @@ int OpenLockFile(const std::string& path, std::string* reason,
     errno = EINVAL;
     return -1;
   }
+  if (st.st_uid != ::geteuid() && !SharedWithUs(st, shared_with)) {
+    *reason = "another user's file (owner " + UserName(st.st_uid) + ")";
+    ::close(fd);
+    errno = EPERM;
+    return -1;
+  }
+  // One of ours that an earlier version made readable to others: from now
+  // on nobody else may open it to lock us out.
+  struct stat db;
+  mode_t wanted = !shared_with.empty() && ::stat(shared_with.c_str(), &db) == 0 &&
+                          (db.st_mode & S_IWGRP) != 0
+                      ? 0660
+                      : 0600;
+  if (st.st_uid == ::geteuid() && (st.st_mode & 0777) != wanted) ::fchmod(fd, wanted);
   return fd;
 }
 
 bool Busy(int err) { return err == EWOULDBLOCK || err == EAGAIN || err == EACCES || err == EINTR; }
+
+// Tries to lock until attempt() succeeds, fails for another reason than a
+// lock held elsewhere, or wait_ms have passed; before the first pause, tells
+// waiting (when given). Returns 0 when locked, EWOULDBLOCK when still held
+// elsewhere at the end, otherwise the errno of the failed attempt.
+int PollLock(const std::function<bool()>& attempt, int wait_ms,
+             const std::function<void()>& waiting = nullptr) {
+  auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(wait_ms);
+  for (bool told = false;; told = true) {
+    if (attempt()) return 0;
+    if (!Busy(errno)) return errno;
+    if (std::chrono::steady_clock::now() >= deadline) return EWOULDBLOCK;
+    if (!told && waiting) waiting();
+    std::this_thread::sleep_for(kLockPoll);
+  }
+}
 
 // The process that holds the flock of the open file, from /proc/locks; 0
 // when the host does not tell.
@@ -450,39 +623,36 @@ long FlockHolder(int fd) {
 
 PathLock::PathLock(const std::string& path, int wait_ms, const Waiting& waiting)
     : lock_path_(path + ".lock") {
-  bool told = false;
-  auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(wait_ms);
   int fd = -1;
-  for (;;) {
-    if (fd < 0) fd = OpenLockFile(lock_path_, &reason_);
-    if (fd < 0) {
-      state_ = errno == ENOENT ? State::kNoDirectory : State::kUnavailable;
-      return;
-    }
-    if (::flock(fd, LOCK_EX | LOCK_NB) == 0) {
-      if (StillNamed(fd, lock_path_)) {
-        handle_ = fd;
-        state_ = State::kHeld;
-        return;
-      }
-      ::close(fd);  // the file was removed meanwhile: lock the new one
-      fd = -1;
-      continue;
-    }
-    if (!Busy(errno)) {
-      reason_ = Reason(errno);
-      ::close(fd);
-      state_ = State::kUnavailable;
-      return;
-    }
-    if (std::chrono::steady_clock::now() >= deadline) {
-      ::close(fd);
-      state_ = State::kBusy;
-      return;
-    }
-    if (waiting && !told) waiting(FlockHolder(fd));
-    told = true;
-    std::this_thread::sleep_for(kLockPoll);
+  bool no_file = false;
+  int err = PollLock(
+      [&] {
+        if (fd < 0 && (fd = OpenLockFile(lock_path_, &reason_)) < 0) {
+          no_file = errno == ENOENT;
+          errno = no_file ? ENOENT : EPERM;
+          return false;
+        }
+        if (::flock(fd, LOCK_EX | LOCK_NB) != 0) return false;
+        if (StillNamed(fd, lock_path_)) return true;
+        ::close(fd);  // the file was removed meanwhile: lock the new one
+        fd = -1;
+        errno = EAGAIN;
+        return false;
+      },
+      wait_ms, [&] {
+        if (waiting) waiting(FlockHolder(fd));
+      });
+  if (err == 0) {
+    handle_ = fd;
+    state_ = State::kHeld;
+    return;
+  }
+  if (fd >= 0) ::close(fd);
+  if (err == EWOULDBLOCK) {
+    state_ = State::kBusy;
+  } else {
+    state_ = no_file ? State::kNoDirectory : State::kUnavailable;
+    if (reason_.empty()) reason_ = Reason(err);
   }
 }
 
@@ -508,8 +678,8 @@ off_t KeyOffset(std::string_view key) {
 }  // namespace
 
 KeyLock::KeyLock(const std::string& lock_file, std::string_view key, int wait_ms,
-                 const std::string& permissions_of) {
-  int fd = OpenLockFile(lock_file, &reason_, permissions_of);
+                 const std::string& shared_with) {
+  int fd = OpenLockFile(lock_file, &reason_, shared_with);
   if (fd < 0) return;
   // A lock of the open file description: two KeyLocks of one process
   // exclude each other as two processes do.
@@ -518,19 +688,15 @@ KeyLock::KeyLock(const std::string& lock_file, std::string_view key, int wait_ms
   fl.l_whence = SEEK_SET;
   fl.l_start = KeyOffset(key);
   fl.l_len = 1;
-  auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(wait_ms);
-  while (::fcntl(fd, F_OFD_SETLK, &fl) != 0) {
-    if (!Busy(errno)) {
-      reason_ = Reason(errno);
-      ::close(fd);
-      return;
-    }
-    if (std::chrono::steady_clock::now() >= deadline) {
-      ::close(fd);
+  int err = PollLock([&] { return ::fcntl(fd, F_OFD_SETLK, &fl) == 0; }, wait_ms);
+  if (err != 0) {
+    if (err == EWOULDBLOCK) {
       state_ = State::kBusy;
-      return;
+    } else {
+      reason_ = Reason(err);
     }
-    std::this_thread::sleep_for(kLockPoll);
+    ::close(fd);
+    return;
   }
   handle_ = fd;
   state_ = State::kHeld;

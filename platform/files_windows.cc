@@ -297,6 +297,34 @@ WriteResult AppendFile(const std::string& path, const std::string& data) {
   return WriteOut(target, content + data);
 }
 
+// A side file: a link (reparse point) or anything but a plain file of that
+// name is refused; otherwise the rename replaces the name itself.
+WriteResult ReplaceSideFile(const std::string& path, const std::string& data) {
+  DWORD attributes = ::GetFileAttributesW(Wide(path).c_str());
+  if (attributes != INVALID_FILE_ATTRIBUTES &&
+      (attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT |
+                     FILE_ATTRIBUTE_DEVICE)) != 0) {
+    return Fail(WriteResult::Status::kRefused, path + " is not a regular file: not written");
+  }
+  return WriteOut(Wide(path), data);
+}
+
+std::FILE* OpenSideFile(const std::string& path, std::string* reason) {
+  DWORD attributes = ::GetFileAttributesW(Wide(path).c_str());
+  if (attributes != INVALID_FILE_ATTRIBUTES &&
+      (attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT |
+                     FILE_ATTRIBUTE_DEVICE)) != 0) {
+    *reason = path + " is not a regular file: not written";
+    return nullptr;
+  }
+  std::FILE* f = ::_wfopen(Wide(path).c_str(), L"ab");
+  if (f == nullptr) *reason = std::strerror(errno);
+  return f;
+}
+
+// Links are followed as the system follows them: the system decides.
+std::string RefusedPath(const std::string& /*path*/) { return std::string(); }
+
 int RemoveLeftTemporaries(const std::string& path) {
   std::wstring dir, base;
   SplitPath(Wide(path), &dir, &base);
@@ -401,11 +429,23 @@ bool TryLockAt(HANDLE h, uint64_t offset) {
 
 }  // namespace
 
+namespace {
+
+// The path as the system names the file: trailing blanks and dots are not
+// part of a Windows file name ("a.dnl ." is "a.dnl"), and case does not
+// count, which the lock file's name inherits.
+std::string SystemName(std::string path) {
+  while (!path.empty() && (path.back() == ' ' || path.back() == '.')) path.pop_back();
+  return path;
+}
+
+}  // namespace
+
 // A file that is removed but still open cannot be opened again (access
 // denied) until its last handle closes: a waiter treats that like a held
 // lock and tries again.
 PathLock::PathLock(const std::string& path, int wait_ms, const Waiting& waiting)
-    : lock_path_(path + ".lock") {
+    : lock_path_(SystemName(path) + ".lock") {
   bool told = false;
   const std::wstring name = Wide(lock_path_);
   auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(wait_ms);
@@ -463,7 +503,7 @@ PathLock::~PathLock() {
 // processes do. The read and write permissions of the database file need no
 // copying here: the lock file takes those of its folder, as the database did.
 KeyLock::KeyLock(const std::string& lock_file, std::string_view key, int wait_ms,
-                 const std::string& /*permissions_of*/) {
+                 const std::string& /*shared_with*/) {
   Handle h(OpenLockFile(Wide(lock_file), &reason_));
   if (!h.valid()) return;
   const uint64_t offset = KeyOffset(key);

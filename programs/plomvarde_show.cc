@@ -13,9 +13,8 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "plomvarde-show: %s\n", plom::cli::NotStorable(bad).c_str());
     return plom::cli::kExitUsage;
   }
-  std::string out, err;
-  int status = plom::show::RunShow(args, &out, &err);
-  std::fwrite(out.data(), 1, out.size(), stdout);
-  std::fwrite(err.data(), 1, err.size(), stderr);
+  // Printed as it comes: a large file is never held.
+  int status = plom::show::RunShow(args, stdout, stderr);
+  std::fflush(stdout);
   return status;
 }

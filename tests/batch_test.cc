@@ -5,17 +5,21 @@
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 #include <sqlite3.h>
+#include <unistd.h>
 
 #include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
+#include <map>
 #include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "db/key_locks.h"
 #include "driver/write_out.h"
+#include "installation/line_store.h"
 #include "platform/files.h"
 #include "tests/test_util.h"
 
@@ -608,6 +612,27 @@ class WatchedWrites : public Backend {
   std::shared_ptr<OpenWrites> w_;
 };
 
+// Takes the write lock of the database through another connection right
+// before the run begins to store its lines, and keeps it.
+class LockBeforeInsert : public Backend {
+ public:
+  LockBeforeInsert(std::unique_ptr<Backend> real, sqlite3* other)
+      : real_(std::move(real)), other_(other) {}
+  Result Run(int stmt_no, std::string_view text, const Params& params, size_t max_rows) override {
+    if (!locked_ && text.find("BEGIN TRANSACTION Tmp_PKeyIns_Sp") != std::string_view::npos) {
+      locked_ = true;
+      EXPECT_EQ(sqlite3_exec(other_, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr), SQLITE_OK);
+    }
+    return real_->Run(stmt_no, text, params, max_rows);
+  }
+  bool OneWriterAtATime() const override { return real_->OneWriterAtATime(); }
+
+ private:
+  std::unique_ptr<Backend> real_;
+  sqlite3* other_;
+  bool locked_ = false;
+};
+
 // On the embedded database (one writer at a time) the runs of a batch take
 // turns at the line store's writes: no run begins a write transaction
 // while another run's is open, where it would wait inside the database.
@@ -636,6 +661,106 @@ TEST_F(BatchTest, RunsTakeTurnsAtTheLineStoresWrites) {
   EXPECT_EQ(writes->begun, 2 * static_cast<int>(plan.size()));  // a delete and an insert each
   EXPECT_EQ(writes->most, 1);
   EXPECT_EQ(writes->open, 0);
+}
+
+// The rows of a path per line store path, as the database holds them.
+std::map<std::string, int> StoredPaths(const std::string& db) {
+  std::map<std::string, int> rows;
+  sqlite3* h = nullptr;
+  EXPECT_EQ(sqlite3_open_v2(db.c_str(), &h, SQLITE_OPEN_READONLY, nullptr), SQLITE_OK);
+  sqlite3_stmt* st = nullptr;
+  sqlite3_prepare_v2(h, "SELECT TmpUsr, COUNT(*) FROM \"ZrSystem.Zrt999Tmp\" GROUP BY TmpUsr", -1,
+                     &st, nullptr);
+  while (st != nullptr && sqlite3_step(st) == SQLITE_ROW) {
+    rows[reinterpret_cast<const char*>(sqlite3_column_text(st, 0))] = sqlite3_column_int(st, 1);
+  }
+  sqlite3_finalize(st);
+  sqlite3_close(h);
+  return rows;
+}
+
+// --prune-store lists, then removes, the line store rows of the files the
+// plan no longer has; a name the database takes for a planned one stays,
+// and so do the rows of a path whose lock a run holds.
+TEST_F(BatchTest, PruneStoreRemovesWhatThePlanNoLongerHas) {
+  const std::string db = root_ + "/files/plomvarde.db";
+  for (const char* f : {"old1.dnl", "old2.dnl", "keep.dnl", "KEEP.DNL"}) {
+    ASSERT_EQ(Single(std::string("VQDNL60P TERM12 ") + f + " 1").status, 0);
+  }
+  auto before = StoredPaths(db);
+  ASSERT_EQ(before.size(), 4u);
+  ASSERT_GT(before["old1.dnl"], 0);
+  Put("plan", "VQDNL60P TERM12 keep.dnl 1\n");
+
+  Shelled dry = RunBatchProgram("--prune-store --dry-run plan");
+  EXPECT_EQ(dry.status, 0) << dry.out;
+  EXPECT_EQ(dry.out, "Zeilenspeicher: 4 Dateinamen, 2 nicht im Ablaufplan (" +
+                         std::to_string(before["old1.dnl"] + before["old2.dnl"]) + " Zeilen)\n" +
+                         "  old1.dnl: " + std::to_string(before["old1.dnl"]) + " Zeilen\n" +
+                         "  old2.dnl: " + std::to_string(before["old2.dnl"]) + " Zeilen\n" +
+                         "Probelauf: nichts entfernt.\n");
+  EXPECT_EQ(StoredPaths(db), before);
+  {
+    KeyLock running(AppLockFileOf(db), "Zrt999Tmp " + LineStoreLockKey("old2.dnl"), 0, db);
+    ASSERT_EQ(running.state(), KeyLock::State::kHeld);
+    Shelled locked = RunBatchProgram("--prune-store plan");
+    EXPECT_EQ(locked.status, 75) << locked.out;
+    EXPECT_NE(locked.out.find("  old2.dnl: gesperrt, bleibt\n1 Dateinamen entfernt.\n"),
+              std::string::npos)
+        << locked.out;
+  }
+  auto after = StoredPaths(db);
+  EXPECT_EQ(after.count("old1.dnl"), 0u);
+  EXPECT_EQ(after.count("old2.dnl"), 1u);
+  EXPECT_EQ(after["keep.dnl"], before["keep.dnl"]);
+  EXPECT_EQ(after["KEEP.DNL"], before["KEEP.DNL"]);
+  Shelled again = RunBatchProgram("--prune-store plan");
+  EXPECT_EQ(again.status, 0) << again.out;
+  EXPECT_EQ(StoredPaths(db).size(), 2u);
+  // A plan that is refused prunes nothing.
+  Put("bad", "VQDNL60P TERM12\n");
+  EXPECT_EQ(RunBatchProgram("--prune-store bad").status, 64);
+  EXPECT_EQ(StoredPaths(db).size(), 2u);
+}
+
+// Another session takes the database's write lock in the middle of a run,
+// after the run deleted its old lines and before it stores the new ones:
+// the run waits for it once, not once more for storing line by line, and
+// names the cause.
+TEST_F(BatchTest, WriteLockTakenMidRunCostsOneWait) {
+  const std::string db = root_ + "/files/plomvarde.db";
+  for (bool groups : {true, false}) {
+    SCOPED_TRACE(groups ? "lines stored in groups" : "lines stored one by one");
+    sqlite3* other = nullptr;
+    ASSERT_EQ(sqlite3_open(db.c_str(), &other), SQLITE_OK);
+    fs::path old_cwd = fs::current_path();
+    fs::current_path(cwd_);
+    test::Capture out;
+    RunOptions options = DefaultRunOptions();
+    options.group_lines = groups;
+    options.wrap_backend = [other](std::unique_ptr<Backend> real) -> std::unique_ptr<Backend> {
+      return std::make_unique<LockBeforeInsert>(std::move(real), other);
+    };
+    setenv("PLOMVARDE_LOCK_TIMEOUT", "2", 1);
+    Messages msg(out.file());
+    RunParams p;
+    ASSERT_TRUE(TakeArguments({"VQDNL60P", "TERM12", "mid.dnl", "1"}, msg, &p));
+    auto start = std::chrono::steady_clock::now();
+    RunFigures f = RunDownload(p, msg, options);
+    double seconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    unsetenv("PLOMVARDE_LOCK_TIMEOUT");
+    msg.Flush();
+    fs::current_path(old_cwd);
+    sqlite3_exec(other, "ROLLBACK", nullptr, nullptr, nullptr);
+    sqlite3_close(other);
+    std::string said = out.Text();
+    EXPECT_EQ(f.status, kExitUnavailable) << said;
+    EXPECT_GE(seconds, 1.9) << said;
+    EXPECT_LT(seconds, 3.9) << "waited more than once: " << said;
+    EXPECT_NE(said.find("database is locked"), std::string::npos) << said;
+    EXPECT_EQ(said.find("no transaction is active"), std::string::npos) << said;
+  }
 }
 
 }  // namespace

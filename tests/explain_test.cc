@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 #include <sqlite3.h>
+#include <sys/stat.h>
 
 #include <algorithm>
 #include <cstdio>
@@ -17,6 +18,7 @@
 #include "db/codepage.h"
 #include "db/runtime.h"
 #include "installation/badge_diagnosis.h"
+#include "tests/shell.h"
 #include "tests/test_util.h"
 
 namespace plom {
@@ -241,6 +243,36 @@ TEST_F(SampleExplain, FailedConnectSaysSoWithoutThePassword) {
   EXPECT_NE(err.find("DB-Connect-Error"), std::string::npos) << err;
   EXPECT_EQ(err.find("geheim"), std::string::npos) << err;
   EXPECT_TRUE(out.empty());
+}
+
+// A user who may only read the database may explain: in a folder the user
+// may not write (the database opened as immutable) and in one where the
+// user may make SQLite's shared-memory file. Nothing is written, no lock
+// file is made.
+TEST_F(SampleExplain, ReadOnlyUserMayExplain) {
+  unsigned uid = 0, gid = 0;
+  std::string why;
+  if (!test::OtherUser(&uid, &gid, &why)) GTEST_SKIP() << why;
+  for (const std::string& d : {root_, root_ + "/files", root_ + "/run", cwd_}) {
+    ASSERT_EQ(chmod(d.c_str(), 0755), 0);
+  }
+  ASSERT_EQ(chmod(db_.c_str(), 0644), 0);
+  ASSERT_EQ(chmod((root_ + "/files/korvantis.ini").c_str(), 0644), 0);
+  std::string before = test::ReadFile(db_);
+  for (mode_t files_mode : {0755, 01777}) {
+    SCOPED_TRACE(files_mode == 0755 ? "folder read-only" : "folder writable");
+    ASSERT_EQ(chmod((root_ + "/files").c_str(), files_mode), 0);
+    int status = 0;
+    std::string out = test::ShellOutput(
+        test::AsUser(uid, gid,
+                     "cd " + test::ShellQuote(cwd_) + " && " + kBin +
+                         "/plomvarde-explain VQDNL60P TERM12 1002 2>&1"),
+        &status);
+    EXPECT_EQ(status, 0) << out;
+    EXPECT_NE(out.find("1002"), std::string::npos) << out;
+    EXPECT_FALSE(fs::exists(db_ + "-applock"));
+    EXPECT_EQ(test::ReadFile(db_), before);
+  }
 }
 
 // Why a badge is not listed, on an installation laid out for the case.

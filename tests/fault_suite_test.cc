@@ -295,6 +295,12 @@ TEST_F(FaultSuite, FullFileSystemNeverYieldsAMissingLine) {
     } else {
       EXPECT_EQ(got, kOld) << "status " << status;
       ++outcomes[std::to_string(status) + " old file kept"];
+      // The cause is named, not the rollback that failed after it.
+      EXPECT_EQ(out.find("no transaction is active"), std::string::npos) << out;
+      if (out.find("database or disk is full") != std::string::npos) ++outcomes["cause named"];
+      if (out.find("loeschen!") != std::string::npos) {
+        EXPECT_NE(out.find("database or disk is full"), std::string::npos) << out;
+      }
     }
   }
   // The download file itself on the full file system: its reason is given.

@@ -65,6 +65,9 @@ class GenDb {
 
   void Exec(const std::string& sql) { db_.Exec(sql); }
   TestDb& db() { return db_; }
+  // The bound on the answers read for a whole schema (0: every badge asks
+  // its own statements, as over the bound).
+  size_t answer_memory = 32u << 20;
 
   void AddClient(int num, const std::string& schema) {
     Exec("INSERT INTO \"ZrSystem.Zrt112Mnd\" (MndLiz, MndNum, MndSch) VALUES (1, " +
@@ -172,6 +175,9 @@ class GenDb {
                 const std::string& terminal = kTerminal) {
     std::unique_ptr<Connection> conn = db_.Connect();
     RunContext ctx(*conn, reuse_answers);
+    // As a run: the schema's answers read at once where answers are reused.
+    BulkAnswers bulk(answer_memory);
+    if (reuse_answers) ctx.bulk = &bulk;
     ctx.scope = RunScope{path, terminal, schema};
     generate(ctx);
     StoreReport stored = StoreLines(*conn, path, ctx.out.lines(), StoreMode::kGroups);

@@ -144,7 +144,7 @@ TEST(OdbcStatementText, LineStoreLockBatch) {
   Connection c(std::move(backend));
   ASSERT_EQ(LockLineStore(c, "d'l.dnl", 1500), 0);
   ASSERT_EQ(seen->params.size(), 2u);
-  EXPECT_EQ(seen->params[0].text, "Zrt999Tmp d'l.dnl");
+  EXPECT_EQ(seen->params[0].text, "Zrt999Tmp D'L.DNL");  // as the database compares it
   EXPECT_EQ(seen->params[1].num, 1500);
   EXPECT_EQ(seen->text.find("d'l"), std::string::npos);
   std::vector<int> order;

@@ -6,13 +6,19 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <chrono>
+#include <cstdio>
+#include <functional>
 #include <string>
 #include <vector>
 
 #include "config/cipher.h"
+#include "db/key_locks.h"
 #include "driver/download_file.h"
+#include "installation/line_store.h"
 #include "platform/files.h"
 #include "tests/generator_fixture.h"
+#include "tests/shell.h"
 
 namespace plom {
 namespace {
@@ -44,12 +50,14 @@ class GenRun : public ::testing::Test {
     test::WriteRunConfig(config_, server);
   }
 
-  int Run(const std::vector<std::string>& args, std::string* out = nullptr) {
+  int Run(const std::vector<std::string>& args, std::string* out = nullptr,
+          const std::function<void(RunOptions*)>& change = nullptr) {
     test::Capture cap;
     Messages msg(cap.file());
     RunOptions options;
     options.config_path = config_;
     options.lock_wait_ms = 0;
+    if (change) change(&options);
     int status = RunTool(args, msg, options);
     if (out != nullptr) *out = cap.Text();
     return status;
@@ -251,6 +259,105 @@ TEST_F(GenRun, SecondRunOfTheSamePathIsRefused) {
   EXPECT_EQ(Run("VQDNL60P", "1", &out), kExitLocked);
   EXPECT_EQ(out, "Downloadfile " + path_ + " wird von einem anderen Lauf erstellt!\n");
   EXPECT_EQ(ReadFile(path_), "old");
+}
+
+// Names that the database takes for one line store key share one lock:
+// trailing blanks do not count, nor does case (SQL Server's usual
+// collations ignore it).
+TEST_F(GenRun, NamesOfOneLineStoreKeyShareItsLock) {
+  EXPECT_EQ(LineStoreLockKey("dl/t\xe4st.dnl  "), "DL/T\xc4ST.DNL");
+  EXPECT_EQ(LineStoreLockKey("a\x9a\xff\xf7.dnl"), "A\x8a\x9f\xf7.DNL");
+  EXPECT_EQ(LineStoreLockKey(" a.dnl\t"), " A.DNL\t");  // only trailing blanks go
+  db_.AddBadge(BadgeRow("A1"));
+  KeyLock held(AppLockFileOf(db_.db().path()), "Zrt999Tmp " + LineStoreLockKey(path_), 0);
+  ASSERT_EQ(held.state(), KeyLock::State::kHeld);
+  for (const std::string& name : {path_ + "  ", dir_ + "/term1.DNL"}) {
+    std::string out;
+    EXPECT_EQ(Run({"VQDNL60P", kTerminal, name, "1"}, &out), kExitLocked) << name;
+    EXPECT_EQ(out, "Downloadfile " + name + " wird von einem anderen Lauf erstellt!\n");
+  }
+}
+
+// What another user plants where the run writes or locks refuses the run at
+// once, names the cause and leaves every file as it was: a link the system
+// would not follow, a pipe nobody reads, a link as the dry run's or the
+// guard's side file, another user's lock files.
+TEST_F(GenRun, AnotherUsersPlantsRefuseTheRun) {
+  unsigned uid = 0, gid = 0;
+  std::string why;
+  if (!test::OtherUser(&uid, &gid, &why)) GTEST_SKIP() << why;
+  for (int i = 0; i < 30; ++i) db_.AddBadge(BadgeRow("B" + std::to_string(i)));
+  std::string shared = dir_ + "/shared", secret = test::TempDir() + "/secret";
+  ASSERT_EQ(mkdir(shared.c_str(), 0777), 0);
+  ASSERT_EQ(chmod(shared.c_str(), 01777), 0);
+  const std::string owner =
+      "plomvarde-other (uid " + std::to_string(uid) + ")";
+  auto link_to_secret = [&](const std::string& at) {
+    ASSERT_EQ(symlink(secret.c_str(), at.c_str()), 0);
+    ASSERT_EQ(lchown(at.c_str(), uid, gid), 0);
+  };
+  auto theirs = [&](const std::string& at) {
+    WriteFile(at, "");
+    ASSERT_EQ(chown(at.c_str(), uid, gid), 0);
+    ASSERT_EQ(chmod(at.c_str(), 0666), 0);
+  };
+  struct Case {
+    const char* what;
+    std::function<void(const std::string& file)> plant;
+    bool dry_run;
+    int guard_pct, status;
+    std::function<std::string(const std::string& file)> said;
+  } cases[] = {
+      {"a link as the file", link_to_secret, false, 0, kExitCantWrite,
+       [&](const std::string& f) {
+         return "Donwloadfile " + f + " konnte nicht geoeffnet werden!\nlink " + f +
+                " belongs to user " + owner + " in a sticky world-writable directory: not followed\n";
+       }},
+      {"a pipe as the file", [](const std::string& f) { ASSERT_EQ(mkfifo(f.c_str(), 0666), 0); },
+       false, 0, kExitCantWrite,
+       [](const std::string& f) { return f + ": no process reads this pipe\n"; }},
+      {"a link as FILE.new", [&](const std::string& f) { link_to_secret(f + ".new"); }, true, 0,
+       kExitCantWrite, [](const std::string& f) { return f + ".new is a link: not written\n"; }},
+      {"a link as FILE.rejected",
+       [&](const std::string& f) {
+         WriteFile(f, std::string(45 * 400, 'x'));
+         link_to_secret(f + ".rejected");
+       },
+       false, 90, kExitCantWrite,
+       [](const std::string& f) { return f + ".rejected is a link: not written\n"; }},
+      {"their FILE.lock", [&](const std::string& f) { theirs(f + ".lock"); }, false, 0,
+       kExitLocked,
+       [&](const std::string& f) {
+         return "Sperrdatei " + f + ".lock nicht verwendbar: another user's file (owner " + owner +
+                ")\n";
+       }},
+      {"their database lock file",
+       [&](const std::string&) { theirs(AppLockFileOf(db_.db().path())); }, false, 0,
+       kExitLocked,
+       [&](const std::string& f) {
+         return "Sperre Zrt999Tmp " + f + " nicht verwendbar: lock file " +
+                AppLockFileOf(db_.db().path()) + ": another user's file (owner " + owner + ")\n";
+       }},
+  };
+  int n = 0;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    std::string file = shared + "/f" + std::to_string(++n) + ".dnl";
+    WriteFile(secret, "secret");
+    c.plant(file);
+    std::string out;
+    auto start = std::chrono::steady_clock::now();
+    int status = Run({"VQDNL60P", kTerminal, file, "1"}, &out, [&](RunOptions* o) {
+      o->dry_run = c.dry_run;
+      o->guard_pct = c.guard_pct;
+      o->lock_wait_ms = 60000;
+    });
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(30));
+    EXPECT_EQ(status, c.status) << out;
+    EXPECT_NE(out.find(c.said(file)), std::string::npos) << out;
+    EXPECT_EQ(ReadFile(secret), "secret");
+    std::remove(AppLockFileOf(db_.db().path()).c_str());
+  }
 }
 
 // Reusing admission answers within a run changes nothing of what is stored

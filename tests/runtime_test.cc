@@ -499,7 +499,9 @@ TEST(LineStore, LockBetweenSessions) {
   ASSERT_EQ(LockLineStore(*c, "dl.dnl", 0), 0);
   EXPECT_EQ(LockLineStore(*c, "dl.dnl", 0), 0);
   EXPECT_EQ(LockLineStore(*d, "dl.dnl", 100), kSqlLineStoreLocked);
-  EXPECT_EQ(LockLineStore(*d, "DL.dnl", 0), 0);  // the path text, case and all
+  // The key as the database compares it: case and trailing blanks do not count.
+  EXPECT_EQ(LockLineStore(*d, "DL.dnl  ", 0), kSqlLineStoreLocked);
+  EXPECT_EQ(LockLineStore(*d, "other.dnl", 0), 0);
   EXPECT_EQ(LockLineStore(*other_db.Connect(), "dl.dnl", 0), 0);
   c.reset();
   EXPECT_EQ(LockLineStore(*d, "dl.dnl", 0), 0);

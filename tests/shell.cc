@@ -2,7 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <pwd.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <filesystem>
@@ -27,6 +29,36 @@ std::string ShellOutput(const std::string& command, int* status) {
   while ((n = fread(buf, 1, sizeof buf, p)) > 0) out.append(buf, n);
   *status = ExitStatus(pclose(p));
   return out;
+}
+
+bool OtherUser(unsigned* uid, unsigned* gid, std::string* why) {
+  if (::geteuid() != 0) {
+    *why = "the tests do not run as root: no second user to act as";
+    return false;
+  }
+  constexpr char kName[] = "plomvarde-other";
+  if (::getpwnam(kName) == nullptr) {
+    // Tests running side by side may both add it: the second one fails.
+    int status = 0;
+    ShellOutput(std::string("useradd -M -r -s /usr/sbin/nologin ") + kName + " 2>&1", &status);
+  }
+  struct passwd* pw = ::getpwnam(kName);
+  for (int wait = 0; pw == nullptr && wait < 20; ++wait) {
+    ::usleep(100000);  // another test's useradd may still be writing it
+    pw = ::getpwnam(kName);
+  }
+  if (pw == nullptr) {
+    *why = "useradd could not create the user plomvarde-other";
+    return false;
+  }
+  *uid = pw->pw_uid;
+  *gid = pw->pw_gid;
+  return true;
+}
+
+std::string AsUser(unsigned uid, unsigned gid, const std::string& cmd) {
+  return "setpriv --reuid=" + std::to_string(uid) + " --regid=" + std::to_string(gid) +
+         " --clear-groups sh -c " + ShellQuote(cmd);
 }
 
 std::string Shell(const std::string& cwd, const std::string& cmd, int* status) {

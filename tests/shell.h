@@ -13,4 +13,13 @@ std::string Shell(const std::string& cwd, const std::string& cmd, int* status);
 // The text in single quotes for the shell.
 std::string ShellQuote(const std::string& text);
 
+// A second user of this host, for the cases where another user plants
+// files or runs the companions: "plomvarde-other", created with useradd
+// when the tests run as root (as CI does) and it is missing. False with the
+// reason when the tests cannot act as another user (not root).
+bool OtherUser(unsigned* uid, unsigned* gid, std::string* why);
+
+// The command line that runs cmd (a shell command) as that user.
+std::string AsUser(unsigned uid, unsigned gid, const std::string& cmd);
+
 }  // namespace plom::test

@@ -1,13 +1,18 @@
 // Reading download files back (record layouts) and plomvarde-show.
 #include "companions/show.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <algorithm>
 #include <cstdlib>
 #include <ctime>
 #include <filesystem>
+#include <iostream>
 #include <nlohmann/json.hpp>
 #include <string>
 #include <vector>
@@ -599,6 +604,121 @@ TEST_F(ShowTest, ProgramExitStatus) {
 
 namespace plom {
 namespace {
+
+TEST(ShowVersion, PrintsTheProjectVersion) {
+  std::string out, err;
+  EXPECT_EQ(show::RunShow({"--version"}, &out, &err), show::kShowOk);
+  EXPECT_EQ(out, "plomvarde-show 1.0.0\n");
+  EXPECT_EQ(err, "");
+}
+
+// Peak memory (kB) and exit status of plomvarde-show on the arguments, run
+// as a child with its output thrown away.
+std::pair<long, int> ShowPeak(const std::vector<std::string>& args) {
+  const std::string bin = std::string(PLOM_BINARY_DIR) + "/plomvarde-show";
+  pid_t pid = fork();
+  if (pid == 0) {
+    int null = open("/dev/null", O_WRONLY);
+    dup2(null, 1);
+    dup2(null, 2);
+    std::vector<char*> argv{const_cast<char*>(bin.c_str())};
+    for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+    argv.push_back(nullptr);
+    execv(bin.c_str(), argv.data());
+    _exit(127);
+  }
+  int status = 0;
+  struct rusage use = {};
+  wait4(pid, &status, 0, &use);
+  return {use.ru_maxrss, test::ExitStatus(status)};
+}
+
+// Large and hostile files are read as streams: memory stays at a few
+// records whatever the file's size and form. --diff merges two large files
+// in the order the tool writes them as streams, and refuses large ones out
+// of that order instead of holding them.
+TEST(ShowLargeFiles, MemoryStaysAtAFewRecords) {
+  std::string dir = test::TempDir();
+  const size_t kSize = 40u << 20;  // beyond what --diff holds whole
+  const size_t kRecords = 100000;  // 4.5 MB in key order
+  // One quoted "line" without any line break.
+  std::string no_breaks = dir + "/one-line.ids";
+  // Two VQDNL60P files in key order: the second changes the balance of
+  // every 1000th record, drops the first and adds one at the end. A third
+  // of 40 MB is out of order at its start.
+  std::string old_file = dir + "/old.60p", new_file = dir + "/new.60p", unsorted = dir + "/u.60p";
+  {
+    std::string block(1 << 20, 'x');
+    block[0] = '"';
+    FILE* a = std::fopen(no_breaks.c_str(), "wb");
+    ASSERT_TRUE(a);
+    for (size_t done = 0; done < kSize; done += block.size()) {
+      std::fwrite(block.data(), 1, block.size(), a);
+    }
+    std::fclose(a);
+    FILE* o = std::fopen(old_file.c_str(), "wb");
+    FILE* n = std::fopen(new_file.c_str(), "wb");
+    FILE* u = std::fopen(unsorted.c_str(), "wb");
+    ASSERT_TRUE(o && n && u);
+    char badge[16];
+    for (size_t i = 0; i < kRecords; ++i) {
+      std::snprintf(badge, sizeof badge, "%012zu", i);
+      std::string rec = Rec60(badge);
+      std::fwrite(rec.data(), 1, rec.size(), o);
+      if (i == 0) continue;
+      if (i % 1000 == 0) rec = Rec60(badge, "20240101", "11", "  2,30 ");
+      std::fwrite(rec.data(), 1, rec.size(), n);
+    }
+    std::snprintf(badge, sizeof badge, "%012zu", kRecords);
+    std::fwrite(Rec60(badge).data(), 1, 45, n);
+    std::string rec = Rec60("9") + Rec60("1");
+    for (size_t done = 0; done < kSize; done += rec.size()) std::fwrite(rec.data(), 1, rec.size(), u);
+    std::fclose(o);
+    std::fclose(n);
+    std::fclose(u);
+  }
+  struct Case {
+    std::vector<std::string> args;
+    int status;
+  } cases[] = {
+      {{no_breaks}, 65},
+      {{"--json", no_breaks}, 65},
+      {{"--diff", old_file, new_file}, 1},
+      {{"--diff", "--json", old_file, new_file}, 1},
+      {{"--diff", old_file, unsorted}, 2},
+  };
+  // What the program takes doing nothing (more with the sanitizers).
+  const long base_kb = ShowPeak({"--version"}).first;
+  for (const Case& c : cases) {
+    auto [peak_kb, status] = ShowPeak(c.args);
+    std::string args;
+    for (const std::string& a : c.args) args += " " + a.substr(a.rfind('/') + 1);
+    SCOPED_TRACE(args);
+    EXPECT_EQ(status, c.status);
+    EXPECT_LT(peak_kb - base_kb, 16 * 1024)
+        << "a " << (kSize >> 20) << " MB file took " << peak_kb << " kB";
+    std::cout << "[ figures  ] plomvarde-show" << args << ": peak " << peak_kb
+              << " kB (" << base_kb << " kB doing nothing)" << std::endl;
+  }
+  std::string out, err;
+  EXPECT_EQ(show::RunShow({"--diff", "--tsv", old_file, new_file}, &out, &err),
+            show::kDiffDifferent);
+  size_t added = 0, removed = 0, changed = 0;
+  for (size_t at = 0; (at = out.find('\n', at)) != std::string::npos; ++at) {
+    std::string_view kind = std::string_view(out).substr(at + 1, 7);
+    added += kind.substr(0, 5) == "added";
+    removed += kind == "removed";
+    changed += kind == "changed";
+  }
+  EXPECT_EQ(added, 1u);
+  EXPECT_EQ(removed, 1u);
+  EXPECT_EQ(changed, (kRecords - 1) / 1000);
+  EXPECT_EQ(show::RunShow({"--diff", unsorted, old_file}, &out, &err), show::kDiffTrouble);
+  EXPECT_NE(err.find(unsorted + " is not in the order of its records, and --diff holds such "
+                                "files whole only up to 32 MB each"),
+            std::string::npos)
+      << err;
+}
 
 }  // namespace
 }  // namespace plom

@@ -38,7 +38,7 @@ TEST(Statements, NumberCheckCatchesSharedNumbers) {
 TEST(Statements, CursorCommentCarriesItsNumber) {
   int cursors = 0;
   for (const Statement& st : kStatements) {
-    if (st.kind != StatementKind::kCursor) continue;
+    if (st.kind != StatementKind::kCursor && st.kind != StatementKind::kBulk) continue;
     ++cursors;
     std::string text = st.text;
     ASSERT_EQ(text.rfind("/* ", 0), 0u) << text;
@@ -47,11 +47,12 @@ TEST(Statements, CursorCommentCarriesItsNumber) {
     std::string head = text.substr(0, end);
     EXPECT_EQ(head.substr(head.rfind(' ') + 1), std::to_string(st.no)) << text;
   }
-  EXPECT_EQ(cursors, 7);
+  EXPECT_EQ(cursors, 13);
 }
 
-// Per-client texts take exactly one %s (the table list); no other text has a
-// format directive that a caller could fill by mistake.
+// Per-client texts take exactly one %s (the table list), a schema's bulk
+// texts only %s (each the same table); no other text has a format directive
+// that a caller could fill by mistake.
 TEST(Statements, OnlyPerClientTextsAreFormatTexts) {
   for (const Statement& st : kStatements) {
     std::string text = st.text;
@@ -59,6 +60,10 @@ TEST(Statements, OnlyPerClientTextsAreFormatTexts) {
     if (st.kind == StatementKind::kClientRow) {
       EXPECT_EQ(percents, 1u) << text;
       EXPECT_NE(text.find("%s"), std::string::npos) << text;
+    } else if (st.kind == StatementKind::kBulk) {
+      size_t fields = 0;
+      for (size_t at = 0; (at = text.find("%s", at)) != std::string::npos; at += 2) ++fields;
+      EXPECT_EQ(percents, fields) << text;
     } else {
       EXPECT_EQ(percents, 0u) << text;
     }

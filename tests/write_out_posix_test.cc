@@ -1,14 +1,18 @@
 // The write-out of the download file and its locks on POSIX hosts: links,
 // permissions, owners, devices, left temporaries, unusable lock files.
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <chrono>
+#include <cstdio>
 #include <filesystem>
 #include <memory>
 #include <string>
 
 #include "platform/files.h"
+#include "tests/shell.h"
 #include "tests/test_util.h"
 
 namespace plom {
@@ -175,21 +179,187 @@ TEST(WriteOut, UnusableLockFiles) {
   EXPECT_EQ(fifo.reason(), "not a regular file");
 }
 
-// A new lock file takes the permissions of the file it is for; a lock file
-// planted as a link is not used.
-TEST(KeyLocks, PermissionsAndPlantedLinks) {
-  std::string file = test::TempDir() + "/db-applock";
-  // A new lock file takes the permissions of the file it is for.
-  std::string db = test::TempDir() + "/shared.db";
+// Lock files are owner-only; the database's lock file is shared with the
+// database's group where that group may write the database. Another user's
+// lock file is refused at once, naming its owner, and one planted as a link
+// is not used.
+TEST(KeyLocks, OwnerOnlyGroupSharedAndNeverAnotherUsers) {
+  std::string dir = test::TempDir(), path = dir + "/t.dnl";
+  {
+    PathLock lock(path, 0);
+    ASSERT_EQ(lock.state(), PathLock::State::kHeld);
+    EXPECT_EQ(ModeOf(path + ".lock"), 0600u);
+  }
+  struct Case {
+    mode_t db_mode, lock_mode;
+  } cases[] = {{0644, 0600}, {0664, 0660}, {0666, 0660}, {0600, 0600}};
+  for (const Case& c : cases) {
+    std::string db = test::TempDir() + "/shared.db";
+    test::WriteFile(db, "");
+    ASSERT_EQ(chmod(db.c_str(), c.db_mode), 0);
+    EXPECT_EQ(KeyLock(db + "-applock", "k", 0, db).state(), KeyLock::State::kHeld);
+    EXPECT_EQ(ModeOf(db + "-applock"), c.lock_mode) << std::oct << c.db_mode;
+  }
+  std::string link = dir + "/link-applock";
+  ASSERT_EQ(symlink((dir + "/elsewhere").c_str(), link.c_str()), 0);
+  EXPECT_EQ(KeyLock(link, "k", 0).state(), KeyLock::State::kUnavailable);
+  EXPECT_FALSE(fs::exists(dir + "/elsewhere"));
+
+  unsigned uid = 0, gid = 0;
+  std::string why;
+  if (!test::OtherUser(&uid, &gid, &why)) GTEST_SKIP() << why;
+  // Planted by another user: refused at once though the wait is long.
+  std::string db = dir + "/mine.db";
   test::WriteFile(db, "");
-  ASSERT_EQ(chmod(db.c_str(), 0664), 0);
+  for (const std::string& lock_file : {path + ".lock", db + "-applock"}) {
+    test::WriteFile(lock_file, "");
+    ASSERT_EQ(chown(lock_file.c_str(), uid, gid), 0);
+    ASSERT_EQ(chmod(lock_file.c_str(), 0666), 0);
+  }
+  auto start = std::chrono::steady_clock::now();
+  PathLock foreign(path, 60000);
+  KeyLock foreign_key(db + "-applock", "k", 60000, db);
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
+  EXPECT_EQ(foreign.state(), PathLock::State::kUnavailable);
+  EXPECT_EQ(foreign_key.state(), KeyLock::State::kUnavailable);
+  for (const std::string& reason : {foreign.reason(), foreign_key.reason()}) {
+    EXPECT_NE(reason.find("another user's file (owner plomvarde-other (uid " +
+                          std::to_string(uid) + "))"),
+              std::string::npos)
+        << reason;
+  }
+  // The database's owner's lock file serves; so does one of the database's
+  // group when the group may write the database, and nobody else may use it.
+  ASSERT_EQ(chown(db.c_str(), uid, gid), 0);
   EXPECT_EQ(KeyLock(db + "-applock", "k", 0, db).state(), KeyLock::State::kHeld);
-  EXPECT_EQ(ModeOf(db + "-applock"), 0664u);
-  // A lock file planted as a link is not used.
-  std::string link = test::TempDir() + "/link-applock";
-  ASSERT_EQ(symlink(file.c_str(), link.c_str()), 0);
-  KeyLock planted(link, "k", 0);
-  EXPECT_EQ(planted.state(), KeyLock::State::kUnavailable);
+  ASSERT_EQ(chown(db.c_str(), 0, gid), 0);
+  ASSERT_EQ(chmod(db.c_str(), 0664), 0);
+  EXPECT_EQ(KeyLock(db + "-applock", "k", 0, db).state(), KeyLock::State::kUnavailable);
+  ASSERT_EQ(chmod((db + "-applock").c_str(), 0660), 0);
+  EXPECT_EQ(KeyLock(db + "-applock", "k", 0, db).state(), KeyLock::State::kHeld);
+  // root made a new one the database owner's, and the other user of the
+  // group cannot read one that is owner-only.
+  ASSERT_EQ(unlink((db + "-applock").c_str()), 0);
+  ASSERT_EQ(chmod(db.c_str(), 0644), 0);
+  ASSERT_EQ(chmod(dir.c_str(), 0755), 0);
+  ASSERT_EQ(chown(db.c_str(), uid, gid), 0);
+  EXPECT_EQ(KeyLock(db + "-applock", "k", 0, db).state(), KeyLock::State::kHeld);
+  struct stat st;
+  ASSERT_EQ(stat((db + "-applock").c_str(), &st), 0);
+  EXPECT_EQ(st.st_uid, uid);
+  ASSERT_EQ(chown((db + "-applock").c_str(), 0, 0), 0);
+  int status = 0;
+  test::WriteFile(dir + "/readable", "");
+  test::ShellOutput(test::AsUser(uid, gid, "exec 3<" + test::ShellQuote(dir + "/readable")),
+                    &status);
+  ASSERT_EQ(status, 0) << "the other user cannot reach " << dir;
+  test::ShellOutput(test::AsUser(uid, gid, "exec 3<" + test::ShellQuote(db + "-applock")), &status);
+  EXPECT_NE(status, 0) << "another user opened an owner-only lock file";
+}
+
+// A link as the download file is followed only where the system would
+// follow it (as fs.protected_symlinks has it), whatever the host's setting.
+TEST(WriteOut, LinksAreFollowedOnlyWhereTheSystemWould) {
+  unsigned uid = 0, gid = 0;
+  std::string why;
+  if (!test::OtherUser(&uid, &gid, &why)) GTEST_SKIP() << why;
+  struct Case {
+    const char* what;
+    mode_t dir_mode;
+    bool dir_is_others, link_is_others, followed;
+  } cases[] = {
+      {"another user's link in a shared sticky directory", 01777, false, true, false},
+      {"my own link there", 01777, false, false, true},
+      {"the directory owner's link", 01777, true, true, true},
+      {"another user's link, directory not sticky", 0777, false, true, true},
+      {"another user's link, directory not world-writable", 01775, false, true, true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    std::string dir = test::TempDir() + "/shared", secret = test::TempDir() + "/secret";
+    ASSERT_TRUE(fs::create_directory(dir));
+    ASSERT_EQ(chmod(dir.c_str(), c.dir_mode), 0);
+    if (c.dir_is_others) {
+      ASSERT_EQ(chown(dir.c_str(), uid, gid), 0);
+    }
+    test::WriteFile(secret, "root's");
+    std::string link = dir + "/t.dnl";
+    ASSERT_EQ(symlink(secret.c_str(), link.c_str()), 0);
+    if (c.link_is_others) {
+      ASSERT_EQ(lchown(link.c_str(), uid, gid), 0);
+    }
+
+    WriteResult r = ReplaceFile(link, "new");
+    std::string read;
+    EXPECT_EQ(ReadWholeFile(link, &read), c.followed);
+    EXPECT_EQ(RefusedPath(link).empty(), c.followed);
+    if (c.followed) {
+      EXPECT_TRUE(r.ok()) << r.reason;
+      EXPECT_EQ(test::ReadFile(secret), "new");
+      continue;
+    }
+    EXPECT_EQ(r.status, WriteResult::Status::kRefused);
+    EXPECT_EQ(r.reason, "link " + link + " belongs to user plomvarde-other (uid " +
+                            std::to_string(uid) +
+                            ") in a sticky world-writable directory: not followed");
+    EXPECT_EQ(AppendFile(link, "+").status, WriteResult::Status::kRefused);
+    EXPECT_EQ(test::ReadFile(secret), "root's");
+    EXPECT_TRUE(fs::is_symlink(link));
+  }
+}
+
+// The tool's own files beside the download file are never written through a
+// link nor into a pipe; nothing the tool opens for writing waits for a
+// reader.
+TEST(WriteOut, SideFilesAndPipesNeverBlockNorLeadElsewhere) {
+  std::string dir = test::TempDir(), secret = test::TempDir() + "/secret";
+  test::WriteFile(secret, "kept");
+  ASSERT_EQ(symlink(secret.c_str(), (dir + "/link").c_str()), 0);
+  ASSERT_EQ(mkfifo((dir + "/fifo").c_str(), 0666), 0);
+  ASSERT_EQ(link(secret.c_str(), (dir + "/hard").c_str()), 0);
+  test::WriteFile(dir + "/plain", "old");
+
+  auto start = std::chrono::steady_clock::now();
+  struct Case {
+    const char* name;
+    bool side_ok, report_ok;
+  } cases[] = {{"link", false, false}, {"fifo", false, false}, {"hard", true, false},
+               {"plain", true, true}, {"missing", true, true}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::string path = dir + "/" + c.name;
+    std::string why;
+    std::FILE* report = OpenSideFile(path, &why);
+    EXPECT_EQ(report != nullptr, c.report_ok) << why;
+    if (report != nullptr) {
+      EXPECT_GE(std::fputs("report", report), 0);
+      EXPECT_EQ(std::fclose(report), 0);
+      EXPECT_EQ(test::ReadFile(path), std::string(c.name) == "plain" ? "oldreport" : "report");
+    }
+    WriteResult r = ReplaceSideFile(path, "side");
+    EXPECT_EQ(r.ok(), c.side_ok) << r.reason;
+    if (c.side_ok) {
+      EXPECT_EQ(test::ReadFile(path), "side");
+    }
+    if (!c.side_ok) {
+      EXPECT_EQ(r.status, WriteResult::Status::kRefused);
+    }
+  }
+  EXPECT_EQ(test::ReadFile(secret), "kept");
+  // The download file a pipe that nobody reads: refused at once.
+  WriteResult pipe = ReplaceFile(dir + "/fifo", "x");
+  EXPECT_EQ(pipe.status, WriteResult::Status::kRefused);
+  EXPECT_EQ(pipe.reason, dir + "/fifo: no process reads this pipe");
+  std::string content;
+  EXPECT_FALSE(ReadWholeFile(dir + "/fifo", &content));
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
+  // With a reader it is written in place.
+  int reader = open((dir + "/fifo").c_str(), O_RDONLY | O_NONBLOCK);
+  ASSERT_GE(reader, 0);
+  EXPECT_TRUE(ReplaceFile(dir + "/fifo", "through"));
+  char buf[16] = {};
+  EXPECT_EQ(read(reader, buf, sizeof buf), 7);
+  close(reader);
 }
 
 }  // namespace
