@@ -834,6 +834,16 @@ void OdbcBackend::ReadRows(SQLHSTMT hs, size_t max_rows, Result* r) {
   }
 }
 
+Result OdbcBackend::LockNotGranted(const std::string& why) {
+  Result r;  // sp_getapplock's -1: not granted within the wait
+  r.is_select = true;
+  r.rows.assign(1, Row(1));
+  r.rows[0][0].type = Value::Type::kInt;
+  r.rows[0][0].i = -1;
+  r.error = why;
+  return r;
+}
+
 void OdbcBackend::NoteLoss(const Result& r) {
   if (lost_.sqlcode != 0 || !freetds_) return;
   SQLUINTEGER dead = SQL_CD_FALSE;
@@ -844,7 +854,11 @@ void OdbcBackend::NoteLoss(const Result& r) {
 }
 
 Result OdbcBackend::Run(int stmt_no, std::string_view text, const Params& params, size_t max_rows) {
-  if (lost_.sqlcode != 0) return lost_;  // every later statement says why
+  if (lost_.sqlcode != 0) {
+    // Every later statement says why; the lock statement (asked again after
+    // its first try) finds the lock not granted, as its first try did.
+    return IsAppLockText(text) ? LockNotGranted(lost_.error) : lost_;
+  }
   Result r;
   if (sqlite_ && IsAppLockText(text)) return SqliteAppLock(params);
   Statement* st = StatementFor(stmt_no, &r);
@@ -870,15 +884,9 @@ Result OdbcBackend::Run(int stmt_no, std::string_view text, const Params& params
   if (!Succeeded(rc)) {
     r = Failed(rc, SQL_HANDLE_STMT, hs);
     NoteLoss(r);
-    if (lock && r.error.compare(0, 7, "[HYT00]") == 0) {
-      // No answer within the lock's wait and the query timeout: the lock
-      // was not granted in time (sp_getapplock's -1).
-      r.sqlcode = kSqlOk;
-      r.is_select = true;
-      r.rows.assign(1, Row(1));
-      r.rows[0][0].type = Value::Type::kInt;
-      r.rows[0][0].i = -1;
-    }
+    // No answer within the lock's wait and the query timeout: the lock was
+    // not granted in time.
+    if (lock && r.error.compare(0, 7, "[HYT00]") == 0) return LockNotGranted(r.error);
     return r;
   }
   ReadRows(hs, max_rows, &r);

@@ -184,6 +184,8 @@ class OdbcBackend : public Backend {
   // later statement gives.
   Result lost_;
   void NoteLoss(const Result& r);
+  // The lock statement's answer "not granted" (sp_getapplock's -1).
+  static Result LockNotGranted(const std::string& why);
   // SQLite: sp_getapplock is answered here, with a lock beside the
   // database file, as the embedded backend does.
   Result SqliteAppLock(const Params& params);
