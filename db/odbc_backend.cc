@@ -4,19 +4,25 @@
 #include "platform/odbc_headers.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cctype>
+#include <chrono>
+#include <condition_variable>
+#include <mutex>
+#include <thread>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 
 #include "db/codepage.h"
 #include "db/odbc_settings.h"
+#include "db/key_locks.h"
 #include "db/tsql.h"
+#include "platform/files.h"
 
 namespace plom {
 namespace {
 
-constexpr SQLULEN kLoginTimeoutSeconds = 10;
 // Text parameters whose column width is not known are declared with one
 // size (SQL Server's largest varchar), so that SQL Server keeps one plan
 // per statement whatever the length of the values.
@@ -129,6 +135,33 @@ Value ReadText(SQLHSTMT st, SQLUSMALLINT col, SQLRETURN* rc) {
   return v;
 }
 
+// A character column's bytes as the server holds them (its code page,
+// Windows-1252 for the installation's collations), with no conversion.
+Value ReadBytes(SQLHSTMT st, SQLUSMALLINT col, SQLRETURN* rc) {
+  Value v;
+  std::string bytes;
+  char buf[4096];
+  for (;;) {
+    SQLLEN ind = 0;
+    *rc = SQLGetData(st, col, SQL_C_BINARY, buf, sizeof buf, &ind);
+    if (*rc == SQL_NO_DATA) break;  // a long value read to its end
+    if (!Succeeded(*rc)) return v;
+    if (ind == SQL_NULL_DATA) {
+      *rc = SQL_SUCCESS;
+      return v;
+    }
+    size_t n = ind == SQL_NO_TOTAL || ind > static_cast<SQLLEN>(sizeof buf)
+                   ? sizeof buf
+                   : static_cast<size_t>(ind);
+    bytes.append(buf, n);
+    if (*rc == SQL_SUCCESS) break;
+  }
+  *rc = SQL_SUCCESS;
+  v.type = Value::Type::kText;
+  v.s = std::move(bytes);
+  return v;
+}
+
 Value ReadColumn(SQLHSTMT st, SQLUSMALLINT col, Value::Type type, SQLRETURN* rc) {
   Value v;
   SQLLEN ind = 0;
@@ -228,7 +261,7 @@ std::string OdbcStatementText(std::string_view tsql, bool sqlite, std::vector<in
   return PlainMarkers(tsql, '@', order);
 }
 
-bool IsOdbcDataSource(std::string_view name) {
+bool IsOdbcDataSource(std::string_view name, std::string* driver) {
   if (name.empty() || name.find('=') != std::string_view::npos) return false;
   Handle env;
   if (!Succeeded(env.Alloc(SQL_HANDLE_ENV, SQL_NULL_HANDLE))) return false;
@@ -240,7 +273,11 @@ bool IsOdbcDataSource(std::string_view name) {
   while (Succeeded(
       SQLDataSources(env.get(), dir, dsn, sizeof dsn, &dsn_len, desc, sizeof desc, &desc_len))) {
     dir = SQL_FETCH_NEXT;
-    if (EqualsNoCase(reinterpret_cast<const char*>(dsn), name)) return true;
+    if (EqualsNoCase(reinterpret_cast<const char*>(dsn), name)) {
+      // The description SQLDataSources gives is the data source's driver.
+      if (driver != nullptr) driver->assign(reinterpret_cast<const char*>(desc));
+      return true;
+    }
   }
   return false;
 }
@@ -252,21 +289,99 @@ constexpr SQLUSMALLINT kStatusUnset = 0xFFFF;
 // The statement number of the session settings sent after connecting.
 constexpr int kSessionStatement = -1;
 
-// Closes the statement's cursor and drops its parameter bindings when the
-// statement is done with, whichever way it ends.
+// Closes the statement's cursor when the statement is done with, whichever
+// way it ends. The parameter bindings stay: binding again costs FreeTDS a
+// new prepare (sp_unprepare and sp_prepexec) at the next execution.
 class StatementGuard {
  public:
   explicit StatementGuard(SQLHSTMT h) : h_(h) {}
-  ~StatementGuard() {
-    SQLFreeStmt(h_, SQL_CLOSE);
-    SQLFreeStmt(h_, SQL_RESET_PARAMS);
-  }
+  ~StatementGuard() { SQLFreeStmt(h_, SQL_CLOSE); }
   StatementGuard(const StatementGuard&) = delete;
   StatementGuard& operator=(const StatementGuard&) = delete;
 
  private:
   SQLHSTMT h_;
 };
+
+}  // namespace
+
+// Ends a statement that outlives its timeout. FreeTDS, when the timeout
+// passes, sends a cancel and waits as long again for the server to confirm
+// it: a server that answers nothing at all would cost twice the timeout.
+// One second after the timeout the watchdog shuts the connection's sockets,
+// and the statement ends with the driver's timeout error (HYT00). Armed
+// and disarmed around every statement (two atomic stores); it looks ten
+// times a second.
+class OdbcBackend::Watchdog {
+ public:
+  explicit Watchdog(std::vector<intptr_t> sockets)
+      : sockets_(std::move(sockets)), thread_([this] { Loop(); }) {}
+  ~Watchdog() {
+    {
+      std::lock_guard<std::mutex> lock(mu_);
+      stop_ = true;
+    }
+    cv_.notify_all();
+    thread_.join();
+  }
+  void Arm(int seconds) { deadline_ms_ = Now() + (static_cast<int64_t>(seconds) + 1) * 1000; }
+  void Disarm() { deadline_ms_ = 0; }
+  // Whether the sockets were shut: the connection is gone.
+  bool fired() const { return fired_; }
+
+ private:
+  static int64_t Now() {
+    return std::chrono::duration_cast<std::chrono::milliseconds>(
+               std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+  }
+  void Loop() {
+    std::unique_lock<std::mutex> lock(mu_);
+    while (!cv_.wait_for(lock, std::chrono::milliseconds(100), [this] { return stop_; })) {
+      int64_t deadline = deadline_ms_;
+      if (deadline != 0 && Now() > deadline) {
+        for (intptr_t sock : sockets_) ShutDownSocket(sock);
+        fired_ = true;
+        deadline_ms_ = 0;
+      }
+    }
+  }
+  std::vector<intptr_t> sockets_;
+  std::atomic<int64_t> deadline_ms_{0};
+  std::atomic<bool> fired_{false};
+  std::mutex mu_;
+  std::condition_variable cv_;
+  bool stop_ = false;
+  std::thread thread_;
+};
+
+namespace {
+
+// Arms the watchdog (when there is one) for one statement.
+class Armed {
+ public:
+  Armed(OdbcBackend::Watchdog* w, int seconds) : w_(seconds > 0 ? w : nullptr) {
+    if (w_ != nullptr) w_->Arm(seconds);
+  }
+  ~Armed() {
+    if (w_ != nullptr) w_->Disarm();
+  }
+  Armed(const Armed&) = delete;
+  Armed& operator=(const Armed&) = delete;
+
+ private:
+  OdbcBackend::Watchdog* w_;
+};
+
+// The rows a parameter buffer is made for: one for a single row; for a
+// parameter array room for the largest group the line store sends, so
+// that groups of other sizes need no new binding (each one costs FreeTDS
+// a new prepare).
+size_t Capacity(size_t had, size_t rows) {
+  constexpr size_t kArrayRows = 2048;
+  if (rows <= had) return had;
+  return rows == 1 ? 1 : std::max(rows, kArrayRows);
+}
 
 // The declared size of a text parameter: its column's width, or the one
 // size for all when unknown; never less than the value.
@@ -288,20 +403,25 @@ struct OdbcBackend::Handles {
 
 struct OdbcBackend::Statement {
   Handle stmt;
+  Bound bound;             // the parameter buffers the driver holds
   std::string text;        // the statement text as the tool sent it
   WString sql;             // the text as sent to the DBMS
   std::vector<int> order;  // parameter number of each marker
   bool prepared = false;   // sql is prepared on stmt
   bool direct = false;     // the text has changed: execute directly
   bool arrays = true;      // the driver took a parameter array here
+  bool lock = false;       // the text is the sp_getapplock statement
 };
 
 OdbcBackend::OdbcBackend() : h_(new Handles) {}
 
-OdbcBackend::~OdbcBackend() { statements_.clear(); }
+OdbcBackend::~OdbcBackend() {
+  watchdog_.reset();
+  statements_.clear();
+}
 
 std::string OdbcBackend::EdgeBytes(std::string_view cp1252) const {
-  if (options_.wide_text_params) {
+  if (options_.wide_text_params && !freetds_) {
     WString w = ToWide(cp1252);
     return std::string(reinterpret_cast<const char*>(w.data()), w.size() * sizeof(SQLWCHAR));
   }
@@ -310,8 +430,17 @@ std::string OdbcBackend::EdgeBytes(std::string_view cp1252) const {
 
 bool OdbcBackend::Connect(const ConnectSettings& s, Failure* f) {
   Handles& h = *h_;
-  SQLSetConnectAttr(h.dbc.get(), SQL_ATTR_LOGIN_TIMEOUT,
-                    reinterpret_cast<SQLPOINTER>(kLoginTimeoutSeconds), 0);
+  if (options_.login_timeout_s > 0) {
+    SQLSetConnectAttr(h.dbc.get(), SQL_ATTR_LOGIN_TIMEOUT,
+                      reinterpret_cast<SQLPOINTER>(static_cast<SQLULEN>(options_.login_timeout_s)),
+                      0);
+  }
+  // The sockets this connect opens are told from the others by listing
+  // them before and after; connects of the process's other threads (a
+  // batch) wait meanwhile, so that none of theirs is taken for this one's.
+  static std::mutex connecting;
+  std::lock_guard<std::mutex> one_at_a_time(connecting);
+  std::vector<intptr_t> before = OpenSockets();
   // Read-only intent, before the connect: a driver that honours it writes
   // nothing on this connection.
   if (s.read_only) {
@@ -320,24 +449,42 @@ bool OdbcBackend::Connect(const ConnectSettings& s, Failure* f) {
   }
   SQLRETURN rc;
   std::string where;
-  if (s.server.find('=') == std::string::npos && IsOdbcDataSource(s.server)) {
-    // A data source takes login and password as they are: no quoting, so a
-    // password may hold ";", "}" or "=".
+  std::string dsn_driver;
+  const bool string_form = s.server.find('=') != std::string::npos;
+  const bool data_source = !string_form && IsOdbcDataSource(s.server, &dsn_driver);
+  if (string_form) {
+    for (const ConnAttr& a : ParseConnectionString(s.server)) {
+      if (EqualsNoCase(a.key, "DSN")) IsOdbcDataSource(a.value, &dsn_driver);
+    }
+  }
+  const DriverTraits traits = TraitsOf(s, data_source, dsn_driver);
+  if (data_source && !traits.sql_server) {
+    // A data source of another driver takes login and password as they
+    // are: no quoting, so a password may hold ";", "}" or "=".
     WString dsn = ToWide(s.server), uid = ToWide(s.login), pwd = ToWide(s.password);
     rc = SQLConnectW(h.dbc.get(), dsn.data(), static_cast<SQLSMALLINT>(dsn.size()), uid.data(),
                      static_cast<SQLSMALLINT>(uid.size()), pwd.data(),
                      static_cast<SQLSMALLINT>(pwd.size()));
     where = "connect (data source " + ScrubSecrets(s.server, secrets_) + ")";
+    use_schema_ = !s.schema.empty();
   } else {
-    std::string conn = BuildConnectionString(s, false);
+    ConnectSettings via = s;
+    if (!data_source && !LookUpInstance(&via, f)) return false;
+    std::string refusal;
+    std::string conn = BuildConnectionString(via, data_source, dsn_driver, &refusal);
+    if (conn.empty()) {
+      *f = Failure{kOdbcFailed, "connect (" + ScrubSecrets(s.server, secrets_) +
+                                    "): " + ScrubSecrets(refusal, secrets_)};
+      return false;
+    }
     WString wconn = ToWide(conn);
     // The completed connection string is not asked for: it holds the password.
     rc = SQLDriverConnectW(h.dbc.get(), nullptr, wconn.data(),
                            static_cast<SQLSMALLINT>(wconn.size()), nullptr, 0, nullptr,
                            SQL_DRIVER_NOPROMPT);
-    // Masked twice over: by key, and by value for a password that a
-    // malformed connection string does not show under its key.
-    std::string shown = MaskConnectionString(ScrubSecrets(conn, secrets_));
+    // Masked twice over: by value, and by key for a password that a
+    // malformed connection string does not show whole.
+    std::string shown = MaskConnectionString(ScrubSecrets(conn, secrets_), traits.freetds);
     where = "connect (" + ScrubSecrets(shown, secrets_) + ")";
   }
   if (!Succeeded(rc)) {
@@ -346,6 +493,35 @@ bool OdbcBackend::Connect(const ConnectSettings& s, Failure* f) {
     return false;
   }
   h.connected = true;
+  std::vector<intptr_t> after = OpenSockets();
+  for (intptr_t sock : after) {
+    if (std::find(before.begin(), before.end(), sock) == before.end()) sockets_.push_back(sock);
+  }
+  return true;
+}
+
+bool OdbcBackend::LookUpInstance(ConnectSettings* s, Failure* f) const {
+  if (s->server.find('=') != std::string::npos || s->server.find(',') != std::string::npos) {
+    return true;
+  }
+  size_t bs = s->server.find('\\');
+  if (bs == std::string::npos) return true;
+  // FreeTDS asks the SQL Server Browser sixteen times a second apart before
+  // its login timeout starts; asked here, the lookup is part of the
+  // connect's time.
+  std::string host = s->server.substr(0, bs), instance = s->server.substr(bs + 1);
+  while (!host.empty() && host.front() == ' ') host.erase(0, 1);
+  while (!instance.empty() && instance.back() == ' ') instance.pop_back();
+  int timeout_s = options_.login_timeout_s > 0 ? options_.login_timeout_s : 10;
+  std::string why;
+  int port = SqlBrowserPort(host, instance, timeout_s * 1000, &why);
+  if (port < 0) return true;  // the driver looks it up
+  if (port == 0) {
+    *f = Failure{kOdbcFailed, "connect (" + s->server + "): the SQL Server Browser of " + host +
+                                  " gave no port for instance " + instance + ": " + why};
+    return false;
+  }
+  s->server += "," + std::to_string(port);
   return true;
 }
 
@@ -358,28 +534,36 @@ void OdbcBackend::ReadDbmsName() {
     dbms_name_ = FromWide(name, n);
   }
   sqlite_ = IsSqliteDbms(dbms_name_);
+  SQLWCHAR driver[128] = {0};
+  SQLSMALLINT driver_len = 0;
+  if (Succeeded(SQLGetInfoW(h_->dbc.get(), SQL_DRIVER_NAME, driver, sizeof driver, &driver_len))) {
+    size_t n = static_cast<size_t>(driver_len) / sizeof(SQLWCHAR);
+    if (n >= sizeof driver / sizeof driver[0]) n = sizeof driver / sizeof driver[0] - 1;
+    freetds_ = TraitsOfDriver(FromWide(driver, n)).freetds;
+  }
 }
 
-bool OdbcBackend::PrepareSession(const ConnectSettings& s, bool data_source, Failure* f) {
+bool OdbcBackend::PrepareSession(const ConnectSettings& s, Failure* f) {
   if (sqlite_) return true;
-  if (data_source && !s.schema.empty()) {
-    // A data source names its own database; the configured one wins, as it
-    // does in a connection string.
-    WString db = ToWide(s.schema);
-    SQLRETURN rc = SQLSetConnectAttrW(h_->dbc.get(), SQL_ATTR_CURRENT_CATALOG, db.data(),
-                                      static_cast<SQLINTEGER>(db.size() * sizeof(SQLWCHAR)));
-    if (!Succeeded(rc)) {
-      *f = Diagnose(rc, SQL_HANDLE_DBC, h_->dbc.get(), secrets_);
-      f->error = "database " + s.schema + ": " + f->error;
-      return false;
+  // A data source connected with SQLConnect names its own database; the
+  // configured one wins, as it does in a connection string. It is made
+  // current in the batch below, under the query timeout (a USE can wait
+  // for a database being restored or held in single-user mode).
+  std::string use;
+  if (use_schema_) {
+    std::string quoted;
+    for (char c : s.schema) {
+      quoted.push_back(c);
+      if (c == ']') quoted.push_back(']');
     }
+    use = "USE [" + quoted + "]; ";
   }
   // Row counts are what tells an INSERT that stored its row; a failed
   // statement is undone alone and leaves the transaction open (a server's
   // user options may say otherwise, and a refused row of a parameter array
   // would then end the whole group); a lock held by another session is
   // waited for a bounded time.
-  std::string set = "SET NOCOUNT OFF; SET XACT_ABORT OFF; SET LOCK_TIMEOUT " +
+  std::string set = use + "SET NOCOUNT OFF; SET XACT_ABORT OFF; SET LOCK_TIMEOUT " +
                     std::to_string(static_cast<int64_t>(options_.lock_timeout_s) * 1000);
   Result r;
   Statement* st = StatementFor(kSessionStatement, &r);
@@ -420,8 +604,10 @@ std::unique_ptr<Backend> OdbcBackend::Open(const ConnectSettings& s,
   Failure f{0, ""};
   if (!b->Connect(s, &f)) return fail(f, "");
   b->ReadDbmsName();
-  bool data_source = s.server.find('=') == std::string::npos && IsOdbcDataSource(s.server);
-  if (!b->PrepareSession(s, data_source, &f)) return fail(f, "");
+  if (b->freetds_ && options.query_timeout_s > 0 && !b->sockets_.empty()) {
+    b->watchdog_ = std::make_unique<Watchdog>(b->sockets_);
+  }
+  if (!b->PrepareSession(s, &f)) return fail(f, "");
   *sqlcode = kSqlOk;
   error->clear();
   return b;
@@ -468,10 +654,16 @@ bool OdbcBackend::Prepare(Statement& st, std::string_view text, Result* r) {
   bool transaction = IsTransactionText(text);
   if (!st.sql.empty() && !transaction) st.direct = true;
   st.text = std::string(text);
+  st.lock = IsAppLockText(text);
   st.sql = ToWide(OdbcStatementText(text, sqlite_, &st.order));
   st.prepared = false;
+  if (!st.bound.columns.empty()) {  // another text: its markers are bound anew
+    SQLFreeStmt(st.stmt.get(), SQL_RESET_PARAMS);
+    st.bound.columns.clear();
+  }
   if (st.direct || transaction) return true;
-  ++round_trips_;
+  // FreeTDS prepares with the first execution (sp_prepexec).
+  if (!freetds_) ++round_trips_;
   SQLHSTMT hs = st.stmt.get();
   SQLRETURN rc = SQLPrepareW(hs, st.sql.data(), static_cast<SQLINTEGER>(st.sql.size()));
   if (!Succeeded(rc)) {
@@ -488,19 +680,31 @@ SQLRETURN OdbcBackend::BindInts(SQLHSTMT hs, SQLUSMALLINT pos, int no,
                                 const std::vector<const Params*>& rows, Bound::Column* col) {
   // Whole numbers go as int when every row's fits, as bigint otherwise.
   bool wide = false;
-  col->nums.resize(rows.size());
+  for (const Params* p : rows) wide = wide || !FitsInt32((*p)[static_cast<size_t>(no - 1)].num);
+  SQLSMALLINT sql_type = wide ? SQL_BIGINT : SQL_INTEGER;
+  SQLRETURN rc = SQL_SUCCESS;
+  if (!col->bound || !col->is_int || col->sql_type != sql_type || col->capacity < rows.size()) {
+    col->capacity = Capacity(col->capacity, rows.size());
+    col->nums.assign(col->capacity, 0);
+    col->inds.assign(col->capacity, 0);
+    col->bound = true;
+    col->is_int = true;
+    col->sql_type = sql_type;
+    rc = SQLBindParameter(hs, pos, SQL_PARAM_INPUT, SQL_C_SBIGINT, sql_type, 0, 0,
+                          col->nums.data(), sizeof(SQLBIGINT), col->inds.data());
+  }
   for (size_t k = 0; k < rows.size(); ++k) {
     col->nums[k] = (*rows[k])[static_cast<size_t>(no - 1)].num;
-    wide = wide || !FitsInt32(col->nums[k]);
+    col->inds[k] = 0;
   }
-  return SQLBindParameter(hs, pos, SQL_PARAM_INPUT, SQL_C_SBIGINT, wide ? SQL_BIGINT : SQL_INTEGER,
-                          0, 0, col->nums.data(), sizeof(SQLBIGINT), col->inds.data());
+  return rc;
 }
 
 SQLRETURN OdbcBackend::BindTexts(SQLHSTMT hs, SQLUSMALLINT pos, int no,
                                  const std::vector<const Params*>& rows, Bound::Column* col) {
   size_t n = rows.size();
-  size_t unit = options_.wide_text_params ? sizeof(SQLWCHAR) : 1;
+  bool wide = options_.wide_text_params && !freetds_;
+  size_t unit = wide ? sizeof(SQLWCHAR) : 1;
   std::vector<std::string> values(n);
   size_t longest = 0, declared = 0;
   for (size_t k = 0; k < n; ++k) {
@@ -509,22 +713,42 @@ SQLRETURN OdbcBackend::BindTexts(SQLHSTMT hs, SQLUSMALLINT pos, int no,
     longest = std::max(longest, values[k].size());
     declared = std::max<size_t>(declared, DeclaredSize(p, values[k].size() / unit));
   }
-  col->stride = static_cast<SQLLEN>(longest + unit);
-  col->texts.assign(n * (longest + unit), '\0');
+  SQLRETURN rc = SQL_SUCCESS;
+  if (!col->bound || col->is_int || col->declared != declared ||
+      col->stride < static_cast<SQLLEN>(longest + unit) || col->capacity < n) {
+    // Room for a value of the declared width (up to 1 KB), so that later
+    // values rarely need a new binding.
+    size_t room = std::max(longest, std::min<size_t>(declared * unit, 1024));
+    col->stride = static_cast<SQLLEN>(room + unit);
+    col->capacity = Capacity(col->capacity, n);
+    col->texts.assign(col->capacity * (room + unit), '\0');
+    col->inds.assign(col->capacity, 0);
+    col->bound = true;
+    col->is_int = false;
+    col->declared = declared;
+    // varchar, as the key columns are: an nvarchar parameter would make SQL
+    // Server compare the column as nvarchar and scan instead of seek.
+    // FreeTDS gets the bytes as binary data: it sends them unconverted as
+    // varchar in the database's collation (its own conversion would go
+    // through UTF-8 and lose the bytes Windows-1252 leaves undefined).
+    SQLSMALLINT c_type = freetds_ ? SQL_C_BINARY : unit == 1 ? SQL_C_CHAR : SQL_C_WCHAR;
+    rc = SQLBindParameter(hs, pos, SQL_PARAM_INPUT, c_type, SQL_VARCHAR, declared, 0,
+                          col->texts.data(), col->stride, col->inds.data());
+  }
+  size_t stride = static_cast<size_t>(col->stride);
   for (size_t k = 0; k < n; ++k) {
-    std::copy(values[k].begin(), values[k].end(), col->texts.begin() + k * (longest + unit));
+    std::copy(values[k].begin(), values[k].end(), col->texts.begin() + k * stride);
+    std::fill(col->texts.begin() + k * stride + values[k].size(),
+              col->texts.begin() + k * stride + values[k].size() + unit, '\0');
     col->inds[k] = static_cast<SQLLEN>(values[k].size());
   }
-  // varchar, as the key columns are: an nvarchar parameter would make SQL
-  // Server compare the column as nvarchar and scan instead of seek.
-  return SQLBindParameter(hs, pos, SQL_PARAM_INPUT, unit == 1 ? SQL_C_CHAR : SQL_C_WCHAR,
-                          SQL_VARCHAR, declared, 0, col->texts.data(), col->stride,
-                          col->inds.data());
+  return rc;
 }
 
-bool OdbcBackend::Bind(Statement& st, const std::vector<const Params*>& rows, Bound* b, Result* r) {
+bool OdbcBackend::Bind(Statement& st, const std::vector<const Params*>& rows, Result* r) {
   SQLHSTMT hs = st.stmt.get();
-  b->columns.assign(st.order.size(), Bound::Column());
+  Bound* b = &st.bound;
+  if (b->columns.size() != st.order.size()) b->columns.assign(st.order.size(), Bound::Column());
   for (size_t i = 0; i < st.order.size(); ++i) {
     int no = st.order[i];
     for (const Params* p : rows) {
@@ -535,12 +759,12 @@ bool OdbcBackend::Bind(Statement& st, const std::vector<const Params*>& rows, Bo
       }
     }
     Bound::Column& col = b->columns[i];
-    col.inds.assign(rows.size(), 0);
     SQLUSMALLINT pos = static_cast<SQLUSMALLINT>(i + 1);
     SQLRETURN rc = (*rows[0])[static_cast<size_t>(no - 1)].is_int
                        ? BindInts(hs, pos, no, rows, &col)
                        : BindTexts(hs, pos, no, rows, &col);
     if (!Succeeded(rc)) {
+      col.bound = false;
       *r = Failed(rc, SQL_HANDLE_STMT, hs);
       return false;
     }
@@ -566,6 +790,7 @@ void OdbcBackend::ReadRows(SQLHSTMT hs, size_t max_rows, Result* r) {
     return;
   }
   std::vector<Value::Type> types(static_cast<size_t>(ncols));
+  std::vector<bool> raw(static_cast<size_t>(ncols), false);
   for (SQLSMALLINT c = 0; c < ncols; ++c) {
     SQLWCHAR col_name[128];
     SQLSMALLINT name_len = 0, sql_type = 0, scale = 0, nullable = 0;
@@ -575,6 +800,11 @@ void OdbcBackend::ReadRows(SQLHSTMT hs, size_t max_rows, Result* r) {
                                    &name_len, &sql_type, &size, &scale, &nullable);
     types[static_cast<size_t>(c)] =
         Succeeded(rc) ? ValueTypeOf(sql_type, scale) : Value::Type::kText;
+    // Through FreeTDS a character column is read as it is stored (see
+    // BindTexts); national ones come as UTF-16.
+    raw[static_cast<size_t>(c)] = freetds_ && Succeeded(rc) &&
+                                  (sql_type == SQL_CHAR || sql_type == SQL_VARCHAR ||
+                                   sql_type == SQL_LONGVARCHAR);
   }
   SQLRETURN rc;
   while ((rc = SQLFetch(hs)) != SQL_NO_DATA) {
@@ -585,7 +815,8 @@ void OdbcBackend::ReadRows(SQLHSTMT hs, size_t max_rows, Result* r) {
     Row row;
     row.reserve(types.size());
     for (size_t c = 0; c < types.size(); ++c) {
-      row.push_back(ReadColumn(hs, static_cast<SQLUSMALLINT>(c + 1), types[c], &rc));
+      row.push_back(raw[c] ? ReadBytes(hs, static_cast<SQLUSMALLINT>(c + 1), &rc)
+                           : ReadColumn(hs, static_cast<SQLUSMALLINT>(c + 1), types[c], &rc));
       if (!Succeeded(rc)) {
         *r = Failed(rc, SQL_HANDLE_STMT, hs);
         return;
@@ -594,30 +825,79 @@ void OdbcBackend::ReadRows(SQLHSTMT hs, size_t max_rows, Result* r) {
     r->rows.push_back(std::move(row));
     if (max_rows != 0 && r->rows.size() >= max_rows) break;
   }
+  // FreeTDS closes a cursor that was not read to its end with a cancel
+  // (ATTENTION), a round trip of its own; the rows left are in the answer
+  // already, so reading past them costs none.
+  if (freetds_ && rc != SQL_NO_DATA) {
+    while (Succeeded(SQLFetch(hs))) {
+    }
+  }
+}
+
+Result OdbcBackend::LockNotGranted(const std::string& why) {
+  Result r;  // sp_getapplock's -1: not granted within the wait
+  r.is_select = true;
+  r.rows.assign(1, Row(1));
+  r.rows[0][0].type = Value::Type::kInt;
+  r.rows[0][0].i = -1;
+  r.error = why;
+  return r;
+}
+
+void OdbcBackend::NoteLoss(const Result& r) {
+  if (lost_.sqlcode != 0 || !freetds_) return;
+  SQLUINTEGER dead = SQL_CD_FALSE;
+  SQLGetConnectAttr(h_->dbc.get(), SQL_ATTR_CONNECTION_DEAD, &dead, 0, nullptr);
+  if (dead != SQL_CD_TRUE && (watchdog_ == nullptr || !watchdog_->fired())) return;
+  lost_.sqlcode = r.sqlcode < 0 ? r.sqlcode : kOdbcFailed;
+  lost_.error = r.error + " (the server did not answer in time; the connection is closed)";
 }
 
 Result OdbcBackend::Run(int stmt_no, std::string_view text, const Params& params, size_t max_rows) {
+  if (lost_.sqlcode != 0) {
+    // Every later statement says why; the lock statement (asked again after
+    // its first try) finds the lock not granted, as its first try did.
+    return IsAppLockText(text) ? LockNotGranted(lost_.error) : lost_;
+  }
   Result r;
   if (sqlite_ && IsAppLockText(text)) return SqliteAppLock(params);
   Statement* st = StatementFor(stmt_no, &r);
   if (st == nullptr || !Prepare(*st, text, &r)) return r;
   SQLHSTMT hs = st->stmt.get();
+  int timeout = options_.query_timeout_s;
+  bool lock = st->lock;
+  if (lock && timeout > 0 && params.size() >= 2 && params[1].is_int && params[1].num > 0) {
+    // The lock's wait is the caller's (@p2, milliseconds); the statement
+    // may take that long and the query timeout besides.
+    timeout += static_cast<int>((params[1].num + 999) / 1000);
+    SQLSetStmtAttr(hs, SQL_ATTR_QUERY_TIMEOUT,
+                   reinterpret_cast<SQLPOINTER>(static_cast<SQLULEN>(timeout)), 0);
+  }
   StatementGuard guard(hs);
-  Bound bound;
-  if (!st->order.empty() && !Bind(*st, {&params}, &bound, &r)) return r;
+  if (!st->order.empty() && !Bind(*st, {&params}, &r)) return r;
+  Armed armed(watchdog_.get(), timeout);
   SQLRETURN rc = Execute(*st);
   if (rc == SQL_NO_DATA) {  // a searched change that touched no row
     r.sqlcode = kSqlNotFound;
     return r;
   }
-  if (!Succeeded(rc)) return Failed(rc, SQL_HANDLE_STMT, hs);
+  if (!Succeeded(rc)) {
+    r = Failed(rc, SQL_HANDLE_STMT, hs);
+    NoteLoss(r);
+    // No answer within the lock's wait and the query timeout: the lock was
+    // not granted in time.
+    if (lock && r.error.compare(0, 7, "[HYT00]") == 0) return LockNotGranted(r.error);
+    return r;
+  }
   ReadRows(hs, max_rows, &r);
+  if (r.sqlcode < 0) NoteLoss(r);
   return r;
 }
 
 std::vector<Result> OdbcBackend::RunMany(int stmt_no, std::string_view text,
                                          const std::vector<Params>& rows) {
   std::vector<Result> results(rows.size());
+  if (lost_.sqlcode != 0) return std::vector<Result>(rows.size(), lost_);
   if (rows.size() < 2 || !options_.param_arrays) return Backend::RunMany(stmt_no, text, rows);
   Result r;
   Statement* st = StatementFor(stmt_no, &r);
@@ -642,7 +922,6 @@ size_t OdbcBackend::RunArray(int stmt_no, Statement& st, const std::vector<Param
   SQLULEN processed = 0;
   std::vector<const Params*> set(n);
   for (size_t k = 0; k < n; ++k) set[k] = &rows[from + k];
-  Bound bound;
   Result r;
   {
     StatementGuard guard(hs);
@@ -650,12 +929,17 @@ size_t OdbcBackend::RunArray(int stmt_no, Statement& st, const std::vector<Param
       st.arrays = false;  // the driver cannot: one row per round trip
       return 0;
     }
-    if (!Bind(st, set, &bound, &r)) {
+    if (!Bind(st, set, &r)) {
       SetArray(hs, 1, nullptr, nullptr);
       st.arrays = false;
       return 0;
     }
-    SQLRETURN rc = Execute(st);
+    SQLRETURN rc;
+    {
+      Armed armed(watchdog_.get(), options_.query_timeout_s);
+      rc = Execute(st);
+    }
+    if (!Succeeded(rc)) NoteLoss(Failed(rc, SQL_HANDLE_STMT, hs));
     SetArray(hs, 1, nullptr, nullptr);
     ReadStatus(rc, processed, &status);
   }

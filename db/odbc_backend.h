@@ -16,9 +16,19 @@
 // Autocommit stays on; the BEGIN/COMMIT/ROLLBACK texts manage the
 // transactions.
 //
-// Text crosses the edge as UTF-16 (parameters SQL_C_WCHAR, results fetched
-// as SQL_C_WCHAR) and is converted to and from Windows-1252 here, so no
-// driver or host character set setting matters. All rows of a result are
+// Text parameters go as varchar. Through FreeTDS they are bound as binary
+// data (SQL_C_BINARY), which FreeTDS sends unconverted as varchar in the
+// database's collation, and character columns are read back the same way:
+// the Windows-1252 bytes cross unchanged, whatever ClientCharset says.
+// Through other drivers parameters go as Windows-1252 bytes (SQL_C_CHAR;
+// UTF-8 for SQLite; UTF-16 with PLOMVARDE_TEXT_PARAMS=wide) and results are
+// fetched as UTF-16 and converted here. Parameters are bound once per
+// statement and rebound only when a type or size changes: FreeTDS prepares
+// a statement again whenever it is bound anew.
+//
+// A statement through FreeTDS that outlives its timeout is ended one
+// second later by closing the connection (see Watchdog in the source);
+// every later statement then fails at once with that reason. All rows of a result are
 // read at execution and the cursor closed at once: no result set stays
 // pending, and no driver needs multiple active result sets.
 //
@@ -76,11 +86,15 @@ Outcome ClassifyDiag(long native, std::string_view sqlstate);
 class OdbcBackend : public Backend {
  public:
   // Connects; on failure returns nullptr with a negative sqlcode and the
-  // message (password masked). A server name that names a data source is
-  // connected with SQLConnect (login and password as they are, the
-  // configured schema as current catalog); any other with a connection
-  // string. SQL Server then gets SET NOCOUNT OFF, SET XACT_ABORT OFF and SET
-  // LOCK_TIMEOUT (from options), checked; every statement handle gets the query timeout.
+  // message (password masked). Every form of server name goes as a
+  // connection string (BuildConnectionString: the configured schema as
+  // DATABASE, so it travels in the login under the login timeout), except a
+  // data source whose driver is not known as a SQL Server driver: it is
+  // connected with SQLConnect (login and password as they are), and when the
+  // server turns out to be SQL Server the schema is made current by a USE in
+  // the session settings. SQL Server then gets SET NOCOUNT OFF, SET
+  // XACT_ABORT OFF and SET LOCK_TIMEOUT (from options), checked; every
+  // statement handle gets the query timeout.
   static std::unique_ptr<Backend> Open(const ConnectSettings& s, const TransportOptions& options,
                                        int* sqlcode, std::string* error);
   ~OdbcBackend() override;
@@ -101,26 +115,39 @@ class OdbcBackend : public Backend {
   // The DBMS the driver reports (SQL_DBMS_NAME).
   const std::string& dbms_name() const { return dbms_name_; }
 
+  class Watchdog;
+
  private:
   struct Handles;
   struct Statement;
-  // The buffers of one execution's parameters, in the order of the
-  // markers, alive until the execution has returned. Each marker's buffer
-  // holds one value per parameter row (column-wise binding).
+  // The buffers of a statement's parameters, in the order of the markers,
+  // bound once and kept while the statement's text stays: each execution
+  // writes its values into them, and binds again only when a type, the
+  // declared size or the room needed changes. Each marker's buffer holds
+  // one value per parameter row (column-wise binding).
   struct Bound {
     struct Column {
       std::vector<char> texts;
       std::vector<SQLBIGINT> nums;
       std::vector<SQLLEN> inds;
       SQLLEN stride = 0;
+      bool bound = false;  // what the driver was last given:
+      bool is_int = false;
+      SQLSMALLINT sql_type = 0;
+      size_t declared = 0;
+      size_t capacity = 0;  // rows
     };
     std::vector<Column> columns;
   };
   OdbcBackend();
 
   bool Connect(const ConnectSettings& s, Failure* f);
+  // A host given as "host\instance" without a port: the instance's port
+  // from the SQL Server Browser, within the login timeout, added to
+  // s->server. False (and *f) when the browser gives none.
+  bool LookUpInstance(ConnectSettings* s, Failure* f) const;
   void ReadDbmsName();
-  bool PrepareSession(const ConnectSettings& s, bool data_source, Failure* f);
+  bool PrepareSession(const ConnectSettings& s, Failure* f);
   // A text parameter's bytes as bound: SQL_C_CHAR in Windows-1252 for SQL
   // Server (the data source's client character set), in UTF-8 for SQLite;
   // or UTF-16 (SQL_C_WCHAR) when the options ask for wide text.
@@ -129,7 +156,7 @@ class OdbcBackend : public Backend {
   Result Failed(SQLRETURN rc, SQLSMALLINT type, SQLHANDLE handle) const;
   Statement* StatementFor(int stmt_no, Result* r);
   bool Prepare(Statement& st, std::string_view text, Result* r);
-  bool Bind(Statement& st, const std::vector<const Params*>& rows, Bound* b, Result* r);
+  bool Bind(Statement& st, const std::vector<const Params*>& rows, Result* r);
   SQLRETURN BindInts(SQLHSTMT hs, SQLUSMALLINT pos, int no, const std::vector<const Params*>& rows,
                      Bound::Column* col);
   SQLRETURN BindTexts(SQLHSTMT hs, SQLUSMALLINT pos, int no, const std::vector<const Params*>& rows,
@@ -149,6 +176,16 @@ class OdbcBackend : public Backend {
   std::string dbms_name_;
   TransportOptions options_;
   bool sqlite_ = false;
+  bool use_schema_ = false;  // the schema is made current by a USE
+  bool freetds_ = false;     // the driver is FreeTDS
+  std::vector<intptr_t> sockets_;  // the sockets the connect opened
+  std::unique_ptr<Watchdog> watchdog_;
+  // Set when the watchdog closed the connection: the failure that every
+  // later statement gives.
+  Result lost_;
+  void NoteLoss(const Result& r);
+  // The lock statement's answer "not granted" (sp_getapplock's -1).
+  static Result LockNotGranted(const std::string& why);
   // SQLite: sp_getapplock is answered here, with a lock beside the
   // database file, as the embedded backend does.
   Result SqliteAppLock(const Params& params);
@@ -157,7 +194,7 @@ class OdbcBackend : public Backend {
 };
 
 // Whether the driver manager knows a data source of this name (user or
-// system odbc.ini).
-bool IsOdbcDataSource(std::string_view name);
+// system odbc.ini); *driver (when not null) receives the driver it names.
+bool IsOdbcDataSource(std::string_view name, std::string* driver = nullptr);
 
 }  // namespace plom

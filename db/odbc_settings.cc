@@ -3,6 +3,7 @@
 #include <cctype>
 
 #include "db/tsql.h"
+#include "version.h"
 
 namespace plom {
 namespace {
@@ -26,24 +27,90 @@ bool HasKey(const std::vector<ConnAttr>& attrs, std::string_view key) {
   return false;
 }
 
-void Append(std::string* out, std::string_view key, std::string_view value) {
+// Appends key=value; false (and *refusal set) when the driver cannot be
+// given the value.
+bool Append(std::string* out, std::string_view key, std::string_view value, const DriverTraits& t,
+            std::string* refusal) {
   out->append(key);
   out->push_back('=');
-  out->append(QuoteConnValue(value));
+  if (!t.freetds) {
+    out->append(QuoteConnValue(value));
+  } else if (value.find(';') != std::string_view::npos ||
+             (!value.empty() && (value.front() == '{' || value.front() == ' ' ||
+                                 value.back() == ' '))) {
+    // FreeTDS reads a braced value up to "};" and takes "}}" as two
+    // characters: the value goes in braces as it is.
+    if (value.find("};") != std::string_view::npos) {
+      if (refusal != nullptr) {
+        *refusal = (EqualsNoCase(key, "PWD")        ? std::string("the password")
+                    : EqualsNoCase(key, "UID")      ? std::string("the login")
+                    : EqualsNoCase(key, "DATABASE") ? std::string("the schema")
+                                                    : std::string(key)) +
+                   " holds \"}\" followed by \";\", which the FreeTDS driver cannot read in a "
+                   "connection string";
+      }
+      return false;
+    }
+    out->push_back('{');
+    out->append(value);
+    out->push_back('}');
+  } else {
+    out->append(value);
+  }
   out->push_back(';');
+  return true;
 }
 
 // DATABASE, UID and PWD, each unless already named.
-void AppendCredentials(std::string* out, const ConnectSettings& s,
-                       const std::vector<ConnAttr>& present) {
-  if (!s.schema.empty() && !HasKey(present, "DATABASE")) Append(out, "DATABASE", s.schema);
-  if (!HasKey(present, "UID") && !HasKey(present, "User")) Append(out, "UID", s.login);
-  if (!HasKey(present, "PWD") && !HasKey(present, "Password")) Append(out, "PWD", s.password);
+bool AppendCredentials(std::string* out, const ConnectSettings& s,
+                       const std::vector<ConnAttr>& present, const DriverTraits& t,
+                       std::string* refusal) {
+  if (!s.schema.empty() && !HasKey(present, "DATABASE") &&
+      !Append(out, "DATABASE", s.schema, t, refusal)) {
+    return false;
+  }
+  if (!HasKey(present, "UID") && !HasKey(present, "User") &&
+      !Append(out, "UID", s.login, t, refusal)) {
+    return false;
+  }
+  if (!HasKey(present, "PWD") && !HasKey(present, "Password") &&
+      !Append(out, "PWD", s.password, t, refusal)) {
+    return false;
+  }
+  return true;
+}
+
+// The value of a key, or "" when the string does not name it.
+std::string ValueOf(const std::vector<ConnAttr>& attrs, std::string_view key) {
+  for (const ConnAttr& a : attrs) {
+    if (EqualsNoCase(a.key, key)) return a.value;
+  }
+  return std::string();
+}
+
+// Whether a TDS_Version value asks for 7.4 or later.
+bool AtLeastTds74(std::string_view v) {
+  v = Strip(v);
+  size_t dot = v.find('.');
+  if (dot == std::string_view::npos || dot == 0) return false;
+  int major = 0, minor = 0;
+  for (char c : v.substr(0, dot)) {
+    if (!std::isdigit(static_cast<unsigned char>(c))) return false;
+    major = major * 10 + (c - '0');
+  }
+  std::string_view rest = v.substr(dot + 1);
+  if (rest.empty()) return false;
+  for (char c : rest) {
+    if (!std::isdigit(static_cast<unsigned char>(c))) return false;
+    minor = minor * 10 + (c - '0');
+  }
+  return major > 7 || (major == 7 && minor >= 4);
 }
 
 // Scans one pair starting at *pos; returns false at the end of the text.
 // *begin/*end delimit the value as written (braces included).
-bool NextAttr(std::string_view conn, size_t* pos, ConnAttr* attr, size_t* begin, size_t* end) {
+bool NextAttr(std::string_view conn, size_t* pos, ConnAttr* attr, size_t* begin, size_t* end,
+              bool freetds) {
   size_t i = *pos;
   while (i < conn.size() && (conn[i] == ';' || conn[i] == ' ')) ++i;
   if (i >= conn.size()) return false;
@@ -59,7 +126,14 @@ bool NextAttr(std::string_view conn, size_t* pos, ConnAttr* attr, size_t* begin,
   size_t v = eq + 1;
   while (v < conn.size() && conn[v] == ' ') ++v;
   *begin = v;
-  if (v < conn.size() && conn[v] == '{') {
+  if (v < conn.size() && conn[v] == '{' && freetds) {
+    size_t j = v + 1;
+    while (j < conn.size() && !(conn[j] == '}' && (j + 1 == conn.size() || conn[j + 1] == ';'))) {
+      ++j;
+    }
+    attr->value = std::string(conn.substr(v + 1, j - v - 1));
+    *end = j < conn.size() ? j + 1 : j;
+  } else if (v < conn.size() && conn[v] == '{') {
     size_t j = v + 1;
     for (; j < conn.size(); ++j) {
       if (conn[j] == '}') {
@@ -92,11 +166,11 @@ ServerForm ClassifyServer(std::string_view server, bool names_data_source) {
   return ServerForm::kHost;
 }
 
-std::vector<ConnAttr> ParseConnectionString(std::string_view conn) {
+std::vector<ConnAttr> ParseConnectionString(std::string_view conn, bool freetds) {
   std::vector<ConnAttr> attrs;
   size_t pos = 0, begin = 0, end = 0;
   ConnAttr a;
-  while (NextAttr(conn, &pos, &a, &begin, &end)) {
+  while (NextAttr(conn, &pos, &a, &begin, &end, freetds)) {
     if (!a.key.empty()) attrs.push_back(a);
   }
   return attrs;
@@ -117,19 +191,52 @@ std::string QuoteConnValue(std::string_view v) {
   return out;
 }
 
-std::string BuildConnectionString(const ConnectSettings& s, bool names_data_source) {
-  std::string out;
+DriverTraits TraitsOfDriver(std::string_view driver) {
+  std::string low(driver);
+  for (char& c : low) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  DriverTraits t;
+  t.freetds = low.find("freetds") != std::string::npos || low.find("tdsodbc") != std::string::npos;
+  t.sql_server = t.freetds || low.find("sql server") != std::string::npos ||
+                 low.find("msodbcsql") != std::string::npos ||
+                 low.find("sqlncli") != std::string::npos;
+  return t;
+}
+
+std::string ApplicationName() { return std::string("plomvarde ") + PLOM_VERSION; }
+
+DriverTraits TraitsOf(const ConnectSettings& s, bool names_data_source,
+                      std::string_view dsn_driver) {
   switch (ClassifyServer(s.server, names_data_source)) {
     case ServerForm::kConnectionString: {
+      std::string driver = ValueOf(ParseConnectionString(s.server), "DRIVER");
+      return TraitsOfDriver(driver.empty() ? dsn_driver : std::string_view(driver));
+    }
+    case ServerForm::kDataSource:
+      return TraitsOfDriver(dsn_driver);
+    case ServerForm::kHost:
+      break;
+  }
+  return TraitsOfDriver("FreeTDS");
+}
+
+std::string BuildConnectionString(const ConnectSettings& s, bool names_data_source,
+                                  std::string_view dsn_driver, std::string* refusal) {
+  std::string out;
+  std::vector<ConnAttr> present;
+  const DriverTraits t = TraitsOf(s, names_data_source, dsn_driver);
+  bool ok = true;
+  switch (ClassifyServer(s.server, names_data_source)) {
+    case ServerForm::kConnectionString: {
+      present = ParseConnectionString(s.server, t.freetds);
       out = s.server;
       while (!out.empty() && out.back() == ' ') out.pop_back();
       if (!out.empty() && out.back() != ';') out.push_back(';');
-      AppendCredentials(&out, s, ParseConnectionString(s.server));
+      ok = AppendCredentials(&out, s, present, t, refusal);
       break;
     }
     case ServerForm::kDataSource:
-      Append(&out, "DSN", Strip(s.server));
-      AppendCredentials(&out, s, {});
+      ok = Append(&out, "DSN", Strip(s.server), t, refusal) &&
+           AppendCredentials(&out, s, {}, t, refusal);
       break;
     case ServerForm::kHost: {
       std::string_view host = Strip(s.server);
@@ -144,21 +251,39 @@ std::string BuildConnectionString(const ConnectSettings& s, bool names_data_sour
         if (bs != std::string_view::npos) host = host.substr(0, bs);
       }
       out = "DRIVER={FreeTDS};";
-      Append(&out, "SERVER", host);
-      if (!port.empty()) Append(&out, "PORT", port);
-      AppendCredentials(&out, s, {});
-      out += "TDS_Version=7.4;";
+      ok = Append(&out, "SERVER", host, t, refusal) &&
+           (port.empty() || Append(&out, "PORT", port, t, refusal)) &&
+           AppendCredentials(&out, s, {}, t, refusal);
       break;
     }
   }
+  if (!ok) return std::string();
+  if (t.freetds) {
+    std::string version = ValueOf(present, "TDS_Version");
+    if (version.empty()) {
+      out += "TDS_Version=7.4;";
+    } else if (!AtLeastTds74(version)) {
+      if (refusal != nullptr) {
+        *refusal = "TDS_Version=" + version +
+                   " in the server name: the tool logs in with TDS 7.4 or later only";
+      }
+      return std::string();
+    }
+  }
+  if (t.sql_server && !HasKey(present, "APP")) out += "APP=" + ApplicationName() + ";";
   return out;
 }
 
-std::string MaskConnectionString(std::string_view conn) {
+std::string BuildConnectionString(const ConnectSettings& s, bool names_data_source) {
+  std::string refusal;
+  return BuildConnectionString(s, names_data_source, "", &refusal);
+}
+
+std::string MaskConnectionString(std::string_view conn, bool freetds) {
   std::string out;
   size_t pos = 0, begin = 0, end = 0, copied = 0;
   ConnAttr a;
-  while (NextAttr(conn, &pos, &a, &begin, &end)) {
+  while (NextAttr(conn, &pos, &a, &begin, &end, freetds)) {
     if (IsPasswordKey(a.key) && begin < end) {
       out.append(conn.substr(copied, begin - copied));
       out += kMask;

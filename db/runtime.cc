@@ -112,6 +112,7 @@ TransportOptions TransportOptions::FromEnvironment() {
   TransportOptions o;
   o.query_timeout_s = SecondsFrom(std::getenv("PLOMVARDE_QUERY_TIMEOUT"), o.query_timeout_s);
   o.lock_timeout_s = SecondsFrom(std::getenv("PLOMVARDE_LOCK_TIMEOUT"), o.lock_timeout_s);
+  o.login_timeout_s = SecondsFrom(std::getenv("PLOMVARDE_LOGIN_TIMEOUT"), o.login_timeout_s);
   auto off = [](const char* name) {
     const char* v = std::getenv(name);
     return v != nullptr && std::string_view(v) == "0";

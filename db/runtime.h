@@ -241,6 +241,9 @@ struct TransportOptions {
   // Seconds a statement waits for another session's lock (SQL Server SET
   // LOCK_TIMEOUT, the embedded database's busy timeout). PLOMVARDE_LOCK_TIMEOUT.
   int lock_timeout_s = 120;
+  // Seconds a connect may take, login and database included (ODBC login
+  // timeout; 0: the driver's own). PLOMVARDE_LOGIN_TIMEOUT.
+  int login_timeout_s = 10;
   // Text parameters bound from UTF-16 (SQL_C_WCHAR) instead of Windows-1252
   // bytes (SQL_C_CHAR); either way SQL Server gets varchar. For a driver
   // that reads narrow text in the locale's character set.

@@ -251,6 +251,9 @@ int ConnectAsRun(Connection* conn, Messages& msg, const std::string& config_path
 RunOptions DefaultRunOptions() {
   RunOptions o;
   o.config_path = HostPath(kConfigPath);
+  // Another run of the same file is waited for as long as another
+  // session's lock (PLOMVARDE_LOCK_TIMEOUT).
+  o.lock_wait_ms = TransportOptions::FromEnvironment().lock_timeout_s * 1000;
   o.answer_memory = AnswerMemoryBound();
   return o;
 }

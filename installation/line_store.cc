@@ -263,6 +263,7 @@ int LockLineStore(Connection& c, const std::string& path, int wait_ms) {
   int rc = c.Execute(kKeyLock, kKeyLockSql,
                      {Param::Text(kKeyLockPrefix + LineStoreLockKey(path)), Param::Int(wait_ms)},
                      &row);
+  if (rc == kSqlNotFound) c.SetError(kSqlFailed, "sp_getapplock answered with no row");
   if (rc != 0) return rc < 0 ? rc : kSqlFailed;
   int granted = row.empty() ? -999 : row[0].Int();
   if (granted >= 0) return 0;

@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <functional>
 #include <string>
+#include <vector>
 #include <string_view>
 
 namespace plom {
@@ -122,6 +123,20 @@ bool StandardErrorIsTerminal();
 
 // The number of processor cores (at least 1).
 int CoreCount();
+
+// The sockets the process holds open, to tell those a library opened
+// between two calls. Empty where the host does not list them (Windows).
+std::vector<intptr_t> OpenSockets();
+// Shuts a socket down both ways without closing it: a thread blocked on it
+// returns at once, and its owner closes it as after any broken connection.
+void ShutDownSocket(intptr_t socket);
+
+// Asks the SQL Server Browser of host (UDP port 1434) for the TCP port of a
+// named instance, waiting at most timeout_ms. Returns the port, or 0 with
+// the reason in *why. Where the host does not do it (Windows, which has no
+// FreeTDS), returns -1: the driver looks the instance up itself.
+int SqlBrowserPort(const std::string& host, const std::string& instance, int timeout_ms,
+                   std::string* why);
 
 // An exclusive lock for a download file path: a lock file beside it
 // ("<path>.lock"; on Windows beside the path as the system names the file,

@@ -2,13 +2,16 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <limits.h>
+#include <netdb.h>
 #include <poll.h>
 #include <pwd.h>
 #include <sys/file.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cctype>
 #include <cerrno>
 #include <chrono>
@@ -47,6 +50,92 @@ bool StandardErrorIsTerminal() { return ::isatty(STDERR_FILENO) == 1; }
 int CoreCount() {
   long n = ::sysconf(_SC_NPROCESSORS_ONLN);
   return n > 0 ? static_cast<int>(n) : 1;
+}
+
+std::vector<intptr_t> OpenSockets() {
+  std::vector<intptr_t> out;
+  // Where the system lists a process's descriptors (Linux), only those are
+  // looked at; elsewhere every possible one.
+  if (DIR* d = ::opendir("/proc/self/fd")) {
+    while (const dirent* e = ::readdir(d)) {
+      if (!std::isdigit(static_cast<unsigned char>(e->d_name[0]))) continue;
+      int fd = std::atoi(e->d_name);
+      struct stat st;
+      if (fd != ::dirfd(d) && ::fstat(fd, &st) == 0 && S_ISSOCK(st.st_mode)) out.push_back(fd);
+    }
+    ::closedir(d);
+    return out;
+  }
+  long max = ::sysconf(_SC_OPEN_MAX);
+  if (max < 0 || max > 65536) max = 65536;
+  for (int fd = 0; fd < max; ++fd) {
+    struct stat st;
+    if (::fstat(fd, &st) == 0 && S_ISSOCK(st.st_mode)) out.push_back(fd);
+  }
+  return out;
+}
+
+void ShutDownSocket(intptr_t socket) { ::shutdown(static_cast<int>(socket), SHUT_RDWR); }
+
+int SqlBrowserPort(const std::string& host, const std::string& instance, int timeout_ms,
+                   std::string* why) {
+  addrinfo hints{};
+  hints.ai_family = AF_UNSPEC;
+  hints.ai_socktype = SOCK_DGRAM;
+  addrinfo* found = nullptr;
+  if (::getaddrinfo(host.c_str(), "1434", &hints, &found) != 0 || found == nullptr) {
+    *why = "host " + host + " not found";
+    return 0;
+  }
+  int fd = ::socket(found->ai_family, found->ai_socktype, found->ai_protocol);
+  bool connected = fd >= 0 && ::connect(fd, found->ai_addr, found->ai_addrlen) == 0;
+  ::freeaddrinfo(found);
+  if (!connected) {
+    if (fd >= 0) ::close(fd);
+    *why = std::string("no socket: ") + std::strerror(errno);
+    return 0;
+  }
+  // CLNT_UCAST_INST: 0x04 and the instance name; the answer is 0x05, its
+  // length (two bytes) and "ServerName;...;InstanceName;...;tcp;PORT;;".
+  std::string ask = "\x04" + instance;
+  auto start = std::chrono::steady_clock::now();
+  int port = 0;
+  *why = "no answer within " + std::to_string(timeout_ms / 1000) + " s";
+  ::send(fd, ask.data(), ask.size(), 0);
+  while (port == 0) {
+    int left = timeout_ms - static_cast<int>(std::chrono::duration_cast<std::chrono::milliseconds>(
+                                                 std::chrono::steady_clock::now() - start)
+                                                 .count());
+    if (left <= 0) break;
+    pollfd p{fd, POLLIN, 0};
+    int ready = ::poll(&p, 1, std::min(left, 1000));
+    if (ready < 0) break;
+    if (ready == 0) {  // asked again each second: a datagram may be lost
+      ::send(fd, ask.data(), ask.size(), 0);
+      continue;
+    }
+    char buf[2048];
+    ssize_t n = ::recv(fd, buf, sizeof buf, 0);
+    if (n < 0) {
+      *why = std::strerror(errno);  // nothing listens: the port is refused
+      break;
+    }
+    if (n < 3 || static_cast<unsigned char>(buf[0]) != 0x05) continue;
+    std::string text(buf + 3, static_cast<size_t>(n) - 3);
+    size_t at = text.find(";tcp;");
+    if (at == std::string::npos) {
+      *why = "the instance has no TCP port";
+      break;
+    }
+    port = std::atoi(text.c_str() + at + 5);
+    if (port <= 0 || port > 65535) {
+      port = 0;
+      *why = "the instance has no TCP port";
+      break;
+    }
+  }
+  ::close(fd);
+  return port;
 }
 
 namespace {

@@ -145,6 +145,12 @@ int CoreCount() {
   return info.dwNumberOfProcessors > 0 ? static_cast<int>(info.dwNumberOfProcessors) : 1;
 }
 
+// Windows gives no list of a process's sockets: a silent server's statement
+// ends with the driver's own timeout handling.
+std::vector<intptr_t> OpenSockets() { return {}; }
+void ShutDownSocket(intptr_t) {}
+int SqlBrowserPort(const std::string&, const std::string&, int, std::string*) { return -1; }
+
 namespace {
 
 constexpr wchar_t kTempInfix[] = L".tmp.";

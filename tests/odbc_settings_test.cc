@@ -10,6 +10,7 @@
 #include <set>
 
 #include "tests/test_util.h"
+#include "version.h"
 
 namespace plom {
 namespace {
@@ -20,8 +21,8 @@ ConnectSettings Settings(std::string server, std::string password = "pw",
                          std::move(schema)};
 }
 
-std::string PwdOf(const std::string& conn) {
-  for (const ConnAttr& a : ParseConnectionString(conn)) {
+std::string PwdOf(const std::string& conn, bool freetds = false) {
+  for (const ConnAttr& a : ParseConnectionString(conn, freetds)) {
     if (a.key == "PWD" || a.key == "Pwd" || a.key == "Password") return a.value;
   }
   return "<none>";
@@ -46,6 +47,8 @@ TEST(OdbcSettings, ServerForms) {
   }
 }
 
+#define kApp "APP=plomvarde " PLOM_VERSION ";"
+
 TEST(OdbcSettings, ConnectionStrings) {
   const struct {
     ConnectSettings s;
@@ -56,22 +59,22 @@ TEST(OdbcSettings, ConnectionStrings) {
       {Settings("Korvantis"), true, "DSN=Korvantis;DATABASE=ZrSystem;UID=sa;PWD=pw;"},
       // Hosts, through FreeTDS.
       {Settings("sqlsrv01"), false,
-       "DRIVER={FreeTDS};SERVER=sqlsrv01;DATABASE=ZrSystem;UID=sa;PWD=pw;TDS_Version=7.4;"},
+       "DRIVER={FreeTDS};SERVER=sqlsrv01;DATABASE=ZrSystem;UID=sa;PWD=pw;TDS_Version=7.4;" kApp},
       {Settings("sqlsrv01,1433"), false,
        "DRIVER={FreeTDS};SERVER=sqlsrv01;PORT=1433;DATABASE=ZrSystem;UID=sa;PWD=pw;"
-       "TDS_Version=7.4;"},
+       "TDS_Version=7.4;" kApp},
       {Settings(" 10.0.0.5 , 1500 "), false,
        "DRIVER={FreeTDS};SERVER=10.0.0.5;PORT=1500;DATABASE=ZrSystem;UID=sa;PWD=pw;"
-       "TDS_Version=7.4;"},
+       "TDS_Version=7.4;" kApp},
       {Settings("sqlsrv01\\ZEIT"), false,
-       "DRIVER={FreeTDS};SERVER=sqlsrv01\\ZEIT;DATABASE=ZrSystem;UID=sa;PWD=pw;TDS_Version=7.4;"},
+       "DRIVER={FreeTDS};SERVER=sqlsrv01\\ZEIT;DATABASE=ZrSystem;UID=sa;PWD=pw;TDS_Version=7.4;" kApp},
       {Settings("sqlsrv01\\ZEIT,1500"), false,
        "DRIVER={FreeTDS};SERVER=sqlsrv01;PORT=1500;DATABASE=ZrSystem;UID=sa;PWD=pw;"
-       "TDS_Version=7.4;"},
+       "TDS_Version=7.4;" kApp},
       // Connection strings: what they name stays, the rest is added.
       {Settings("DRIVER={ODBC Driver 18 for SQL Server};SERVER=tcp:db,1433;Encrypt=no"), false,
        "DRIVER={ODBC Driver 18 for SQL Server};SERVER=tcp:db,1433;Encrypt=no;DATABASE=ZrSystem;"
-       "UID=sa;PWD=pw;"},
+       "UID=sa;PWD=pw;" kApp},
       {Settings("DSN=Korvantis;"), false, "DSN=Korvantis;DATABASE=ZrSystem;UID=sa;PWD=pw;"},
       {Settings("DSN=K;Database=Zeit;uid=app"), false, "DSN=K;Database=Zeit;uid=app;PWD=pw;"},
       {Settings("DRIVER=x;DATABASE=/tmp/a.db;Password={p;q}"), false,
@@ -91,6 +94,44 @@ TEST(OdbcSettings, ConnectionStrings) {
   for (const auto& c : cases) {
     EXPECT_EQ(BuildConnectionString(c.s, c.dsn), c.want) << c.s.server;
   }
+  // Through FreeTDS (a host, or a data source or DRIVER naming it) the
+  // string asks for TDS 7.4 unless it asks for 7.4 or later itself, names
+  // the application, and quotes as FreeTDS reads: "}" as it is, braces
+  // only around ";" or a leading "{". SQL Server drivers get APP too.
+  const struct {
+    ConnectSettings s;
+    const char* dsn_driver;
+    const char* want;  // "" when refused
+    const char* refusal;
+  } drivers[] = {
+      {Settings("sqlsrv01", "x}y;z{"), "",
+       "DRIVER={FreeTDS};SERVER=sqlsrv01;DATABASE=ZrSystem;UID=sa;PWD={x}y;z{};TDS_Version=7.4;" kApp,
+       ""},
+      {Settings("sqlsrv01", "{p}"), "",
+       "DRIVER={FreeTDS};SERVER=sqlsrv01;DATABASE=ZrSystem;UID=sa;PWD={{p}};TDS_Version=7.4;" kApp,
+       ""},
+      {Settings("sqlsrv01", "a};b"), "", "", "the password holds \"}\" followed by \";\""},
+      {Settings("Korvantis", "a}b"), "FreeTDS",
+       "DSN=Korvantis;DATABASE=ZrSystem;UID=sa;PWD=a}b;TDS_Version=7.4;" kApp, ""},
+      {Settings("Korvantis", "a}b"), "/usr/lib/x86_64-linux-gnu/odbc/libtdsodbc.so",
+       "DSN=Korvantis;DATABASE=ZrSystem;UID=sa;PWD=a}b;TDS_Version=7.4;" kApp, ""},
+      {Settings("Korvantis", "a}b"), "ODBC Driver 18 for SQL Server",
+       "DSN=Korvantis;DATABASE=ZrSystem;UID=sa;PWD={a}}b};" kApp, ""},
+      {Settings("DRIVER=FreeTDS;SERVER=h;TDS_Version=8.0"), "",
+       "DRIVER=FreeTDS;SERVER=h;TDS_Version=8.0;DATABASE=ZrSystem;UID=sa;PWD=pw;" kApp, ""},
+      {Settings("DRIVER=FreeTDS;SERVER=h;TDS_Version=5.0"), "", "", "TDS_Version=5.0"},
+      {Settings("DSN=K;APP=Nacht"), "FreeTDS",
+       "DSN=K;APP=Nacht;DATABASE=ZrSystem;UID=sa;PWD=pw;TDS_Version=7.4;", ""},
+  };
+  for (const auto& c : drivers) {
+    std::string refusal;
+    std::string conn =
+        BuildConnectionString(c.s, c.s.server.find('=') == std::string::npos && c.dsn_driver[0],
+                              c.dsn_driver, &refusal);
+    EXPECT_EQ(conn, c.want) << c.s.server << " " << c.dsn_driver;
+    EXPECT_NE(refusal.find(c.refusal), std::string::npos) << refusal;
+    EXPECT_EQ(refusal.find(c.s.password), std::string::npos) << refusal;
+  }
 }
 
 TEST(OdbcSettings, PasswordsSurviveQuotingAndNeverShow) {
@@ -100,13 +141,16 @@ TEST(OdbcSettings, PasswordsSurviveQuotingAndNeverShow) {
     for (const char* server : servers) {
       for (bool dsn : {true, false}) {
         std::string conn = BuildConnectionString(Settings(server, pw), dsn);
-        // The driver reads back the password as configured.
-        EXPECT_EQ(PwdOf(conn), pw) << conn;
-        std::string shown = MaskConnectionString(conn);
-        EXPECT_EQ(PwdOf(shown), "***") << shown;
+        // The driver reads back the password as configured (a host goes
+        // through FreeTDS, which reads braces its own way).
+        bool freetds = ClassifyServer(server, dsn) == ServerForm::kHost;
+        EXPECT_EQ(PwdOf(conn, freetds), pw) << conn;
+        std::string shown = MaskConnectionString(conn, freetds);
+        EXPECT_EQ(PwdOf(shown, freetds), "***") << shown;
         EXPECT_EQ(shown.find(pw), std::string::npos) << shown;
         // Everything else stays as it was.
-        EXPECT_EQ(ParseConnectionString(shown).size(), ParseConnectionString(conn).size());
+        EXPECT_EQ(ParseConnectionString(shown, freetds).size(),
+                  ParseConnectionString(conn, freetds).size());
       }
     }
   }
