@@ -134,8 +134,8 @@ int RunLimit(const std::string& function, const std::string& terminal, const std
   ok = ok && plom::DeleteLines(c, path).ok();
   ok = ok && !plom::StoreLines(c, path, lines, plom::StoreMode::kGroups).failure.failed();
   ok = ok && plom::ReadLines(c, path, &back).ok() && back.size() == lines.size();
-  std::printf("%lld %ld %d %lld\n", static_cast<long long>(c.statements_sent()), badges,
-              ok ? 0 : 1, static_cast<long long>(c.round_trips()));
+  std::printf("%lld %ld %d %lld\n", static_cast<long long>(c.statements_sent()), badges, ok ? 0 : 1,
+              static_cast<long long>(c.round_trips()));
   return 0;
 }
 
@@ -422,12 +422,11 @@ int main(int argc, char** argv) {
     return plom::cli::UsageError("plomvarde-bench", plom::cli::NotStorable(bad), kUsage);
   }
   plom::cli::CommandLine cl;
-  const std::vector<plom::cli::Spec> specs = {
-      {"one", 0, false},       {"limit", 0, false},   {"literal", 0, false},
-      {"odbc", 0, false},
-      {"sizes", 0, true},      {"work", 0, true},     {"terminal", 0, true},
-      {"latency-ms", 0, true}, {"site", 0, true},     {"rounds", 0, true}};
-  if (!plom::cli::Parse(args, specs, &cl)) {
+  const std::vector<plom::cli::OptionDef> defs = {
+      {"one", 0, false},  {"limit", 0, false}, {"literal", 0, false}, {"odbc", 0, false},
+      {"sizes", 0, true}, {"work", 0, true},   {"terminal", 0, true}, {"latency-ms", 0, true},
+      {"site", 0, true},  {"rounds", 0, true}};
+  if (!plom::cli::Parse(args, defs, &cl)) {
     return plom::cli::UsageError("plomvarde-bench", cl.error, kUsage);
   }
   if (cl.help) {
@@ -494,8 +493,9 @@ int main(int argc, char** argv) {
   for (long n : sizes) {
     std::string cwd = Prepare(work, self.parent_path(), n);
     const std::string server =
-        g_odbc ? std::string(kDataSource)
-               : "sqlite:" + (fs::path(cwd) / "../../files/plomvarde.db").lexically_normal().string();
+        g_odbc
+            ? std::string(kDataSource)
+            : "sqlite:" + (fs::path(cwd) / "../../files/plomvarde.db").lexically_normal().string();
     for (const char* fn : kFunctions) {
       // The function and its limit on the lines it wrote, in turns; of
       // three pairs the faster of each (the machine's neighbours vary).
@@ -513,8 +513,8 @@ int main(int argc, char** argv) {
       // A site's wall time: this machine's plus the wire's for every round trip.
       double site_s = m.seconds + static_cast<double>(m.trips) * g_latency_ms / 1000.0;
       std::printf("%-9s %8ld %8.2f %10.0f %8.1f %10.2f %10.2f %8.1f %6d %8.2f %8.2f %8.1f\n", fn,
-                  m.badges, m.seconds, m.seconds > 0 ? m.badges / m.seconds : 0,
-                  m.peak_kb / 1024.0, per, trips, site_s, m.status, limit.seconds,
+                  m.badges, m.seconds, m.seconds > 0 ? m.badges / m.seconds : 0, m.peak_kb / 1024.0,
+                  per, trips, site_s, m.status, limit.seconds,
                   limit.seconds > 0 ? m.seconds / limit.seconds : 0, limit.peak_kb / 1024.0);
       std::fflush(stdout);
     }

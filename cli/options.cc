@@ -33,7 +33,8 @@ std::string CommandLine::Value(const std::string& name) const {
   return value;
 }
 
-bool Parse(const std::vector<std::string>& args, const std::vector<Spec>& specs, CommandLine* out) {
+bool Parse(const std::vector<std::string>& args, const std::vector<OptionDef>& defs,
+           CommandLine* out) {
   *out = CommandLine();
   std::vector<std::string> storage{"program"};
   for (const std::string& a : args) {
@@ -50,13 +51,13 @@ bool Parse(const std::vector<std::string>& args, const std::vector<Spec>& specs,
   // ":" first: an option without its value is told from an unknown one.
   std::string letters = ":h";
   std::vector<option> longs;
-  for (size_t i = 0; i < specs.size(); ++i) {
-    int id = specs[i].letter != 0 ? specs[i].letter : kFirstLong + static_cast<int>(i);
+  for (size_t i = 0; i < defs.size(); ++i) {
+    int id = defs[i].letter != 0 ? defs[i].letter : kFirstLong + static_cast<int>(i);
     longs.push_back(
-        {specs[i].name, specs[i].takes_value ? required_argument : no_argument, nullptr, id});
-    if (specs[i].letter != 0) {
-      letters += specs[i].letter;
-      if (specs[i].takes_value) letters += ':';
+        {defs[i].name, defs[i].takes_value ? required_argument : no_argument, nullptr, id});
+    if (defs[i].letter != 0) {
+      letters += defs[i].letter;
+      if (defs[i].takes_value) letters += ':';
     }
   }
   longs.push_back({"help", no_argument, nullptr, kHelp});
@@ -83,13 +84,13 @@ bool Parse(const std::vector<std::string>& args, const std::vector<Spec>& specs,
       out->error = (c == '?' ? "unknown option " : "option without its value: ") + given;
       return false;
     }
-    const Spec* spec = nullptr;
-    for (size_t i = 0; i < specs.size(); ++i) {
-      int id = specs[i].letter != 0 ? specs[i].letter : kFirstLong + static_cast<int>(i);
-      if (id == c) spec = &specs[i];
+    const OptionDef* def = nullptr;
+    for (size_t i = 0; i < defs.size(); ++i) {
+      int id = defs[i].letter != 0 ? defs[i].letter : kFirstLong + static_cast<int>(i);
+      if (id == c) def = &defs[i];
     }
-    if (spec == nullptr) continue;
-    out->options.emplace_back(spec->name, spec->takes_value && optarg ? optarg : "");
+    if (def == nullptr) continue;
+    out->options.emplace_back(def->name, def->takes_value && optarg ? optarg : "");
   }
   // getopt_long moved the operands behind the options.
   for (int i = optind; i < argc; ++i) out->operands.push_back(argv[i]);

@@ -18,7 +18,7 @@ namespace plom::cli {
 // Exit status of a command line a program refuses.
 constexpr int kExitUsage = 64;
 
-struct Spec {
+struct OptionDef {
   const char* name;  // the long name, without "--"
   char letter;       // the short form, 0 for none
   bool takes_value;
@@ -40,7 +40,8 @@ struct CommandLine {
 
 // Splits args (the program name excluded). Returns false, with error set,
 // for an unknown option or an option without its value.
-bool Parse(const std::vector<std::string>& args, const std::vector<Spec>& specs, CommandLine* out);
+bool Parse(const std::vector<std::string>& args, const std::vector<OptionDef>& defs,
+           CommandLine* out);
 
 // The program's arguments as Windows-1252 texts. Returns 0, or the number
 // (from 1) of the first argument holding a character Windows-1252 cannot

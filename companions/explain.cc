@@ -516,9 +516,9 @@ struct Options {
 };
 
 bool Parse(const std::vector<std::string>& args, Options* o, std::string* err) {
-  static const std::vector<cli::Spec> kSpecs = {{"trace", 0, false}};
+  static const std::vector<cli::OptionDef> kOptionDefs = {{"trace", 0, false}};
   cli::CommandLine cl;
-  if (!cli::Parse(args, kSpecs, &cl)) {
+  if (!cli::Parse(args, kOptionDefs, &cl)) {
     *err += "plomvarde-explain: " + Cp1252ToUtf8(cl.error) + "\n";
     return false;
   }

@@ -227,8 +227,7 @@ class RecordStream {
 int OpenFile(const std::string& path, const Layout* named, RecordStream* s, const Layout** layout,
              Sink& err) {
   if (!s->Open(path)) {
-    err += "plomvarde-show: " + Out(path) + ": cannot be read: " + Out(std::strerror(errno)) +
-           "\n";
+    err += "plomvarde-show: " + Out(path) + ": cannot be read: " + Out(std::strerror(errno)) + "\n";
     return kShowNoInput;
   }
   *layout = named;
@@ -249,9 +248,6 @@ void ReportProblems(const std::string& path, const Record& r, Sink& to) {
     to += path + ":" + std::to_string(r.line) + ": " + Out(p) + "\n";
   }
 }
-
-
-
 
 // ---- showing one file ----
 
@@ -439,9 +435,9 @@ struct DiffHead {
 const char* const kKinds[] = {"added", "removed", "changed"};
 
 void DiffTable(const DiffHead& h, const Changes& changes, Sink& out) {
-  out += "old: " + h.old_path + ", " + std::to_string(h.old_records) + " records\nnew: " +
-         h.new_path + ", " + std::to_string(h.new_records) + " records (" + h.layout->function +
-         ")\n";
+  out += "old: " + h.old_path + ", " + std::to_string(h.old_records) +
+         " records\nnew: " + h.new_path + ", " + std::to_string(h.new_records) + " records (" +
+         h.layout->function + ")\n";
   Table t;
   // The rows of a change; measured on the first pass, printed on the second.
   auto rows = [](const Change& c, const std::function<void(const std::vector<std::string>&)>& row) {
@@ -454,8 +450,11 @@ void DiffTable(const DiffHead& h, const Changes& changes, Sink& out) {
       row({"", "  " + f.name, "'" + f.old_value + "'", "-> '" + f.new_value + "'"});
     }
   };
-  changes([&](const Change& c) { rows(c, [&](const std::vector<std::string>& r) { t.Measure(r); }); });
-  changes([&](const Change& c) { rows(c, [&](const std::vector<std::string>& r) { out += t.Line(r); }); });
+  changes(
+      [&](const Change& c) { rows(c, [&](const std::vector<std::string>& r) { t.Measure(r); }); });
+  changes([&](const Change& c) {
+    rows(c, [&](const std::vector<std::string>& r) { out += t.Line(r); });
+  });
   out += "unchanged: " + std::to_string(h.unchanged) + "\n";
 }
 
@@ -495,8 +494,9 @@ Json ChangeJson(const Layout& layout, const Change& c) {
 // The document as one JSON value would print it (indent 2), one array of
 // changes after the other, each change printed as it comes.
 void DiffJson(const DiffHead& h, const Changes& changes, Sink& out) {
-  out += "{\n  \"old\": " + Json(Out(h.old_path)).dump() + ",\n  \"new\": " +
-         Json(Out(h.new_path)).dump() + ",\n  \"function\": " + Json(h.layout->function).dump();
+  out += "{\n  \"old\": " + Json(Out(h.old_path)).dump() +
+         ",\n  \"new\": " + Json(Out(h.new_path)).dump() +
+         ",\n  \"function\": " + Json(h.layout->function).dump();
   for (int kind : {Change::kAdded, Change::kRemoved, Change::kChanged}) {
     out += ",\n  \"" + std::string(kKinds[kind]) + "\": ";
     bool any = false;
@@ -565,8 +565,8 @@ bool MergeCompare(RecordStream& o, RecordStream& n, const Layout& layout, DiffHe
     const std::vector<Record>& a = take_o ? ov : none;
     const std::vector<Record>& b = take_n ? nv : none;
     for (size_t i = 0; i < std::max(a.size(), b.size()); ++i) {
-      Change c = Pair(take_o ? ok : nk, i < a.size() ? &a[i] : nullptr,
-                      i < b.size() ? &b[i] : nullptr);
+      Change c =
+          Pair(take_o ? ok : nk, i < a.size() ? &a[i] : nullptr, i < b.size() ? &b[i] : nullptr);
       if (c.kind == Change::kChanged && c.fields.empty()) {
         ++h->unchanged;
       } else {
@@ -617,7 +617,8 @@ int Diff(const Options& opt, const Layout* named, Sink& out, Sink& err) {
   Changes changes;
   Comparison held;  // files not in key order, compared whole
   RecordStream* disorderly = nullptr;
-  if (MergeCompare(o, n, *layout, &h, [&](const Change&) { any = true; }, &disorderly)) {
+  if (MergeCompare(
+          o, n, *layout, &h, [&](const Change&) { any = true; }, &disorderly)) {
     changes = [&](const ChangeVisitor& visit) {
       DiffHead again;
       MergeCompare(o, n, *layout, &again, visit);
@@ -628,7 +629,8 @@ int Diff(const Options& opt, const Layout* named, Sink& out, Sink& err) {
       err += "plomvarde-show: " + (disorderly == &o ? opt.files[0] : opt.files[1]) +
              " is not in the order of its records, and --diff holds such files whole only up "
              "to " +
-             std::to_string(kMaxDiffBytes >> 20) + " MB each: compare what --tsv shows of each "
+             std::to_string(kMaxDiffBytes >> 20) +
+             " MB each: compare what --tsv shows of each "
              "with diff\n";
       return kDiffTrouble;
     }
@@ -663,13 +665,13 @@ int Diff(const Options& opt, const Layout* named, Sink& out, Sink& err) {
 // ---- command line ----
 
 bool Parse(const std::vector<std::string>& args, Options* o, std::string* err, bool* help) {
-  static const std::vector<cli::Spec> kSpecs = {{"function", 0, true},
-                                                {"badge", 0, true},
-                                                {"tsv", 0, false},
-                                                {"json", 0, false},
-                                                {"diff", 0, false}};
+  static const std::vector<cli::OptionDef> kOptionDefs = {{"function", 0, true},
+                                                          {"badge", 0, true},
+                                                          {"tsv", 0, false},
+                                                          {"json", 0, false},
+                                                          {"diff", 0, false}};
   cli::CommandLine cl;
-  if (!cli::Parse(args, kSpecs, &cl)) {
+  if (!cli::Parse(args, kOptionDefs, &cl)) {
     *err += "plomvarde-show: " + Out(cl.error) + "\n";
     o->diff = cl.Has("diff");
     return false;

@@ -447,12 +447,12 @@ struct CommandLine {
 // Reads the command line; returns the status to end with at once (help,
 // version, a usage error), or -1 to run.
 int TakeCommandLine(const std::vector<std::string>& args, CommandLine* cl) {
-  static const std::vector<cli::Spec> kSpecs = {
-      {"jobs", 'j', true},  {"report", 0, true}, {"report-messages", 0, false},
-      {"metrics", 0, true}, {"guard", 0, true},  {"guard-min", 0, true},
+  static const std::vector<cli::OptionDef> kOptionDefs = {
+      {"jobs", 'j', true},   {"report", 0, true},      {"report-messages", 0, false},
+      {"metrics", 0, true},  {"guard", 0, true},       {"guard-min", 0, true},
       {"dry-run", 0, false}, {"prune-store", 0, false}};
   cli::CommandLine c;
-  if (!cli::Parse(args, kSpecs, &c)) return UsageError(c.error);
+  if (!cli::Parse(args, kOptionDefs, &c)) return UsageError(c.error);
   if (c.help) {
     std::fputs(kBatchUsage, stdout);
     return std::fflush(stdout) == 0 ? kExitOk : kExitCantWrite;
@@ -615,8 +615,7 @@ int BatchMain(const std::vector<std::string>& args) {
     std::string why;
     report = OpenSideFile(HostPath(cl.report), &why);
     if (report == nullptr) {
-      std::printf("Bericht %s konnte nicht geoeffnet werden: %s\n", cl.report.c_str(),
-                  why.c_str());
+      std::printf("Bericht %s konnte nicht geoeffnet werden: %s\n", cl.report.c_str(), why.c_str());
       std::fflush(stdout);
       return kExitCantWrite;
     }
